@@ -1,0 +1,548 @@
+#include "model/data.h"
+
+Data d;
+
+// ---------------------------------------------------------------- DataHandler
+
+DataHandler::~DataHandler()
+{
+    RemoveDataHandlers();
+}
+
+void DataHandler::RemoveDataHandlers()
+{
+    for (auto* h : m_handlers)
+        h->removed = true;
+    m_handlers.clear();
+}
+
+// ---------------------------------------------------------------- Data::Scope
+
+Data::Scope::Scope(Data* data) : mp_data(data)
+{
+    ++mp_data->m_scopeDepth;
+}
+
+Data::Scope::~Scope()
+{
+    if (--mp_data->m_scopeDepth == 0 && !mp_data->m_graveyard.empty()) {
+        std::vector<Item*> dead;
+        dead.swap(mp_data->m_graveyard);
+        for (Item* item : dead)
+            delete item;
+    }
+}
+
+void Data::Free(Item* item)
+{
+    // Loops of the graph and of handlers may still hold the item in a copied set;
+    // they test IsRemoved(), so the memory must stay valid until they are done.
+    if (m_scopeDepth > 0)
+        m_graveyard.push_back(item);
+    else
+        delete item;
+}
+
+// ---------------------------------------------------------------- Type
+
+Type::Type(Data* data, std::string name, Primacy primacy, bool null, bool autocreate)
+    : mp_data(data), m_name(std::move(name)), m_primacy(primacy), m_null(null), m_autocreate(autocreate)
+{
+}
+
+Type::~Type()
+{
+    for (auto& e : m_pairConnect)
+        delete e.second;
+    for (auto& e : m_pairDisconnect)
+        delete e.second;
+}
+
+void Type::RelateToType(Type* other, OneOrMany a, OneOrMany b, bool owns)
+{
+    if (m_relations.count(other))
+        throw new AlreadyRelatedException;
+    m_relations[other] = RelationInfo{a, b, owns, false};
+    other->m_relations[this] = RelationInfo{b, a, false, owns};
+}
+
+RelationInfo Type::GetRelation(Type* other) const
+{
+    auto it = m_relations.find(other);
+    if (it == m_relations.end())
+        throw new NotRelatedException;
+    return it->second;
+}
+
+ItemPtr Type::HasItem(const Value& v) const
+{
+    if (m_null)
+        throw new NullTypeException;
+    auto it = m_items.find(v.str());
+    return it == m_items.end() ? ItemPtr() : ItemPtr(*it);
+}
+
+ItemPtr Type::GetItem(const Value& v)
+{
+    if (m_null)
+        throw new NullTypeException;
+    auto it = m_items.find(v.str());
+    if (it != m_items.end())
+        return *it;
+    if (!m_autocreate)
+        return ItemPtr();
+    return Create(v);
+}
+
+ItemPtr Type::NewItem(const Value& v)
+{
+    if (m_null)
+        throw new NullTypeException;
+    auto it = m_items.find(v.str());
+    if (it != m_items.end())
+        return *it;
+    return Create(v);
+}
+
+ItemPtr Type::NewItem()
+{
+    if (!m_null)
+        throw new NullTypeException;
+    return Create(Value());
+}
+
+ItemPtr Type::GetGlobalNullItem()
+{
+    if (!m_null)
+        throw new NullTypeException;
+    if (!m_nullItems.empty())
+        return *m_nullItems.begin();
+    return Create(Value());
+}
+
+Item* Type::Create(Value v)
+{
+    Item* item = new Item(this, std::move(v));
+    if (m_null)
+        m_nullItems.insert(item);
+    else
+        m_items.insert(item);
+    Data::Scope scope(mp_data);
+    ItemPtr p(item);
+    itemAdded.Notify(p);
+    mp_data->itemAdded.Notify(p);
+    return item;
+}
+
+void Type::Unindex(Item* item)
+{
+    if (m_null) {
+        m_nullItems.erase(item);
+    } else {
+        auto it = m_items.find(item->GetValue().str());
+        if (it != m_items.end() && *it == item)
+            m_items.erase(it);
+    }
+}
+
+ItemSet Type::GetItems() const
+{
+    if (m_null)
+        return m_nullItems;
+    ItemSet out;
+    GetItems(out);
+    return out;
+}
+
+void Type::GetItems(ItemSet& out) const
+{
+    if (m_null) {
+        out = m_nullItems;
+        return;
+    }
+    for (Item* item : m_items)
+        out.insert(item);
+}
+
+std::vector<Item*> Type::ItemsInOrder() const
+{
+    std::vector<Item*> out;
+    if (m_null) {
+        out.reserve(m_nullItems.size());
+        for (const ItemPtr& p : m_nullItems)
+            out.push_back(p.get());
+    } else {
+        out.assign(m_items.begin(), m_items.end());
+    }
+    return out;
+}
+
+void Type::RemoveAllItems()
+{
+    Data::Scope scope(mp_data);
+    for (Item* item : ItemsInOrder())
+        if (!item->IsRemoved())
+            item->Remove();
+}
+
+void Type::Remove()
+{
+    RemoveAllItems();
+    mp_data->m_types.erase(m_name);
+    Type* self = this;
+    mp_data->typeRemoved.Notify(self);
+    delete this;
+}
+
+Event<ConnectionInfo&>* Type::PairEvent(Type* other, bool connection, bool create)
+{
+    auto& registry = connection ? m_pairConnect : m_pairDisconnect;
+    auto it = registry.find(other);
+    if (it != registry.end())
+        return it->second;
+    if (!create)
+        return nullptr;
+    auto* e = new Event<ConnectionInfo&>;
+    registry[other] = e;
+    return e;
+}
+
+// ---------------------------------------------------------------- Item
+
+ItemSet& Item::NeighboursFor(Type* type)
+{
+    auto it = std::lower_bound(m_connections.begin(), m_connections.end(), type,
+                               [](const std::pair<Type*, ItemSet>& e, Type* t) { return std::less<Type*>()(e.first, t); });
+    if (it == m_connections.end() || it->first != type)
+        it = m_connections.insert(it, std::make_pair(type, ItemSet()));
+    return it->second;
+}
+
+const ItemSet* Item::Neighbours(Type* type) const
+{
+    auto it = std::lower_bound(m_connections.begin(), m_connections.end(), type,
+                               [](const std::pair<Type*, ItemSet>& e, Type* t) { return std::less<Type*>()(e.first, t); });
+    if (it == m_connections.end() || it->first != type)
+        return nullptr;
+    return &it->second;
+}
+
+void Item::DropNeighbour(Type* type, Item* other)
+{
+    auto it = std::lower_bound(m_connections.begin(), m_connections.end(), type,
+                               [](const std::pair<Type*, ItemSet>& e, Type* t) { return std::less<Type*>()(e.first, t); });
+    if (it == m_connections.end() || it->first != type)
+        return;
+    it->second.erase(other);
+    if (it->second.empty())
+        m_connections.erase(it);
+}
+
+Item* Item::Connect(Item* other)
+{
+    Type* ta = mp_type;
+    Type* tb = other->mp_type;
+    auto rel = ta->m_relations.find(tb);
+    if (rel == ta->m_relations.end())
+        throw new NotRelatedException;
+    if (IsConnected(other))
+        return other;
+    // A removed item is on its way out; linking it now would leave a dangling neighbour.
+    if (m_removed || other->m_removed)
+        return other;
+    Data* data = ta->mp_data;
+    Data::Scope scope(data);
+    const RelationInfo r = rel->second;
+
+    if (r.yPerX == One) {
+        if (const ItemSet* s = Neighbours(tb)) {
+            Item* old = s->begin()->get();
+            Disconnect(old);
+        }
+    }
+    if (r.xPerY == One) {
+        if (const ItemSet* s = other->Neighbours(ta)) {
+            Item* old = s->begin()->get();
+            other->Disconnect(old);
+        }
+    }
+    // Handlers of the push-outs may have removed either side.
+    if (m_removed || other->m_removed)
+        return other;
+    NeighboursFor(tb).insert(other);
+    other->NeighboursFor(ta).insert(this);
+
+    ConnectionInfo ab(this, other);
+    ConnectionInfo ba(other, this);
+    {
+        ConnectionInfo c(ab);
+        ta->connected.Notify(c);
+    }
+    {
+        ConnectionInfo c(ab);
+        data->connected.Notify(c);
+    }
+    {
+        ConnectionInfo c(ba);
+        tb->connected.Notify(c);
+    }
+    if (auto* e = ta->PairEvent(tb, true, false)) {
+        ConnectionInfo c(ab);
+        e->Notify(c);
+    }
+    if (auto* e = tb->PairEvent(ta, true, false)) {
+        ConnectionInfo c(ba);
+        e->Notify(c);
+    }
+    return other;
+}
+
+void Item::Disconnect(Item* other)
+{
+    Type* ta = mp_type;
+    Type* tb = other->mp_type;
+    Data* data = ta->mp_data;
+    Data::Scope scope(data);
+    DropNeighbour(tb, other);
+    other->DropNeighbour(ta, this);
+
+    ConnectionInfo ab(this, other);
+    ConnectionInfo ba(other, this);
+    {
+        ConnectionInfo c(ab);
+        ta->disconnected.Notify(c);
+    }
+    {
+        ConnectionInfo c(ab);
+        data->disconnected.Notify(c);
+    }
+    {
+        ConnectionInfo c(ba);
+        tb->disconnected.Notify(c);
+    }
+    if (auto* e = ta->PairEvent(tb, false, false)) {
+        ConnectionInfo c(ab);
+        e->Notify(c);
+    }
+    if (auto* e = tb->PairEvent(ta, false, false)) {
+        ConnectionInfo c(ba);
+        e->Notify(c);
+    }
+}
+
+void Item::Disconnect(const char* typeName)
+{
+    Type* t = mp_type->mp_data->GetType(typeName);
+    const ItemSet* s = Neighbours(t);
+    if (!s)
+        return;
+    Data::Scope scope(mp_type->mp_data);
+    ItemSet copy(*s);
+    for (const ItemPtr& n : copy) {
+        if (n->m_removed)
+            continue;
+        Disconnect(n.get());
+    }
+}
+
+Item* Item::NewItem(const char* typeName)
+{
+    Data* data = mp_type->mp_data;
+    Type* t = data->GetType(typeName);
+    RelationInfo r = mp_type->GetRelation(t);
+    if (!t->IsNull())
+        throw new NullTypeException;
+    Data::Scope scope(data);
+    if (r.yPerX == Many)
+        return Connect(t->NewItem().get());
+    if (const ItemSet* s = Neighbours(t))
+        return s->begin()->get();
+    if (r.xPerY == Many)
+        return Connect(t->GetGlobalNullItem().get());
+    return Connect(t->NewItem().get());
+}
+
+void Item::Remove()
+{
+    if (m_removed)
+        return;
+    Data* data = mp_type->mp_data;
+    Data::Scope scope(data);
+    m_removed = true;
+    mp_type->Unindex(this);
+    ItemPtr self(this);
+    mp_type->itemRemoved.Notify(self);
+    data->itemRemoved.Notify(self);
+    // Handlers may have linked the item anew; repeat until nothing is left.
+    while (!m_connections.empty()) {
+        std::vector<std::pair<Type*, ItemSet>> copy(m_connections);
+        for (auto& group : copy)
+            for (const ItemPtr& n : group.second)
+                if (IsConnected(n.get()))
+                    Disconnect(n.get());
+    }
+    data->m_candidates.erase(this);
+    data->Free(this);
+}
+
+bool Item::IsConnected(Item* other) const
+{
+    if (!other)
+        return false;
+    const ItemSet* s = Neighbours(other->mp_type);
+    return s && s->count(other);
+}
+
+bool Item::IsConnected(Type* type) const
+{
+    return Neighbours(type) != nullptr;
+}
+
+bool Item::IsConnected(const char* typeName) const
+{
+    return IsConnected(mp_type->mp_data->GetType(typeName));
+}
+
+Item* Item::HasItem(const char* typeName) const
+{
+    const ItemSet* s = Neighbours(mp_type->mp_data->GetType(typeName));
+    return s ? s->begin()->get() : nullptr;
+}
+
+void Item::GetItems(const char* typeName, ItemSet& out) const
+{
+    Type* t = mp_type->mp_data->GetType(typeName);
+    if (!mp_type->IsRelated(t))
+        throw new NotRelatedException;
+    if (const ItemSet* s = Neighbours(t))
+        out = *s;
+}
+
+void Item::GetConnectedItems(std::map<Type*, ItemSet>& out) const
+{
+    out.clear();
+    for (auto& e : m_connections)
+        out.insert(e);
+}
+
+void Item::GetUniqueItems(std::map<Item*, Path>& out)
+{
+    GetUniqueItemsFromOrTo(Path(), out, true);
+    out.erase(this);
+}
+
+void Item::GetUniqueToItems(std::map<Item*, Path>& out)
+{
+    GetUniqueItemsFromOrTo(Path(), out, false);
+    out.erase(this);
+}
+
+void Item::GetUniqueItemsFromOrTo(Path path, std::map<Item*, Path>& out, bool toOne)
+{
+    path.push_back(mp_type);
+    out[this] = path;
+    for (auto& e : m_connections) {
+        RelationInfo r = mp_type->GetRelation(e.first);
+        if (!toOne) {
+            if (r.xPerY == One)
+                for (const ItemPtr& n : e.second)
+                    if (!out.count(n.get()))
+                        n->GetUniqueItemsFromOrTo(path, out, false);
+        } else if (r.yPerX == One) {
+            Item* n = e.second.begin()->get();
+            if (!out.count(n))
+                n->GetUniqueItemsFromOrTo(path, out, true);
+        }
+    }
+}
+
+// ---------------------------------------------------------------- ItemPtr
+
+Type* ItemPtr::GetType() const { return mp_item->GetType(); }
+Value ItemPtr::GetValue() const { return mp_item->GetValue(); }
+std::string ItemPtr::AsStdString() const { return mp_item ? mp_item->GetValue().str() : std::string(); }
+QString ItemPtr::AsString() const { return mp_item ? ToQString(mp_item->GetValue().str()) : QString(); }
+
+int ItemPtr::AsInt() const
+{
+    return mp_item ? QByteArray::fromStdString(mp_item->GetValue().str()).toInt() : 0;
+}
+unsigned int ItemPtr::AsUInt() const
+{
+    return mp_item ? QByteArray::fromStdString(mp_item->GetValue().str()).toUInt() : 0;
+}
+long long ItemPtr::AsInt64() const
+{
+    return mp_item ? QByteArray::fromStdString(mp_item->GetValue().str()).toLongLong() : 0;
+}
+unsigned long long ItemPtr::AsUInt64() const
+{
+    return mp_item ? QByteArray::fromStdString(mp_item->GetValue().str()).toULongLong() : 0;
+}
+
+ItemPtr ItemPtr::Connect(ItemPtr other) { return mp_item->Connect(other.get()); }
+void ItemPtr::Disconnect(ItemPtr other) { mp_item->Disconnect(other.get()); }
+ItemPtr ItemPtr::operator-=(ItemPtr other)
+{
+    mp_item->Disconnect(other.get());
+    return other;
+}
+void ItemPtr::Disconnect(const char* typeName) { mp_item->Disconnect(typeName); }
+ItemPtr ItemPtr::NewItem(const char* typeName) { return mp_item->NewItem(typeName); }
+void ItemPtr::Remove() { mp_item->Remove(); }
+
+ItemPtr ItemPtr::HasItem(const char* typeName) const { return mp_item ? mp_item->HasItem(typeName) : nullptr; }
+ItemPtr ItemPtr::GetItem(const char* typeName) const { return mp_item ? mp_item->HasItem(typeName) : nullptr; }
+bool ItemPtr::IsConnected(const char* typeName) const { return mp_item->IsConnected(typeName); }
+bool ItemPtr::IsConnected(Type* type) const { return mp_item->IsConnected(type); }
+bool ItemPtr::IsConnected(ItemPtr other) const { return mp_item->IsConnected(other.get()); }
+bool ItemPtr::IsDisconnectedFromAll() const { return mp_item->IsDisconnectedFromAll(); }
+
+ItemSet ItemPtr::GetItems(const char* typeName) const
+{
+    ItemSet out;
+    if (mp_item)
+        mp_item->GetItems(typeName, out);
+    return out;
+}
+
+void ItemPtr::GetItems(const char* typeName, ItemSet& out) const
+{
+    if (!mp_item) {
+        out.clear();
+        return;
+    }
+    mp_item->GetItems(typeName, out);
+}
+
+// ---------------------------------------------------------------- PathNode
+
+PathNode::PathNode(Data* data_, const char* typeName) : data(data_), type(data_->GetType(typeName)) {}
+
+PathNode::PathNode(ItemPtr item)
+    : data(item->GetType()->GetData()), type(item->GetType()), fixed(true), value(item->GetValue().str())
+{
+}
+
+PathNode::PathNode(PathNode* parent_, const char* typeName, PathNodeRelation relation_)
+    : data(parent_->data), parent(parent_), relation(relation_), type(parent_->data->GetType(typeName))
+{
+    parent->children.insert(std::make_pair(this, relation));
+}
+
+PathNode::PathNode(PathNode* parent_, ItemPtr item, PathNodeRelation relation_)
+    : data(parent_->data),
+      parent(parent_),
+      relation(relation_),
+      type(item->GetType()),
+      fixed(true),
+      value(item->GetValue().str())
+{
+    parent->children.insert(std::make_pair(this, relation));
+}
+
+PathNode::~PathNode()
+{
+    for (auto& c : children)
+        delete c.first;
+}

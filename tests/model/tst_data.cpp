@@ -1,0 +1,651 @@
+#include "model/data.h"
+
+#include <QTextCodec>
+#include <QtTest>
+
+#include <functional>
+
+namespace {
+
+int g_typeSerial = 0;
+
+// Each case declares its own types in the global graph under fresh names.
+std::string Fresh(const char* name)
+{
+    return std::string(name) + "_" + std::to_string(g_typeSerial);
+}
+
+// Records every event it sees as a line of text.
+struct Recorder : public DataHandler
+{
+    QStringList log;
+    std::function<void(ItemPtr)> onItem;
+    std::function<void(ConnectionInfo&)> onPair;
+
+    static QString Name(ItemPtr p) { return p ? QString::fromStdString(p->GetValue().str()) : QStringLiteral("null"); }
+
+    void Added(ItemPtr p)
+    {
+        log << "added " + Name(p);
+        if (onItem)
+            onItem(p);
+    }
+    void Removed(ItemPtr p)
+    {
+        log << "removed " + Name(p);
+        if (onItem)
+            onItem(p);
+    }
+    void TypeConnected(ConnectionInfo c) { log << "type+ " + Name(c.item) + " " + Name(c.other); }
+    void TypeDisconnected(ConnectionInfo c) { log << "type- " + Name(c.item) + " " + Name(c.other); }
+    void PairConnected(ConnectionInfo& c)
+    {
+        log << "pair+ " + Name(c.item) + " " + Name(c.other);
+        if (onPair)
+            onPair(c);
+    }
+    void PairDisconnected(ConnectionInfo& c) { log << "pair- " + Name(c.item) + " " + Name(c.other); }
+    void Path(ItemPtr p) { log << "path " + Name(p); }
+};
+
+// Graph-wide handlers see every type's events; tests filter by the types they made.
+struct GraphRecorder : public DataHandler
+{
+    QStringList log;
+    std::set<Type*> types;
+    void Connected(ConnectionInfo c)
+    {
+        if (types.count(c.item->GetType()))
+            log << "graph+ " + Recorder::Name(c.item) + " " + Recorder::Name(c.other);
+    }
+    void Disconnected(ConnectionInfo c)
+    {
+        if (types.count(c.item->GetType()))
+            log << "graph- " + Recorder::Name(c.item) + " " + Recorder::Name(c.other);
+    }
+};
+
+} // namespace
+
+class TestData : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { ++g_typeSerial; }
+
+    void typesAndValues()
+    {
+        Type* a = d.NewType(Fresh("tv_a"), PrimacyRoot, false, true);
+        Type* b = d.NewType(Fresh("tv_b"), PrimacyRoot, false, false);
+        Type* n = d.NewType(Fresh("tv_n"), PrimacyRoot, true, false);
+        bool thrown = false;
+        try {
+            d.NewType(Fresh("tv_a"), PrimacyRoot, false, false);
+        } catch (TypeAlreadyExistsException* e) {
+            thrown = true;
+            delete e;
+        }
+        QVERIFY(thrown);
+        QCOMPARE(d.HasType(Fresh("tv_missing")), nullptr);
+
+        Recorder r;
+        AddHandler(a->itemAdded, &r, &Recorder::Added);
+        ItemPtr x = a->GetItem("x");
+        QVERIFY(x);
+        QCOMPARE(a->GetItem("x"), x);
+        QCOMPARE(a->NewItem("x"), x);
+        QCOMPARE(r.log, QStringList{"added x"});
+        QVERIFY(!b->GetItem("y"));
+        QCOMPARE(b->ItemCount(), size_t(0));
+
+        ItemPtr n1 = n->NewItem();
+        ItemPtr n2 = n->NewItem();
+        QVERIFY(n1 != n2);
+        QCOMPARE(n->GetGlobalNullItem(), std::min(n1, n2));
+        thrown = false;
+        try {
+            n->HasItem("v");
+        } catch (NullTypeException* e) {
+            thrown = true;
+            delete e;
+        }
+        QVERIFY(thrown);
+
+        QCOMPARE(Value(-5).str(), std::string("-5"));
+        QCOMPARE(b->NewItem("12abc").AsInt(), 0);
+        QCOMPARE(b->NewItem(Value(-42)).AsInt(), -42);
+        QCOMPARE(b->NewItem("4294967295").AsUInt(), 4294967295u);
+        QCOMPARE(b->NewItem("4294967296").AsUInt(), 0u);
+        QObject probe;
+        QCOMPARE(b->NewItem(Value(&probe)).AsUInt64(), static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(&probe)));
+        QCOMPARE(ItemPtr().AsInt(), 0);
+        QCOMPARE(ItemPtr().AsString(), QString());
+
+        Type* c = d.NewType(Fresh("tv_c"), PrimacyRoot, false, false);
+        a->RelateToType(c, Many, One, true);
+        RelationInfo ac = a->GetRelation(c);
+        RelationInfo ca = c->GetRelation(a);
+        QCOMPARE(int(ac.xPerY), int(Many));
+        QCOMPARE(int(ac.yPerX), int(One));
+        QVERIFY(ac.owns && !ac.ownedBy);
+        QCOMPARE(int(ca.xPerY), int(One));
+        QCOMPARE(int(ca.yPerX), int(Many));
+        QVERIFY(!ca.owns && ca.ownedBy);
+        thrown = false;
+        try {
+            c->RelateToType(a, One, One, false);
+        } catch (AlreadyRelatedException* e) {
+            thrown = true;
+            delete e;
+        }
+        QVERIFY(thrown);
+    }
+
+    // A one-sided relation pushes the old neighbour out, announced before the new link.
+    void connectionEventOrder()
+    {
+        Type* ta = d.NewType(Fresh("ev_a"), PrimacyRoot, false, true);
+        Type* tb = d.NewType(Fresh("ev_b"), PrimacyRoot, false, true);
+        ta->RelateToType(tb, Many, One, false);  // one a has one b
+        Recorder r;
+        GraphRecorder gr;
+        gr.types = {ta, tb};
+        AddHandler(ta->connected, &r, &Recorder::TypeConnected);
+        AddHandler(tb->connected, &r, &Recorder::TypeConnected);
+        AddHandler(ta->disconnected, &r, &Recorder::TypeDisconnected);
+        AddHandler(tb->disconnected, &r, &Recorder::TypeDisconnected);
+        AddHandler(d.connected, &gr, &GraphRecorder::Connected);
+        AddHandler(d.disconnected, &gr, &GraphRecorder::Disconnected);
+        auto add = [&](Type* x, Type* y, bool conn) {
+            auto* h = new EventHandler<Recorder, ConnectionInfo&>(&r, conn ? &Recorder::PairConnected : &Recorder::PairDisconnected);
+            r.AddDataHandler(h);
+            if (conn)
+                d.AddConnectionEventHandler(x, y, h);
+            else
+                d.AddDisconnectionEventHandler(x, y, h);
+        };
+        add(ta, tb, true);
+        add(tb, ta, true);
+        add(ta, tb, false);
+        add(tb, ta, false);
+
+        ItemPtr a = ta->GetItem("A");
+        ItemPtr b1 = tb->GetItem("B1");
+        ItemPtr b2 = tb->GetItem("B2");
+        ItemPtr a2 = ta->GetItem("A2");
+        a += b1;
+        a2 += b1;
+        r.log.clear();
+        gr.log.clear();
+        // Interleave both recorders by routing the graph events into the same log.
+        AddHandler(d.connected, &r, &Recorder::TypeConnected);
+        r.RemoveDataHandlers();  // the plain type handlers stay registered but go quiet
+        QStringList expected;
+
+        Recorder full;
+        std::vector<EventHandlerRoot*> hs;
+        AddHandler(ta->connected, &full, &Recorder::TypeConnected);
+        AddHandler(tb->connected, &full, &Recorder::TypeConnected);
+        AddHandler(ta->disconnected, &full, &Recorder::TypeDisconnected);
+        AddHandler(tb->disconnected, &full, &Recorder::TypeDisconnected);
+        auto addFull = [&](Type* x, Type* y, bool conn) {
+            auto* h = new EventHandler<Recorder, ConnectionInfo&>(&full, conn ? &Recorder::PairConnected : &Recorder::PairDisconnected);
+            full.AddDataHandler(h);
+            if (conn)
+                d.AddConnectionEventHandler(x, y, h);
+            else
+                d.AddDisconnectionEventHandler(x, y, h);
+        };
+        addFull(ta, tb, true);
+        addFull(tb, ta, true);
+        addFull(ta, tb, false);
+        addFull(tb, ta, false);
+
+        QCOMPARE(ItemPtr(a += b2), b2);
+        QCOMPARE(full.log, (QStringList{"type- A B1", "type- B1 A", "pair- A B1", "pair- B1 A",
+                                        "type+ A B2", "type+ B2 A", "pair+ A B2", "pair+ B2 A"}));
+        QCOMPARE(gr.log, (QStringList{"graph- A B1", "graph+ A B2"}));
+        QVERIFY(b1.IsConnected(a2));  // B1 keeps its other links
+        QVERIFY(!a.IsConnected(b1));
+
+        full.log.clear();
+        a += b2;  // already linked: nothing
+        QVERIFY(full.log.isEmpty());
+
+        b1.Disconnect(a);  // not linked: events all the same
+        QCOMPARE(full.log, (QStringList{"type- B1 A", "type- A B1", "pair- B1 A", "pair- A B1"}));
+
+        Type* tc = d.NewType(Fresh("ev_c"), PrimacyRoot, false, true);
+        bool thrown = false;
+        try {
+            a += tc->GetItem("C");
+        } catch (NotRelatedException* e) {
+            thrown = true;
+            delete e;
+        }
+        QVERIFY(thrown);
+        QVERIFY(a.IsConnected(b2));
+    }
+
+    void removalAndFlags()
+    {
+        Type* user = d.NewType(Fresh("rm_user"), PrimacyRoot, false, true);
+        Type* online = d.NewType(Fresh("rm_online"), PrimacyLeaf, true, false);
+        Type* note = d.NewType(Fresh("rm_note"), PrimacyLeaf, true, false);
+        user->RelateToType(online, Many, One, false);
+        user->RelateToType(note, One, Many, false);
+        Recorder r;
+        AddHandler(user->connected, &r, &Recorder::TypeConnected);
+        ItemPtr u = user->GetItem("u");
+        ItemPtr m1 = u.NewItem(online->Name().c_str());
+        ItemPtr m2 = u.NewItem(online->Name().c_str());
+        QCOMPARE(m1, m2);
+        QCOMPARE(m1, online->GetGlobalNullItem());
+        QCOMPARE(r.log.size(), 1);
+        ItemPtr n1 = u.NewItem(note->Name().c_str());
+        ItemPtr n2 = u.NewItem(note->Name().c_str());
+        QVERIFY(n1 != n2);
+        QCOMPARE(u.GetItems(note->Name().c_str()).size(), size_t(2));
+
+        Recorder rm;
+        AddHandler(user->itemRemoved, &rm, &Recorder::Removed);
+        AddHandler(user->disconnected, &rm, &Recorder::TypeDisconnected);
+        bool linkedWhenRemoved = false;
+        rm.onItem = [&](ItemPtr p) { linkedWhenRemoved = p.IsConnected(online); };
+        u.Remove();
+        QVERIFY(linkedWhenRemoved);
+        QCOMPARE(rm.log.first(), QString("removed u"));
+        QCOMPARE(rm.log.size(), 4);  // removed, then one disconnection per link
+        QVERIFY(!user->HasItem("u"));
+        QVERIFY(online->GetGlobalNullItem().IsDisconnectedFromAll());
+    }
+
+    void handlerLifetime()
+    {
+        Type* t = d.NewType(Fresh("hl"), PrimacyRoot, false, true);
+        auto* r1 = new Recorder;
+        AddHandler(t->itemAdded, r1, &Recorder::Added);
+        t->GetItem("one");
+        QCOMPARE(t->itemAdded.Count(), size_t(1));
+        delete r1;  // flagged, not yet deleted
+        QCOMPARE(t->itemAdded.Count(), size_t(1));
+        t->GetItem("two");  // skipped and deleted
+        QCOMPARE(t->itemAdded.Count(), size_t(0));
+
+        // A handler added during a notification is first called by the next one.
+        Recorder outer;
+        Recorder inner;
+        bool added = false;
+        outer.onItem = [&](ItemPtr) {
+            if (!added) {
+                added = true;
+                AddHandler(t->itemAdded, &inner, &Recorder::Added);
+            }
+        };
+        AddHandler(t->itemAdded, &outer, &Recorder::Added);
+        t->GetItem("three");
+        QVERIFY(inner.log.isEmpty());
+        t->GetItem("four");
+        QCOMPARE(inner.log, QStringList{"added four"});
+    }
+
+    // A handler re-raises its own event after its owner is gone: the flagged handler
+    // must be deleted once, after the outer dispatch is done with it.
+    void reentrantDispatchDeletesOnce()
+    {
+        Type* t = d.NewType(Fresh("re"), PrimacyRoot, false, true);
+        auto* victim = new Recorder;
+        Recorder trigger;
+        int depth = 0;
+        AddHandler(t->itemAdded, victim, &Recorder::Added);
+        trigger.onItem = [&](ItemPtr) {
+            if (depth++ == 0) {
+                delete victim;
+                victim = nullptr;
+                t->GetItem("nested");  // raises the same event while the outer copy holds the victim
+            }
+        };
+        AddHandler(t->itemAdded, &trigger, &Recorder::Added);
+        t->GetItem("outer");
+        QCOMPARE(t->itemAdded.Count(), size_t(1));
+        t->GetItem("again");
+        QCOMPARE(trigger.log, (QStringList{"added outer", "added nested", "added again"}));
+    }
+
+    // Handlers that remove items still waiting in copied sets during removal and collection.
+    void removalInsideHandlers()
+    {
+        Type* hub = d.NewType(Fresh("rh_hub"), PrimacyReachable, false, true);
+        Type* leaf = d.NewType(Fresh("rh_leaf"), PrimacyReachable, false, true);
+        hub->RelateToType(leaf, Many, Many, false);
+        ItemPtr h = hub->GetItem("h");
+        std::vector<ItemPtr> leaves;
+        for (int k = 0; k < 6; ++k) {
+            leaves.push_back(leaf->GetItem(Value(k)));
+            h += leaves.back();
+        }
+        Recorder r;
+        AddHandler(leaf->itemRemoved, &r, &Recorder::Removed);
+        // Removing one leaf removes every other leaf too: the hub's removal copy holds them all.
+        r.onItem = [&](ItemPtr) {
+            for (auto& l : leaves)
+                if (!l->IsRemoved())
+                    l.Remove();
+        };
+        Recorder hr;
+        AddHandler(hub->itemRemoved, &hr, &Recorder::Removed);
+        hr.onItem = [&](ItemPtr) { leaves[3].Remove(); };
+        h.Remove();
+        QCOMPARE(r.log.size(), 6);
+        QCOMPARE(leaf->ItemCount(), size_t(0));
+
+        // Collection: the first orphan removed takes the others with it.
+        Type* owner = d.NewType(Fresh("rh_owner"), PrimacyRoot, false, true);
+        Type* owned = d.NewType(Fresh("rh_owned"), PrimacyReachable, false, true);
+        owner->RelateToType(owned, One, Many, true);
+        for (int k = 0; k < 5; ++k)
+            owned->GetItem(Value(k));
+        Recorder gr;
+        AddHandler(owned->itemRemoved, &gr, &Recorder::Removed);
+        gr.onItem = [&](ItemPtr) {
+            for (Item* it : owned->ItemsInOrder())
+                it->Remove();
+        };
+        const int before = d.RemoveDisconnectedItems();
+        QVERIFY(before >= 1);
+        QCOMPARE(gr.log.size(), 5);
+        QCOMPARE(owned->ItemCount(), size_t(0));
+    }
+
+    void pathSubscriptions()
+    {
+        Type* user = d.NewType(Fresh("ps_user"), PrimacyRoot, false, true);
+        Type* online = d.NewType(Fresh("ps_online"), PrimacyLeaf, true, false);
+        Type* inList = d.NewType(Fresh("ps_inlist"), PrimacyLeaf, true, false);
+        user->RelateToType(online, Many, One, false);
+        user->RelateToType(inList, Many, One, false);
+        const char* on = online->Name().c_str();
+        const char* il = inList->Name().c_str();
+
+        Recorder trig;  // online (2)
+        {
+            auto* root = new PathNode(&d, user->Name().c_str());
+            new PathNode(root, on, PathConnectedTrigger);
+            auto* h = new EventHandler<Recorder, ItemPtr>(&trig, &Recorder::Path);
+            trig.AddDataHandler(h);
+            d.AddPathEventHandler(root, h);
+        }
+        Recorder gone;  // online (5)
+        {
+            auto* root = new PathNode(&d, user->Name().c_str());
+            new PathNode(root, on, PathDisconnectedTrigger);
+            auto* h = new EventHandler<Recorder, ItemPtr>(&gone, &Recorder::Path);
+            gone.AddDataHandler(h);
+            d.AddPathEventHandler(root, h);
+        }
+        Recorder listed;  // online (2) + in list (1)
+        {
+            auto* root = new PathNode(&d, user->Name().c_str());
+            new PathNode(root, on, PathConnectedTrigger);
+            new PathNode(root, il, PathConnectedCondition);
+            auto* h = new EventHandler<Recorder, ItemPtr>(&listed, &Recorder::Path);
+            listed.AddDataHandler(h);
+            d.AddPathEventHandler(root, h);
+        }
+        Recorder listed0;  // online (2) + in list (0)
+        {
+            auto* root = new PathNode(&d, user->Name().c_str());
+            new PathNode(root, on, PathConnectedTrigger);
+            new PathNode(root, il, PathConnected);
+            auto* h = new EventHandler<Recorder, ItemPtr>(&listed0, &Recorder::Path);
+            listed0.AddDataHandler(h);
+            d.AddPathEventHandler(root, h);
+        }
+        // One pair handler serves every subscription on a pair.
+        QCOMPARE(d.PathSubscriptionCount(user, online, true), size_t(3));
+        QVERIFY(d.HasPathHandler(user, online, true));
+
+        ItemPtr bob = user->GetItem("bob");
+        ItemPtr amy = user->GetItem("amy");
+        amy.NewItem(il);
+        bob.NewItem(on);
+        amy.NewItem(on);
+        QCOMPARE(trig.log, (QStringList{"path bob", "path amy"}));
+        QCOMPARE(listed.log, QStringList{"path amy"});
+        QCOMPARE(listed0.log, QStringList{"path amy"});
+        bob.NewItem(il);  // 1 registers nothing; under 0 the trigger step fails as a condition
+        QCOMPARE(listed.log, QStringList{"path amy"});
+        QCOMPARE(listed0.log, QStringList{"path amy"});
+        QVERIFY(gone.log.isEmpty());
+        bob.Disconnect(on);
+        QCOMPARE(gone.log, QStringList{"path bob"});
+        QCOMPARE(trig.log.size(), 2);
+        amy.Remove();  // removal disconnects
+        QCOMPARE(gone.log, (QStringList{"path bob", "path amy"}));
+
+        // Fixed root.
+        Recorder fixed;
+        ItemPtr carl = user->GetItem("carl");
+        ItemPtr dora = user->GetItem("dora");
+        {
+            auto* root = new PathNode(carl);
+            new PathNode(root, on, PathConnectedTrigger);
+            auto* h = new EventHandler<Recorder, ItemPtr>(&fixed, &Recorder::Path);
+            fixed.AddDataHandler(h);
+            d.AddPathEventHandler(root, h);
+        }
+        dora.NewItem(on);
+        carl.NewItem(on);
+        QCOMPARE(fixed.log, QStringList{"path carl"});
+
+        // A root alone never fires and registers nothing.
+        Recorder alone;
+        {
+            auto* h = new EventHandler<Recorder, ItemPtr>(&alone, &Recorder::Path);
+            alone.AddDataHandler(h);
+            d.AddPathEventHandler(new PathNode(&d, user->Name().c_str()), h);
+        }
+        user->GetItem("eve").NewItem(on);
+        QVERIFY(alone.log.isEmpty());
+
+        // Destroyed subscribers: never called; removed at the next event; the pair handler
+        // goes when its last subscription goes.
+        const int trigBefore = trig.log.size();
+        trig.RemoveDataHandlers();
+        listed.RemoveDataHandlers();
+        listed0.RemoveDataHandlers();
+        user->GetItem("fay").NewItem(on);
+        QCOMPARE(trig.log.size(), trigBefore);
+        QCOMPARE(fixed.log.size(), 1);
+        QCOMPARE(d.PathSubscriptionCount(user, online, true), size_t(1));  // the fixed one
+        QVERIFY(d.HasPathHandler(user, online, true));
+        fixed.RemoveDataHandlers();
+        user->GetItem("gus").NewItem(on);
+        QCOMPARE(d.PathSubscriptionCount(user, online, true), size_t(0));
+        QVERIFY(!d.HasPathHandler(user, online, true));
+        user->GetItem("hal").NewItem(on);  // the flagged pair handler is gone for good
+        QCOMPARE(gone.log.size(), 2);
+    }
+
+    void garbageCollection()
+    {
+        Type* root = d.NewType(Fresh("gc_root"), PrimacyRoot, false, true);
+        Type* mid = d.NewType(Fresh("gc_mid"), PrimacyReachable, false, true);
+        Type* stop = d.NewType(Fresh("gc_stop"), PrimacyLeaf, false, true);
+        Type* owned = d.NewType(Fresh("gc_owned"), PrimacyRoot, false, true);
+        root->RelateToType(mid, Many, Many, false);
+        root->RelateToType(stop, Many, Many, false);
+        mid->RelateToType(stop, Many, Many, false);
+        root->RelateToType(owned, One, Many, true);
+        Type* island = d.NewType(Fresh("gc_island"), PrimacyReachable, false, true);
+        mid->RelateToType(island, Many, Many, false);
+
+        ItemPtr r = root->GetItem("r");
+        ItemPtr m = mid->GetItem("m");        // reachable: kept
+        r += m;
+        ItemPtr s = stop->GetItem("s");       // primacy 2 linked to a root: kept
+        r += s;
+        ItemPtr behind = mid->GetItem("behind");  // only behind a primacy 2 item: removed
+        s += behind;
+        ItemPtr lone1 = mid->GetItem("lone1");    // a cycle of primacy 1 with no root: removed
+        ItemPtr lone2 = island->GetItem("lone2");
+        lone1 += lone2;
+        ItemPtr o = owned->GetItem("o");      // owned, with owner: kept
+        r += o;
+        owned->GetItem("orphan");  // root type but owner missing: removed
+        Recorder rec;
+        AddHandler(d.itemRemoved, &rec, &Recorder::Removed);
+        QStringList mine;
+        rec.onItem = [&](ItemPtr) {};
+        const int removed = d.RemoveDisconnectedItems();
+        for (const QString& l : rec.log)
+            if (l == "removed orphan" || l == "removed behind" || l == "removed lone1" || l == "removed lone2")
+                mine << l;
+        QCOMPARE(mine.first(), QString("removed orphan"));  // orphans go first
+        QCOMPARE(mine.size(), 4);
+        QVERIFY(removed >= 4);
+        QVERIFY(root->HasItem("r") && mid->HasItem("m") && stop->HasItem("s") && owned->HasItem("o"));
+        QVERIFY(!mid->HasItem("behind") && !mid->HasItem("lone1") && !island->HasItem("lone2"));
+        QVERIFY(!owned->HasItem("orphan"));
+
+        // Owned item whose owner went: removed even though still linked to a root.
+        Type* tag = d.NewType(Fresh("gc_tag"), PrimacyReachable, false, true);
+        mid->RelateToType(tag, Many, One, true);
+        root->RelateToType(tag, Many, Many, false);
+        ItemPtr m2 = mid->GetItem("m2");
+        ItemPtr t1 = tag->GetItem("t1");
+        r += m2;
+        m2 += t1;
+        r += t1;
+        rec.log.clear();
+        QCOMPARE(d.RemoveDisconnectedItems(), 0);  // everything reachable: nothing happens
+        QVERIFY(rec.log.isEmpty());
+        m2.Remove();
+        QVERIFY(tag->HasItem("t1"));
+        QCOMPARE(d.RemoveDisconnectedItems(), 1);
+        QVERIFY(!tag->HasItem("t1"));
+    }
+
+    void queries()
+    {
+        Type* user = d.NewType(Fresh("q_user"), PrimacyRoot, false, true);
+        Type* file = d.NewType(Fresh("q_file"), PrimacyRoot, false, true);
+        Type* entry = d.NewType(Fresh("q_entry"), PrimacyRoot, true, false);
+        Type* other = d.NewType(Fresh("q_other"), PrimacyRoot, false, true);
+        user->RelateToType(entry, One, Many, false);
+        file->RelateToType(entry, One, Many, false);
+        const char* en = entry->Name().c_str();
+        ItemPtr u = user->GetItem("u");
+        ItemPtr f = file->GetItem("f");
+        ItemPtr f2 = file->GetItem("f2");
+        ItemPtr e = u.NewItem(en);
+        f += e;
+        ItemPtr e2 = u.NewItem(en);
+        f2 += e2;
+        QCOMPARE(d.GetItem(u, f, en), e);
+        QCOMPARE(d.GetItem(f2, u, en), e2);
+        QVERIFY(d.GetItemSubset(ItemSet(), en).empty());
+        QCOMPARE(d.GetItemSubset(ItemSet(u), en).size(), size_t(2));
+        QVERIFY(!u[other->Name().c_str()]);
+        bool thrown = false;
+        try {
+            u.GetItems(other->Name().c_str());
+        } catch (NotRelatedException* ex) {
+            thrown = true;
+            delete ex;
+        }
+        QVERIFY(thrown);
+        QVERIFY(i(user->Name().c_str(), "nobody").empty());
+        QVERIFY(!user->HasItem("nobody"));
+        QCOMPARE(g(file->Name().c_str()).size(), size_t(2));
+        ItemSet files = g(file->Name().c_str());
+        QCOMPARE(files.Connected(ItemSet(e)), ItemSet(f));
+        QCOMPARE(files.NotConnected(ItemSet(e)), ItemSet(f2));
+        QCOMPARE(files.Connected(ItemPtr()).size(), size_t(0));
+        QCOMPARE(files.NotConnected(ItemPtr()).size(), size_t(2));
+    }
+
+    void sorts()
+    {
+        Type* t = d.NewType(Fresh("so"), PrimacyRoot, false, true);
+        Type* key = d.NewType(Fresh("so_key"), PrimacyRoot, false, true);
+        t->RelateToType(key, Many, One, false);
+        ItemSet s;
+        for (const char* v : {"a", "B", "b", "\xc3\xa9", "10", "9", "-3", "abc"})
+            s.insert(t->GetItem(v));
+        auto names = [](const std::list<ItemPtr>& l) {
+            QStringList out;
+            for (auto& p : l)
+                out << p.AsString();
+            return out;
+        };
+        QCOMPARE(names(s.SortAlphabetic(true)), (QStringList{"-3", "10", "9", "B", "a", "abc", "b", QString::fromUtf8("\xc3\xa9")}));
+        QStringList desc = names(s.SortAlphabetic(false));
+        std::reverse(desc.begin(), desc.end());
+        QCOMPARE(desc, names(s.SortAlphabetic(true)));
+        // Numeric: 64-bit, non-numbers count as 0 and keep identity order among themselves.
+        std::list<ItemPtr> num = s.SortNumeric(true);
+        QCOMPARE(num.front().AsString(), QString("-3"));
+        QCOMPARE(num.back().AsString(), QString("10"));
+        ItemSet zeros;
+        for (auto& p : num)
+            if (p.AsString() != "-3" && p.AsString() != "9" && p.AsString() != "10")
+                zeros.insert(p);
+        std::list<ItemPtr> zeroRun;
+        for (auto& p : num)
+            if (zeros.count(p))
+                zeroRun.push_back(p);
+        QCOMPARE(std::vector<ItemPtr>(zeroRun.begin(), zeroRun.end()), std::vector<ItemPtr>(zeros.begin(), zeros.end()));
+        std::list<ItemPtr> numDesc = s.SortNumeric(false);
+        QCOMPARE(std::vector<ItemPtr>(numDesc.rbegin(), numDesc.rend()), std::vector<ItemPtr>(num.begin(), num.end()));
+
+        QCOMPARE(Value(static_cast<long long>(5000000000LL)).str(), std::string("5000000000"));
+        ItemPtr big = t->GetItem("big");
+        big += key->GetItem("5000000000");
+        ItemPtr small = t->GetItem("small");
+        small += key->GetItem("abc");
+        ItemSet two;
+        two.insert(big);
+        two.insert(small);
+        two.insert(t->GetItem("nokey"));
+        QCOMPARE(names(two.SortNumericBy(key->Name().c_str(), true)), (QStringList{"small", "big"}));
+        QCOMPARE(names(two.SortAlphabeticBy(key->Name().c_str(), false)), (QStringList{"small", "big"}));
+    }
+
+    void textDecoding()
+    {
+        QCOMPARE(ToQString("caf\xc3\xa9"), QString::fromUtf8("caf\xc3\xa9"));
+        QCOMPARE(ToQString("caf\xe9"), QString::fromUtf8("caf\xc3\xa9"));  // Latin-1 with no code page
+        QCOMPARE(ToQString(std::string("ab\0\xc3\xa9", 5)), QString("ab"));
+        QCOMPARE(ToQString("plain ascii"), QString("plain ascii"));
+
+        {
+            ExtendedAsciiTranslator translator;
+            QCOMPARE(ToQString("caf\xe9"), QString::fromUtf8("caf\xc3\xa9"));
+        }
+        extendedAsciiTranslator = nullptr;
+    }
+
+    void codePageFollowsSetting()
+    {
+        if (!d.HasType("global")) {
+            Type* global = d.NewType("global", PrimacyRoot, false, true);
+            Type* value = d.NewType("global_value", PrimacyLeaf, false, true);
+            global->RelateToType(value, Many, One, false);
+        }
+        auto* translator = new ExtendedAsciiTranslator;
+        translator->SetCodePage("windows-1251");
+        QVERIFY(translator->Codec());
+        QCOMPARE(ToQString("\xe9"), QString(QChar(0x0439)));  // Cyrillic short i
+        QCOMPARE(ToQString("caf\xc3\xa9"), QString::fromUtf8("caf\xc3\xa9"));
+        translator->SetCodePage("");
+        QCOMPARE(ToQString("\xe9"), QString(QChar(0xe9)));
+        translator->SetCodePage("no-such-codepage");
+        QCOMPARE(ToQString("\xe9"), QString(QChar(0xe9)));
+        extendedAsciiTranslator = nullptr;  // the translator is never deleted in the program
+    }
+};
+
+QTEST_GUILESS_MAIN(TestData)
+#include "tst_data.moc"
