@@ -86,22 +86,30 @@ ItemPtr Type::GetItem(const Value& v)
 {
     if (m_null)
         throw new NullTypeException;
-    auto it = m_items.find(v.str());
-    if (it != m_items.end())
+    auto it = m_items.lower_bound(v.str());
+    if (it != m_items.end() && (*it)->GetValue().str() == v.str())
         return *it;
     if (!m_autocreate)
         return ItemPtr();
-    return Create(v);
+    return CreateValued(v, it);
 }
 
 ItemPtr Type::NewItem(const Value& v)
 {
     if (m_null)
         throw new NullTypeException;
-    auto it = m_items.find(v.str());
-    if (it != m_items.end())
+    auto it = m_items.lower_bound(v.str());
+    if (it != m_items.end() && (*it)->GetValue().str() == v.str())
         return *it;
-    return Create(v);
+    return CreateValued(v, it);
+}
+
+Item* Type::CreateValued(const Value& v, ItemIndex::iterator hint)
+{
+    // One search serves both the lookup and the insertion.
+    Item* item = new Item(this, v);
+    m_items.emplace_hint(hint, item);
+    return Announce(item);
 }
 
 ItemPtr Type::NewItem()
@@ -127,6 +135,11 @@ Item* Type::Create(Value v)
         m_nullItems.insert(item);
     else
         m_items.insert(item);
+    return Announce(item);
+}
+
+Item* Type::Announce(Item* item)
+{
     Data::Scope scope(mp_data);
     ItemPtr p(item);
     itemAdded.Notify(p);
@@ -381,7 +394,7 @@ void Item::Remove()
                 if (IsConnected(n.get()))
                     Disconnect(n.get());
     }
-    data->m_candidates.erase(this);
+    m_candidate = false;
     data->Free(this);
 }
 

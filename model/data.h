@@ -310,6 +310,7 @@ private:
     // Neighbours grouped by type, in type identity order; an entry exists only while non-empty.
     std::vector<std::pair<Type*, ItemSet>> m_connections;
     bool m_removed = false;
+    bool m_candidate = false;  // only during a collection
 };
 
 // ---------------------------------------------------------------- types
@@ -367,13 +368,17 @@ private:
         bool operator()(const std::string& a, const Item* b) const { return a < b->GetValue().str(); }
     };
 
+    typedef std::set<Item*, ValueLess> ItemIndex;
+    Item* CreateValued(const Value& v, ItemIndex::iterator hint);
+    Item* Announce(Item* item);
+
     Data* mp_data;
     std::string m_name;
     Primacy m_primacy;
     bool m_null;
     bool m_autocreate;
     std::map<Type*, RelationInfo> m_relations;
-    std::set<Item*, ValueLess> m_items;
+    ItemIndex m_items;
     ItemSet m_nullItems;
     // Pair registries keyed by the other type: handlers of (this type, other type).
     std::map<Type*, Event<ConnectionInfo&>*> m_pairConnect;
@@ -493,7 +498,6 @@ private:
     std::map<TypePair, std::set<PathNodeHandlerInfo*>> m_pathRegistrations[2];  // [0] disconnection, [1] connection
     std::map<TypePair, EventHandler<Data, ConnectionInfo&>*> m_pathHandlers[2];
     std::set<PathNodeHandlerInfo*> m_allPathSubscriptions;
-    std::set<Item*> m_candidates;
     int m_scopeDepth = 0;
     std::vector<Item*> m_graveyard;
 };

@@ -82,8 +82,10 @@ int Data::RemoveDisconnectedItems()
     Scope scope(this);
     int removed = 0;
     std::vector<Item*> orphans;
-    m_candidates.clear();
+    std::vector<Item*> candidates;
 
+    // Candidates carry a flag on the item instead of living in a set: a million items
+    // would otherwise cost a tree node each.
     for (auto& te : m_types) {
         Type* t = te.second;
         std::vector<Type*> owners;
@@ -97,10 +99,12 @@ int Data::RemoveDisconnectedItems()
                     orphan = true;
                     break;
                 }
-            if (orphan)
+            if (orphan) {
                 orphans.push_back(item);
-            else
-                m_candidates.insert(item);
+            } else {
+                item->m_candidate = true;
+                candidates.push_back(item);
+            }
         }
     }
 
@@ -124,10 +128,9 @@ int Data::RemoveDisconnectedItems()
             while (!stack.empty()) {
                 Item* x = stack.back();
                 stack.pop_back();
-                auto it = m_candidates.find(x);
-                if (it == m_candidates.end())
+                if (!x->m_candidate)
                     continue;
-                m_candidates.erase(it);
+                x->m_candidate = false;
                 if (x->GetType()->GetPrimacy() == PrimacyLeaf)
                     continue;
                 // Pushed in reverse so items are visited in type and identity order.
@@ -135,15 +138,20 @@ int Data::RemoveDisconnectedItems()
                     if (g->first->GetPrimacy() == PrimacyRoot)
                         continue;
                     for (auto n = g->second.rbegin(); n != g->second.rend(); ++n)
-                        if (m_candidates.count(n->get()))
+                        if ((*n)->m_candidate)
                             stack.push_back(n->get());
                 }
             }
         }
     }
 
-    std::vector<Item*> doomed(m_candidates.begin(), m_candidates.end());
-    m_candidates.clear();
+    std::vector<Item*> doomed;
+    for (Item* item : candidates)
+        if (item->m_candidate && !item->IsRemoved())
+            doomed.push_back(item);
+    std::sort(doomed.begin(), doomed.end(), std::less<Item*>());
+    for (Item* item : doomed)
+        item->m_candidate = false;
     for (Item* item : doomed) {
         if (item->IsRemoved())
             continue;

@@ -1,0 +1,575 @@
+#include "model/datasaver.h"
+
+#include "model/log.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+DataSaver* dataSaver = nullptr;
+
+namespace {
+
+const QString kCategory = QStringLiteral("Configuration Data");
+
+void PutInt(char* p, int32_t v)
+{
+    const uint32_t u = static_cast<uint32_t>(v);
+    p[0] = static_cast<char>(u);
+    p[1] = static_cast<char>(u >> 8);
+    p[2] = static_cast<char>(u >> 16);
+    p[3] = static_cast<char>(u >> 24);
+}
+
+int32_t GetInt(const char* p)
+{
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(p);
+    return static_cast<int32_t>(static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
+                                (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24));
+}
+
+// Collects the file in large blocks: a million items would otherwise cost millions of calls
+// through QIODevice.
+class BlockWriter
+{
+public:
+    explicit BlockWriter(QFile& file) : m_file(file) { m_buffer.reserve(kBlock); }
+
+    void Bytes(const char* p, size_t n)
+    {
+        if (m_buffer.size() + n > kBlock)
+            Flush();
+        if (n > kBlock) {
+            WriteOut(p, n);
+            return;
+        }
+        m_buffer.insert(m_buffer.end(), p, p + n);
+    }
+    void Int(int32_t v)
+    {
+        char b[4];
+        PutInt(b, v);
+        Bytes(b, 4);
+    }
+    void Flag(bool v)
+    {
+        const char b = v ? 1 : 0;
+        Bytes(&b, 1);
+    }
+    void String(const std::string& s)
+    {
+        if (s.size() > static_cast<size_t>(INT_MAX))
+            throw DataSaveFailure();
+        Int(static_cast<int32_t>(s.size()));
+        Bytes(s.data(), s.size());
+    }
+    void Count(size_t n)
+    {
+        if (n > static_cast<size_t>(INT_MAX))
+            throw DataSaveFailure();
+        Int(static_cast<int32_t>(n));
+    }
+    void Flush()
+    {
+        if (!m_buffer.empty())
+            WriteOut(m_buffer.data(), m_buffer.size());
+        m_buffer.clear();
+    }
+
+private:
+    static constexpr size_t kBlock = 1 << 20;
+
+    void WriteOut(const char* p, size_t n)
+    {
+        while (n > 0) {
+            const qint64 k = m_file.write(p, static_cast<qint64>(n));
+            if (k <= 0)
+                throw DataSaveFailure();
+            p += k;
+            n -= static_cast<size_t>(k);
+        }
+    }
+
+    QFile& m_file;
+    std::vector<char> m_buffer;
+};
+
+// Reads fields from the whole file held in memory. Every length is checked against what is
+// actually left, so nothing is ever sized from a number in the file.
+class BlockReader
+{
+public:
+    BlockReader(const char* data, size_t size) : mp_data(data), m_size(size) {}
+
+    int32_t Int()
+    {
+        if (m_size - m_pos < 4)
+            throw DataLoadFailure();
+        const int32_t v = GetInt(mp_data + m_pos);
+        m_pos += 4;
+        return v;
+    }
+    bool Flag()
+    {
+        if (m_pos >= m_size)
+            throw DataLoadFailure();
+        const unsigned char b = static_cast<unsigned char>(mp_data[m_pos++]);
+        if (b > 1)
+            throw DataLoadFailure();
+        return b == 1;
+    }
+    // The bytes up to the first NUL; the position moves past the whole string.
+    std::pair<const char*, size_t> String()
+    {
+        const int32_t n = Int();
+        if (n < 0 || static_cast<size_t>(n) > m_size - m_pos)
+            throw DataLoadFailure();
+        const char* p = mp_data + m_pos;
+        m_pos += static_cast<size_t>(n);
+        const void* nul = memchr(p, 0, static_cast<size_t>(n));
+        return {p, nul ? static_cast<size_t>(static_cast<const char*>(nul) - p) : static_cast<size_t>(n)};
+    }
+
+private:
+    const char* mp_data;
+    size_t m_size;
+    size_t m_pos = 0;
+};
+
+// One saved item as read, before anything is created.
+struct Record
+{
+    int32_t id;
+    Type* type;
+    const char* value;
+    size_t length;
+};
+
+void SyncDirectoryOf(const QString& path)
+{
+    const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
+    const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+bool ReplaceFile(const QString& from, const QString& to)
+{
+    return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+}
+
+}  // namespace
+
+DataSaver::DataSaver(Data* data, const QString& path) : mp_data(data), m_path(path.isEmpty() ? DefaultPath() : path)
+{
+    dataSaver = this;
+}
+
+DataSaver::~DataSaver()
+{
+    if (dataSaver == this)
+        dataSaver = nullptr;
+}
+
+QString DataSaver::DefaultPath()
+{
+    return QDir::homePath() + QStringLiteral("/.Tavrinel");
+}
+
+void DataSaver::AddSavedType(std::string type)
+{
+    m_savedTypes.insert(mp_data->GetType(type));
+}
+
+void DataSaver::AddSavedByConnectionType(std::string type, std::string other)
+{
+    Type* otherType = mp_data->GetType(other);
+    Type* savedType = mp_data->GetType(type);
+    m_savedByConnectionTypes[savedType].insert(otherType);
+}
+
+void DataSaver::AddDataLoadedEventHandler(DataLoadedEventHandler* handler)
+{
+    if (handler)
+        m_dataLoadedHandlers.insert(handler);
+}
+
+void DataSaver::RemoveDataLoadedEventHandler(DataLoadedEventHandler* handler)
+{
+    m_dataLoadedHandlers.erase(handler);
+}
+
+void DataSaver::EmitDataLoaded()
+{
+    const std::set<DataLoadedEventHandler*> handlers = m_dataLoadedHandlers;
+    for (DataLoadedEventHandler* h : handlers)
+        // A handler may take another one out while being told.
+        if (m_dataLoadedHandlers.count(h))
+            h->DataLoaded();
+}
+
+bool DataSaver::Save(const QString& path)
+{
+    QString tempName;
+    for (int n = 1; n < INT_MAX; ++n) {
+        tempName = QStringLiteral("%1.%2").arg(path).arg(n);
+        if (!QFileInfo::exists(tempName))
+            break;
+    }
+    QFile temp(tempName);
+    bool created = false;
+    QString reason;
+    try {
+        // NewOnly: never write into a file that appeared since the check above.
+        if (!temp.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            reason = temp.errorString();
+            throw DataSaveFailure();
+        }
+        created = true;
+
+        const std::map<std::string, Type*>& types = mp_data->Types();
+        std::vector<Type*> saved;
+        std::vector<bool> whole;
+        size_t itemBound = 0;
+        for (const auto& entry : types) {
+            Type* t = entry.second;
+            const bool all = m_savedTypes.count(t) != 0;
+            if (all || m_savedByConnectionTypes.count(t)) {
+                saved.push_back(t);
+                whole.push_back(all);
+                itemBound += t->ItemCount();
+            }
+        }
+
+        BlockWriter out(temp);
+        out.Count(saved.size());
+
+        // Ids are the positions in byId plus one; blockEnd[k] is one past the last id of block k.
+        std::vector<Item*> byId;
+        byId.reserve(itemBound);
+        std::vector<size_t> blockEnd;
+        for (size_t k = 0; k < saved.size(); ++k) {
+            Type* t = saved[k];
+            std::vector<Item*> items = t->ItemsInOrder();
+            if (!whole[k]) {
+                const std::set<Type*>& others = m_savedByConnectionTypes.find(t)->second;
+                items.erase(std::remove_if(items.begin(), items.end(),
+                                           [&others](Item* item) {
+                                               for (Type* o : others)
+                                                   if (item->IsConnected(o))
+                                                       return false;
+                                               return true;
+                                           }),
+                            items.end());
+            }
+            out.String(t->Name());
+            out.Flag(t->IsNull());
+            out.Count(items.size());
+            for (Item* item : items) {
+                byId.push_back(item);
+                if (byId.size() > static_cast<size_t>(INT_MAX))
+                    throw DataSaveFailure();
+                out.Int(static_cast<int32_t>(byId.size()));
+                if (!t->IsNull())
+                    out.String(item->GetValue().str());
+            }
+            blockEnd.push_back(byId.size());
+        }
+
+        // Item to id, by binary search over the items sorted by identity.
+        std::vector<std::pair<Item*, int32_t>> ids(byId.size());
+        for (size_t k = 0; k < byId.size(); ++k)
+            ids[k] = {byId[k], static_cast<int32_t>(k + 1)};
+        std::sort(ids.begin(), ids.end());
+        auto idOf = [&ids](Item* item) -> int32_t {
+            auto it = std::lower_bound(ids.begin(), ids.end(), std::make_pair(item, int32_t(0)));
+            return it != ids.end() && it->first == item ? it->second : 0;
+        };
+
+        // Each connection is taken from its lower id's end only, so it is written once.
+        std::vector<std::pair<int32_t, int32_t>> links;
+        std::set<Type*> savedSet(saved.begin(), saved.end());
+        size_t first = 0;
+        for (size_t k = 0; k < saved.size(); ++k) {
+            std::vector<Type*> related;
+            for (const auto& r : saved[k]->Relations())
+                if (savedSet.count(r.first))
+                    related.push_back(r.first);
+            for (size_t pos = first; pos < blockEnd[k]; ++pos) {
+                const int32_t id = static_cast<int32_t>(pos + 1);
+                for (Type* other : related) {
+                    const ItemSet* neighbours = byId[pos]->Neighbours(other);
+                    if (!neighbours)
+                        continue;
+                    for (const ItemPtr& n : *neighbours) {
+                        const int32_t nid = idOf(n.get());
+                        if (nid > id)
+                            links.emplace_back(id, nid);
+                    }
+                }
+            }
+            first = blockEnd[k];
+        }
+        std::sort(links.begin(), links.end());
+        links.erase(std::unique(links.begin(), links.end()), links.end());
+        out.Count(links.size());
+        for (const auto& l : links) {
+            out.Int(l.first);
+            out.Int(l.second);
+        }
+        out.Flush();
+
+        // The old file is replaced only by a complete copy that is on the disk.
+        if (!temp.flush() || ::fsync(temp.handle()) != 0) {
+            reason = temp.errorString();
+            throw DataSaveFailure();
+        }
+        temp.close();
+        if (temp.error() != QFileDevice::NoError) {
+            reason = temp.errorString();
+            throw DataSaveFailure();
+        }
+        if (!ReplaceFile(tempName, path)) {
+            reason = QString::fromLocal8Bit(strerror(errno));
+            throw DataSaveFailure();
+        }
+        SyncDirectoryOf(path);
+        return true;
+    } catch (const DataSaveFailure&) {
+    } catch (const std::bad_alloc&) {
+        reason = QStringLiteral("out of memory");
+    }
+    if (reason.isEmpty())
+        reason = temp.errorString();
+    temp.close();
+    if (created)
+        QFile::remove(tempName);
+    Log(kCategory, 1,
+        QStringLiteral("Could not save to %1 (%2); the previous save file is kept").arg(path, reason));
+    return false;
+}
+
+DataSaver::LoadResult DataSaver::Load(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        EmitDataLoaded();
+        return LoadResult::NoFile;
+    }
+
+    std::vector<Record> records;
+    std::vector<std::pair<int32_t, int32_t>> links;
+    size_t unknownItems = 0;
+    std::set<std::string> unknownTypes;
+    bool damaged = false;
+    {
+        // The whole file is checked before the graph is touched. Mapping it costs no copy; a
+        // file that cannot be mapped is read instead.
+        const qint64 size = file.size();
+        QByteArray copy;
+        const char* data = nullptr;
+        size_t available = 0;
+        bool mapped = false;
+        if (size > 0) {
+            data = reinterpret_cast<const char*>(file.map(0, size));
+            if (data) {
+                mapped = true;
+                available = static_cast<size_t>(size);
+            } else {
+                copy = file.readAll();
+                data = copy.constData();
+                available = static_cast<size_t>(copy.size());
+            }
+        }
+        try {
+            BlockReader in(data, available);
+            const int32_t typeCount = in.Int();
+            for (int32_t t = 0; t < typeCount; ++t) {
+                const auto name = in.String();
+                const bool null = in.Flag();
+                Type* type = mp_data->HasType(std::string(name.first, name.second));
+                // Items of one kind cannot be read as the other.
+                if (type && type->IsNull() != null)
+                    throw DataLoadFailure();
+                if (!type)
+                    unknownTypes.insert(std::string(name.first, name.second));
+                const int32_t itemCount = in.Int();
+                for (int32_t k = 0; k < itemCount; ++k) {
+                    const int32_t id = in.Int();
+                    std::pair<const char*, size_t> value(nullptr, 0);
+                    if (!null)
+                        value = in.String();
+                    if (type)
+                        records.push_back({id, type, value.first, value.second});
+                    else
+                        ++unknownItems;
+                }
+            }
+            const int32_t linkCount = in.Int();
+            for (int32_t k = 0; k < linkCount; ++k) {
+                const int32_t a = in.Int();
+                const int32_t b = in.Int();
+                links.emplace_back(a, b);
+            }
+        } catch (const DataLoadFailure&) {
+            damaged = true;
+        } catch (const std::bad_alloc&) {
+            damaged = true;
+        }
+
+        if (!damaged) {
+            // A repeated id updates the earlier record: its type, and its value unless the later
+            // type is null.
+            std::stable_sort(records.begin(), records.end(),
+                             [](const Record& x, const Record& y) { return x.id < y.id; });
+            size_t kept = 0;
+            for (size_t k = 0; k < records.size(); ++k) {
+                if (kept > 0 && records[kept - 1].id == records[k].id) {
+                    Record& r = records[kept - 1];
+                    r.type = records[k].type;
+                    if (!records[k].type->IsNull()) {
+                        r.value = records[k].value;
+                        r.length = records[k].length;
+                    }
+                } else {
+                    records[kept++] = records[k];
+                }
+            }
+            records.resize(kept);
+
+            auto indexOf = [&records](int32_t id) -> long {
+                auto it = std::lower_bound(records.begin(), records.end(), id,
+                                           [](const Record& r, int32_t v) { return r.id < v; });
+                return it != records.end() && it->id == id ? static_cast<long>(it - records.begin()) : -1;
+            };
+            // Links are kept as record indexes; those to dropped ids, or between types the
+            // current schema no longer relates, are skipped.
+            size_t unrelated = 0;
+            size_t linksKept = 0;
+            for (const auto& l : links) {
+                const long a = indexOf(l.first);
+                const long b = indexOf(l.second);
+                if (a < 0 || b < 0 || a == b)
+                    continue;
+                if (!records[static_cast<size_t>(a)].type->IsRelated(records[static_cast<size_t>(b)].type)) {
+                    ++unrelated;
+                    continue;
+                }
+                links[linksKept++] = {static_cast<int32_t>(a), static_cast<int32_t>(b)};
+            }
+            links.resize(linksKept);
+            std::sort(links.begin(), links.end());
+            links.erase(std::unique(links.begin(), links.end()), links.end());
+
+            for (const std::string& name : unknownTypes)
+                Log(kCategory, 2,
+                    QStringLiteral("The save file holds items of the unknown type %1; they are skipped")
+                        .arg(QString::fromStdString(name)));
+            if (unrelated > 0)
+                Log(kCategory, 2,
+                    QStringLiteral("%1 saved links join types that are no longer related; they are skipped")
+                        .arg(unrelated));
+
+            // Nothing is freed while items are created and connected, so an event handler that
+            // removes an item cannot leave a dangling pointer here.
+            Data::Scope scope(mp_data);
+            std::vector<ItemPtr> items(records.size());
+            for (size_t k = 0; k < records.size(); ++k) {
+                const Record& r = records[k];
+                items[k] = r.type->IsNull() ? r.type->NewItem() : r.type->NewItem(Value(std::string(r.value, r.length)));
+            }
+            for (const auto& l : links) {
+                Item* a = items[static_cast<size_t>(l.first)].get();
+                Item* b = items[static_cast<size_t>(l.second)].get();
+                if (!a || !b || a == b || a->IsRemoved() || b->IsRemoved())
+                    continue;
+                try {
+                    a->Connect(b);
+                } catch (NotRelatedException* e) {
+                    delete e;
+                }
+            }
+        }
+        if (mapped)
+            file.unmap(reinterpret_cast<uchar*>(const_cast<char*>(data)));
+    }
+    file.close();
+
+    if (damaged) {
+        const QString aside = path + QStringLiteral(".damaged");
+        Log(kCategory, 1,
+            QStringLiteral("The save file %1 is damaged and was not loaded; it is kept as %2").arg(path, aside));
+        if (!ReplaceFile(path, aside))
+            Log(kCategory, 1, QStringLiteral("Could not move the damaged save file to %1").arg(aside));
+        EmitDataLoaded();
+        return LoadResult::Damaged;
+    }
+    EmitDataLoaded();
+    return LoadResult::Loaded;
+}
+
+// ---------------------------------------------------------------- field functions
+
+template <>
+void WriteType<bool>(QFile& file, bool value)
+{
+    const char b = value ? 1 : 0;
+    if (file.write(&b, 1) != 1)
+        throw DataSaveFailure();
+}
+
+template <>
+void WriteType<int>(QFile& file, int value)
+{
+    char b[4];
+    PutInt(b, value);
+    if (file.write(b, 4) != 4)
+        throw DataSaveFailure();
+}
+
+template <>
+void ReadType<int>(QFile& file, int& value)
+{
+    char b[4];
+    if (file.read(b, 4) != 4)
+        throw DataLoadFailure();
+    value = GetInt(b);
+}
+
+void WriteString(QFile& file, const std::string& value)
+{
+    if (value.size() > static_cast<size_t>(INT_MAX))
+        throw DataSaveFailure();
+    WriteType<int>(file, static_cast<int>(value.size()));
+    if (!value.empty() && file.write(value.data(), static_cast<qint64>(value.size())) != static_cast<qint64>(value.size()))
+        throw DataSaveFailure();
+}
+
+void ReadString(QFile& file, std::string& value)
+{
+    int n;
+    ReadType<int>(file, n);
+    if (n < 0 || n > file.size() - file.pos())
+        throw DataLoadFailure();
+    std::string bytes(static_cast<size_t>(n), '\0');
+    if (n > 0 && file.read(&bytes[0], n) != n)
+        throw DataLoadFailure();
+    const size_t nul = bytes.find('\0');
+    if (nul != std::string::npos)
+        bytes.resize(nul);
+    value.swap(bytes);
+}
