@@ -148,7 +148,7 @@ private:
     size_t m_pos = 0;
 };
 
-// One saved item as read, before anything is created.
+// One saved item as read, before anything is created. The value points into the file's bytes.
 struct Record
 {
     int32_t id;
@@ -156,6 +156,190 @@ struct Record
     const char* value;
     size_t length;
 };
+
+// What a save file holds, checked whole before the graph is touched.
+struct Contents
+{
+    std::vector<Record> records;  // by ascending id, one per id
+    std::vector<std::pair<int32_t, int32_t>> links;  // record indexes, sorted, distinct
+    std::set<std::string> unknownTypes;
+    size_t unrelatedLinks = 0;
+};
+
+// Reads every field; throws DataLoadFailure at the first that is not there or not sound.
+// Containers grow with the records actually read, never from a count in the file.
+void Parse(BlockReader& in, Data* graph, Contents& c)
+{
+    const int32_t typeCount = in.Int();
+    for (int32_t t = 0; t < typeCount; ++t) {
+        const auto name = in.String();
+        const bool null = in.Flag();
+        const std::string typeName(name.first, name.second);
+        Type* type = graph->HasType(typeName);
+        // Items of one kind cannot be read as the other.
+        if (type && type->IsNull() != null)
+            throw DataLoadFailure();
+        if (!type)
+            c.unknownTypes.insert(typeName);
+        const int32_t itemCount = in.Int();
+        for (int32_t k = 0; k < itemCount; ++k) {
+            const int32_t id = in.Int();
+            std::pair<const char*, size_t> value(nullptr, 0);
+            if (!null)
+                value = in.String();
+            if (type)
+                c.records.push_back({id, type, value.first, value.second});
+        }
+    }
+    const int32_t linkCount = in.Int();
+    for (int32_t k = 0; k < linkCount; ++k) {
+        const int32_t a = in.Int();
+        const int32_t b = in.Int();
+        c.links.emplace_back(a, b);
+    }
+}
+
+// Merges repeated ids and turns the links into record indexes.
+void Resolve(Contents& c)
+{
+    std::vector<Record>& records = c.records;
+    // A repeated id updates the earlier record: its type, and its value unless the later type
+    // is null.
+    std::stable_sort(records.begin(), records.end(), [](const Record& x, const Record& y) { return x.id < y.id; });
+    size_t kept = 0;
+    for (size_t k = 0; k < records.size(); ++k) {
+        if (kept > 0 && records[kept - 1].id == records[k].id) {
+            Record& r = records[kept - 1];
+            r.type = records[k].type;
+            if (!records[k].type->IsNull()) {
+                r.value = records[k].value;
+                r.length = records[k].length;
+            }
+        } else {
+            records[kept++] = records[k];
+        }
+    }
+    records.resize(kept);
+
+    auto indexOf = [&records](int32_t id) -> int32_t {
+        auto it = std::lower_bound(records.begin(), records.end(), id,
+                                   [](const Record& r, int32_t v) { return r.id < v; });
+        return it != records.end() && it->id == id ? static_cast<int32_t>(it - records.begin()) : -1;
+    };
+    // Links to dropped ids are ignored; links between types the current schema no longer
+    // relates are skipped rather than failing the load.
+    size_t linksKept = 0;
+    for (const auto& l : c.links) {
+        const int32_t a = indexOf(l.first);
+        const int32_t b = indexOf(l.second);
+        if (a < 0 || b < 0 || a == b)
+            continue;
+        if (!records[static_cast<size_t>(a)].type->IsRelated(records[static_cast<size_t>(b)].type)) {
+            ++c.unrelatedLinks;
+            continue;
+        }
+        c.links[linksKept++] = {a, b};
+    }
+    c.links.resize(linksKept);
+    std::sort(c.links.begin(), c.links.end());
+    c.links.erase(std::unique(c.links.begin(), c.links.end()), c.links.end());
+}
+
+// Writes the type blocks and the links of the saved types (the file layout in datasaver.h).
+void WriteGraph(BlockWriter& out, const Data& graph, const std::set<Type*>& whole,
+                const std::map<Type*, std::set<Type*>>& byConnection)
+{
+    const std::map<std::string, Type*>& types = graph.Types();
+    std::vector<Type*> saved;
+    std::vector<bool> all;
+    size_t itemBound = 0;
+    for (const auto& entry : types) {
+        Type* t = entry.second;
+        const bool isWhole = whole.count(t) != 0;
+        if (isWhole || byConnection.count(t)) {
+            saved.push_back(t);
+            all.push_back(isWhole);
+            itemBound += t->ItemCount();
+        }
+    }
+
+    out.Count(saved.size());
+
+    // Ids are the positions in byId plus one; blockEnd[k] is one past the last id of block k.
+    std::vector<Item*> byId;
+    byId.reserve(itemBound);
+    std::vector<size_t> blockEnd;
+    for (size_t k = 0; k < saved.size(); ++k) {
+        Type* t = saved[k];
+        // Value order (identity order for null types): the same graph gives the same file.
+        std::vector<Item*> items = t->ItemsInOrder();
+        if (!all[k]) {
+            const std::set<Type*>& others = byConnection.find(t)->second;
+            items.erase(std::remove_if(items.begin(), items.end(),
+                                       [&others](Item* item) {
+                                           for (Type* o : others)
+                                               if (item->IsConnected(o))
+                                                   return false;
+                                           return true;
+                                       }),
+                        items.end());
+        }
+        out.String(t->Name());
+        out.Flag(t->IsNull());
+        out.Count(items.size());
+        for (Item* item : items) {
+            byId.push_back(item);
+            if (byId.size() > static_cast<size_t>(INT_MAX))
+                throw DataSaveFailure();
+            out.Int(static_cast<int32_t>(byId.size()));
+            if (!t->IsNull())
+                out.String(item->GetValue().str());
+        }
+        blockEnd.push_back(byId.size());
+    }
+
+    // Item to id, by binary search over the items sorted by identity.
+    std::vector<std::pair<Item*, int32_t>> ids(byId.size());
+    for (size_t k = 0; k < byId.size(); ++k)
+        ids[k] = {byId[k], static_cast<int32_t>(k + 1)};
+    std::sort(ids.begin(), ids.end());
+    auto idOf = [&ids](Item* item) -> int32_t {
+        auto it = std::lower_bound(ids.begin(), ids.end(), std::make_pair(item, int32_t(0)));
+        return it != ids.end() && it->first == item ? it->second : 0;
+    };
+
+    // Each connection is taken from its lower id's end only, so it is written once.
+    std::vector<std::pair<int32_t, int32_t>> links;
+    std::set<Type*> savedSet(saved.begin(), saved.end());
+    size_t first = 0;
+    for (size_t k = 0; k < saved.size(); ++k) {
+        std::vector<Type*> related;
+        for (const auto& r : saved[k]->Relations())
+            if (savedSet.count(r.first))
+                related.push_back(r.first);
+        for (size_t pos = first; pos < blockEnd[k]; ++pos) {
+            const int32_t id = static_cast<int32_t>(pos + 1);
+            for (Type* other : related) {
+                const ItemSet* neighbours = byId[pos]->Neighbours(other);
+                if (!neighbours)
+                    continue;
+                for (const ItemPtr& n : *neighbours) {
+                    const int32_t nid = idOf(n.get());
+                    if (nid > id)
+                        links.emplace_back(id, nid);
+                }
+            }
+        }
+        first = blockEnd[k];
+    }
+    std::sort(links.begin(), links.end());
+    links.erase(std::unique(links.begin(), links.end()), links.end());
+    out.Count(links.size());
+    for (const auto& l : links) {
+        out.Int(l.first);
+        out.Int(l.second);
+    }
+}
 
 void SyncDirectoryOf(const QString& path)
 {
@@ -241,96 +425,8 @@ bool DataSaver::Save(const QString& path)
         }
         created = true;
 
-        const std::map<std::string, Type*>& types = mp_data->Types();
-        std::vector<Type*> saved;
-        std::vector<bool> whole;
-        size_t itemBound = 0;
-        for (const auto& entry : types) {
-            Type* t = entry.second;
-            const bool all = m_savedTypes.count(t) != 0;
-            if (all || m_savedByConnectionTypes.count(t)) {
-                saved.push_back(t);
-                whole.push_back(all);
-                itemBound += t->ItemCount();
-            }
-        }
-
         BlockWriter out(temp);
-        out.Count(saved.size());
-
-        // Ids are the positions in byId plus one; blockEnd[k] is one past the last id of block k.
-        std::vector<Item*> byId;
-        byId.reserve(itemBound);
-        std::vector<size_t> blockEnd;
-        for (size_t k = 0; k < saved.size(); ++k) {
-            Type* t = saved[k];
-            std::vector<Item*> items = t->ItemsInOrder();
-            if (!whole[k]) {
-                const std::set<Type*>& others = m_savedByConnectionTypes.find(t)->second;
-                items.erase(std::remove_if(items.begin(), items.end(),
-                                           [&others](Item* item) {
-                                               for (Type* o : others)
-                                                   if (item->IsConnected(o))
-                                                       return false;
-                                               return true;
-                                           }),
-                            items.end());
-            }
-            out.String(t->Name());
-            out.Flag(t->IsNull());
-            out.Count(items.size());
-            for (Item* item : items) {
-                byId.push_back(item);
-                if (byId.size() > static_cast<size_t>(INT_MAX))
-                    throw DataSaveFailure();
-                out.Int(static_cast<int32_t>(byId.size()));
-                if (!t->IsNull())
-                    out.String(item->GetValue().str());
-            }
-            blockEnd.push_back(byId.size());
-        }
-
-        // Item to id, by binary search over the items sorted by identity.
-        std::vector<std::pair<Item*, int32_t>> ids(byId.size());
-        for (size_t k = 0; k < byId.size(); ++k)
-            ids[k] = {byId[k], static_cast<int32_t>(k + 1)};
-        std::sort(ids.begin(), ids.end());
-        auto idOf = [&ids](Item* item) -> int32_t {
-            auto it = std::lower_bound(ids.begin(), ids.end(), std::make_pair(item, int32_t(0)));
-            return it != ids.end() && it->first == item ? it->second : 0;
-        };
-
-        // Each connection is taken from its lower id's end only, so it is written once.
-        std::vector<std::pair<int32_t, int32_t>> links;
-        std::set<Type*> savedSet(saved.begin(), saved.end());
-        size_t first = 0;
-        for (size_t k = 0; k < saved.size(); ++k) {
-            std::vector<Type*> related;
-            for (const auto& r : saved[k]->Relations())
-                if (savedSet.count(r.first))
-                    related.push_back(r.first);
-            for (size_t pos = first; pos < blockEnd[k]; ++pos) {
-                const int32_t id = static_cast<int32_t>(pos + 1);
-                for (Type* other : related) {
-                    const ItemSet* neighbours = byId[pos]->Neighbours(other);
-                    if (!neighbours)
-                        continue;
-                    for (const ItemPtr& n : *neighbours) {
-                        const int32_t nid = idOf(n.get());
-                        if (nid > id)
-                            links.emplace_back(id, nid);
-                    }
-                }
-            }
-            first = blockEnd[k];
-        }
-        std::sort(links.begin(), links.end());
-        links.erase(std::unique(links.begin(), links.end()), links.end());
-        out.Count(links.size());
-        for (const auto& l : links) {
-            out.Int(l.first);
-            out.Int(l.second);
-        }
+        WriteGraph(out, *mp_data, m_savedTypes, m_savedByConnectionTypes);
         out.Flush();
 
         // The old file is replaced only by a complete copy that is on the disk.
@@ -371,145 +467,40 @@ DataSaver::LoadResult DataSaver::Load(const QString& path)
         return LoadResult::NoFile;
     }
 
-    std::vector<Record> records;
-    std::vector<std::pair<int32_t, int32_t>> links;
-    size_t unknownItems = 0;
-    std::set<std::string> unknownTypes;
-    bool damaged = false;
-    {
-        // The whole file is checked before the graph is touched. Mapping it costs no copy; a
-        // file that cannot be mapped is read instead.
-        const qint64 size = file.size();
-        QByteArray copy;
-        const char* data = nullptr;
-        size_t available = 0;
-        bool mapped = false;
-        if (size > 0) {
-            data = reinterpret_cast<const char*>(file.map(0, size));
-            if (data) {
-                mapped = true;
-                available = static_cast<size_t>(size);
-            } else {
-                copy = file.readAll();
-                data = copy.constData();
-                available = static_cast<size_t>(copy.size());
-            }
+    // Mapping the file costs no copy; a file that cannot be mapped is read instead.
+    const qint64 size = file.size();
+    QByteArray copy;
+    const char* bytes = nullptr;
+    size_t available = 0;
+    bool mapped = false;
+    if (size > 0) {
+        bytes = reinterpret_cast<const char*>(file.map(0, size));
+        if (bytes) {
+            mapped = true;
+            available = static_cast<size_t>(size);
+        } else {
+            copy = file.readAll();
+            bytes = copy.constData();
+            available = static_cast<size_t>(copy.size());
         }
-        try {
-            BlockReader in(data, available);
-            const int32_t typeCount = in.Int();
-            for (int32_t t = 0; t < typeCount; ++t) {
-                const auto name = in.String();
-                const bool null = in.Flag();
-                Type* type = mp_data->HasType(std::string(name.first, name.second));
-                // Items of one kind cannot be read as the other.
-                if (type && type->IsNull() != null)
-                    throw DataLoadFailure();
-                if (!type)
-                    unknownTypes.insert(std::string(name.first, name.second));
-                const int32_t itemCount = in.Int();
-                for (int32_t k = 0; k < itemCount; ++k) {
-                    const int32_t id = in.Int();
-                    std::pair<const char*, size_t> value(nullptr, 0);
-                    if (!null)
-                        value = in.String();
-                    if (type)
-                        records.push_back({id, type, value.first, value.second});
-                    else
-                        ++unknownItems;
-                }
-            }
-            const int32_t linkCount = in.Int();
-            for (int32_t k = 0; k < linkCount; ++k) {
-                const int32_t a = in.Int();
-                const int32_t b = in.Int();
-                links.emplace_back(a, b);
-            }
-        } catch (const DataLoadFailure&) {
-            damaged = true;
-        } catch (const std::bad_alloc&) {
-            damaged = true;
-        }
-
-        if (!damaged) {
-            // A repeated id updates the earlier record: its type, and its value unless the later
-            // type is null.
-            std::stable_sort(records.begin(), records.end(),
-                             [](const Record& x, const Record& y) { return x.id < y.id; });
-            size_t kept = 0;
-            for (size_t k = 0; k < records.size(); ++k) {
-                if (kept > 0 && records[kept - 1].id == records[k].id) {
-                    Record& r = records[kept - 1];
-                    r.type = records[k].type;
-                    if (!records[k].type->IsNull()) {
-                        r.value = records[k].value;
-                        r.length = records[k].length;
-                    }
-                } else {
-                    records[kept++] = records[k];
-                }
-            }
-            records.resize(kept);
-
-            auto indexOf = [&records](int32_t id) -> long {
-                auto it = std::lower_bound(records.begin(), records.end(), id,
-                                           [](const Record& r, int32_t v) { return r.id < v; });
-                return it != records.end() && it->id == id ? static_cast<long>(it - records.begin()) : -1;
-            };
-            // Links are kept as record indexes; those to dropped ids, or between types the
-            // current schema no longer relates, are skipped.
-            size_t unrelated = 0;
-            size_t linksKept = 0;
-            for (const auto& l : links) {
-                const long a = indexOf(l.first);
-                const long b = indexOf(l.second);
-                if (a < 0 || b < 0 || a == b)
-                    continue;
-                if (!records[static_cast<size_t>(a)].type->IsRelated(records[static_cast<size_t>(b)].type)) {
-                    ++unrelated;
-                    continue;
-                }
-                links[linksKept++] = {static_cast<int32_t>(a), static_cast<int32_t>(b)};
-            }
-            links.resize(linksKept);
-            std::sort(links.begin(), links.end());
-            links.erase(std::unique(links.begin(), links.end()), links.end());
-
-            for (const std::string& name : unknownTypes)
-                Log(kCategory, 2,
-                    QStringLiteral("The save file holds items of the unknown type %1; they are skipped")
-                        .arg(QString::fromStdString(name)));
-            if (unrelated > 0)
-                Log(kCategory, 2,
-                    QStringLiteral("%1 saved links join types that are no longer related; they are skipped")
-                        .arg(unrelated));
-
-            // Nothing is freed while items are created and connected, so an event handler that
-            // removes an item cannot leave a dangling pointer here.
-            Data::Scope scope(mp_data);
-            std::vector<ItemPtr> items(records.size());
-            for (size_t k = 0; k < records.size(); ++k) {
-                const Record& r = records[k];
-                items[k] = r.type->IsNull() ? r.type->NewItem() : r.type->NewItem(Value(std::string(r.value, r.length)));
-            }
-            for (const auto& l : links) {
-                Item* a = items[static_cast<size_t>(l.first)].get();
-                Item* b = items[static_cast<size_t>(l.second)].get();
-                if (!a || !b || a == b || a->IsRemoved() || b->IsRemoved())
-                    continue;
-                try {
-                    a->Connect(b);
-                } catch (NotRelatedException* e) {
-                    delete e;
-                }
-            }
-        }
-        if (mapped)
-            file.unmap(reinterpret_cast<uchar*>(const_cast<char*>(data)));
     }
-    file.close();
+
+    Contents contents;
+    bool damaged = false;
+    try {
+        BlockReader in(bytes, available);
+        Parse(in, mp_data, contents);
+        Resolve(contents);
+    } catch (const DataLoadFailure&) {
+        damaged = true;
+    } catch (const std::bad_alloc&) {
+        damaged = true;
+    }
 
     if (damaged) {
+        if (mapped)
+            file.unmap(reinterpret_cast<uchar*>(const_cast<char*>(bytes)));
+        file.close();
         const QString aside = path + QStringLiteral(".damaged");
         Log(kCategory, 1,
             QStringLiteral("The save file %1 is damaged and was not loaded; it is kept as %2").arg(path, aside));
@@ -517,6 +508,46 @@ DataSaver::LoadResult DataSaver::Load(const QString& path)
             Log(kCategory, 1, QStringLiteral("Could not move the damaged save file to %1").arg(aside));
         EmitDataLoaded();
         return LoadResult::Damaged;
+    }
+
+    for (const std::string& name : contents.unknownTypes)
+        Log(kCategory, 2,
+            QStringLiteral("The save file holds items of the unknown type %1; they are skipped")
+                .arg(QString::fromStdString(name)));
+    if (contents.unrelatedLinks > 0)
+        Log(kCategory, 2,
+            QStringLiteral("%1 saved links join types that are no longer related; they are skipped")
+                .arg(contents.unrelatedLinks));
+
+    {
+        // Nothing is freed while items are created and connected, so an event handler that
+        // removes an item cannot leave a dangling pointer here.
+        Data::Scope scope(mp_data);
+        std::vector<ItemPtr> items(contents.records.size());
+        for (size_t k = 0; k < items.size(); ++k) {
+            const Record& r = contents.records[k];
+            items[k] = r.type->IsNull() ? r.type->NewItem() : r.type->NewItem(Value(std::string(r.value, r.length)));
+        }
+        // The values are in the graph now: the file's bytes and the records can go before the
+        // links multiply the graph's size.
+        std::vector<Record>().swap(contents.records);
+        if (mapped)
+            file.unmap(reinterpret_cast<uchar*>(const_cast<char*>(bytes)));
+        mapped = false;
+        QByteArray().swap(copy);
+        file.close();
+
+        for (const auto& l : contents.links) {
+            Item* a = items[static_cast<size_t>(l.first)].get();
+            Item* b = items[static_cast<size_t>(l.second)].get();
+            if (!a || !b || a == b || a->IsRemoved() || b->IsRemoved())
+                continue;
+            try {
+                a->Connect(b);
+            } catch (NotRelatedException* e) {
+                delete e;
+            }
+        }
     }
     EmitDataLoaded();
     return LoadResult::Loaded;

@@ -1,0 +1,28 @@
+#include "app/mainwindow.h"
+#include "app/quitonsignal.h"
+#include "app/singleinstance.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+
+    // One instance per user login; a second start leaves quietly.
+    SingleInstance instance("TavrinelQt");
+    if (instance.isRunning())
+        return 0;
+
+    QuitOnSignal quitOnSignal;
+
+    int result = 0;
+    {
+        MainWindow window;
+        window.setVisible(true);
+        window.Init();
+        // A signal that came while Init still ran (the first-run dialog, say) is not lost.
+        if (!quitOnSignal.quitRequested())
+            result = app.exec();
+    }
+    return result;
+}

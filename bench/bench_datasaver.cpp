@@ -1,0 +1,190 @@
+// Save and load of a graph of 1,000,000 items and 1,000,000 links, next to writing and reading
+// the same number of bytes with plain buffered stdio. Each phase runs in its own child process so
+// its peak resident size (ru_maxrss) is its own.
+//
+//   bench_datasaver [folder]     (default: a fresh folder under /tmp)
+#include "model/datasaver.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+const int kHalf = 500000;
+
+long PeakKiB()
+{
+    rusage u;
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+long CurrentKiB()
+{
+    long pages = 0, resident = 0;
+    if (FILE* f = fopen("/proc/self/statm", "r")) {
+        if (fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        fclose(f);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+void Declare(Data& data)
+{
+    Type* a = data.NewType("node_a", PrimacyRoot, false, false);
+    Type* b = data.NewType("node_b", PrimacyRoot, false, false);
+    a->RelateToType(b, Many, Many, false);
+}
+
+// 500,000 items of each of two types; item k of the first links to items k and k + 1 of the
+// second: 1,000,000 items, 1,000,000 links.
+void Build(Data& data)
+{
+    Type* a = data.GetType("node_a");
+    Type* b = data.GetType("node_b");
+    std::vector<ItemPtr> bs(kHalf);
+    for (int k = 0; k < kHalf; ++k)
+        bs[k] = b->NewItem(Value("b" + std::to_string(k)));
+    for (int k = 0; k < kHalf; ++k) {
+        ItemPtr item = a->NewItem(Value("a" + std::to_string(k)));
+        item += bs[k];
+        item += bs[(k + 1) % kHalf];
+    }
+}
+
+// Runs one phase in a child process; the child prints its own figures.
+void Phase(const std::function<void()>& body)
+{
+    fflush(stdout);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        body();
+        fflush(stdout);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+}
+
+double Ms(QElapsedTimer& t)
+{
+    return t.nsecsElapsed() / 1e6;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir temp(QDir::tempPath() + "/bench_datasaver-XXXXXX");
+    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : temp.path();
+    const QString path = folder + "/.Tavrinel";
+    const QByteArray plainPath = QFile::encodeName(folder + "/plain.bin");
+
+    printf("items %d, links %d\n", 2 * kHalf, 2 * kHalf);
+
+    Phase([&] {
+        Data data;
+        Declare(data);
+        QElapsedTimer t;
+        t.start();
+        Build(data);
+        const double build = Ms(t);
+        const long afterBuild = CurrentKiB();
+        const long peakBuild = PeakKiB();
+        DataSaver saver(&data, path);
+        saver.AddSavedType("node_a");
+        saver.AddSavedType("node_b");
+        t.restart();
+        const bool ok = saver.Save();
+        const double save = Ms(t);
+        printf("build graph: %.0f ms, resident %ld KiB\n", build, afterBuild);
+        printf("save: %s %.0f ms, peak %ld KiB (peak before save %ld KiB, save adds %ld KiB), file %lld bytes\n",
+               ok ? "ok" : "FAILED", save, PeakKiB(), peakBuild, PeakKiB() - peakBuild,
+               static_cast<long long>(QFile(path).size()));
+    });
+
+    Phase([&] {
+        Data data;
+        Declare(data);
+        DataSaver saver(&data, path);
+        const long before = PeakKiB();
+        QElapsedTimer t;
+        t.start();
+        const DataSaver::LoadResult r = saver.Load();
+        const double load = Ms(t);
+        printf("load: %s %.0f ms, peak %ld KiB (before %ld KiB), items %zu + %zu\n",
+               r == DataSaver::LoadResult::Loaded ? "ok" : "FAILED", load, PeakKiB(), before,
+               data.GetType("node_a")->ItemCount(), data.GetType("node_b")->ItemCount());
+    });
+
+    const qint64 bytes = QFile(path).size();
+    Phase([&] {
+        std::vector<char> block(1 << 16, 'x');
+        QElapsedTimer t;
+        t.start();
+        FILE* f = fopen(plainPath.constData(), "wb");
+        for (qint64 left = bytes; left > 0;) {
+            // Field-sized writes, as a naive saver would make them.
+            const size_t n = static_cast<size_t>(std::min<qint64>(left, 4));
+            fwrite(block.data(), 1, n, f);
+            left -= static_cast<qint64>(n);
+        }
+        fflush(f);
+        fsync(fileno(f));
+        fclose(f);
+        const double write = Ms(t);
+        t.restart();
+        f = fopen(plainPath.constData(), "rb");
+        qint64 total = 0;
+        char four[4];
+        while (fread(four, 1, 4, f) == 4)
+            total += 4;
+        fclose(f);
+        const double read = Ms(t);
+        printf("plain stdio, 4-byte fields: write+fsync %.0f ms, read %.0f ms (%lld bytes), peak %ld KiB\n", write,
+               read, static_cast<long long>(total), PeakKiB());
+    });
+
+    Phase([&] {
+        std::vector<char> block(1 << 16, 'x');
+        QElapsedTimer t;
+        t.start();
+        FILE* f = fopen(plainPath.constData(), "wb");
+        for (qint64 left = bytes; left > 0;) {
+            const size_t n = static_cast<size_t>(std::min<qint64>(left, static_cast<qint64>(block.size())));
+            fwrite(block.data(), 1, n, f);
+            left -= static_cast<qint64>(n);
+        }
+        fflush(f);
+        fsync(fileno(f));
+        fclose(f);
+        const double write = Ms(t);
+        t.restart();
+        f = fopen(plainPath.constData(), "rb");
+        qint64 total = 0;
+        size_t n;
+        while ((n = fread(block.data(), 1, block.size(), f)) > 0)
+            total += static_cast<qint64>(n);
+        fclose(f);
+        const double read = Ms(t);
+        printf("plain stdio, 64 KiB blocks: write+fsync %.0f ms, read %.0f ms (%lld bytes), peak %ld KiB\n", write,
+               read, static_cast<long long>(total), PeakKiB());
+    });
+    return 0;
+}

@@ -1,0 +1,122 @@
+#include "model/diagnosticsform.h"
+
+#include "model/log.h"
+#include "ui_diagnosticsform.h"
+
+#include <QDateTime>
+#include <QScrollBar>
+#include <QTextBrowser>
+#include <QTextCursor>
+#include <QTextDocument>
+
+DiagnosticsForm* diagnosticsForm = nullptr;
+
+namespace {
+
+// Lines carry user names, search texts and addresses from the network, so they go in as
+// plain text: QTextEdit::append would take text that looks like markup as rich text and
+// could render it or make the browser load files it names.
+void AppendPlainLine(QTextBrowser* view, const QString& line)
+{
+    QScrollBar* bar = view->verticalScrollBar();
+    const bool followEnd = bar->value() >= bar->maximum();
+    QTextCursor cursor(view->document());
+    cursor.movePosition(QTextCursor::End);
+    if (!view->document()->isEmpty())
+        cursor.insertBlock();
+    cursor.insertText(line);
+    if (followEnd)
+        bar->setValue(bar->maximum());
+}
+
+}  // namespace
+
+DiagnosticsForm::DiagnosticsForm(QWidget* parent) : QWidget(parent), ui(new Ui_DiagnosticsForm)
+{
+    ui->setupUi(this);
+    ui->trackedUsersTree->setColumnWidth(0, 300);
+    ui->trackedUsersTree->setColumnWidth(1, 100);
+
+    // A window built again in the same process (tests) finds the types already there.
+    if (!d.HasType("log")) {
+        Type* log = d.NewType("log", PrimacyRoot, false, true);
+        Type* logWidget = d.NewType("log_widget", PrimacyRoot, false, true);
+        log->RelateToType(logWidget, One, One, false);
+    }
+    diagnosticsForm = this;
+}
+
+DiagnosticsForm::~DiagnosticsForm()
+{
+    if (diagnosticsForm == this)
+        diagnosticsForm = nullptr;
+    // The pages die with this window; their items must not outlive them.
+    if (Type* logWidget = d.HasType("log_widget")) {
+        for (int i = 0; i < ui->logTabWidget->count(); ++i) {
+            ItemPtr item = logWidget->HasItem(Value(ui->logTabWidget->widget(i)));
+            if (item)
+                item.Remove();
+        }
+    }
+    delete ui;
+}
+
+void DiagnosticsForm::Init()
+{
+    // The tracked-users page is filled from here once the server's user types are declared.
+}
+
+QTabWidget* DiagnosticsForm::LogTabWidget() const
+{
+    return ui->logTabWidget;
+}
+
+QTreeWidget* DiagnosticsForm::TrackedUsersTree() const
+{
+    return ui->trackedUsersTree;
+}
+
+QTextBrowser* DiagnosticsForm::LogView(const QString& category) const
+{
+    Type* log = d.HasType("log");
+    if (!log)
+        return nullptr;
+    return OwnPage(log->HasItem(Value(category))["log_widget"]);
+}
+
+// The item holds a page address; it is trusted only when it is one of this window's pages,
+// so an item left by an earlier window can never be turned into a dangling pointer.
+QTextBrowser* DiagnosticsForm::OwnPage(ItemPtr widgetItem) const
+{
+    if (!widgetItem)
+        return nullptr;
+    const unsigned long long address = widgetItem.AsUInt64();
+    for (int i = 0; i < ui->logTabWidget->count(); ++i) {
+        QWidget* page = ui->logTabWidget->widget(i);
+        if (static_cast<unsigned long long>(reinterpret_cast<quintptr>(page)) == address)
+            return qobject_cast<QTextBrowser*>(page);
+    }
+    return nullptr;
+}
+
+QTextBrowser* DiagnosticsForm::PageFor(const QString& category)
+{
+    ItemPtr logItem = d.GetType("log")->GetItem(Value(category));
+    ItemPtr widgetItem = logItem["log_widget"];
+    if (QTextBrowser* view = OwnPage(widgetItem))
+        return view;
+    if (widgetItem)
+        widgetItem.Remove();
+
+    auto* view = new QTextBrowser(this);
+    view->setOpenLinks(false);
+    view->setUndoRedoEnabled(false);
+    ui->logTabWidget->addTab(view, category);
+    logItem += d.GetType("log_widget")->GetItem(Value(view));
+    return view;
+}
+
+void DiagnosticsForm::Log(const QString& category, int level, const QString& text, ItemPtr /*item*/)
+{
+    AppendPlainLine(PageFor(category), FormatLogLine(QDateTime::currentDateTime(), level, text));
+}

@@ -1,0 +1,40 @@
+// The diagnostics window: a page of log lines per category, and the tracked-users page.
+#pragma once
+
+#include "model/data.h"
+
+#include <QString>
+#include <QWidget>
+
+class QTabWidget;
+class QTextBrowser;
+class QTreeWidget;
+class Ui_DiagnosticsForm;
+
+class DiagnosticsForm : public QWidget, public DataHandler
+{
+    Q_OBJECT
+
+public:
+    explicit DiagnosticsForm(QWidget* parent = nullptr);
+    ~DiagnosticsForm() override;
+
+    // Start-up step for the tracked-users page, once the server's user types exist.
+    void Init();
+
+    void Log(const QString& category, int level, const QString& text, ItemPtr item);
+
+    QTabWidget* LogTabWidget() const;
+    QTreeWidget* TrackedUsersTree() const;
+    // The page of a category, or null when nothing was logged in it yet.
+    QTextBrowser* LogView(const QString& category) const;
+
+protected:
+    Ui_DiagnosticsForm* ui;
+
+private:
+    QTextBrowser* PageFor(const QString& category);
+    QTextBrowser* OwnPage(ItemPtr widgetItem) const;
+};
+
+extern DiagnosticsForm* diagnosticsForm;

@@ -1,0 +1,39 @@
+// Small string and path helpers. Paths come from peers that use either separator, so the path
+// helpers treat "\" and "/" alike unless stated.
+#pragma once
+
+#include <QString>
+
+#include <string>
+
+class QWidget;
+
+// Bit n of the value, n counted from 1 at the least significant end (n - 1 taken modulo 32).
+bool GetBit(unsigned int value, int n);
+// Every occurrence of find replaced, left to right, never rescanning inserted text. An empty
+// find returns the text unchanged.
+std::string StringReplace(std::string text, const std::string& find, const std::string& replacement);
+// Smallest position at or after start of any character of chars in text; -1 when none (or chars empty).
+int findFirstOf(const QString& text, const QString& chars, int start = 0);
+// The path's components in reverse order joined by "/".
+QString ReversePathname(QString path);
+// Decimal digits grouped by three with ","; empty below 1.
+QString CommafyNumber(long long n);
+// Every http:// or https:// address wrapped in an anchor. Escape first (EscapeHTML).
+QString ConvertLinks(const QString& text);
+// "&", "<" and ">" escaped, the ampersand first.
+QString EscapeHTML(const QString& text);
+// The comparison key of a local path: one trailing separator dropped, lower case.
+QString GetAbsoluteFileName(const QString& path);
+// Text after the last ".", ASCII lower case; empty when there is no dot.
+std::string GetFileExtension(const std::string& name);
+// The last component, one trailing separator ignored.
+std::string GetFileName(const std::string& path);
+// The path without its last component, one trailing separator ignored; a bare name is its own folder.
+std::string GetFolder(const std::string& path);
+// GetFolder after dropping all trailing backslashes.
+std::string GetParentFolder(const std::string& path);
+// A duration with the units d, h, m, s: 59 gives 0m59s, 3661 gives 1h1m1s.
+QString FormatSeconds(long seconds);
+// Activates the widget's window, focuses it and makes every enclosing tab page current.
+void FocusWidget(QWidget* widget);

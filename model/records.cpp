@@ -1,0 +1,62 @@
+#include "model/records.h"
+
+bool UserStats::Read(InputStream& stream)
+{
+    return stream.Read(averageSpeed) && stream.Read(downloadCount) && stream.Read(sharedFiles) &&
+           stream.Read(sharedFolders);
+}
+
+bool UserStats::Write(OutputStream& stream) const
+{
+    return stream.Write(averageSpeed) && stream.Write(downloadCount) && stream.Write(sharedFiles) &&
+           stream.Write(sharedFolders);
+}
+
+bool AttributeMap::Read(InputStream& stream)
+{
+    if (!stream.Read(extension))
+        return false;
+    attributes.clear();
+    uint32_t n;
+    if (!stream.ReadCount(n))
+        return false;
+    for (uint32_t k = 0; k < n; ++k) {
+        std::pair<uint32_t, uint32_t> a;
+        if (!stream.Read(a))
+            return false;
+        attributes.push_back(a);
+    }
+    return true;
+}
+
+bool AttributeMap::Write(OutputStream& stream) const
+{
+    return stream.Write(extension) && stream.Write(attributes);
+}
+
+bool FileInfo::Read(InputStream& stream)
+{
+    uint8_t present;
+    if (!stream.Read(present))
+        return false;
+    // An absent record keeps what it held.
+    if (present == 0)
+        return true;
+    return stream.Read(name) && stream.Read(size) && attributes.Read(stream);
+}
+
+bool FileInfo::Write(OutputStream& stream) const
+{
+    return stream.Write(uint8_t(1)) && stream.Write(name) && stream.Write(size) && attributes.Write(stream);
+}
+
+bool SharedFolderInfo::Read(InputStream& stream)
+{
+    uint32_t trailer;
+    return stream.Read(files) && stream.Read(trailer);
+}
+
+bool SharedFolderInfo::Write(OutputStream& stream) const
+{
+    return stream.Write(files) && stream.Write(uint32_t(0));
+}

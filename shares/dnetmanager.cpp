@@ -1,0 +1,10 @@
+#include "shares/dnetmanager.h"
+
+DNetManager* dnetManager = nullptr;
+
+DNetManager::DNetManager()
+{
+    dnetManager = this;
+}
+
+DNetManager::~DNetManager() = default;

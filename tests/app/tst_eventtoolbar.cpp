@@ -1,0 +1,243 @@
+#include "app/eventtoolbar.h"
+#include "app/focus.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QStandardPaths>
+#include <QTabWidget>
+#include <QVBoxLayout>
+#include <QtTest>
+
+class TestEventToolBar : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void startsHiddenWithPlaceholder();
+    void blinkCyclesThroughDistinctIconsThenNormal();
+    void visibleWidgetWhileInactiveOnlyBlinks();
+    void anyFocusChangeStopsBlinkButKeepsButtons();
+    void visibleWidgetWhileActiveChangesNothing();
+    void oneButtonPerHiddenWidget();
+    void pressingBringsWidgetForwardThroughNestedTabs();
+    void removeEventAndDestroyedWidgetDropTheirButton();
+    void shutdownIgnoresPressesAndDestructions();
+
+private:
+    QStringList Buttons() const;
+    void Deactivate();
+    void ShowActive();
+
+    QWidget* m_window = nullptr;
+    QTabWidget* m_mainTabs = nullptr;
+    QTabWidget* m_chatTabs = nullptr;
+    QLineEdit* m_front = nullptr;
+    QLineEdit* m_alice = nullptr;
+    QLineEdit* m_bob = nullptr;
+    EventToolBar* m_bar = nullptr;
+};
+
+void TestEventToolBar::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+}
+
+// A window like the main one: a front page and a page of chat tabs; the bar sits in it.
+void TestEventToolBar::init()
+{
+    m_window = new QWidget;
+    auto* layout = new QVBoxLayout(m_window);
+    m_bar = new EventToolBar(m_window);
+    layout->addWidget(m_bar);
+    m_mainTabs = new QTabWidget;
+    layout->addWidget(m_mainTabs);
+    m_front = new QLineEdit;
+    m_mainTabs->addTab(m_front, "front");
+    m_chatTabs = new QTabWidget;
+    m_mainTabs->addTab(m_chatTabs, "chat");
+    m_alice = new QLineEdit;
+    m_bob = new QLineEdit;
+    m_chatTabs->addTab(m_alice, "alice");
+    m_chatTabs->addTab(m_bob, "bob");
+    m_window->resize(400, 300);
+}
+
+void TestEventToolBar::cleanup()
+{
+    g_showIsOver = false;
+    delete m_window;
+    m_window = nullptr;
+}
+
+QStringList TestEventToolBar::Buttons() const
+{
+    QStringList out;
+    for (QAction* a : m_bar->actions())
+        out << a->text();
+    return out;
+}
+
+void TestEventToolBar::Deactivate()
+{
+    QApplication::setActiveWindow(nullptr);
+    QVERIFY(!QApplication::activeWindow());
+}
+
+void TestEventToolBar::ShowActive()
+{
+    m_window->show();
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+}
+
+void TestEventToolBar::startsHiddenWithPlaceholder()
+{
+    QCOMPARE(eventToolBar, m_bar);
+    QVERIFY(m_bar->isHidden());
+    QVERIFY(!m_bar->isMovable());
+    QCOMPARE(m_bar->toolButtonStyle(), Qt::ToolButtonTextBesideIcon);
+    QCOMPARE(Buttons(), QStringList({""}));
+    QVERIFY(!m_bar->IsBlinking());
+}
+
+void TestEventToolBar::blinkCyclesThroughDistinctIconsThenNormal()
+{
+    Deactivate();
+    QSignalSpy shown(m_bar, &EventToolBar::AlertIconShown);
+    m_bar->AddEvent("Chat", ":/icons/chat_icon", m_alice, QString());
+    m_bar->AddEvent("Chat", ":/icons/chat_icon", m_bob, QString());
+    m_bar->AddEvent("Browse", ":/icons/browse_icon", m_front, QString());
+    QVERIFY(m_bar->IsBlinking());
+    QCOMPARE(m_bar->PendingAlertIcons(), 2);
+
+    // n distinct icons: n + 1 steps per cycle, ascending by path, then the normal icon.
+    for (int step = 0; step < 6; ++step)
+        m_bar->OnIconAlertTimeout();
+    QStringList seen;
+    for (const QList<QVariant>& args : shown)
+        seen << args.at(0).toString();
+    QCOMPARE(seen, QStringList({":/icons/browse_icon", ":/icons/chat_icon", "", ":/icons/browse_icon",
+                                ":/icons/chat_icon", ""}));
+}
+
+void TestEventToolBar::visibleWidgetWhileInactiveOnlyBlinks()
+{
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    Deactivate();
+    QVERIFY(m_front->isVisible());
+    m_bar->AddEvent("Browse", ":/icons/browse_icon", m_front, "Balloon");
+    QVERIFY(m_bar->IsBlinking());
+    QVERIFY(m_bar->isHidden());
+    QCOMPARE(Buttons(), QStringList({""}));
+}
+
+void TestEventToolBar::anyFocusChangeStopsBlinkButKeepsButtons()
+{
+    Deactivate();
+    m_bar->AddEvent("Chat", ":/icons/chat_icon", m_bob, QString());
+    QVERIFY(m_bar->IsBlinking());
+    QSignalSpy shown(m_bar, &EventToolBar::AlertIconShown);
+    ShowActive();
+    m_front->setFocus();
+    QVERIFY(!m_bar->IsBlinking());
+    QCOMPARE(m_bar->PendingAlertIcons(), 0);
+    QVERIFY(!shown.isEmpty());
+    QCOMPARE(shown.last().at(0).toString(), QString());
+    QCOMPARE(Buttons(), QStringList({"Chat"}));
+    m_bar->OnIconAlertTimeout();  // nothing pending: no step
+    QCOMPARE(shown.last().at(0).toString(), QString());
+}
+
+void TestEventToolBar::visibleWidgetWhileActiveChangesNothing()
+{
+    ShowActive();
+    m_bar->AddEvent("Browse", ":/icons/browse_icon", m_front, "Balloon");
+    QVERIFY(!m_bar->IsBlinking());
+    QVERIFY(m_bar->isHidden());
+    QCOMPARE(Buttons(), QStringList({""}));
+}
+
+void TestEventToolBar::oneButtonPerHiddenWidget()
+{
+    ShowActive();
+    m_bar->AddEvent("Alice says hi", ":/icons/chat_icon", m_alice, "alert");
+    QVERIFY(!m_bar->isHidden());
+    QVERIFY(!m_bar->IsBlinking());
+    m_bar->AddEvent("Alice again", ":/icons/chat_icon", m_alice, "alert");
+    m_bar->AddEvent("Bob", ":/icons/chat_icon", m_bob, QString());
+    QCOMPARE(Buttons(), QStringList({"Alice says hi", "Bob"}));
+    QVERIFY(m_bar->EventAction(m_alice));
+    QVERIFY(!m_bar->EventAction(m_front));
+}
+
+void TestEventToolBar::pressingBringsWidgetForwardThroughNestedTabs()
+{
+    ShowActive();
+    m_front->setFocus();
+    m_bar->AddEvent("Bob", ":/icons/chat_icon", m_bob, QString());
+    QAction* button = m_bar->EventAction(m_bob);
+    QVERIFY(button);
+    QPointer<QAction> guard(button);
+    button->trigger();
+    QCOMPARE(m_mainTabs->currentIndex(), 1);
+    QCOMPARE(m_chatTabs->currentIndex(), 1);
+    QCOMPARE(QApplication::focusWidget(), m_bob);
+    // The last button gone: the bar hides with its placeholder; the action goes later.
+    QVERIFY(m_bar->isHidden());
+    QCOMPARE(Buttons(), QStringList({""}));
+    QVERIFY(!m_bar->EventAction(m_bob));
+    QTRY_VERIFY(guard.isNull());
+
+    // The next event shows the bar again with only the new button.
+    m_mainTabs->setCurrentIndex(0);
+    m_bar->AddEvent("Alice", ":/icons/chat_icon", m_alice, QString());
+    QCOMPARE(Buttons(), QStringList({"Alice"}));
+    QVERIFY(!m_bar->isHidden());
+}
+
+void TestEventToolBar::removeEventAndDestroyedWidgetDropTheirButton()
+{
+    ShowActive();
+    m_bar->AddEvent("Alice", ":/icons/chat_icon", m_alice, QString());
+    m_bar->AddEvent("Bob", ":/icons/chat_icon", m_bob, QString());
+    const int focusIndex = m_mainTabs->currentIndex();
+    m_bar->RemoveEvent(m_alice);
+    QCOMPARE(Buttons(), QStringList({"Bob"}));
+    QCOMPARE(m_mainTabs->currentIndex(), focusIndex);
+    m_bar->RemoveEvent(m_alice);  // nothing pending: nothing happens
+    m_bar->RemoveEvent(nullptr);
+
+    const Value key(static_cast<const QObject*>(m_bob));
+    delete m_bob;
+    m_bob = nullptr;
+    QCOMPARE(Buttons(), QStringList({""}));
+    QVERIFY(m_bar->isHidden());
+    QVERIFY(!d.GetType("event_toolbar_widget")->HasItem(key));
+
+    // A new widget, wherever it lands, starts without a button.
+    auto* carol = new QLineEdit;
+    m_chatTabs->addTab(carol, "carol");
+    QVERIFY(!m_bar->EventAction(carol));
+    m_bar->AddEvent("Carol", ":/icons/chat_icon", carol, QString());
+    QCOMPARE(Buttons(), QStringList({"Carol"}));
+}
+
+void TestEventToolBar::shutdownIgnoresPressesAndDestructions()
+{
+    ShowActive();
+    m_bar->AddEvent("Bob", ":/icons/chat_icon", m_bob, QString());
+    g_showIsOver = true;
+    m_bar->EventAction(m_bob)->trigger();
+    QCOMPARE(Buttons(), QStringList({"Bob"}));
+    QCOMPARE(m_mainTabs->currentIndex(), 0);
+    g_showIsOver = false;
+}
+
+QTEST_MAIN(TestEventToolBar)
+#include "tst_eventtoolbar.moc"

@@ -1,0 +1,275 @@
+#include "app/focus.h"
+#include "app/tabwidget.h"
+#include "app/treewidget.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QStandardPaths>
+#include <QTabBar>
+#include <QVBoxLayout>
+#include <QtTest>
+
+class TestFocusWidgets : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void registeredWidgetTakesFocusWhenItsTabIsShown();
+    void highestPriorityThenFirstInDepthFirstOrderWins();
+    void pageWithoutVisibleDesignatedWidgetKeepsFocus();
+    void closingLastTabDoesNothing();
+    void focusWidgetAndParentsSwitchesEveryEnclosingTab();
+    void getWidgetTabWidgetFindsNearestTab();
+    void markTabActivityColoursOnlyOwnClassAndNonCurrentTabs();
+    void treeWidgetReportsKeysBeforeMoving();
+    void roomTabWidgetLeavesFocusAlone();
+
+private:
+    QWidget* m_window = nullptr;
+};
+
+void TestFocusWidgets::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+}
+
+void TestFocusWidgets::init()
+{
+    m_window = new QWidget;
+    m_window->setLayout(new QVBoxLayout);
+    m_window->resize(400, 300);
+}
+
+void TestFocusWidgets::cleanup()
+{
+    delete m_window;
+    m_window = nullptr;
+}
+
+static void ShowActive(QWidget* window)
+{
+    window->show();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+}
+
+void TestFocusWidgets::registeredWidgetTakesFocusWhenItsTabIsShown()
+{
+    auto* tabs = new TabWidget(m_window);
+    m_window->layout()->addWidget(tabs);
+    auto* first = new QLineEdit;
+    auto* second = new QWidget;
+    auto* designated = new QLineEdit(second);
+    tabs->addTab(first, "one");
+    tabs->addTab(second, "two");
+    ShowActive(m_window);
+    first->setFocus();
+    QCOMPARE(QApplication::focusWidget(), first);
+
+    RegisterWidgetForTabFocus(designated, 1);
+    QCOMPARE(designated->property("get_focus").toInt(), 1);
+    QCOMPARE(QApplication::focusWidget(), first);  // hidden: no focus yet
+
+    tabs->setCurrentIndex(1);
+    QCOMPARE(QApplication::focusWidget(), designated);
+
+    // A visible widget takes the focus at once when registered.
+    tabs->setCurrentIndex(0);
+    RegisterWidgetForTabFocus(first, 1);
+    QCOMPARE(QApplication::focusWidget(), first);
+}
+
+void TestFocusWidgets::highestPriorityThenFirstInDepthFirstOrderWins()
+{
+    auto* page = new QWidget;
+    m_window->layout()->addWidget(page);
+    auto* plain = new QLineEdit(page);
+    auto* low = new QLineEdit(page);
+    auto* box = new QWidget(page);
+    auto* high = new QLineEdit(box);
+    auto* highToo = new QLineEdit(page);
+    ShowActive(m_window);
+    plain->setFocus();
+
+    low->setProperty("get_focus", 1);
+    high->setProperty("get_focus", 2);
+    highToo->setProperty("get_focus", 2);
+    QCOMPARE(FindWidgetFocusProperty(page, 0), 2);
+    QCOMPARE(QApplication::focusWidget(), high);
+
+    // Equal priorities: the first met in depth-first order keeps it.
+    plain->setFocus();
+    high->setProperty("get_focus", 1);
+    highToo->setProperty("get_focus", 1);
+    QCOMPARE(FindWidgetFocusProperty(page, 0), 1);
+    QCOMPARE(QApplication::focusWidget(), low);
+
+    // Nothing above the level: the level comes back and the focus stays.
+    plain->setFocus();
+    QCOMPARE(FindWidgetFocusProperty(page, 1), 1);
+    QCOMPARE(QApplication::focusWidget(), plain);
+
+    // Hidden subtrees take no part.
+    box->hide();
+    high->setProperty("get_focus", 5);
+    QCOMPARE(FindWidgetFocusProperty(page, 0), 1);
+    QCOMPARE(QApplication::focusWidget(), low);
+    QCOMPARE(FindWidgetFocusProperty(box, 3), 3);
+}
+
+void TestFocusWidgets::pageWithoutVisibleDesignatedWidgetKeepsFocus()
+{
+    auto* outside = new QLineEdit;
+    m_window->layout()->addWidget(outside);
+    auto* tabs = new TabWidget(m_window);
+    m_window->layout()->addWidget(tabs);
+    tabs->addTab(new QWidget, "one");
+    auto* second = new QWidget;
+    auto* hidden = new QLineEdit(second);
+    hidden->setProperty("get_focus", 1);
+    hidden->hide();
+    new QLineEdit(second);
+    tabs->addTab(second, "two");
+    ShowActive(m_window);
+    outside->setFocus();
+    tabs->setCurrentIndex(1);
+    QCOMPARE(QApplication::focusWidget(), outside);
+    QCOMPARE(tabs->tabBar()->tabTextColor(1), QColor(Qt::black));
+}
+
+void TestFocusWidgets::closingLastTabDoesNothing()
+{
+    auto* tabs = new TabWidget(m_window);
+    m_window->layout()->addWidget(tabs);
+    auto* page = new QLineEdit;
+    tabs->addTab(page, "only");
+    ShowActive(m_window);
+    QSignalSpy changed(tabs, &QTabWidget::currentChanged);
+    tabs->removeTab(0);
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(changed.at(0).at(0).toInt(), -1);
+    tabs->OnTabChanged(-1);  // no page: nothing to focus, nothing to colour
+    QCOMPARE(tabs->count(), 0);
+    delete page;
+}
+
+void TestFocusWidgets::focusWidgetAndParentsSwitchesEveryEnclosingTab()
+{
+    auto* mainTabs = new TabWidget(m_window);
+    m_window->layout()->addWidget(mainTabs);
+    mainTabs->addTab(new QLineEdit, "search");
+    auto* chatPage = new QWidget;
+    chatPage->setLayout(new QVBoxLayout);
+    auto* chats = new RoomTabWidget(chatPage);
+    chatPage->layout()->addWidget(chats);
+    mainTabs->addTab(chatPage, "chat");
+    chats->addTab(new QLineEdit, "alice");
+    auto* bobPage = new QWidget;
+    auto* bobInput = new QLineEdit(bobPage);
+    chats->addTab(bobPage, "bob");
+    ShowActive(m_window);
+    QCOMPARE(mainTabs->currentIndex(), 0);
+    QCOMPARE(chats->currentIndex(), 0);
+
+    FocusWidgetAndParents(bobInput);
+    QCOMPARE(chats->currentIndex(), 1);
+    QCOMPARE(mainTabs->currentIndex(), 1);
+    QVERIFY(bobInput->isVisible());
+    QCOMPARE(QApplication::focusWidget(), bobInput);
+}
+
+void TestFocusWidgets::getWidgetTabWidgetFindsNearestTab()
+{
+    auto* outer = new QTabWidget(m_window);
+    m_window->layout()->addWidget(outer);
+    auto* inner = new QTabWidget;
+    outer->addTab(new QWidget, "a");
+    outer->addTab(inner, "b");
+    auto* page = new QWidget;
+    auto* deep = new QLineEdit(page);
+    inner->addTab(new QWidget, "x");
+    inner->addTab(new QWidget, "y");
+    inner->addTab(page, "z");
+
+    int index = 42;
+    QCOMPARE(GetWidgetTabWidget(deep, index), inner);
+    QCOMPARE(index, 2);
+    QCOMPARE(GetWidgetTabWidget(inner, index), outer);
+    QCOMPARE(index, 1);
+
+    auto* loose = new QLineEdit(m_window);
+    index = 42;
+    QCOMPARE(GetWidgetTabWidget(loose, index), static_cast<QTabWidget*>(nullptr));
+    QCOMPARE(index, 42);
+}
+
+void TestFocusWidgets::markTabActivityColoursOnlyOwnClassAndNonCurrentTabs()
+{
+    auto* outer = new TabWidget(m_window);
+    m_window->layout()->addWidget(outer);
+    auto* plain = new QTabWidget;  // not the shell's class: left alone
+    outer->addTab(new QWidget, "front");
+    outer->addTab(plain, "back");
+    auto* page = new QWidget;
+    auto* deep = new QLineEdit(page);
+    plain->addTab(new QWidget, "p0");
+    plain->addTab(page, "p1");
+    const QColor plainColour = plain->tabBar()->tabTextColor(1);
+
+    TabWidget::MarkTabActivity(deep);
+    QCOMPARE(outer->tabBar()->tabTextColor(1), QColor(Qt::blue));
+    QCOMPARE(plain->tabBar()->tabTextColor(1), plainColour);
+
+    // The current tab is not marked; showing a marked tab turns it black.
+    MarkTabActivity(outer->widget(0));
+    QVERIFY(outer->tabBar()->tabTextColor(0) != QColor(Qt::blue));
+    outer->setCurrentIndex(1);
+    QCOMPARE(outer->tabBar()->tabTextColor(1), QColor(Qt::black));
+}
+
+void TestFocusWidgets::treeWidgetReportsKeysBeforeMoving()
+{
+    auto* tree = new TreeWidget(m_window);
+    m_window->layout()->addWidget(tree);
+    for (int k = 0; k < 3; ++k)
+        new QTreeWidgetItem(tree, QStringList(QString::number(k)));
+    ShowActive(m_window);
+    tree->setFocus();
+    tree->setCurrentItem(tree->topLevelItem(0));
+
+    QList<int> rowsSeen;
+    QList<int> keysSeen;
+    connect(tree, &TreeWidget::KeyPressed, this, [&](QKeyEvent* event) {
+        keysSeen << event->key();
+        rowsSeen << tree->indexOfTopLevelItem(tree->currentItem());
+    });
+    QTest::keyClick(tree, Qt::Key_Down);
+    QCOMPARE(keysSeen, QList<int>({Qt::Key_Down}));
+    QCOMPARE(rowsSeen, QList<int>({0}));
+    QCOMPARE(tree->indexOfTopLevelItem(tree->currentItem()), 1);
+}
+
+void TestFocusWidgets::roomTabWidgetLeavesFocusAlone()
+{
+    auto* outside = new QLineEdit;
+    m_window->layout()->addWidget(outside);
+    auto* tabs = new RoomTabWidget(m_window);
+    m_window->layout()->addWidget(tabs);
+    tabs->addTab(new QWidget, "a");
+    auto* page = new QWidget;
+    auto* designated = new QLineEdit(page);
+    designated->setProperty("get_focus", 1);
+    tabs->addTab(page, "b");
+    ShowActive(m_window);
+    outside->setFocus();
+    tabs->setCurrentIndex(1);
+    QCOMPARE(QApplication::focusWidget(), outside);
+}
+
+QTEST_MAIN(TestFocusWidgets)
+#include "tst_focuswidgets.moc"

@@ -1,0 +1,350 @@
+#include "app/mainwindow.h"
+#include "app/newversiondialog.h"
+#include "app/updatechecker.h"
+#include "common/serverfixture.h"
+#include "model/settings.h"
+#include "server/server.h"
+
+#include <QDesktopServices>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QNetworkProxy>
+#include <QPointer>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+// A web host on 127.0.0.1 that answers every GET with one fixed body.
+class LocalWebHost : public QObject
+{
+    Q_OBJECT
+
+public:
+    LocalWebHost()
+    {
+        connect(&m_server, &QTcpServer::newConnection, this, &LocalWebHost::OnNewConnection);
+        QVERIFY(m_server.listen(QHostAddress::LocalHost, 0));
+    }
+    quint16 Port() const { return m_server.serverPort(); }
+
+    QByteArray body;
+    QByteArray status = "200 OK";
+    QStringList paths;
+
+private slots:
+    void OnNewConnection()
+    {
+        while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+                m_requests[socket] += socket->readAll();
+                const QByteArray& request = m_requests[socket];
+                if (!request.contains("\r\n\r\n"))
+                    return;
+                paths << QString::fromLatin1(request.split(' ').value(1));
+                m_requests.remove(socket);
+                socket->write("HTTP/1.1 " + status + "\r\nContent-Type: text/plain\r\nContent-Length: "
+                              + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+                socket->disconnectFromHost();
+            });
+        }
+    }
+
+private:
+    QTcpServer m_server;
+    QHash<QTcpSocket*, QByteArray> m_requests;
+};
+
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> urls;
+
+public slots:
+    void Open(const QUrl& url) { urls << url; }
+};
+
+class TestUpdateChecker : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+
+    void oneRequestAfterFirstLoginOnly();
+    void loginStartsTheOnlyCheckOfTheRun();
+    void newerBuildOpensDialog();
+    void failuresAndOversizedRepliesEndSilently();
+    void offersOnlyBuildsNewerThanRunningAndSkipped();
+    void readsLinesAsTheFileMeansThem();
+    void dialogShowsBuildsAndPlainNotes();
+    void downloadOpensOnlyWebLinks();
+    void skipStoresBuildAndCloses();
+    void webHostSettingIsValidated();
+
+private:
+    UrlCatcher m_catcher;
+};
+
+template <typename W>
+static W* Child(QWidget* dialog, const char* name)
+{
+    W* w = dialog->findChild<W*>(name);
+    if (!w)
+        qFatal("no %s in the dialog", name);
+    return w;
+}
+
+static QList<QList<QVariant>> Parse(const QByteArray& content)
+{
+    UpdateChecker checker;
+    QSignalSpy spy(&checker, &UpdateChecker::NewVersion);
+    checker.ParseVersionFile(content);
+    return spy;
+}
+
+void TestUpdateChecker::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+    QDesktopServices::setUrlHandler("http", &m_catcher, "Open");
+    QDesktopServices::setUrlHandler("https", &m_catcher, "Open");
+    QDesktopServices::setUrlHandler("file", &m_catcher, "Open");
+    DeclareSettingTypes();
+}
+
+void TestUpdateChecker::cleanupTestCase()
+{
+    QDesktopServices::unsetUrlHandler("http");
+    QDesktopServices::unsetUrlHandler("https");
+    QDesktopServices::unsetUrlHandler("file");
+}
+
+void TestUpdateChecker::init()
+{
+    SetSetting("skip_version", "");
+    SetSetting("web_host", "");
+    m_catcher.urls.clear();
+}
+
+void TestUpdateChecker::oneRequestAfterFirstLoginOnly()
+{
+    LocalWebHost host;
+    host.body = "20130101\nhttp://dl.example\nTavrinel-20130101\nFaster.\n";
+    SetSetting("web_host", QString("127.0.0.1:%1").arg(host.Port()));
+    UpdateChecker checker;
+    checker.Init();  // no server connection here: nothing to wait for, nothing fetched
+    QSignalSpy offered(&checker, &UpdateChecker::NewVersion);
+    QCoreApplication::processEvents();
+    QVERIFY(!checker.HasRequested());
+    QCOMPARE(host.paths.size(), 0);
+
+    checker.OnConnectedToServer();
+    checker.OnConnectedToServer();  // a reconnection in the same run
+    QTRY_COMPARE(offered.count(), 1);
+    checker.OnConnectedToServer();
+    QCOMPARE(host.paths, QStringList({"/qtversion.txt"}));
+    QCOMPARE(offered.at(0).at(0).toLongLong(), 20130101LL);
+    QCOMPARE(offered.at(0).at(1).toString(), QString("http://dl.example/Linux/Tavrinel-20130101-64bit.tgz"));
+    QCOMPARE(offered.at(0).at(2).toStringList(), QStringList({"Faster."}));
+}
+
+void TestUpdateChecker::loginStartsTheOnlyCheckOfTheRun()
+{
+    ServerFixture fixture;
+    QVERIFY(fixture.SetUp(false));
+    fixture.SetLogin("me", "secret");
+    LocalWebHost host;
+    host.body = "20130101\nhttp://dl.example\nTavrinel-20130101\n";
+    SetSetting("web_host", QString("127.0.0.1:%1").arg(host.Port()));
+    UpdateChecker checker;
+    QSignalSpy offered(&checker, &UpdateChecker::NewVersion);
+    checker.Init();
+    QVERIFY(!checker.HasRequested());
+    QVERIFY(fixture.LogIn());
+    QTRY_COMPARE(offered.count(), 1);
+    // Dropped and logged in again: the version file is not fetched again.
+    QVERIFY(fixture.Reset());
+    QVERIFY(fixture.LogIn());
+    QVERIFY(!checker.IsPending());
+    QCOMPARE(host.paths, QStringList({"/qtversion.txt"}));
+    QCOMPARE(offered.count(), 1);
+    QVERIFY(fixture.Reset());
+}
+
+void TestUpdateChecker::newerBuildOpensDialog()
+{
+    LocalWebHost host;
+    host.body = "20140202\r\nhttp://dl.example/files\r\nTavrinel-x\r\nOne.\r\n\r\nTwo.\r\n";
+    SetSetting("web_host", QString("127.0.0.1:%1").arg(host.Port()));
+    UpdateChecker checker;
+    QPointer<NewVersionDialog> dialog;
+    // What the main window does with the signal.
+    connect(&checker, &UpdateChecker::NewVersion, this, [&](qint64 v, QString link, QStringList notes) {
+        dialog = new NewVersionDialog(v, link, notes);
+        dialog->show();
+    });
+    checker.OnConnectedToServer();
+    QTRY_VERIFY(dialog);
+    QCOMPARE(Child<QLineEdit>(dialog, "newVersionEdit")->text(), QString("Build 2/2/2014"));
+    QCOMPARE(Child<QPlainTextEdit>(dialog, "descriptionEdit")->toPlainText(), QString("One.\n\nTwo."));
+    Child<QPushButton>(dialog, "downloadButton")->click();
+    QCOMPARE(m_catcher.urls, QList<QUrl>({QUrl("http://dl.example/files/Linux/Tavrinel-x-64bit.tgz")}));
+    QVERIFY(dialog->isVisible());
+    dialog->close();
+    QTRY_VERIFY(dialog.isNull());
+}
+
+void TestUpdateChecker::failuresAndOversizedRepliesEndSilently()
+{
+    {
+        // Nobody listens on the port any more.
+        quint16 port;
+        {
+            QTcpServer closed;
+            QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+            port = closed.serverPort();
+        }
+        SetSetting("web_host", QString("127.0.0.1:%1").arg(port));
+        UpdateChecker checker;
+        QSignalSpy offered(&checker, &UpdateChecker::NewVersion);
+        checker.OnConnectedToServer();
+        QTRY_VERIFY(!checker.IsPending());
+        QCOMPARE(offered.count(), 0);
+    }
+    {
+        LocalWebHost host;
+        host.status = "404 Not Found";
+        host.body = "20990101\nhttp://a\nb\n";
+        SetSetting("web_host", QString("127.0.0.1:%1").arg(host.Port()));
+        UpdateChecker checker;
+        QSignalSpy offered(&checker, &UpdateChecker::NewVersion);
+        checker.OnConnectedToServer();
+        QTRY_VERIFY(!checker.IsPending());
+        QCOMPARE(offered.count(), 0);
+    }
+    {
+        // A valid start followed by more than 64 KiB of notes is not a version file.
+        LocalWebHost host;
+        host.body = "20990101\nhttp://a\nb\n" + QByteArray(UpdateChecker::kMaxReplySize, 'n') + "\n";
+        SetSetting("web_host", QString("127.0.0.1:%1").arg(host.Port()));
+        UpdateChecker checker;
+        QSignalSpy offered(&checker, &UpdateChecker::NewVersion);
+        checker.OnConnectedToServer();
+        QTRY_VERIFY(!checker.IsPending());
+        QCOMPARE(offered.count(), 0);
+        QCOMPARE(host.paths.size(), 1);
+    }
+    {
+        // Exactly at the cap is still read.
+        LocalWebHost host;
+        const QByteArray head = "20990101\nhttp://a\nb\n";
+        host.body = head + QByteArray(UpdateChecker::kMaxReplySize - head.size() - 1, 'n') + "\n";
+        SetSetting("web_host", QString("127.0.0.1:%1").arg(host.Port()));
+        UpdateChecker checker;
+        QSignalSpy offered(&checker, &UpdateChecker::NewVersion);
+        checker.OnConnectedToServer();
+        QTRY_COMPARE(offered.count(), 1);
+    }
+}
+
+void TestUpdateChecker::offersOnlyBuildsNewerThanRunningAndSkipped()
+{
+    QCOMPARE(g_currentVersion, 20120805LL);
+    QCOMPARE(Parse("20120805\nhttp://a\nb\n").count(), 0);
+    QCOMPARE(Parse("20120806\nhttp://a\nb\n").count(), 1);
+    QCOMPARE(Parse("not a number\nhttp://a\nb\n").count(), 0);
+    QCOMPARE(Parse("<html>error</html>\n").count(), 0);
+    QCOMPARE(Parse("").count(), 0);
+    SetSetting("skip_version", "20130101");
+    QCOMPARE(Parse("20130101\nhttp://a\nb\n").count(), 0);
+    QCOMPARE(Parse("20130102\nhttp://a\nb\n").count(), 1);
+}
+
+void TestUpdateChecker::readsLinesAsTheFileMeansThem()
+{
+    // White space stripped, cut at a zero byte, CR LF endings.
+    auto r = Parse(QByteArray(" 20130101 \r\nhttp://a/\r\nstem\0junk\r\nnote one\r\n\r\nlast without end", 64));
+    QCOMPARE(r.count(), 1);
+    QCOMPARE(r.at(0).at(1).toString(), QString("http://a//Linux/stem-64bit.tgz"));
+    QCOMPARE(r.at(0).at(2).toStringList(), QStringList({"note one", ""}));
+
+    r = Parse("20130101\nx\ny\n");
+    QCOMPARE(r.count(), 1);
+    QCOMPARE(r.at(0).at(1).toString(), QString("x/Linux/y-64bit.tgz"));
+    QCOMPARE(r.at(0).at(2).toStringList(), QStringList());
+
+    QCOMPARE(Parse("20130101\n\ny\n").count(), 0);
+    QCOMPARE(Parse("20130101\nx\n  \nnote\n").count(), 0);
+    QCOMPARE(Parse("20130101\nx").count(), 0);
+    // Notes are Latin-1 bytes.
+    r = Parse("20130101\nx\ny\ncaf\xe9\n");
+    QCOMPARE(r.at(0).at(2).toStringList(), QStringList({QString::fromUtf8("caf\xc3\xa9")}));
+}
+
+void TestUpdateChecker::dialogShowsBuildsAndPlainNotes()
+{
+    QCOMPARE(BuildText(20120805), QString("Build 8/5/2012"));
+    QCOMPARE(BuildText(20131231), QString("Build 12/31/2013"));
+    auto* dialog = new NewVersionDialog(20130101, "http://a/Linux/b-64bit.tgz",
+                                        {"<b>bold</b>", "", "<a href=\"file:///etc\">x</a>"});
+    QPointer<NewVersionDialog> guard(dialog);
+    QCOMPARE(dialog->windowTitle(), QString("TavrinelQt Update"));
+    QVERIFY(dialog->testAttribute(Qt::WA_DeleteOnClose));
+    QCOMPARE(Child<QLineEdit>(dialog, "currentVersionEdit")->text(), QString("Build 8/5/2012"));
+    QVERIFY(Child<QLineEdit>(dialog, "currentVersionEdit")->isReadOnly());
+    QCOMPARE(Child<QLineEdit>(dialog, "newVersionEdit")->text(), QString("Build 1/1/2013"));
+    QVERIFY(Child<QPlainTextEdit>(dialog, "descriptionEdit")->isReadOnly());
+    QCOMPARE(Child<QPlainTextEdit>(dialog, "descriptionEdit")->toPlainText(),
+             QString("<b>bold</b>\n\n<a href=\"file:///etc\">x</a>"));
+    dialog->close();
+    QTRY_VERIFY(guard.isNull());
+}
+
+void TestUpdateChecker::downloadOpensOnlyWebLinks()
+{
+    for (const QString& bad : {QString("file:///etc/passwd/Linux/x-64bit.tgz"), QString("javascript:alert(1)/Linux/x"),
+                               QString("dl.example/Linux/x-64bit.tgz"), QString("smb://host/Linux/x")}) {
+        NewVersionDialog dialog(20130101, bad, {});
+        QVERIFY2(!Child<QPushButton>(&dialog, "downloadButton")->isEnabled(), qPrintable(bad));
+        dialog.OnDownloadButtonClicked();
+    }
+    QCOMPARE(m_catcher.urls.size(), 0);
+    NewVersionDialog secure(20130101, "https://dl.example/Linux/x-64bit.tgz", {});
+    QVERIFY(Child<QPushButton>(&secure, "downloadButton")->isEnabled());
+    Child<QPushButton>(&secure, "downloadButton")->click();
+    QCOMPARE(m_catcher.urls, QList<QUrl>({QUrl("https://dl.example/Linux/x-64bit.tgz")}));
+}
+
+void TestUpdateChecker::skipStoresBuildAndCloses()
+{
+    QPointer<NewVersionDialog> dialog = new NewVersionDialog(20130101, "http://a/Linux/b-64bit.tgz", {});
+    dialog->show();
+    Child<QPushButton>(dialog, "skipButton")->click();
+    QCOMPARE(GetSetting("skip_version"), QString("20130101"));
+    QTRY_VERIFY(dialog.isNull());
+    // The next run is not offered the same build, but a newer one.
+    QCOMPARE(Parse("20130101\nhttp://a\nb\n").count(), 0);
+    QCOMPARE(Parse("20130202\nhttp://a\nb\n").count(), 1);
+}
+
+void TestUpdateChecker::webHostSettingIsValidated()
+{
+    QCOMPARE(MakerWebPageUrl("/qtversion.txt").toString(), QString("http://www.tavrinel.net/qtversion.txt"));
+    SetSetting("web_host", "127.0.0.1:8080");
+    QCOMPARE(MakerWebPageUrl("/porttest.php", "port=2234").toString(),
+             QString("http://127.0.0.1:8080/porttest.php?port=2234"));
+    for (const char* bad : {"evil.example/path", "user@evil.example", "evil.example?x=1", "a b", "host:notaport"}) {
+        SetSetting("web_host", bad);
+        QCOMPARE(MakerWebPageUrl("/qtversion.txt").toString(), QString("http://www.tavrinel.net/qtversion.txt"));
+    }
+}
+
+QTEST_MAIN(TestUpdateChecker)
+#include "tst_updatechecker.moc"

@@ -1,0 +1,174 @@
+#include "common/serverfixture.h"
+
+#include "model/datasaver.h"
+#include "model/diagnosticsform.h"
+#include "model/settings.h"
+#include "model/timermanager.h"
+#include "peer/peermessenger.h"
+#include "server/portforwarder.h"
+#include "server/server.h"
+
+#include <QHostAddress>
+#include <QMutexLocker>
+#include <QStandardPaths>
+#include <QTest>
+#include <QTextBrowser>
+
+#include <memory>
+
+namespace {
+QMutex g_gatewayMutex;
+QList<int> g_mappedPorts;
+int g_discoveries = 0;
+}
+
+QList<UpnpDevice> RecordingGateway::Discover(int, int* op_error)
+{
+    QMutexLocker lock(&g_gatewayMutex);
+    ++g_discoveries;
+    *op_error = 0;
+    UpnpDevice device;
+    device.descUrl = "http://192.0.2.1:5000/rootDesc.xml";
+    device.st = "urn:schemas-upnp-org:device:InternetGatewayDevice:1";
+    return {device};
+}
+
+bool RecordingGateway::ReadDescription(const UpnpDevice&, QByteArray* op_controlUrl, QByteArray* op_serviceType)
+{
+    *op_controlUrl = "http://192.0.2.1:5000/ctl/IPConn";
+    *op_serviceType = "urn:schemas-upnp-org:service:WANIPConnection:1";
+    return true;
+}
+
+int RecordingGateway::AddPortMapping(const QByteArray&, const QByteArray&, const QByteArray& i_port,
+                                     const QByteArray&, const QByteArray&, const QByteArray&)
+{
+    QMutexLocker lock(&g_gatewayMutex);
+    g_mappedPorts << i_port.toInt();
+    return 0;
+}
+
+int RecordingGateway::DeletePortMapping(const QByteArray&, const QByteArray&, const QByteArray&, const QByteArray&)
+{
+    return 0;
+}
+
+QList<QHostAddress> RecordingGateway::LocalAddresses()
+{
+    return {QHostAddress(QStringLiteral("192.0.2.10"))};
+}
+
+QList<int> RecordingGateway::MappedPorts()
+{
+    QMutexLocker lock(&g_gatewayMutex);
+    return g_mappedPorts;
+}
+
+int RecordingGateway::DiscoveryCount()
+{
+    QMutexLocker lock(&g_gatewayMutex);
+    return g_discoveries;
+}
+
+ServerFixture::ServerFixture() = default;
+
+ServerFixture::~ServerFixture()
+{
+    if (gp_server)
+        gp_server->Disconnect();
+}
+
+bool ServerFixture::SetUp(bool diagnostics, bool peerTypes)
+{
+    QStandardPaths::setTestModeEnabled(true);
+    if (!dir.isValid() || !fake.Listen())
+        return false;
+    if (diagnostics && !diagnosticsForm)
+        new DiagnosticsForm();
+    if (!timerManager)
+        new TimerManager();
+    if (!dataSaver)
+        new DataSaver(&d, dir.filePath(QStringLiteral("save")));
+    DeclareSettingTypes();
+    if (!portForwarder)
+        new PortForwarder(std::make_unique<RecordingGateway>());
+    if (!gp_server) {
+        new Server();
+        gp_server->CreateData();
+        if (peerTypes)
+            PeerMessenger::CreateData();
+    }
+    // The tests never reach for a real gateway, and only ever for the fake server.
+    SetSetting("use_upnp", Value("no"));
+    SetSetting("server_host", Value("127.0.0.1"));
+    SetSetting("server_port", Value(static_cast<int>(fake.Port())));
+    return true;
+}
+
+void ServerFixture::SetLogin(const QString& user, const QString& password)
+{
+    SetSetting("username", Value(user));
+    SetSetting("password", Value(password));
+    SetSetting("server_host", Value("127.0.0.1"));
+    SetSetting("server_port", Value(static_cast<int>(fake.Port())));
+}
+
+bool ServerFixture::LogIn(bool keepFrames)
+{
+    const int frames = fake.Frames().size();
+    gp_server->Connect();
+    if (!fake.WaitForFrames(frames + 1) || fake.Frames().last().code != 1)
+        return false;
+    fake.SendRaw(FakeServer::LoginAccepted());
+    if (!QTest::qWaitFor([] { return gp_server->IsConnected(); }, 5000))
+        return false;
+    if (keepFrames)
+        return true;
+    // What the login set off is still on its way; only after it can the frames be forgotten.
+    if (!Sync())
+        return false;
+    fake.ClearFrames();
+    return true;
+}
+
+bool ServerFixture::Sync()
+{
+    const QByteArray marker = FakeServer::Str(QStringLiteral("~sync~"));
+    auto arrived = [&] {
+        for (const FakeServer::Frame& f : fake.Frames())
+            if (f.code == 36 && f.fields == marker)
+                return true;
+        return false;
+    };
+    gp_server->GetUserStats(QStringLiteral("~sync~"));
+    if (!QTest::qWaitFor(arrived, 5000))
+        return false;
+    QList<FakeServer::Frame> frames = fake.TakeFrames();
+    while (!frames.isEmpty()) {
+        const FakeServer::Frame f = frames.takeFirst();
+        if (f.code == 36 && f.fields == marker)
+            break;
+        fake.Keep(f);
+    }
+    for (const FakeServer::Frame& f : frames)
+        fake.Keep(f);
+    return true;
+}
+
+bool ServerFixture::Reset()
+{
+    gp_server->Disconnect();
+    if (QTcpSocket* socket = gp_server->GetSocket())
+        socket->abort();
+    const bool gone = QTest::qWaitFor([this] { return !fake.HasClient(); }, 5000);
+    fake.ClearFrames();
+    return gone;
+}
+
+QString LogText(const QString& category)
+{
+    if (!diagnosticsForm)
+        return QString();
+    QTextBrowser* view = diagnosticsForm->LogView(category);
+    return view ? view->toPlainText() : QString();
+}

@@ -1,0 +1,59 @@
+// What a Server needs around it in a test: the shared timers, a save-file writer in a temporary
+// directory, the settings and item types, a port forwarder whose gateway only records what it is
+// asked, and a fake central server on 127.0.0.1 that the client is pointed at.
+#pragma once
+
+#include "common/fakeserver.h"
+#include "server/upnpgateway.h"
+
+#include <QList>
+#include <QMutex>
+#include <QString>
+#include <QTemporaryDir>
+
+// A gateway that is always found and maps every port it is given.
+class RecordingGateway : public UpnpGateway
+{
+public:
+    QList<UpnpDevice> Discover(int i_delay, int* op_error) override;
+    bool ReadDescription(const UpnpDevice& i_device, QByteArray* op_controlUrl, QByteArray* op_serviceType) override;
+    int AddPortMapping(const QByteArray& i_controlUrl, const QByteArray& i_serviceType, const QByteArray& i_port,
+                       const QByteArray& i_client, const QByteArray& i_description,
+                       const QByteArray& i_protocol) override;
+    int DeletePortMapping(const QByteArray& i_controlUrl, const QByteArray& i_serviceType, const QByteArray& i_port,
+                          const QByteArray& i_protocol) override;
+    QList<QHostAddress> LocalAddresses() override;
+
+    // Called from the port forwarder's thread; read from the test's.
+    static QList<int> MappedPorts();
+    static int DiscoveryCount();
+};
+
+class ServerFixture
+{
+public:
+    ServerFixture();
+    ~ServerFixture();
+
+    // Builds everything once per process (the item types can be declared only once). With
+    // diagnostics, a diagnostics window collects the log lines; with peerTypes, the peer side's
+    // item types are declared without a peer messenger (which declares them itself).
+    bool SetUp(bool diagnostics = true, bool peerTypes = true);
+
+    // Stores the login and points the client at the fake server.
+    void SetLogin(const QString& user, const QString& password);
+    // Connects and answers the login; true once the client is logged in. The fake's frames are
+    // cleared afterwards unless keepFrames.
+    bool LogIn(bool keepFrames = false);
+    // Waits, while logged in, until every frame the client wrote before has reached the fake;
+    // the frames stay collected (the marker frame used for this is dropped).
+    bool Sync();
+    // Ends a connection of any state and forgets the frames; the next test starts disconnected.
+    bool Reset();
+
+    FakeServer fake;
+    QTemporaryDir dir;
+};
+
+// The text of a diagnostics page, empty when nothing was logged in that category.
+QString LogText(const QString& category);

@@ -1,0 +1,88 @@
+// The peer messenger's part in the server connection: its item types, its port defaults and the
+// ports it announces after each login.
+#include "common/serverfixture.h"
+#include "model/data.h"
+#include "model/datasaver.h"
+#include "model/settings.h"
+#include "peer/peermessenger.h"
+#include "server/server.h"
+
+#include <QtTest>
+
+class TestPeerMessengerBase : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void types();
+    void portDefaults();
+    void portsAnnouncedAfterEachLogin();
+
+private:
+    ServerFixture m_env;
+};
+
+void TestPeerMessengerBase::initTestCase()
+{
+    QVERIFY(m_env.SetUp(false, false));
+    new PeerMessenger();
+    QVERIFY(peerMessenger);
+    m_env.SetLogin("alice", "secret");
+}
+
+void TestPeerMessengerBase::types()
+{
+    // There is one messenger per run: a second would declare its types again.
+    QVERIFY_EXCEPTION_THROWN(PeerMessenger::CreateData(), TypeAlreadyExistsException*);
+
+    Type* request = d.GetType("search_request");
+    QVERIFY(!request->IsAutocreate() && !request->IsNull());
+    QCOMPARE(request->GetPrimacy(), PrimacyRoot);
+    QVERIFY(d.GetType("wishlist_search")->IsNull());
+    QCOMPARE(d.GetType("search_correlation")->GetPrimacy(), PrimacyReachable);
+    QVERIFY(d.GetType("peer_connection_request")->IsNull());
+    QVERIFY(!d.GetType("peer_connection_request")->IsAutocreate());
+
+    // A user has one address, port and obfuscated port; a new one replaces the old.
+    ItemPtr user = d.GetType("user")->GetItem(Value("ann"));
+    user += d.GetType("user_address")->GetItem(Value(16777343u));
+    user += d.GetType("user_address")->GetItem(Value(33554559u));
+    QCOMPARE(user.GetItems("user_address").size(), size_t(1));
+    QCOMPARE(user["user_address"].AsUInt(), 33554559u);
+    // A search text has many correlations, each of one text.
+    ItemPtr text = d.GetType("search_request_text")->GetItem(Value("abc"));
+    text.NewItem("search_correlation");
+    text.NewItem("search_correlation");
+    QCOMPARE(text.GetItems("search_correlation").size(), size_t(2));
+}
+
+void TestPeerMessengerBase::portDefaults()
+{
+    SetSetting("listening_port", Value(5000));
+    dataSaver->EmitDataLoaded();
+    QCOMPARE(GetSetting("listening_port"), QString("5000"));
+    QCOMPARE(GetSetting("obfuscated_listening_port"), QString("5001"));
+
+    SetSetting("listening_port", Value(0));
+    SetSetting("obfuscated_listening_port", Value(7000));
+    peerMessenger->DataLoaded();
+    QCOMPARE(GetSetting("listening_port"), QString("2235"));
+    QCOMPARE(GetSetting("obfuscated_listening_port"), QString("2236"));
+}
+
+void TestPeerMessengerBase::portsAnnouncedAfterEachLogin()
+{
+    QVERIFY(m_env.LogIn(true));
+    QVERIFY(m_env.Sync());
+    QCOMPARE(m_env.fake.Frames().size(), 2);
+    QCOMPARE(m_env.fake.Frames()[1].raw,
+             QByteArray::fromHex("10000000 02000000 bb080000 01000000 bc080000"));
+    QVERIFY(m_env.Reset());
+    QVERIFY(m_env.LogIn(true));
+    QVERIFY(m_env.Sync());
+    QCOMPARE(m_env.fake.Codes(), QList<quint32>({1, 2}));
+}
+
+QTEST_MAIN(TestPeerMessengerBase)
+#include "tst_peermessengerbase.moc"
