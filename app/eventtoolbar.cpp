@@ -52,6 +52,11 @@ EventToolBar::~EventToolBar()
 {
     if (eventToolBar == this)
         eventToolBar = nullptr;
+    // Nobody watches the widgets any more: their records would pass to later widgets built at
+    // the same addresses.
+    Data::Scope scope(&d);
+    d.GetType("event_toolbar_action")->GetItems().Remove();
+    d.GetType("event_toolbar_widget")->GetItems().Remove();
 }
 
 ItemPtr EventToolBar::WidgetItem(const QObject* widget) const

@@ -8,12 +8,14 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
 
+    // Installed first, so that from the moment the instance lock exists a SIGTERM or SIGINT
+    // ends the program through the shut-down sequence.
+    QuitOnSignal quitOnSignal;
+
     // One instance per user login; a second start leaves quietly.
     SingleInstance instance("TavrinelQt");
     if (instance.isRunning())
         return 0;
-
-    QuitOnSignal quitOnSignal;
 
     int result = 0;
     {

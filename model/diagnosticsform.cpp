@@ -61,11 +61,6 @@ DiagnosticsForm::~DiagnosticsForm()
     delete ui;
 }
 
-void DiagnosticsForm::Init()
-{
-    // The tracked-users page is filled from here once the server's user types are declared.
-}
-
 QTabWidget* DiagnosticsForm::LogTabWidget() const
 {
     return ui->logTabWidget;

@@ -9,6 +9,7 @@
 class QTabWidget;
 class QTextBrowser;
 class QTreeWidget;
+class QTreeWidgetItem;
 class Ui_DiagnosticsForm;
 
 class DiagnosticsForm : public QWidget, public DataHandler
@@ -35,6 +36,14 @@ protected:
 private:
     QTextBrowser* PageFor(const QString& category);
     QTextBrowser* OwnPage(ItemPtr widgetItem) const;
+
+    // The tracked-users page; each handler is given the user item.
+    void SubscribeUserMark(const char* markType, PathNodeRelation relation, void (DiagnosticsForm::*handler)(ItemPtr));
+    QTreeWidgetItem* TrackedRow(ItemPtr i_node) const;
+    void OnUserTracked(ItemPtr i_user);
+    void OnUserUntracked(ItemPtr i_user);
+    void OnUserOnline(ItemPtr i_user);
+    void OnUserOffline(ItemPtr i_user);
 };
 
 extern DiagnosticsForm* diagnosticsForm;

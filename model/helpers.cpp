@@ -198,3 +198,16 @@ void FocusWidget(QWidget* widget)
         }
     }
 }
+
+QString SafeFileName(const QString& name)
+{
+    QString safe = name;
+    for (QChar& c : safe)
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QChar(0))
+            c = QLatin1Char('_');
+    if (safe.startsWith(QLatin1Char('.')))
+        safe[0] = QLatin1Char('_');
+    if (safe.isEmpty())
+        safe = QStringLiteral("_");
+    return safe;
+}

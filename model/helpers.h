@@ -35,5 +35,8 @@ std::string GetFolder(const std::string& path);
 std::string GetParentFolder(const std::string& path);
 // A duration with the units d, h, m, s: 59 gives 0m59s, 3661 gives 1h1m1s.
 QString FormatSeconds(long seconds);
+// A name from the network made safe as one component of a local path: "/", "\" and NUL become
+// "_", as does a leading "." (so "." and ".." and hidden names cannot arise); empty gives "_".
+QString SafeFileName(const QString& name);
 // Activates the widget's window, focuses it and makes every enclosing tab page current.
 void FocusWidget(QWidget* widget);

@@ -182,7 +182,7 @@ public:
     // The bytes as they are, with their count.
     bool Write(const std::string& v);
     bool Write(const char* v) { return Write(std::string(v ? v : "")); }
-    bool Write(const QByteArray& v);
+    bool Write(const QByteArray& v);  // counted, like std::string; raw bytes go through WriteBuffer
     bool Write(const StreamWritable& record) { return record.Write(*this); }
 
     template <typename T>

@@ -138,6 +138,36 @@ private:
     void HandleLogin(MemStream& body);
     void HandleOwnPrivilegesStatus(MemStream& body);
     void HandlePrivilegedUsers(MemStream& body);
+    // User status and statistics.
+    void HandleUserAddress(MemStream& body);
+    void HandleAddUser(MemStream& body);
+    void HandleUserStatus(MemStream& body);
+    void HandleUserStats(MemStream& body);
+    // Rooms.
+    void HandleRoomList(MemStream& body);
+    void HandleEnterRoom(MemStream& body);
+    void HandleLeaveRoom(MemStream& body);
+    void HandleUserJoinedRoom(MemStream& body);
+    void HandleUserLeftRoom(MemStream& body);
+    void HandleRoomChat(MemStream& body);
+    void HandleRoomRoleList(MemStream& body, const char* listType);
+    void HandleRoomRoleChange(MemStream& body, const char* listType, bool add);
+    void HandleAddedToPrivateRoom(MemStream& body);
+    void HandleRemovedFromPrivateRoom(MemStream& body);
+    void HandleOperatorRights(MemStream& body, bool granted);
+    void HandlePrivateRoomAddEnabled(MemStream& body);
+    // Private chat, searches and correlations.
+    void HandlePrivateChat(MemStream& body);
+    void HandleFileSearch(MemStream& body);
+    void HandleWishListWait(MemStream& body);
+    void HandleSearchCorrelations(MemStream& body);
+    // Relayed connections and the distributed network.
+    void HandleIndirectConnectionRequest(MemStream& body);
+    void HandleCantConnectToPeer(MemStream& body);
+    void HandleDNetPossibleParents(MemStream& body);
+    void HandleDNetParentMinSpeed(MemStream& body);
+    void HandleDNetParentSpeedConnectionRatio(MemStream& body);
+    void HandleDNetDeliveryReport(MemStream& body);
 
     int32_t m_state = StateDisconnected;
     QTcpSocket* mp_socket = nullptr;

@@ -26,6 +26,106 @@ void Server::HandleMessage(int code, MemStream& body)
     case 92:
         HandleOwnPrivilegesStatus(body);
         break;
+    case 3:
+        HandleUserAddress(body);
+        break;
+    case 5:
+        HandleAddUser(body);
+        break;
+    case 7:
+        HandleUserStatus(body);
+        break;
+    case 36:
+        HandleUserStats(body);
+        break;
+    case 64:
+        HandleRoomList(body);
+        break;
+    case 14:
+        HandleEnterRoom(body);
+        break;
+    case 15:
+        HandleLeaveRoom(body);
+        break;
+    case 16:
+        HandleUserJoinedRoom(body);
+        break;
+    case 17:
+        HandleUserLeftRoom(body);
+        break;
+    case 13:
+        HandleRoomChat(body);
+        break;
+    case 133:
+        HandleRoomRoleList(body, "room_members");
+        break;
+    case 148:
+        HandleRoomRoleList(body, "room_operators");
+        break;
+    case 134:
+        HandleRoomRoleChange(body, "room_members", true);
+        break;
+    case 135:
+        HandleRoomRoleChange(body, "room_members", false);
+        break;
+    case 143:
+        HandleRoomRoleChange(body, "room_operators", true);
+        break;
+    case 144:
+        HandleRoomRoleChange(body, "room_operators", false);
+        break;
+    case 139:
+        HandleAddedToPrivateRoom(body);
+        break;
+    case 140:
+        HandleRemovedFromPrivateRoom(body);
+        break;
+    case 145:
+        HandleOperatorRights(body, true);
+        break;
+    case 146:
+        HandleOperatorRights(body, false);
+        break;
+    case 141:
+        HandlePrivateRoomAddEnabled(body);
+        break;
+    case 22:
+        HandlePrivateChat(body);
+        break;
+    case 26:
+        HandleFileSearch(body);
+        break;
+    case 104:
+        HandleWishListWait(body);
+        break;
+    case 153:
+        HandleSearchCorrelations(body);
+        break;
+    case 18:
+        HandleIndirectConnectionRequest(body);
+        break;
+    case 1001:
+        HandleCantConnectToPeer(body);
+        break;
+    case 83:
+        HandleDNetParentMinSpeed(body);
+        break;
+    case 84:
+        HandleDNetParentSpeedConnectionRatio(body);
+        break;
+    case 102:
+        HandleDNetPossibleParents(body);
+        break;
+    case 93:
+        // The distributed-network manager reads the message from where the code ends.
+        emit DNetMessage(body);
+        break;
+    case 128:
+        HandleDNetDeliveryReport(body);
+        break;
+    case 130:
+        emit DNetReset();
+        break;
     default:
         // Unknown codes are dropped without a trace.
         break;

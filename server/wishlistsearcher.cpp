@@ -30,13 +30,13 @@ WishListSearcher::~WishListSearcher()
 
 void WishListSearcher::OnWishListWait(uint i_waitPeriod)
 {
-    SetVSetting("wish_list_wait", Value(i_waitPeriod));
     // A zero period would fire at every pass of the event loop and flood the server with
-    // searches; the previous period stays in force instead.
+    // searches; the previous period stays in force instead, and so does its record.
     if (i_waitPeriod == 0) {
         Log("Wish List", 1, "Ignoring a wish list wait period of 0 seconds");
         return;
     }
+    SetVSetting("wish_list_wait", Value(i_waitPeriod));
     m_searchTimer.stop();
     const uint interval = qMin(i_waitPeriod, kMaxWaitSeconds) * 1000u;
     Log("Wish List", 1, QString("Wish list wait period set to %1 milliseconds").arg(interval));

@@ -44,3 +44,11 @@ void SharedFoldersManager::RescanShares()
     d.RemoveDisconnectedItems();
     emit SharedFilesRescanned(m_filesAdded, m_filesRemoved);
 }
+
+ItemPtr SharedFoldersManager::AddSharedFolder(const QString& path)
+{
+    Type* folders = d.GetType("shared_folder");
+    if (ItemPtr existing = folders->HasItem(path))
+        return existing;
+    return folders->GetItem(path);
+}

@@ -17,6 +17,8 @@ public:
     // The first rescan, run by start-up on the GUI thread.
     void Init();
     void RescanShares();
+    // The folder's item: the one already shared under that path, or a new one.
+    ItemPtr AddSharedFolder(const QString& path);
 
 signals:
     void SharedFilesRescanned(int added, int removed);

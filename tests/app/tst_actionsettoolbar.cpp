@@ -591,6 +591,13 @@ void TestActionSetToolBar::destroyedWidgetLeavesNoRecordsBehind()
     delete doomed;
     Button("Mortal")->trigger();
     QCOMPARE(triggered.count(), 2);
+
+    // The bar gone, no registration outlives it.
+    delete m_bar;
+    QVERIFY(!actionBar);
+    QCOMPARE(d.GetType("toolbar_action_widget")->ItemCount(), size_t(0));
+    QCOMPARE(d.GetType("action_key_value_pair")->ItemCount(), size_t(0));
+    m_bar = new ActionSetToolBar(m_window);
 }
 
 void TestActionSetToolBar::followsServerPrivilegesAndSendsAvailability()

@@ -33,6 +33,7 @@ class TestEndToEnd : public QObject
 private slots:
     void initTestCase();
     void loginThenSigtermSaves();
+    void sigtermDuringFirstRunDialog();
 
 private:
     QProcessEnvironment Environment() const;
@@ -157,6 +158,45 @@ void TestEndToEnd::loginThenSigtermSaves()
     QCOMPARE(left, QStringList{".Tavrinel"});
     // The instance lock went with the process.
     QCOMPARE(QDir(m_root.filePath("tmp")).entryList({"TavrinelQt*"}, QDir::Files | QDir::Hidden), QStringList());
+}
+
+void TestEndToEnd::sigtermDuringFirstRunDialog()
+{
+    FakeServer server;
+    QVERIFY(server.Listen());
+    const QString saveFile = m_root.filePath("home/.Tavrinel");
+    {
+        QFile file(saveFile);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        // No user name: start-up waits in the first-run dialog and must not connect.
+        file.write(savefile::BuildSettings({
+            {"use_upnp", "no"},
+            {"server_host", "127.0.0.1"},
+            {"server_port", QString::number(server.Port())},
+            {"web_host", QString("127.0.0.1:%1").arg(FreePort())},
+            {"listening_port", QString::number(FreePort())},
+        }));
+    }
+
+    QProcess program;
+    program.setProcessEnvironment(Environment());
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    program.start(m_binary, QStringList());
+    QVERIFY(program.waitForStarted());
+    // The instance lock is taken only once the signal handlers are in place.
+    QTRY_VERIFY_WITH_TIMEOUT(!QDir(m_root.filePath("tmp")).entryList({"TavrinelQt*"}, QDir::Files).isEmpty(), 20000);
+
+    QCOMPARE(::kill(static_cast<pid_t>(program.processId()), SIGTERM), 0);
+    QVERIFY(program.waitForFinished(30000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    QCOMPARE(server.ConnectionCount(), 0);
+
+    QFile file(saveFile);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QMap<QString, QString> settings = savefile::Parse(file.readAll()).Settings();
+    QVERIFY(!settings.contains("username") || settings.value("username").isEmpty());
+    QCOMPARE(settings.value("data_version"), QString("1"));
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)

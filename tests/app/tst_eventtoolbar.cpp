@@ -27,6 +27,7 @@ private slots:
     void pressingBringsWidgetForwardThroughNestedTabs();
     void removeEventAndDestroyedWidgetDropTheirButton();
     void shutdownIgnoresPressesAndDestructions();
+    void destroyedBarLeavesNoRecords();
 
 private:
     QStringList Buttons() const;
@@ -237,6 +238,18 @@ void TestEventToolBar::shutdownIgnoresPressesAndDestructions()
     QCOMPARE(Buttons(), QStringList({"Bob"}));
     QCOMPARE(m_mainTabs->currentIndex(), 0);
     g_showIsOver = false;
+}
+
+void TestEventToolBar::destroyedBarLeavesNoRecords()
+{
+    m_bar->AddEvent("Bob", ":/icons/chat_icon", m_bob, QString());
+    QVERIFY(d.GetType("event_toolbar_widget")->ItemCount() > 0);
+    delete m_bar;
+    QVERIFY(!eventToolBar);
+    QCOMPARE(d.GetType("event_toolbar_widget")->ItemCount(), size_t(0));
+    QCOMPARE(d.GetType("event_toolbar_action")->ItemCount(), size_t(0));
+    delete m_bob;  // no bar is listening any more
+    m_bob = nullptr;
 }
 
 QTEST_MAIN(TestEventToolBar)

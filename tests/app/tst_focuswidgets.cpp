@@ -181,6 +181,21 @@ void TestFocusWidgets::focusWidgetAndParentsSwitchesEveryEnclosingTab()
     QCOMPARE(mainTabs->currentIndex(), 1);
     QVERIFY(bobInput->isVisible());
     QCOMPARE(QApplication::focusWidget(), bobInput);
+
+    // A page's designated widget inside the target keeps the focus the tab change gave it.
+    auto* carolPage = new QWidget;
+    auto* carolInput = new QLineEdit(carolPage);
+    auto* carolTabs = new TabWidget;
+    carolTabs->addTab(new QLineEdit, "log");
+    carolTabs->addTab(carolPage, "talk");
+    carolInput->setProperty("get_focus", 1);
+    chats->addTab(carolTabs, "carol");
+    mainTabs->setCurrentIndex(0);
+    FocusWidgetAndParents(carolPage);
+    QCOMPARE(mainTabs->currentIndex(), 1);
+    QCOMPARE(chats->currentIndex(), 2);
+    QCOMPARE(carolTabs->currentIndex(), 1);
+    QCOMPARE(QApplication::focusWidget(), carolInput);
 }
 
 void TestFocusWidgets::getWidgetTabWidgetFindsNearestTab()

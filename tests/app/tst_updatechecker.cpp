@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QNetworkProxy>
 #include <QPointer>
+#include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -83,6 +84,7 @@ private slots:
     void failuresAndOversizedRepliesEndSilently();
     void offersOnlyBuildsNewerThanRunningAndSkipped();
     void readsLinesAsTheFileMeansThem();
+    void randomRepliesNeverCrash();
     void dialogShowsBuildsAndPlainNotes();
     void downloadOpensOnlyWebLinks();
     void skipStoresBuildAndCloses();
@@ -270,7 +272,8 @@ void TestUpdateChecker::offersOnlyBuildsNewerThanRunningAndSkipped()
 void TestUpdateChecker::readsLinesAsTheFileMeansThem()
 {
     // White space stripped, cut at a zero byte, CR LF endings.
-    auto r = Parse(QByteArray(" 20130101 \r\nhttp://a/\r\nstem\0junk\r\nnote one\r\n\r\nlast without end", 64));
+    static const char file[] = " 20130101 \r\nhttp://a/\r\nstem\0junk\r\nnote one\r\n\r\nlast without end";
+    auto r = Parse(QByteArray(file, sizeof(file) - 1));
     QCOMPARE(r.count(), 1);
     QCOMPARE(r.at(0).at(1).toString(), QString("http://a//Linux/stem-64bit.tgz"));
     QCOMPARE(r.at(0).at(2).toStringList(), QStringList({"note one", ""}));
@@ -286,6 +289,33 @@ void TestUpdateChecker::readsLinesAsTheFileMeansThem()
     // Notes are Latin-1 bytes.
     r = Parse("20130101\nx\ny\ncaf\xe9\n");
     QCOMPARE(r.at(0).at(2).toStringList(), QStringList({QString::fromUtf8("caf\xc3\xa9")}));
+}
+
+void TestUpdateChecker::randomRepliesNeverCrash()
+{
+    QRandomGenerator random(20120805);
+    const QByteArray valid = "20130101\r\nhttp://a\r\nb\r\nnote\r\n";
+    for (int round = 0; round < 2000; ++round) {
+        QByteArray content;
+        switch (round % 3) {
+        case 0:  // garbage
+            content.resize(random.bounded(200));
+            for (char& c : content)
+                c = char(random.bounded(256));
+            break;
+        case 1:  // a valid file cut short
+            content = valid.left(random.bounded(valid.size() + 1));
+            break;
+        default:  // a valid file with a few bytes flipped
+            content = valid;
+            for (int k = 0; k < 3; ++k)
+                content[random.bounded(content.size())] = char(random.bounded(256));
+        }
+        const auto offers = Parse(content);
+        QVERIFY(offers.count() <= 1);
+        if (!offers.isEmpty())
+            QVERIFY(offers.at(0).at(2).toStringList().size() <= content.count('\n'));
+    }
 }
 
 void TestUpdateChecker::dialogShowsBuildsAndPlainNotes()

@@ -36,7 +36,6 @@ void* Allocate(size_t n)
 }  // namespace
 
 #if !defined(__SANITIZE_ADDRESS__)
-
 void* operator new(size_t n)
 {
     return Allocate(n);

@@ -7,6 +7,7 @@
 #include "server/portforwarder.h"
 #include "server/server.h"
 
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QtTest>
@@ -76,6 +77,7 @@ private slots:
     void bodyGrowsWithArrivingBytes();
     void partialFrameDroppedWhenConnectionEnds();
     void missingPasswordGivesDefaultLogin();
+    void randomStreams();
 
 private:
     ServerFixture m_env;
@@ -390,6 +392,47 @@ void TestServerConnection::missingPasswordGivesDefaultLogin()
     QVERIFY(login.fields.startsWith(FakeServer::Str("TavrinelQT") + FakeServer::Str("MarrowLanternGlyph")));
     QCOMPARE(GetSetting("username"), QString("TavrinelQT"));
     QCOMPARE(GetSetting("password"), QString("MarrowLanternGlyph"));
+}
+
+void TestServerConnection::randomStreams()
+{
+    QRandomGenerator random(20240611);
+    QSignalSpy privileges(gp_server, &Server::ReceivedOwnPrivilegesStatus);
+    m_env.SetLogin("alice", "secret");
+
+    // Well-framed messages of random codes and bodies, cut at random points: all are read.
+    QVERIFY(m_env.LogIn());
+    QByteArray stream;
+    const quint32 codes[] = {1, 69, 92, 5000, 0, 0xffffffffu};
+    for (int k = 0; k < 300; ++k) {
+        QByteArray fields(random.bounded(64), Qt::Uninitialized);
+        for (char& c : fields)
+            c = static_cast<char>(random.bounded(256));
+        stream += FakeServer::MakeFrame(codes[random.bounded(6)], fields);
+    }
+    stream += FakeServer::MakeFrame(92, FakeServer::I32(123456));
+    for (int at = 0; at < stream.size();) {
+        const int piece = 1 + random.bounded(40);
+        m_env.fake.SendRaw(stream.mid(at, piece));
+        at += piece;
+    }
+    QTRY_VERIFY(!privileges.isEmpty() && privileges.last()[0].toInt() == 123456);
+    QVERIFY(gp_server->IsConnected());
+    QVERIFY(gp_server->ReceiveBufferSize() <= 4 * 1024 * 1024);
+
+    // Bytes with no framing at all end the connection at the first impossible length, and
+    // never make the client hold more than the cap.
+    for (int round = 0; round < 20; ++round) {
+        if (!gp_server->IsConnected())
+            QVERIFY(m_env.LogIn());
+        QByteArray noise(4096, Qt::Uninitialized);
+        for (char& c : noise)
+            c = static_cast<char>(random.bounded(256));
+        m_env.fake.SendRaw(noise);
+        QTRY_VERIFY(!gp_server->IsConnected() || gp_server->GetSocket()->bytesAvailable() == 0);
+        QVERIFY(gp_server->ReceiveBufferSize() <= 2 * Server::kMaxFrameLength);
+        QVERIFY(m_env.Reset());
+    }
 }
 
 QTEST_MAIN(TestServerConnection)

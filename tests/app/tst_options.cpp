@@ -1,0 +1,476 @@
+// The Options page in a running main window: every control writes its setting at once, the
+// side effects (tray, UPnP, code page, application icon) follow, the port displays track their
+// settings, and what was written reaches the save file at exit.
+
+#include "app/mainwindow.h"
+#include "common/serverfixture.h"
+#include "model/settings.h"
+#include "server/portforwarder.h"
+#include "ui/settings/colorselectiondialog.h"
+
+#include "modalwatcher.h"
+#include "savefile.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+quint16 FreePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// Runs `answer` on the next modal dialog of type T once it is up, from inside its event loop.
+template <typename T>
+void AnswerNextModal(std::function<void(T*)> answer)
+{
+    auto* poll = new QTimer;
+    poll->setInterval(5);
+    QObject::connect(poll, &QTimer::timeout, [poll, answer] {
+        auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        answer(dialog);
+    });
+    poll->start();
+}
+
+} // namespace
+
+// Stands in for the browser: records the pages the program asks the desktop to open.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> urls;
+
+public slots:
+    void Open(const QUrl& url) { urls << url; }
+};
+
+class TestOptions : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void startUpShowsStoredCodePageAndPorts();
+    void checkBoxesWriteAtOnce_data();
+    void checkBoxesWriteAtOnce();
+    void clickedBoxesIgnoreProgrammaticChanges();
+    void timestampBoxWritesModeByIndex();
+    void emptyShareMessage();
+    void spinBoxAndDescription();
+    void minimizeToTrayFollowsBox();
+    void awayStatusResetsIcon();
+    void upnpBoxStartsMapping();
+    void pictureSelectAndClear();
+    void codePageSwitchesDecoding();
+    void portAndUsernameDisplays();
+    void checkPortsOpensBothPages();
+    void colourDialogOpensEachClick();
+    void cleanupTestCase();
+
+private:
+    template <typename T>
+    T* Child(const char* name)
+    {
+        T* w = mainWindow->findChild<T*>(name);
+        if (!w)
+            qFatal("no widget %s", name);
+        return w;
+    }
+    void ShowOptionsPage(int index);
+
+    QTemporaryDir m_root;
+    quint16 m_listeningPort = 0;
+    quint16 m_webPort = 0;
+    UrlCatcher m_browser;
+    // What the tests wrote; the save file at exit must hold the same.
+    QMap<QString, QString> m_expected;
+};
+
+void TestOptions::initTestCase()
+{
+    QVERIFY(m_root.isValid());
+    QVERIFY(QDir(m_root.path()).mkpath("home"));
+    QVERIFY(QDir(m_root.path()).mkpath("tmp"));
+    qputenv("HOME", m_root.filePath("home").toLocal8Bit());
+    qputenv("TMPDIR", m_root.filePath("tmp").toLocal8Bit());
+    m_listeningPort = FreePort();
+    m_webPort = FreePort();
+    QDesktopServices::setUrlHandler("http", &m_browser, "Open");
+
+    QFile file(MainWindow::SaveFilePath());
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(savefile::BuildSettings({
+        {"use_upnp", "no"},
+        {"server_host", "127.0.0.1"},
+        {"server_port", QString::number(FreePort())},
+        {"web_host", QString("127.0.0.1:%1").arg(m_webPort)},
+        {"listening_port", QString::number(m_listeningPort)},
+        {"extended_ascii_codepage", "KOI8-R"},
+    }));
+    file.close();
+
+    // A gateway that only records: real discovery must never run here.
+    new PortForwarder(std::make_unique<RecordingGateway>());
+    // No user name: the first-run dialog is cancelled, so nothing connects.
+    ModalWatcher watcher;
+    auto* window = new MainWindow;
+    window->setVisible(true);
+    window->Init();
+    QCOMPARE(watcher.titles, QStringList{"Set Username/Password"});
+}
+
+void TestOptions::ShowOptionsPage(int index)
+{
+    Child<QTabWidget>("tabControl")->setCurrentIndex(6);
+    Child<QTabWidget>("optionsTabControl")->setCurrentIndex(index);
+    QCoreApplication::processEvents();
+}
+
+void TestOptions::startUpShowsStoredCodePageAndPorts()
+{
+    // The stored code page is selected while loading, before anything is received.
+    auto* box = Child<QComboBox>("codePageBox");
+    QCOMPARE(box->currentText(), QString("KOI8-R"));
+    QCOMPARE(GetSetting("extended_ascii_codepage"), QString("KOI8-R"));
+    QCOMPARE(ToQString("\xc1"), QString(QChar(0x0430)));  // KOI8-R small a
+
+    // The peer side fills in the obfuscated port on load: the label follows that setting.
+    QCOMPARE(Child<QLabel>("obfuscatedPortLabel")->text(),
+             QString("Obfuscated port is %1, if you're manually forwarding your ports be sure to open it as well.")
+                 .arg(m_listeningPort + 1));
+}
+
+void TestOptions::checkBoxesWriteAtOnce_data()
+{
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("key");
+    QTest::newRow("user list uploads") << "acceptUserListUploadsCheckBox" << "accept_userlist_uploads";
+    QTest::newRow("empty share check") << "emptyShareWarningCheckBox" << "check_for_empty_shares";
+    QTest::newRow("room log") << "logRoomChatCheckBox" << "log_room_chat";
+    QTest::newRow("private log") << "logPrivateChatCheckBox" << "log_private_chat";
+    QTest::newRow("expand shares") << "autoExpandSharesCheckBox" << "expand_new_shares";
+}
+
+void TestOptions::checkBoxesWriteAtOnce()
+{
+    QFETCH(QString, box);
+    QFETCH(QString, key);
+    auto* check = Child<QCheckBox>(box.toLatin1().constData());
+    const bool before = check->isChecked();
+
+    check->click();
+    QCOMPARE(GetSetting(key), QString(before ? "no" : "yes"));
+    check->click();
+    QCOMPARE(GetSetting(key), QString(before ? "yes" : "no"));
+    check->click();
+    QCOMPARE(GetSetting(key), QString(before ? "no" : "yes"));
+    m_expected[key] = before ? "no" : "yes";
+}
+
+void TestOptions::clickedBoxesIgnoreProgrammaticChanges()
+{
+    // These boxes report user input only: code setting them stores nothing.
+    auto* log = Child<QCheckBox>("logRoomChatCheckBox");
+    const QString stored = GetSetting("log_room_chat");
+    log->setChecked(!log->isChecked());
+    QCOMPARE(GetSetting("log_room_chat"), stored);
+    log->setChecked(!log->isChecked());
+
+    // Those reporting state changes store whatever sets them.
+    auto* uploads = Child<QCheckBox>("acceptUserListUploadsCheckBox");
+    uploads->setChecked(!uploads->isChecked());
+    QCOMPARE(GetSetting("accept_userlist_uploads"), QString(uploads->isChecked() ? "yes" : "no"));
+    m_expected["accept_userlist_uploads"] = GetSetting("accept_userlist_uploads");
+}
+
+void TestOptions::timestampBoxWritesModeByIndex()
+{
+    auto* box = Child<QComboBox>("chatTimestampsBox");
+    box->setCurrentIndex(1);
+    QCOMPARE(GetSetting("chat_timestamps"), QString("per_message_short"));
+    box->setCurrentIndex(2);
+    QCOMPARE(GetSetting("chat_timestamps"), QString("per_message_long"));
+    box->setCurrentIndex(0);
+    QCOMPARE(GetSetting("chat_timestamps"), QString("activity_based"));
+    box->setCurrentIndex(3);
+    QCOMPARE(GetSetting("chat_timestamps"), QString("no_timestamps"));
+    box->setCurrentIndex(0);
+    box->setCurrentIndex(-1);
+    QCOMPARE(GetSetting("chat_timestamps"), QString("no_timestamps"));
+    box->setCurrentIndex(3);
+    m_expected["chat_timestamps"] = "no_timestamps";
+}
+
+void TestOptions::emptyShareMessage()
+{
+    ShowOptionsPage(1);
+    auto* edit = Child<QLineEdit>("emptyShareWarningEdit");
+    auto* save = Child<QPushButton>("saveEmptyShareWarningMessageButton");
+    const QString stored = GetSetting("empty_share_message");
+    QVERIFY(!stored.isEmpty());
+
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QVERIFY(!save->isEnabled());
+    QTest::keyClicks(edit, "   ");
+    QVERIFY(!save->isEnabled());
+    QCOMPARE(GetSetting("empty_share_message"), stored);
+
+    QTest::keyClicks(edit, "share ");
+    QVERIFY(save->isEnabled());
+    QCOMPARE(GetSetting("empty_share_message"), stored);  // nothing until Save
+    save->click();
+    QCOMPARE(GetSetting("empty_share_message"), QString("   share "));
+    QCOMPARE(edit->cursorPosition(), 0);
+    QVERIFY(!save->isEnabled());
+
+    // Code setting the text is no edit: the button stays as it is.
+    edit->setText("programmatic");
+    QVERIFY(!save->isEnabled());
+    edit->setText("   share ");
+    m_expected["empty_share_message"] = "   share ";
+}
+
+void TestOptions::spinBoxAndDescription()
+{
+    auto* spin = Child<QSpinBox>("maxUploadsPerUserSpinBox");
+    spin->setValue(7);
+    QCOMPARE(GetSetting("max_queued_uploads_per_user"), QString("7"));
+    spin->setValue(99999);
+    QCOMPARE(GetSetting("max_queued_uploads_per_user"), QString("99999"));
+    m_expected["max_queued_uploads_per_user"] = "99999";
+
+    auto* description = Child<QPlainTextEdit>("userDescriptionEdit");
+    description->setPlainText(QString::fromUtf8("Hello\nw\xc3\xb6rld"));
+    QCOMPARE(GetSetting("user_description"), QString::fromUtf8("Hello\nw\xc3\xb6rld"));
+    // Every keystroke is written.
+    description->moveCursor(QTextCursor::End);
+    QTest::keyClick(description, Qt::Key_Exclam);
+    QCOMPARE(GetSetting("user_description"), QString::fromUtf8("Hello\nw\xc3\xb6rld!"));
+    // The stored text ends at a NUL character.
+    description->setPlainText(QString("cut") + QChar(0) + "off");
+    QCOMPARE(GetSetting("user_description"), QString("cut"));
+    description->setPlainText("About me");
+    m_expected["user_description"] = "About me";
+}
+
+void TestOptions::minimizeToTrayFollowsBox()
+{
+    auto* box = Child<QCheckBox>("minimizeToTrayCheckBox");
+    QVERIFY(box->isChecked());
+    box->setChecked(false);
+    QCOMPARE(GetSetting("minimize_to_tray"), QString("no"));
+    QVERIFY(!mainWindow->TrayIcon()->isVisible());
+    box->setChecked(true);
+    QCOMPARE(GetSetting("minimize_to_tray"), QString("yes"));
+    // No system tray here: an icon shown nowhere would only hide the window for good.
+    QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
+    QVERIFY(!mainWindow->TrayIcon()->isVisible());
+    box->setChecked(false);
+    m_expected["minimize_to_tray"] = "no";
+}
+
+void TestOptions::awayStatusResetsIcon()
+{
+    const auto image = [](const QIcon& icon) { return icon.pixmap(32, 32).toImage(); };
+    SetApplicationIcon(":/icons/away_icon");
+    auto* box = Child<QCheckBox>("showAwayStatusCheckBox");
+    box->click();
+    QCOMPARE(GetSetting("show_away_status_in_application_icon"), QString("yes"));
+    // Not logged in: the reset icon is the offline one.
+    QCOMPARE(image(mainWindow->windowIcon()), image(QIcon(":/icons/offline_icon")));
+    m_expected["show_away_status_in_application_icon"] = "yes";
+}
+
+void TestOptions::upnpBoxStartsMapping()
+{
+    auto* box = Child<QCheckBox>("uPnPCheckBox");
+    QVERIFY(!box->isChecked());
+    const int before = RecordingGateway::DiscoveryCount();
+    // Set by code, as start-up does with a stored "yes": the box reports state changes.
+    box->setChecked(true);
+    QCOMPARE(GetSetting("use_upnp"), QString("yes"));
+    QTRY_COMPARE(RecordingGateway::DiscoveryCount(), before + 1);
+
+    box->click();
+    QCOMPARE(GetSetting("use_upnp"), QString("no"));
+    m_expected["use_upnp"] = "no";
+}
+
+void TestOptions::pictureSelectAndClear()
+{
+    ShowOptionsPage(3);
+    auto* edit = Child<QLineEdit>("userPictureFilenameEdit");
+    const QString picture = m_root.filePath("me.png");
+    QFile file(picture);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("not really a picture");
+    file.close();
+
+    // Cancelled: nothing changes.
+    QString title;
+    AnswerNextModal<QFileDialog>([&title](QFileDialog* dialog) {
+        title = dialog->windowTitle();
+        dialog->reject();
+    });
+    Child<QPushButton>("selectPictureButton")->click();
+    QCOMPARE(title, QString("Select Picture"));
+    QVERIFY(!HasSetting("user_picture_file"));
+    QVERIFY(edit->text().isEmpty());
+
+    QFileDialog::FileMode mode = QFileDialog::AnyFile;
+    QWidget* parent = nullptr;
+    AnswerNextModal<QFileDialog>([&](QFileDialog* dialog) {
+        mode = dialog->fileMode();
+        parent = dialog->parentWidget();
+        dialog->selectFile(picture);
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    Child<QPushButton>("selectPictureButton")->click();
+    QCOMPARE(mode, QFileDialog::ExistingFile);
+    QCOMPARE(parent, static_cast<QWidget*>(mainWindow));
+    QCOMPARE(GetSetting("user_picture_file"), picture);
+    QCOMPARE(edit->text(), picture);
+
+    Child<QPushButton>("clearPictureButton")->click();
+    QVERIFY(edit->text().isEmpty());
+    // No value at all, not an empty one.
+    QVERIFY(!HasSetting("user_picture_file"));
+    QCOMPARE(GetSetting("user_picture_file"), QString());
+}
+
+void TestOptions::codePageSwitchesDecoding()
+{
+    auto* box = Child<QComboBox>("codePageBox");
+    const int cyrillic = box->findText("windows-1251");
+    QVERIFY(cyrillic > 0);
+
+    box->setCurrentIndex(cyrillic);
+    QCOMPARE(GetSetting("extended_ascii_codepage"), QString("windows-1251"));
+    const QString decoded = ToQString("\xcf\xf0\xe8\xe2\xe5\xf2");
+    QCOMPARE(decoded, QString::fromUtf8("\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82"));  // Привет
+    // Valid UTF-8 is never passed through the code page.
+    QCOMPARE(ToQString("caf\xc3\xa9"), QString::fromUtf8("caf\xc3\xa9"));
+
+    box->setCurrentIndex(0);
+    QCOMPARE(box->currentText(), QString("[None]"));
+    QCOMPARE(GetSetting("extended_ascii_codepage"), QString());
+    QVERIFY(HasSetting("extended_ascii_codepage"));
+    QCOMPARE(ToQString("\xcf\xe9"), QString::fromLatin1("\xcf\xe9"));
+    // What was decoded before keeps its characters.
+    QCOMPARE(decoded, QString::fromUtf8("\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82"));
+
+    box->setCurrentIndex(cyrillic);
+    m_expected["extended_ascii_codepage"] = "windows-1251";
+}
+
+void TestOptions::portAndUsernameDisplays()
+{
+    auto* label = Child<QLabel>("obfuscatedPortLabel");
+    auto* port = Child<QLineEdit>("listeningPortEdit");
+
+    SetSetting("new_listening_port", 2235);
+    QCOMPARE(port->text(), QString("2235"));
+    QCOMPARE(label->text(),
+             QString("Obfuscated port is 2236, if you're manually forwarding your ports be sure to open it as well."));
+
+    // The sum is taken in 64 bits.
+    SetSetting("new_listening_port", "4294967295");
+    QCOMPARE(label->text(), QString("Obfuscated port is 4294967296, if you're manually forwarding your ports be "
+                                    "sure to open it as well."));
+
+    SetSetting("obfuscated_listening_port", 3000);
+    QCOMPARE(label->text(),
+             QString("Obfuscated port is 3000, if you're manually forwarding your ports be sure to open it as well."));
+    SetSetting("obfuscated_listening_port", m_listeningPort + 1);
+
+    SetSetting("username", "bob");
+    QCOMPARE(Child<QLineEdit>("usernameEdit")->text(), QString("bob"));
+    SetSetting("username", QString::fromUtf8("b\xc3\xb6" "b"));
+    QCOMPARE(Child<QLineEdit>("usernameEdit")->text(), QString::fromUtf8("b\xc3\xb6" "b"));
+    m_expected["username"] = QString::fromUtf8("b\xc3\xb6" "b");
+}
+
+void TestOptions::checkPortsOpensBothPages()
+{
+    const QString base = QString("http://127.0.0.1:%1/porttest.php?port=").arg(m_webPort);
+    m_browser.urls.clear();
+    Child<QPushButton>("checkPortsButton")->click();
+    QCOMPARE(m_browser.urls, (QList<QUrl>{QUrl(base + QString::number(m_listeningPort)),
+                                          QUrl(base + QString::number(m_listeningPort + 1))}));
+
+    // An unset port reads as 0.
+    ItemPtr key = d.GetType("global")->GetItem("obfuscated_listening_port");
+    key.Disconnect("global_value");
+    m_browser.urls.clear();
+    Child<QPushButton>("checkPortsButton")->click();
+    QCOMPARE(m_browser.urls, (QList<QUrl>{QUrl(base + QString::number(m_listeningPort)), QUrl(base + "0")}));
+    SetSetting("obfuscated_listening_port", m_listeningPort + 1);
+}
+
+void TestOptions::colourDialogOpensEachClick()
+{
+    ShowOptionsPage(2);
+    auto* button = Child<QPushButton>("selectColorsButton");
+    button->click();
+    button->click();
+    const QList<ColorSelectionDialog*> dialogs = mainWindow->findChildren<ColorSelectionDialog*>();
+    QCOMPARE(dialogs.size(), 2);
+    for (ColorSelectionDialog* dialog : dialogs) {
+        QVERIFY(dialog->isVisible());
+        QVERIFY(!dialog->isModal());
+        QCOMPARE(dialog->windowTitle(), QString("Select Colors"));
+    }
+    QPointer<ColorSelectionDialog> first = dialogs.first();
+    first->close();
+    QTRY_VERIFY(first.isNull());
+    dialogs.last()->close();
+}
+
+void TestOptions::cleanupTestCase()
+{
+    const QString path = MainWindow::SaveFilePath();
+    QFile::remove(path);
+    delete mainWindow;
+    QVERIFY(mainWindow == nullptr);
+
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::ReadOnly), "no final save");
+    const savefile::Parsed parsed = savefile::Parse(file.readAll());
+    QVERIFY(parsed.ok);
+    const QMap<QString, QString> settings = parsed.Settings();
+    for (auto it = m_expected.cbegin(); it != m_expected.cend(); ++it)
+        QCOMPARE(qMakePair(it.key(), settings.value(it.key())), qMakePair(it.key(), it.value()));
+    // The cleared picture has no value at all.
+    QCOMPARE(parsed.Linked("global", "user_picture_file", "global_value"), QStringList());
+    QVERIFY(m_expected.size() >= 14);
+}
+
+QTEST_MAIN(TestOptions)
+#include "tst_options.moc"

@@ -1,0 +1,198 @@
+// Random, truncated and mangled bodies for every code the client handles: nothing may crash,
+// and nothing may allocate beyond what the body itself could justify.
+#include "common/deliver.h"
+#include "common/serverfixture.h"
+#include "model/data.h"
+#include "model/settings.h"
+#include "server/server.h"
+
+#include <QObject>
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#if defined(__SANITIZE_ADDRESS__)
+// From the sanitizer runtime; its header does not ship with every compiler.
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#else
+#include <malloc.h>
+#endif
+
+namespace {
+
+// The largest single block asked of operator new since the last reset: what a count taken on
+// trust would show up in.
+std::atomic<size_t> g_largestNew{0};
+
+}  // namespace
+
+void* operator new(size_t size)
+{
+    size_t seen = g_largestNew.load(std::memory_order_relaxed);
+    while (size > seen && !g_largestNew.compare_exchange_weak(seen, size, std::memory_order_relaxed)) {
+    }
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+
+void operator delete(void* p, size_t) noexcept
+{
+    std::free(p);
+}
+
+namespace {
+
+using F = FakeServer;
+
+const QList<int> kCodes = {1,   3,   5,   7,   13,  14,  15,  16,  17,  18,  22,  26,  36,  64,  69,  83,  84,  92,
+                           93,  102, 104, 128, 130, 133, 134, 135, 139, 140, 141, 143, 144, 145, 146, 148, 153, 1001};
+
+// Bytes held on the heap right now (freed blocks a sanitizer keeps aside do not count).
+qint64 LiveHeapBytes()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    return static_cast<qint64>(__sanitizer_get_current_allocated_bytes());
+#else
+    const struct mallinfo2 info = mallinfo2();
+    return static_cast<qint64>(info.uordblks + info.hblkhd);
+#endif
+}
+
+const qint64 kMegabyte = 1024 * 1024;
+
+// A body built from the pieces messages are made of, so that the handlers get past their first
+// fields: small and boundary counts, short texts, records, single bytes and raw noise.
+QByteArray StructuredBody(QRandomGenerator& random)
+{
+    static const QList<quint32> counts = {0, 1, 2, 3, 0xFFFFFFFF, 0x80000000, 131072, 131073, 0x7FFFFFFF};
+    QByteArray body;
+    const int pieces = random.bounded(12);
+    for (int k = 0; k < pieces; ++k) {
+        switch (random.bounded(6)) {
+        case 0:
+            body += F::U32(counts[random.bounded(counts.size())]);
+            break;
+        case 1: {
+            QByteArray text(random.bounded(6), 'a');
+            for (char& c : text)
+                c = static_cast<char>(random.bounded(256));
+            body += F::U32(static_cast<quint32>(text.size())) + text;
+            break;
+        }
+        case 2:
+            body += F::U8(static_cast<quint8>(random.bounded(3)));
+            break;
+        case 3:
+            body += QByteArray(20, static_cast<char>(random.bounded(256)));
+            break;
+        case 4:
+            body += F::U32(random.generate());
+            break;
+        default: {
+            QByteArray noise(random.bounded(8), '\0');
+            for (char& c : noise)
+                c = static_cast<char>(random.bounded(256));
+            body += noise;
+            break;
+        }
+        }
+    }
+    return body;
+}
+
+MemStream Stream(const QByteArray& bytes)
+{
+    MemStream body;
+    body.WriteBuffer(bytes.constData(), static_cast<size_t>(bytes.size()));
+    return body;
+}
+
+void Handle(int code, const QByteArray& bytes)
+{
+    MemStream body = Stream(bytes);
+    gp_server->HandleMessage(code, body);
+}
+
+}  // namespace
+
+class TestServerMessageFuzz : public QObject
+{
+    Q_OBJECT
+
+    ServerFixture m_fixture;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_fixture.SetUp());
+        m_fixture.SetLogin("me", "secret");
+        QVERIFY(m_fixture.LogIn());
+    }
+
+    void randomBodies()
+    {
+        QRandomGenerator random(20240607);
+        const qint64 before = LiveHeapBytes();
+        g_largestNew = 0;
+        for (int code : kCodes) {
+            for (int round = 0; round < 400; ++round) {
+                // Replies would otherwise pile up in the socket unread.
+                if (round % 100 == 0)
+                    QCoreApplication::processEvents();
+                SetSetting("accept_room_list", Value(round % 2 ? "yes" : "no"));
+                const QByteArray body = StructuredBody(random);
+                Handle(code, body);
+                // Every truncation of it too.
+                if (round % 20 == 0)
+                    for (int cut = 0; cut < body.size(); ++cut)
+                        Handle(code, body.left(cut));
+            }
+        }
+        QVERIFY(gp_server->IsConnected());
+        // Thousands of small bodies: a few megabytes of items at most, never the sizes the
+        // counts in them claim.
+        QVERIFY2(g_largestNew < size_t(kMegabyte), qPrintable(QString::number(g_largestNew)));
+        QVERIFY2(LiveHeapBytes() - before < 32 * kMegabyte, qPrintable(QString::number(LiveHeapBytes() - before)));
+    }
+
+    void negativeCountsAreBoundedByTheBody()
+    {
+        // Four megabytes of zeros behind a count of -1: read until an entry fails, keep what
+        // an honest count could give.
+        const QByteArray zeros(4 * kMegabyte, '\0');
+        MemStream room = Stream(F::Str("fuzzroom") + F::U32(1) + F::Str("only") + F::U32(0) + F::I32(-1) + zeros);
+        MemStream parents = Stream(F::I32(-1) + zeros);
+        MemStream correlations = Stream(F::Str("fuzz") + F::I32(-1) + zeros.left(64 * 1024));
+        const qint64 before = LiveHeapBytes();
+        g_largestNew = 0;
+        gp_server->HandleMessage(14, room);
+        gp_server->HandleMessage(102, parents);
+        gp_server->HandleMessage(153, correlations);
+        QCOMPARE(Find("search_request_text", "fuzz").GetItems("search_correlation").size(), size_t(8192));
+        QCOMPARE(Find("room", "fuzzroom").GetItems("user").size(), size_t(1));
+        QVERIFY2(g_largestNew < size_t(kMegabyte), qPrintable(QString::number(g_largestNew)));
+        QVERIFY2(LiveHeapBytes() - before < 64 * kMegabyte, qPrintable(QString::number(LiveHeapBytes() - before)));
+    }
+
+    void mangledFramesOverTheWire()
+    {
+        F& fake = m_fixture.fake;
+        QRandomGenerator random(99);
+        for (int k = 0; k < 200; ++k)
+            fake.Send(static_cast<quint32>(kCodes[random.bounded(kCodes.size())]), StructuredBody(random));
+        QVERIFY(Deliver(fake, 130));
+        QVERIFY(gp_server->IsConnected());
+    }
+};
+
+QTEST_MAIN(TestServerMessageFuzz)
+#include "tst_servermessagefuzz.moc"
