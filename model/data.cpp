@@ -78,37 +78,36 @@ ItemPtr Type::HasItem(const Value& v) const
 {
     if (m_null)
         throw new NullTypeException;
-    auto it = m_items.find(v.str());
-    return it == m_items.end() ? ItemPtr() : ItemPtr(*it);
+    auto it = m_items.find(std::string_view(v.str()));
+    return it == m_items.end() ? ItemPtr() : ItemPtr(it->second);
 }
 
 ItemPtr Type::GetItem(const Value& v)
 {
     if (m_null)
         throw new NullTypeException;
-    auto it = m_items.lower_bound(v.str());
-    if (it != m_items.end() && (*it)->GetValue().str() == v.str())
-        return *it;
+    auto it = m_items.find(std::string_view(v.str()));
+    if (it != m_items.end())
+        return it->second;
     if (!m_autocreate)
         return ItemPtr();
-    return CreateValued(v, it);
+    return CreateValued(v);
 }
 
 ItemPtr Type::NewItem(const Value& v)
 {
     if (m_null)
         throw new NullTypeException;
-    auto it = m_items.lower_bound(v.str());
-    if (it != m_items.end() && (*it)->GetValue().str() == v.str())
-        return *it;
-    return CreateValued(v, it);
+    auto it = m_items.find(std::string_view(v.str()));
+    if (it != m_items.end())
+        return it->second;
+    return CreateValued(v);
 }
 
-Item* Type::CreateValued(const Value& v, ItemIndex::iterator hint)
+Item* Type::CreateValued(const Value& v)
 {
-    // One search serves both the lookup and the insertion.
     Item* item = new Item(this, v);
-    m_items.emplace_hint(hint, item);
+    m_items.emplace(std::string_view(item->GetValue().str()), item);
     return Announce(item);
 }
 
@@ -134,7 +133,7 @@ Item* Type::Create(Value v)
     if (m_null)
         m_nullItems.insert(item);
     else
-        m_items.insert(item);
+        m_items.emplace(std::string_view(item->GetValue().str()), item);
     return Announce(item);
 }
 
@@ -152,8 +151,8 @@ void Type::Unindex(Item* item)
     if (m_null) {
         m_nullItems.erase(item);
     } else {
-        auto it = m_items.find(item->GetValue().str());
-        if (it != m_items.end() && *it == item)
+        auto it = m_items.find(std::string_view(item->GetValue().str()));
+        if (it != m_items.end() && it->second == item)
             m_items.erase(it);
     }
 }
@@ -173,8 +172,11 @@ void Type::GetItems(ItemSet& out) const
         out = m_nullItems;
         return;
     }
-    for (Item* item : m_items)
-        out.insert(item);
+    // Sorted first, so each insertion lands at the end of the set.
+    std::vector<Item*> items = ItemsUnordered();
+    std::sort(items.begin(), items.end(), std::less<Item*>());
+    for (Item* item : items)
+        out.insert(out.end(), item);
 }
 
 std::vector<Item*> Type::ItemsInOrder() const
@@ -185,7 +187,24 @@ std::vector<Item*> Type::ItemsInOrder() const
         for (const ItemPtr& p : m_nullItems)
             out.push_back(p.get());
     } else {
-        out.assign(m_items.begin(), m_items.end());
+        out = ItemsUnordered();
+        std::sort(out.begin(), out.end(),
+                  [](const Item* a, const Item* b) { return a->GetValue().str() < b->GetValue().str(); });
+    }
+    return out;
+}
+
+std::vector<Item*> Type::ItemsUnordered() const
+{
+    std::vector<Item*> out;
+    if (m_null) {
+        out.reserve(m_nullItems.size());
+        for (const ItemPtr& p : m_nullItems)
+            out.push_back(p.get());
+    } else {
+        out.reserve(m_items.size());
+        for (auto& e : m_items)
+            out.push_back(e.second);
     }
     return out;
 }

@@ -8,6 +8,8 @@
 #include <list>
 #include <map>
 #include <set>
+#include <string_view>
+#include <unordered_map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -346,6 +348,8 @@ public:
     size_t ItemCount() const { return m_null ? m_nullItems.size() : m_items.size(); }
     // The items in value order (identity order for a null type).
     std::vector<Item*> ItemsInOrder() const;
+    // The items in no particular order; for walks whose result does not depend on it.
+    std::vector<Item*> ItemsUnordered() const;
 
     void RemoveAllItems();
     void Remove();
@@ -360,16 +364,10 @@ private:
     void Unindex(Item* item);
     Event<ConnectionInfo&>* PairEvent(Type* other, bool connection, bool create);
 
-    struct ValueLess
-    {
-        using is_transparent = void;
-        bool operator()(const Item* a, const Item* b) const { return a->GetValue().str() < b->GetValue().str(); }
-        bool operator()(const Item* a, const std::string& b) const { return a->GetValue().str() < b; }
-        bool operator()(const std::string& a, const Item* b) const { return a < b->GetValue().str(); }
-    };
-
-    typedef std::set<Item*, ValueLess> ItemIndex;
-    Item* CreateValued(const Value& v, ItemIndex::iterator hint);
+    // Keyed by a view of the item's own value bytes: items never move and their value
+    // never changes, so the view stays valid for the item's life.
+    typedef std::unordered_map<std::string_view, Item*> ItemIndex;
+    Item* CreateValued(const Value& v);
     Item* Announce(Item* item);
 
     Data* mp_data;

@@ -19,7 +19,7 @@ Data::~Data()
         delete info;
     }
     for (auto& t : m_types) {
-        for (Item* item : t.second->ItemsInOrder())
+        for (Item* item : t.second->ItemsUnordered())
             delete item;
         delete t.second;
     }
@@ -92,7 +92,9 @@ int Data::RemoveDisconnectedItems()
         for (auto& r : t->m_relations)
             if (r.second.ownedBy)
                 owners.push_back(r.first);
-        for (Item* item : t->ItemsInOrder()) {
+        // Orphans are removed in identity order and marking does not depend on the
+        // order of the roots, so the walk can take the items as they come.
+        for (Item* item : t->ItemsUnordered()) {
             bool orphan = false;
             for (Type* o : owners)
                 if (!item->Neighbours(o)) {
@@ -123,7 +125,7 @@ int Data::RemoveDisconnectedItems()
         Type* t = te.second;
         if (t->GetPrimacy() != PrimacyRoot)
             continue;
-        for (Item* root : t->ItemsInOrder()) {
+        for (Item* root : t->ItemsUnordered()) {
             stack.push_back(root);
             while (!stack.empty()) {
                 Item* x = stack.back();

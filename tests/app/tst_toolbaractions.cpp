@@ -58,6 +58,7 @@ private slots:
     void roomChatLogOpensOneTab();
     void roomChatLogStaysInLogFolder();
     void userActionsNeedAUser();
+    void userActionsOnRoomMembers();
     void setUserPassDependsOnLogin();
     void connectDisconnectWhileConnecting();
     void setDownloadFolder();
@@ -353,6 +354,33 @@ void TestToolBarActions::userActionsNeedAUser()
     QCOMPARE(form->User(), QString("bob"));
     QVERIFY(MainWindowFixture::Trigger(&view, "Add User"));
     QVERIFY(d.GetType("user")->GetItem(Value("bob")).IsConnected("in_user_list"));
+}
+
+void TestToolBarActions::userActionsOnRoomMembers()
+{
+    auto* chats = MainWindowFixture::Child<QTabWidget>("chatTabControl");
+    RoomForm* form = EnteredRoom("members");
+    auto* members = form->findChild<QTreeWidget*>("userList");
+    QVERIFY(members);
+    members->setColumnCount(6);
+    auto* row = new QTreeWidgetItem(members);
+    row->setText(2, "gina");
+    members->clearSelection();
+
+    QCOMPARE(MainWindowFixture::ActionTexts(members), (QStringList{"Message User", "Browse User's Files", "Add User"}));
+    // Without a selected member the actions have no subject.
+    const int before = chats->count();
+    QVERIFY(MainWindowFixture::Trigger(members, "Message User"));
+    QCOMPARE(chats->count(), before);
+
+    row->setSelected(true);
+    QVERIFY(MainWindowFixture::Trigger(members, "Message User"));
+    QCOMPARE(chats->count(), before + 1);
+    QCOMPARE(qobject_cast<ChatForm*>(chats->currentWidget())->User(), QString("gina"));
+    QVERIFY(MainWindowFixture::Trigger(members, "Add User"));
+    QVERIFY(d.GetType("user")->GetItem(Value("gina")).IsConnected("in_user_list"));
+    // The rest of the tab still offers the room's actions.
+    QCOMPARE(MainWindowFixture::ActionTexts(form).first(), QString("Toggle Room Autojoin"));
 }
 
 void TestToolBarActions::setUserPassDependsOnLogin()

@@ -84,7 +84,14 @@ private slots:
         QCOMPARE(tree->columnWidth(0), 300);
         QCOMPARE(tree->columnWidth(1), 100);
         QCOMPARE(form.LogTabWidget()->objectName(), QString("logTabWidget"));
+        // The tracked-users page follows the server connection's user marks: they come first.
+        if (!d.HasType("user")) {
+            Type* user = d.NewType("user", PrimacyRoot, false, true);
+            user->RelateToType(d.NewType("is_online", PrimacyLeaf, true, true), Many, One, false);
+            user->RelateToType(d.NewType("is_tracked", PrimacyLeaf, true, true), Many, One, false);
+        }
         form.Init();
+        QVERIFY(d.HasType("track_user_node"));
     }
 
     void pagesPerCategoryInFirstUseOrder()

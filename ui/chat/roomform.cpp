@@ -30,6 +30,10 @@ RoomForm::RoomForm(QString room, QWidget* parent)
     if (actionBar) {
         actionBar->RegisterWidget(this, "room");
         actionBar->AddWidgetKey(this, "room", m_room);
+        // The member list is where users are picked: focused, it offers the per-user actions
+        // on the selected member, whose name is in column 2.
+        actionBar->RegisterWidget(mp_ui->userList, "user");
+        actionBar->AddWidgetColumnKey(mp_ui->userList, "user", 2);
     }
     if (timerManager)
         connect(timerManager->everyHalfMinute(), &QTimer::timeout, this, &RoomForm::CheckChatInactivity);
