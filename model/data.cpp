@@ -241,10 +241,20 @@ Event<ConnectionInfo&>* Type::PairEvent(Type* other, bool connection, bool creat
 
 // ---------------------------------------------------------------- Item
 
+namespace {
+
+template <typename Groups>
+auto FindGroup(Groups& groups, Type* type)
+{
+    return std::lower_bound(groups.begin(), groups.end(), type,
+                            [](const std::pair<Type*, ItemSet>& e, Type* t) { return std::less<Type*>()(e.first, t); });
+}
+
+} // namespace
+
 ItemSet& Item::NeighboursFor(Type* type)
 {
-    auto it = std::lower_bound(m_connections.begin(), m_connections.end(), type,
-                               [](const std::pair<Type*, ItemSet>& e, Type* t) { return std::less<Type*>()(e.first, t); });
+    auto it = FindGroup(m_connections, type);
     if (it == m_connections.end() || it->first != type)
         it = m_connections.insert(it, std::make_pair(type, ItemSet()));
     return it->second;
@@ -252,8 +262,7 @@ ItemSet& Item::NeighboursFor(Type* type)
 
 const ItemSet* Item::Neighbours(Type* type) const
 {
-    auto it = std::lower_bound(m_connections.begin(), m_connections.end(), type,
-                               [](const std::pair<Type*, ItemSet>& e, Type* t) { return std::less<Type*>()(e.first, t); });
+    auto it = FindGroup(m_connections, type);
     if (it == m_connections.end() || it->first != type)
         return nullptr;
     return &it->second;
@@ -261,13 +270,36 @@ const ItemSet* Item::Neighbours(Type* type) const
 
 void Item::DropNeighbour(Type* type, Item* other)
 {
-    auto it = std::lower_bound(m_connections.begin(), m_connections.end(), type,
-                               [](const std::pair<Type*, ItemSet>& e, Type* t) { return std::less<Type*>()(e.first, t); });
+    auto it = FindGroup(m_connections, type);
     if (it == m_connections.end() || it->first != type)
         return;
     it->second.erase(other);
     if (it->second.empty())
         m_connections.erase(it);
+}
+
+void Item::RaiseLinkEvents(Item* other, bool linked)
+{
+    Type* ta = mp_type;
+    Type* tb = other->mp_type;
+    Data* data = ta->mp_data;
+    // Each handler gets its own copy, so one handler cannot change what the next sees.
+    const ConnectionInfo ab(this, other);
+    const ConnectionInfo ba(other, this);
+    ConnectionInfo c(ab);
+    (linked ? ta->connected : ta->disconnected).Notify(c);
+    c = ab;
+    (linked ? data->connected : data->disconnected).Notify(c);
+    c = ba;
+    (linked ? tb->connected : tb->disconnected).Notify(c);
+    if (auto* e = ta->PairEvent(tb, linked, false)) {
+        c = ab;
+        e->Notify(c);
+    }
+    if (auto* e = tb->PairEvent(ta, linked, false)) {
+        c = ba;
+        e->Notify(c);
+    }
 }
 
 Item* Item::Connect(Item* other)
@@ -304,28 +336,7 @@ Item* Item::Connect(Item* other)
     NeighboursFor(tb).insert(other);
     other->NeighboursFor(ta).insert(this);
 
-    ConnectionInfo ab(this, other);
-    ConnectionInfo ba(other, this);
-    {
-        ConnectionInfo c(ab);
-        ta->connected.Notify(c);
-    }
-    {
-        ConnectionInfo c(ab);
-        data->connected.Notify(c);
-    }
-    {
-        ConnectionInfo c(ba);
-        tb->connected.Notify(c);
-    }
-    if (auto* e = ta->PairEvent(tb, true, false)) {
-        ConnectionInfo c(ab);
-        e->Notify(c);
-    }
-    if (auto* e = tb->PairEvent(ta, true, false)) {
-        ConnectionInfo c(ba);
-        e->Notify(c);
-    }
+    RaiseLinkEvents(other, true);
     return other;
 }
 
@@ -338,28 +349,7 @@ void Item::Disconnect(Item* other)
     DropNeighbour(tb, other);
     other->DropNeighbour(ta, this);
 
-    ConnectionInfo ab(this, other);
-    ConnectionInfo ba(other, this);
-    {
-        ConnectionInfo c(ab);
-        ta->disconnected.Notify(c);
-    }
-    {
-        ConnectionInfo c(ab);
-        data->disconnected.Notify(c);
-    }
-    {
-        ConnectionInfo c(ba);
-        tb->disconnected.Notify(c);
-    }
-    if (auto* e = ta->PairEvent(tb, false, false)) {
-        ConnectionInfo c(ab);
-        e->Notify(c);
-    }
-    if (auto* e = tb->PairEvent(ta, false, false)) {
-        ConnectionInfo c(ba);
-        e->Notify(c);
-    }
+    RaiseLinkEvents(other, false);
 }
 
 void Item::Disconnect(const char* typeName)

@@ -305,6 +305,7 @@ private:
     ~Item() = default;
 
     ItemSet& NeighboursFor(Type* type);
+    void RaiseLinkEvents(Item* other, bool linked);
     void DropNeighbour(Type* type, Item* other);
 
     Type* mp_type;
