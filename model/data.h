@@ -38,6 +38,8 @@ public:
     Value() = default;
     Value(const QString& s) : m_bytes(s.toUtf8().toStdString()) {}
     Value(const char* s) : m_bytes(s ? s : "") {}
+    // A writable buffer is text too, not an object whose address is the key.
+    Value(char* s) : m_bytes(s ? s : "") {}
     Value(const std::string& s) : m_bytes(s) {}
     Value(std::string&& s) : m_bytes(std::move(s)) {}
     Value(int n) : m_bytes(std::to_string(n)) {}
@@ -273,6 +275,7 @@ public:
     Type* GetType() const { return mp_type; }
     const Value& GetValue() const { return m_value; }
 
+    // Linking an item that is being removed does nothing: the link would outlive the item.
     Item* Connect(Item* other);
     void Disconnect(Item* other);
     void Disconnect(const char* typeName);
@@ -301,6 +304,7 @@ public:
 private:
     friend class Type;
     friend class Data;
+    friend class ItemSet;
     Item(Type* type, Value value) : mp_type(type), m_value(std::move(value)) {}
     ~Item() = default;
 

@@ -1,4 +1,5 @@
 #include "model/data.h"
+#include "model/settings.h"
 
 #include <QTextCodec>
 
@@ -255,25 +256,29 @@ ItemSet ItemSet::Common(const ItemSet& other) const
 
 ItemSet ItemSet::Connected(const ItemSet& other) const
 {
+    // Walk the neighbours of the smaller set and look them up in the larger one.
     ItemSet out;
     if (size() <= other.size()) {
         for (const ItemPtr& p : *this)
-            for (const ItemPtr& o : other)
-                if (p->IsConnected(o.get())) {
+            for (auto& group : p->m_connections) {
+                bool linked = false;
+                for (const ItemPtr& n : group.second)
+                    if (other.count(n)) {
+                        linked = true;
+                        break;
+                    }
+                if (linked) {
                     out.insert(out.end(), p);
                     break;
                 }
+            }
         return out;
     }
-    // Walk the neighbours of the smaller set and look them up in the larger one.
-    for (const ItemPtr& o : other) {
-        std::map<Type*, ItemSet> groups;
-        o->GetConnectedItems(groups);
-        for (auto& g : groups)
-            for (const ItemPtr& n : g.second)
+    for (const ItemPtr& o : other)
+        for (auto& group : o->m_connections)
+            for (const ItemPtr& n : group.second)
                 if (count(n))
                     out.insert(n);
-    }
     return out;
 }
 
@@ -462,10 +467,8 @@ ExtendedAsciiTranslator* extendedAsciiTranslator = nullptr;
 ExtendedAsciiTranslator::ExtendedAsciiTranslator()
 {
     extendedAsciiTranslator = this;
-    Type* global = d.HasType("global");
-    if (!global || !d.HasType("global_value"))
-        return;
-    ItemPtr setting = global->NewItem("extended_ascii_codepage");
+    DeclareSettingTypes();
+    ItemPtr setting = d.GetType("global")->NewItem("extended_ascii_codepage");
     PathNode* root = new PathNode(setting);
     new PathNode(root, "global_value", PathConnectedTrigger);
     auto* h = new EventHandler<ExtendedAsciiTranslator, ItemPtr>(this, &ExtendedAsciiTranslator::OnCodePageChanges);

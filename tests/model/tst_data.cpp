@@ -113,6 +113,8 @@ private slots:
         QVERIFY(thrown);
 
         QCOMPARE(Value(-5).str(), std::string("-5"));
+        char buffer[] = "abc";
+        QCOMPARE(Value(buffer).str(), std::string("abc"));
         QCOMPARE(b->NewItem("12abc").AsInt(), 0);
         QCOMPARE(b->NewItem(Value(-42)).AsInt(), -42);
         QCOMPARE(b->NewItem("4294967295").AsUInt(), 4294967295u);
@@ -561,6 +563,8 @@ private slots:
         QCOMPARE(g(file->Name().c_str()).size(), size_t(2));
         ItemSet files = g(file->Name().c_str());
         QCOMPARE(files.Connected(ItemSet(e)), ItemSet(f));
+        QCOMPARE(ItemSet(f).Connected(u.GetItems(en)), ItemSet(f));
+        QCOMPARE(ItemSet(f2).Connected(ItemSet(e)).size(), size_t(0));
         QCOMPARE(files.NotConnected(ItemSet(e)), ItemSet(f2));
         QCOMPARE(files.Connected(ItemPtr()).size(), size_t(0));
         QCOMPARE(files.NotConnected(ItemPtr()).size(), size_t(2));
@@ -629,11 +633,6 @@ private slots:
 
     void codePageFollowsSetting()
     {
-        if (!d.HasType("global")) {
-            Type* global = d.NewType("global", PrimacyRoot, false, true);
-            Type* value = d.NewType("global_value", PrimacyLeaf, false, true);
-            global->RelateToType(value, Many, One, false);
-        }
         auto* translator = new ExtendedAsciiTranslator;
         translator->SetCodePage("windows-1251");
         QVERIFY(translator->Codec());
