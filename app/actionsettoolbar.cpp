@@ -48,6 +48,12 @@ Value ObjectKey(const QObject* object)
     return Value(object);
 }
 
+// One current value per key name, whichever widget published it.
+void SetActiveKey(ItemPtr key, const Value& value)
+{
+    T("active_action_key")->GetItem(key.GetValue()) += T("active_action_value")->GetItem(value);
+}
+
 QString SettingOrEmpty(const QString& key)
 {
     return d.HasType("global") ? GetSetting(key) : QString();
@@ -208,14 +214,22 @@ void ActionSetToolBar::ForDisplayedActions(QWidget* widget, ItemPtr idItem, Appl
     }
 }
 
+bool ActionSetToolBar::FindWidgetAction(QWidget* widget, const QString& id, ItemPtr& widgetItem, ItemPtr& idItem) const
+{
+    // Looked up, never created: an unregistered widget or an unknown id changes nothing.
+    widgetItem = WidgetItem(widget);
+    idItem = T("toolbar_action_id")->HasItem(id);
+    return widgetItem && idItem;
+}
+
 void ActionSetToolBar::SetWidgetActionText(QWidget* widget, QString id, QString text)
 {
     if (g_showIsOver)
         return;
     Data::Scope scope(&d);
-    ItemPtr widgetItem = WidgetItem(widget);
-    ItemPtr idItem = T("toolbar_action_id")->HasItem(id);
-    if (!widgetItem || !idItem)
+    ItemPtr widgetItem;
+    ItemPtr idItem;
+    if (!FindWidgetAction(widget, id, widgetItem, idItem))
         return;
     m_actionTexts[std::make_pair(static_cast<const QObject*>(widget), id)] = text;
     ForDisplayedActions(widget, idItem, [&](QAction* action) { action->setText(text); });
@@ -224,9 +238,9 @@ void ActionSetToolBar::SetWidgetActionText(QWidget* widget, QString id, QString 
 void ActionSetToolBar::SetWidgetActionHidden(QWidget* widget, QString id, bool hidden)
 {
     Data::Scope scope(&d);
-    ItemPtr widgetItem = WidgetItem(widget);
-    ItemPtr idItem = T("toolbar_action_id")->HasItem(id);
-    if (!widgetItem || !idItem)
+    ItemPtr widgetItem;
+    ItemPtr idItem;
+    if (!FindWidgetAction(widget, id, widgetItem, idItem))
         return;
     ItemPtr marker = d.GetItem(widgetItem, idItem, "widget_action_hidden");
     if (hidden && !marker) {
@@ -292,8 +306,7 @@ void ActionSetToolBar::OnApplicationFocusChanged(QWidget* ip_oldWidget, QWidget*
         ItemPtr key = pair["action_key"];
         if (!key)
             continue;
-        T("active_action_key")->GetItem(key.GetValue()) +=
-            T("active_action_value")->GetItem(pair["action_value"].GetValue());
+        SetActiveKey(key, pair["action_value"].GetValue());
     }
     m_handlingFocusChange = false;
 }
@@ -447,7 +460,7 @@ void ActionSetToolBar::OnActionTriggered(bool)
                 if (!key)
                     continue;
                 const QString text = row->text(pair["action_column"].AsInt());
-                T("active_action_key")->GetItem(key.GetValue()) += T("active_action_value")->GetItem(text);
+                SetActiveKey(key, text);
             }
         }
     }

@@ -58,6 +58,7 @@ public slots:
 private:
     ItemPtr WidgetItem(const QObject* widget) const;
     ItemPtr ActionItemOf(QAction* action) const;
+    bool FindWidgetAction(QWidget* widget, const QString& id, ItemPtr& widgetItem, ItemPtr& idItem) const;
     // Applies `apply` to every displayed button of the action id, when `widget` is on display.
     template <typename Apply>
     void ForDisplayedActions(QWidget* widget, ItemPtr idItem, Apply apply);

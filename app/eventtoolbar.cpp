@@ -133,8 +133,11 @@ void EventToolBar::TakeAction(QAction* action)
 
 void EventToolBar::RemoveEvent(QWidget* widget)
 {
-    if (!widget)
-        return;
+    RemoveEventOf(widget);
+}
+
+void EventToolBar::RemoveEventOf(const QObject* widget)
+{
     // Found through the records by address alone: a dying widget's guarded pointers may
     // already read null.
     ItemPtr actionItem = WidgetItem(widget)["event_toolbar_action"];
@@ -170,14 +173,9 @@ void EventToolBar::OnActionTriggered()
 
 void EventToolBar::OnWidgetDestroyed(QObject* ip_widget)
 {
-    if (g_showIsOver || !ip_widget)
-        return;
     // Only widgets have buttons; the address is all that is compared.
-    ItemPtr actionItem = WidgetItem(ip_widget)["event_toolbar_action"];
-    if (!actionItem)
-        return;
-    if (QAction* action = EventAction(actionItem))
-        TakeAction(action);
+    if (!g_showIsOver)
+        RemoveEventOf(ip_widget);
 }
 
 void EventToolBar::OnApplicationFocusChanged(QWidget* ip_old, QWidget* ip_new)

@@ -43,6 +43,7 @@ private:
     ItemPtr WidgetItem(const QObject* widget) const;
     QAction* EventAction(ItemPtr actionItem) const;
     void TakeAction(QAction* action);
+    void RemoveEventOf(const QObject* widget);
     void ShowPlaceholder();
 
     bool m_placeholderOnly = true;

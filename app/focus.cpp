@@ -1,8 +1,8 @@
 #include "app/focus.h"
 
 #include "app/tabwidget.h"
+#include "model/helpers.h"
 
-#include <QApplication>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QVariant>
@@ -69,20 +69,7 @@ int FindWidgetFocusProperty(QWidget* widget, int level)
 
 void FocusWidgetAndParents(QWidget* widget)
 {
-    if (!widget)
-        return;
-    widget->activateWindow();
-    widget->setFocus(Qt::OtherFocusReason);
-    WalkEnclosingTabs(widget, [](QTabWidget* tabs, int index) {
-        tabs->setCurrentIndex(index);
-        return true;
-    });
-    // A widget on a hidden page only becomes its page's focus child, and the tab switches then
-    // move the focus elsewhere; once shown it takes the focus, unless a page's designated
-    // widget inside it already has it.
-    QWidget* focused = QApplication::focusWidget();
-    if (widget->isVisible() && focused != widget && !widget->isAncestorOf(focused))
-        widget->setFocus(Qt::OtherFocusReason);
+    FocusWidget(widget);
 }
 
 QTabWidget* GetWidgetTabWidget(QWidget* widget, int& index)

@@ -174,6 +174,8 @@ private:
                        void (MainWindow::*handler)(ItemPtr));
     void SubscribeSettingPath(const char* key, PathNodeRelation relation, void (MainWindow::*handler)(ItemPtr));
     void SetConnectActionText(const QString& text);
+    // Unshares the folders of these rows of the shared-folder list.
+    void UnshareFolders(const QList<QTreeWidgetItem*>& rows);
 
     Ui_MainWindow* ui;
     QDialog* mp_dataDialog = nullptr;

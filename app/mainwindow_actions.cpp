@@ -3,6 +3,7 @@
 #include "app/mainwindow.h"
 
 #include "app/actionsettoolbar.h"
+#include "app/filechooser.h"
 #include "app/focus.h"
 #include "model/helpers.h"
 #include "model/settings.h"
@@ -21,7 +22,6 @@
 #include "ui_mainwindow.h"
 
 #include <QDir>
-#include <QFileDialog>
 #include <QIcon>
 #include <QMessageBox>
 #include <QTabWidget>
@@ -44,19 +44,6 @@ void ShowModeless(QDialog* dialog)
 {
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->show();
-}
-
-void UnshareSelectedFolders(QTreeWidget* list)
-{
-    // Names first: removing a folder removes its row, which the selection list still holds.
-    QStringList folders;
-    for (QTreeWidgetItem* row : list->selectedItems())
-        folders << row->text(0);
-    if (folders.isEmpty())
-        return;
-    for (const QString& folder : folders)
-        d.GetType("shared_folder")->GetItem(Value(folder)).Remove();
-    d.RemoveDisconnectedItems();
 }
 
 void OpenRoomChatLog(QWidget* window, QTabWidget* tabs, const QString& roomName)
@@ -105,12 +92,10 @@ void MainWindow::OnToolBarActionTriggered(QWidget*, QString id)
     } else if (id == "share_folder") {
         ShowModeless(new AddSharedFolderDialog(ItemPtr(), this));
     } else if (id == "unshare_folder") {
-        UnshareSelectedFolders(ui->sharedFoldersList);
+        UnshareFolders(ui->sharedFoldersList->selectedItems());
     } else if (id == "set_download_folder") {
-        QFileDialog dialog(this, "Set Download Folder", QString(), QString());
-        dialog.setFileMode(QFileDialog::Directory);
-        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
-            const QString folder = dialog.selectedFiles().first();
+        const QString folder = ChooseOnePath(this, "Set Download Folder", QFileDialog::Directory);
+        if (!folder.isEmpty()) {
             SetSetting("download_folder", folder);
             ui->downloadFolderEdit->setText(folder);
         }

@@ -3,6 +3,7 @@
 
 #include "app/mainwindow.h"
 
+#include "app/filechooser.h"
 #include "app/updatechecker.h"
 #include "model/settings.h"
 #include "server/portforwarder.h"
@@ -14,7 +15,6 @@
 #include "ui_mainwindow.h"
 
 #include <QDesktopServices>
-#include <QFileDialog>
 #include <QIcon>
 #include <QMenu>
 #include <QUrl>
@@ -104,17 +104,27 @@ void MainWindow::OnSharedFoldersListContextMenuRequested(QPoint pos)
 void MainWindow::OnUnshareFolder()
 {
     const QList<QTreeWidgetItem*> selected = ui->sharedFoldersList->selectedItems();
-    if (selected.isEmpty())
+    if (!selected.isEmpty())
+        UnshareFolders({selected.first()});
+}
+
+void MainWindow::UnshareFolders(const QList<QTreeWidgetItem*>& rows)
+{
+    if (rows.isEmpty())
         return;
-    QTreeWidgetItem* row = selected.first();
-    // Looked up, never created: making the item here would share the folder anew and add a
-    // second row, only for the removal below to take away the first one.
-    ItemPtr folder = d.GetType("shared_folder")->HasItem(TextValue(row->text(0)));
-    if (!folder) {
-        delete row;
-        return;
+    // Paths first: removing a folder deletes its row, which `rows` still holds.
+    QStringList paths;
+    for (QTreeWidgetItem* row : rows)
+        paths << row->text(0);
+    for (const QString& path : paths) {
+        // Looked up, never created: making the item here would share the folder anew and add
+        // a second row, only for the removal to take away the first one. A row without its
+        // folder is stale and goes by itself.
+        if (ItemPtr folder = d.GetType("shared_folder")->HasItem(TextValue(path)))
+            folder.Remove();
+        else
+            delete FindFolderRow(ui->sharedFoldersList, path);
     }
-    folder.Remove();
     d.RemoveDisconnectedItems();
 }
 
@@ -209,15 +219,11 @@ void MainWindow::OnAcceptUserlistUploadsCheckboxToggled(bool checked)
 
 void MainWindow::OnSelectPictureClicked()
 {
-    QFileDialog dialog(this, "Select Picture");
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    if (dialog.exec() != QDialog::Accepted)
+    const QString picture = ChooseOnePath(this, "Select Picture", QFileDialog::ExistingFile);
+    if (picture.isEmpty())
         return;
-    const QStringList files = dialog.selectedFiles();
-    if (files.isEmpty())
-        return;
-    SetSetting("user_picture_file", TextValue(files.first()));
-    ui->userPictureFilenameEdit->setText(files.first());
+    SetSetting("user_picture_file", TextValue(picture));
+    ui->userPictureFilenameEdit->setText(picture);
 }
 
 void MainWindow::OnUserInfoTextChanged()

@@ -1,5 +1,6 @@
 #include "model/helpers.h"
 
+#include <QApplication>
 #include <QRegularExpression>
 #include <QTabWidget>
 #include <QWidget>
@@ -197,6 +198,12 @@ void FocusWidget(QWidget* widget)
             }
         }
     }
+    // A widget on a hidden page only becomes its page's focus child, and the tab switches then
+    // move the focus elsewhere; once shown it takes the focus, unless a designated widget of its
+    // page inside it already has it.
+    QWidget* focused = QApplication::focusWidget();
+    if (widget->isVisible() && focused != widget && !widget->isAncestorOf(focused))
+        widget->setFocus(Qt::OtherFocusReason);
 }
 
 QString SafeFileName(const QString& name)

@@ -14,19 +14,7 @@ bool UserStats::Write(OutputStream& stream) const
 
 bool AttributeMap::Read(InputStream& stream)
 {
-    if (!stream.Read(extension))
-        return false;
-    attributes.clear();
-    uint32_t n;
-    if (!stream.ReadCount(n))
-        return false;
-    for (uint32_t k = 0; k < n; ++k) {
-        std::pair<uint32_t, uint32_t> a;
-        if (!stream.Read(a))
-            return false;
-        attributes.push_back(a);
-    }
-    return true;
+    return stream.Read(extension) && stream.Read(attributes);
 }
 
 bool AttributeMap::Write(OutputStream& stream) const

@@ -141,32 +141,27 @@ void SizeManager::RegisterResizableWindow(const QString& i_key, ResizableWindow*
             Qt::UniqueConnection);
 }
 
-static ItemPtr WindowKey(QObject* sender)
+void SizeManager::RecordWindow(const char* i_firstType, int i_first, const char* i_secondType, int i_second)
 {
-    auto* window = qobject_cast<ResizableWindow*>(sender);
+    Data::Scope scope(&d);
+    auto* window = qobject_cast<ResizableWindow*>(sender());
     if (!window)
-        return ItemPtr();
-    return d.GetType("sizer_window_widget")->HasItem(Value(window))["sizer_window"];
+        return;
+    ItemPtr key = d.GetType("sizer_window_widget")->HasItem(Value(window))["sizer_window"];
+    if (!key)
+        return;
+    ReplaceNumber(key, i_firstType, i_first);
+    ReplaceNumber(key, i_secondType, i_second);
 }
 
 void SizeManager::OnWindowMoved(int i_x, int i_y)
 {
-    Data::Scope scope(&d);
-    ItemPtr key = WindowKey(sender());
-    if (!key)
-        return;
-    ReplaceNumber(key, "sizer_x", i_x);
-    ReplaceNumber(key, "sizer_y", i_y);
+    RecordWindow("sizer_x", i_x, "sizer_y", i_y);
 }
 
 void SizeManager::OnWindowResized(int i_width, int i_height)
 {
-    Data::Scope scope(&d);
-    ItemPtr key = WindowKey(sender());
-    if (!key)
-        return;
-    ReplaceNumber(key, "sizer_width", i_width);
-    ReplaceNumber(key, "sizer_height", i_height);
+    RecordWindow("sizer_width", i_width, "sizer_height", i_height);
 }
 
 // ---------------------------------------------------------------- splitters
@@ -228,8 +223,14 @@ void SizeManager::OnSplitterMoved(int /*i_position*/, int /*i_index*/)
 
 void SizeManager::OnSplitterDestroyed(QObject* ip_object)
 {
+    ForgetWidget(ip_object, "sizer_splitter_widget");
+}
+
+// The widget item goes with its widget; the key and its stored sizes stay.
+void SizeManager::ForgetWidget(QObject* ip_object, const char* i_widgetType)
+{
     m_liveWidgets.erase(AddressOf(ip_object));
-    if (ItemPtr item = d.GetType("sizer_splitter_widget")->HasItem(Value(ip_object)))
+    if (ItemPtr item = d.GetType(i_widgetType)->HasItem(Value(ip_object)))
         item.Remove();
 }
 
@@ -297,7 +298,5 @@ void SizeManager::OnTreeColumnResizedMoved(int /*i_index*/, int /*i_newSize*/, i
 
 void SizeManager::OnTreeDestroyed(QObject* ip_object)
 {
-    m_liveWidgets.erase(AddressOf(ip_object));
-    if (ItemPtr item = d.GetType("sizer_tree_widget")->HasItem(Value(ip_object)))
-        item.Remove();
+    ForgetWidget(ip_object, "sizer_tree_widget");
 }

@@ -58,6 +58,9 @@ public slots:
 private:
     void ReplaceNumber(ItemPtr i_owner, const char* i_type, int i_number);
     ItemPtr Entry(ItemPtr i_key, const char* i_entryType, const char* i_numberType, int i_number);
+    // Records a move or resize of the sending window: its two numbers replace the stored ones.
+    void RecordWindow(const char* i_firstType, int i_first, const char* i_secondType, int i_second);
+    void ForgetWidget(QObject* ip_object, const char* i_widgetType);
 
     // Set while the manager resizes sibling widgets itself, so the signals those resizes
     // cause are neither recorded nor spread a second time.

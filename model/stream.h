@@ -81,70 +81,25 @@ public:
     template <typename T>
     bool Read(std::list<T>& out)
     {
-        out.clear();
-        uint32_t n;
-        if (!ReadCount(n))
-            return false;
-        for (uint32_t k = 0; k < n; ++k) {
-            T e{};
-            if (!Read(e))
-                return false;
-            out.push_back(std::move(e));
-        }
-        return true;
+        return ReadElements(out, [&out](T&& e) { out.push_back(std::move(e)); });
     }
-
     template <typename T>
     bool Read(std::vector<T>& out)
     {
-        out.clear();
-        uint32_t n;
-        if (!ReadCount(n))
-            return false;
-        // No reserve(n): the count is the sender's word, the elements are what actually arrived.
-        for (uint32_t k = 0; k < n; ++k) {
-            T e{};
-            if (!Read(e))
-                return false;
-            out.push_back(std::move(e));
-        }
-        return true;
+        return ReadElements(out, [&out](T&& e) { out.push_back(std::move(e)); });
     }
-
     template <typename T>
     bool Read(std::set<T>& out)
     {
-        out.clear();
-        uint32_t n;
-        if (!ReadCount(n))
-            return false;
-        for (uint32_t k = 0; k < n; ++k) {
-            T e{};
-            if (!Read(e))
-                return false;
-            out.insert(std::move(e));
-        }
-        return true;
+        return ReadElements(out, [&out](T&& e) { out.insert(std::move(e)); });
     }
-
     // A repeated key keeps the later value.
     template <typename K, typename V>
     bool Read(std::map<K, V>& out)
     {
-        out.clear();
-        uint32_t n;
-        if (!ReadCount(n))
-            return false;
-        for (uint32_t k = 0; k < n; ++k) {
-            K key{};
-            if (!Read(key))
-                return false;
-            V value{};
-            if (!Read(value))
-                return false;
-            out[std::move(key)] = std::move(value);
-        }
-        return true;
+        return ReadElements<std::pair<K, V>>(out, [&out](std::pair<K, V>&& e) {
+            out[std::move(e.first)] = std::move(e.second);
+        });
     }
 
     template <typename A, typename B>
@@ -155,6 +110,31 @@ public:
 
     // Reads a u32 element count and refuses one above kMaxStreamCount.
     bool ReadCount(uint32_t& n);
+
+private:
+    // Empties the container, then reads the count and that many elements, handing each to
+    // add. Stops at the first element that fails; those read so far stay. Nothing is reserved
+    // from the count: it is the sender's word, the elements are what actually arrived.
+    template <typename E, typename C, typename Add>
+    bool ReadElements(C& out, Add add)
+    {
+        out.clear();
+        uint32_t n;
+        if (!ReadCount(n))
+            return false;
+        for (uint32_t k = 0; k < n; ++k) {
+            E e{};
+            if (!Read(e))
+                return false;
+            add(std::move(e));
+        }
+        return true;
+    }
+    template <typename C, typename Add>
+    bool ReadElements(C& out, Add add)
+    {
+        return ReadElements<typename C::value_type>(out, add);
+    }
 };
 
 class OutputStream
@@ -203,12 +183,7 @@ public:
     template <typename K, typename V>
     bool Write(const std::map<K, V>& c)
     {
-        if (!Write(static_cast<uint32_t>(c.size())))
-            return false;
-        for (const auto& e : c)
-            if (!Write(e.first) || !Write(e.second))
-                return false;
-        return true;
+        return WriteRange(c);
     }
     template <typename A, typename B>
     bool Write(const std::pair<A, B>& p)

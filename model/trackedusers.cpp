@@ -52,8 +52,11 @@ void DiagnosticsForm::OnUserTracked(ItemPtr i_user)
     auto* row = new QTreeWidgetItem(ui->trackedUsersTree);
     row->setText(0, i_user.AsString());
     row->setText(1, i_user.IsConnected("is_online") ? tr("Online") : tr("Offline"));
-    if (ItemPtr old = i_user["track_user_node"])
+    // One row per user: a row the user still had would otherwise stay behind, never updated.
+    if (ItemPtr old = i_user["track_user_node"]) {
+        delete TrackedRow(old);
         old.Remove();
+    }
     i_user.Connect(d.GetType("track_user_node")->GetItem(Value(row)));
 }
 

@@ -132,28 +132,15 @@ void Server::OnConnectedToServer()
             MapPorts();
     }
 
-    if (GetSetting("availability_status") == "away") {
-        MemStream status;
-        status.Write(uint32_t(28));
-        status.Write(uint32_t(1));
-        SendMessage(status, false);
-    }
-
+    // Sent as they stand: these repeat what the graph already records.
+    if (GetSetting("availability_status") == "away")
+        SendRequest(28, uint32_t(1));
     ItemSet tracked = g("is_tracked").GetItems("user");
-    for (const ItemPtr& user : tracked) {
-        MemStream add;
-        add.Write(uint32_t(5));
-        add.Write(user.AsString());
-        SendMessage(add, false);
-    }
-
+    for (const ItemPtr& user : tracked)
+        SendRequest(5, user.AsString());
     ItemSet pending = g("user_address_request").GetItems("user");
-    for (const ItemPtr& user : pending) {
-        MemStream address;
-        address.Write(uint32_t(3));
-        address.Write(user.AsString());
-        SendMessage(address, false);
-    }
+    for (const ItemPtr& user : pending)
+        SendRequest(3, user.AsString());
 
     SetSetting("accept_room_list", Value("yes"));
 }
@@ -310,9 +297,7 @@ void Server::AttemptReconnect()
 
 void Server::EveryFiveMinutes()
 {
-    MemStream keepAlive;
-    keepAlive.Write(uint32_t(32));
-    SendMessage(keepAlive, false);
+    SendRequest(32);
 }
 
 void Server::RenewPortMapping()

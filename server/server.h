@@ -128,6 +128,25 @@ signals:
     void DirectFileSearch(QString i_user, quint32 i_req, QString i_search);
 
 private:
+    // Builds a request of a code and its fields, in order, and sends it unforced.
+    template <typename... Fields>
+    void SendRequest(uint32_t code, const Fields&... fields)
+    {
+        MemStream m;
+        m.Write(code);
+        (m.Write(fields), ...);
+        SendMessage(m, false);
+    }
+    // Reads one number of type T and emits it through the signal: the messages whose only
+    // content is one value.
+    template <typename T, typename Arg>
+    void EmitValue(MemStream& body, void (Server::*signal)(Arg))
+    {
+        T value = 0;
+        body.Read(value);
+        emit(this->*signal)(value);
+    }
+
     void ConnectionLost();
     void DropConnection(const QString& reason);
     void ResetReceiveState();
@@ -159,15 +178,10 @@ private:
     // Private chat, searches and correlations.
     void HandlePrivateChat(MemStream& body);
     void HandleFileSearch(MemStream& body);
-    void HandleWishListWait(MemStream& body);
     void HandleSearchCorrelations(MemStream& body);
     // Relayed connections and the distributed network.
     void HandleIndirectConnectionRequest(MemStream& body);
-    void HandleCantConnectToPeer(MemStream& body);
     void HandleDNetPossibleParents(MemStream& body);
-    void HandleDNetParentMinSpeed(MemStream& body);
-    void HandleDNetParentSpeedConnectionRatio(MemStream& body);
-    void HandleDNetDeliveryReport(MemStream& body);
 
     int32_t m_state = StateDisconnected;
     QTcpSocket* mp_socket = nullptr;

@@ -45,13 +45,6 @@ void Server::HandleFileSearch(MemStream& body)
     emit DirectFileSearch(user, token, text);
 }
 
-void Server::HandleWishListWait(MemStream& body)
-{
-    uint32_t seconds = 0;
-    body.Read(seconds);
-    emit WishListWait(seconds);
-}
-
 void Server::HandleSearchCorrelations(MemStream& body)
 {
     QString text;

@@ -2,6 +2,7 @@
 
 #include "model/data.h"
 #include "model/settings.h"
+#include "server/serveritems.h"
 
 #include <QTcpSocket>
 
@@ -96,7 +97,7 @@ void Server::HandleMessage(int code, MemStream& body)
         HandleFileSearch(body);
         break;
     case 104:
-        HandleWishListWait(body);
+        EmitValue<uint32_t>(body, &Server::WishListWait);
         break;
     case 153:
         HandleSearchCorrelations(body);
@@ -105,13 +106,13 @@ void Server::HandleMessage(int code, MemStream& body)
         HandleIndirectConnectionRequest(body);
         break;
     case 1001:
-        HandleCantConnectToPeer(body);
+        EmitValue<uint32_t>(body, &Server::IndirectPeerConnectionFailure);
         break;
     case 83:
-        HandleDNetParentMinSpeed(body);
+        EmitValue<int32_t>(body, &Server::DNetParentMinSpeed);
         break;
     case 84:
-        HandleDNetParentSpeedConnectionRatio(body);
+        EmitValue<int32_t>(body, &Server::DNetParentSpeedConnectionRatio);
         break;
     case 102:
         HandleDNetPossibleParents(body);
@@ -121,7 +122,7 @@ void Server::HandleMessage(int code, MemStream& body)
         emit DNetMessage(body);
         break;
     case 128:
-        HandleDNetDeliveryReport(body);
+        EmitValue<int32_t>(body, &Server::DNetDeliveryReport);
         break;
     case 130:
         emit DNetReset();
@@ -171,7 +172,7 @@ void Server::HandleOwnPrivilegesStatus(MemStream& body)
 void Server::HandlePrivilegedUsers(MemStream& body)
 {
     std::set<QString> users;
-    body.Read(users);
+    serveritems::ReadWhole(body, users);
     Type* userType = d.GetType("user");
     // Users missing from the list keep the flag: this message only ever adds privileges.
     for (const QString& name : users)

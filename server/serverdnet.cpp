@@ -31,18 +31,9 @@ void Server::HandleIndirectConnectionRequest(MemStream& body)
     ItemPtr requester = User(user);
     request.Connect(requester);
     // The peer side acts once the request and the address are complete; the address goes in last.
-    SetValue(requester, "user_address", Value(static_cast<unsigned int>(address)));
-    SetValue(requester, "user_port", Value(static_cast<int>(port)));
-    SetValue(requester, "user_obfuscated_port", Value(obfuscationType == 1 ? static_cast<int>(obfuscatedPort) : 0));
+    SetAddress(requester, address, port, obfuscatedPort);
     if (privileged != 0)
         SetFlag(requester, "is_privileged");
-}
-
-void Server::HandleCantConnectToPeer(MemStream& body)
-{
-    uint32_t token = 0;
-    body.Read(token);
-    emit IndirectPeerConnectionFailure(token);
 }
 
 void Server::HandleDNetPossibleParents(MemStream& body)
@@ -59,25 +50,4 @@ void Server::HandleDNetPossibleParents(MemStream& body)
         return true;
     });
     emit DNetPossibleParents(parents);
-}
-
-void Server::HandleDNetParentMinSpeed(MemStream& body)
-{
-    int32_t speed = 0;
-    body.Read(speed);
-    emit DNetParentMinSpeed(speed);
-}
-
-void Server::HandleDNetParentSpeedConnectionRatio(MemStream& body)
-{
-    int32_t ratio = 0;
-    body.Read(ratio);
-    emit DNetParentSpeedConnectionRatio(ratio);
-}
-
-void Server::HandleDNetDeliveryReport(MemStream& body)
-{
-    int32_t report = 0;
-    body.Read(report);
-    emit DNetDeliveryReport(report);
 }

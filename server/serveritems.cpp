@@ -17,6 +17,13 @@ void SetValue(ItemPtr item, const char* typeName, const Value& value)
     item.Connect(d.GetType(typeName)->GetItem(value));
 }
 
+void SetAddress(ItemPtr user, uint32_t address, int32_t port, int32_t obfuscatedPort)
+{
+    SetValue(user, "user_address", Value(static_cast<unsigned int>(address)));
+    SetValue(user, "user_port", Value(static_cast<int>(port)));
+    SetValue(user, "user_obfuscated_port", Value(static_cast<int>(obfuscatedPort)));
+}
+
 void SetFlag(ItemPtr item, const char* flagType)
 {
     item.NewItem(flagType);

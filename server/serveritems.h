@@ -18,6 +18,9 @@ ItemPtr Room(const QString& name);
 // Links the item to the item of that value; where the item may hold one value of the type the
 // earlier one is let go, so the new value replaces it.
 void SetValue(ItemPtr item, const char* typeName, const Value& value);
+// Gives a user where it can be reached: address, port and obfuscated port (0 for none), in
+// that order, so whoever waits for the last finds all three.
+void SetAddress(ItemPtr user, uint32_t address, int32_t port, int32_t obfuscatedPort);
 void SetFlag(ItemPtr item, const char* flagType);
 void ClearFlag(ItemPtr item, const char* flagType);
 // Unlinks two items, doing nothing when they are not linked.

@@ -10,26 +10,9 @@ ItemPtr UserItem(const QString& name)
     return d.GetType("user")->GetItem(Value(name));
 }
 
-// The most common request shapes: a code alone, or a code followed by one or two texts.
-MemStream Request(uint32_t code)
+uint8_t Flag(bool on)
 {
-    MemStream m;
-    m.Write(code);
-    return m;
-}
-
-MemStream Request(uint32_t code, const QString& a)
-{
-    MemStream m = Request(code);
-    m.Write(a);
-    return m;
-}
-
-MemStream Request(uint32_t code, const QString& a, const QString& b)
-{
-    MemStream m = Request(code, a);
-    m.Write(b);
-    return m;
+    return on ? 1 : 0;
 }
 
 } // namespace
@@ -43,11 +26,7 @@ ItemPtr Server::NewSearchRequest(unsigned int token, const QString& text)
 
 void Server::SetWaitPort(int port, int obfuscatedPort)
 {
-    MemStream m = Request(2);
-    m.Write(static_cast<uint32_t>(port));
-    m.Write(uint32_t(1));
-    m.Write(static_cast<uint32_t>(obfuscatedPort));
-    SendMessage(m, false);
+    SendRequest(2, static_cast<uint32_t>(port), uint32_t(1), static_cast<uint32_t>(obfuscatedPort));
 }
 
 void Server::GetUserAddress(const QString& user)
@@ -56,15 +35,13 @@ void Server::GetUserAddress(const QString& user)
     // One question at a time per user; the reply clears the mark, a login asks again.
     if (item.IsConnected("user_address_request"))
         return;
-    MemStream m = Request(3, user);
-    SendMessage(m, false);
+    SendRequest(3, user);
     item += d.GetType("user_address_request")->NewItem();
 }
 
 void Server::AddUser(const QString& user)
 {
-    MemStream m = Request(5, user);
-    SendMessage(m, false);
+    SendRequest(5, user);
 }
 
 void Server::TrackUser(const QString& user)
@@ -82,45 +59,34 @@ void Server::UntrackUser(const QString& user)
     if (!item.IsConnected("is_tracked"))
         return;
     item.Disconnect("is_tracked");
-    MemStream m = Request(6, user);
-    SendMessage(m, false);
+    SendRequest(6, user);
 }
 
 void Server::GetUserStatus(const QString& user)
 {
-    MemStream m = Request(7, user);
-    SendMessage(m, false);
+    SendRequest(7, user);
 }
 
 void Server::SendRoomChat(const QString& room, const QString& text)
 {
-    MemStream m = Request(13, room, text);
-    SendMessage(m, false);
+    SendRequest(13, room, text);
 }
 
 void Server::EnterRoom(const QString& room, bool isPrivate)
 {
-    MemStream m = Request(14, room);
-    m.Write(uint32_t(isPrivate ? 1 : 0));
-    SendMessage(m, false);
+    SendRequest(14, room, uint32_t(isPrivate ? 1 : 0));
 }
 
 void Server::LeaveRoom(const QString& room)
 {
-    if (!d.GetType("room")->GetItem(Value(room)).IsConnected("in_room"))
-        return;
-    MemStream m = Request(15, room);
-    SendMessage(m, false);
+    if (d.GetType("room")->GetItem(Value(room)).IsConnected("in_room"))
+        SendRequest(15, room);
 }
 
 unsigned int Server::SendIndirectConnectionRequest(const QString& user, const QString& type)
 {
     const uint32_t token = m_relayToken++;
-    MemStream m = Request(18);
-    m.Write(token);
-    m.Write(user);
-    m.Write(type);
-    SendMessage(m, false);
+    SendRequest(18, token, user, type);
     return token;
 }
 
@@ -130,18 +96,14 @@ void Server::SendPrivateChat(const QString& user, const QString& text)
     QString line = text;
     line.replace(QChar(10), QChar(' '));
     line.replace(QChar(13), QChar(' '));
-    MemStream m = Request(22, user, line);
-    SendMessage(m, false);
+    SendRequest(22, user, line);
     emit PrivateChatSent(user, line);
 }
 
 unsigned int Server::FileSearch(const QString& text, bool wishList)
 {
     const uint32_t token = m_searchToken++;
-    MemStream m = Request(wishList ? 103 : 26);
-    m.Write(token);
-    m.Write(text);
-    SendMessage(m, false);
+    SendRequest(wishList ? 103 : 26, token, text);
     ItemPtr request = NewSearchRequest(token, text);
     if (wishList)
         request.NewItem("wishlist_search");
@@ -152,23 +114,17 @@ unsigned int Server::FileSearch(const QString& text, bool wishList)
 void Server::SetAvailabilityStatus(bool available)
 {
     SetSetting("availability_status", Value(available ? "available" : "away"));
-    MemStream m = Request(28);
-    m.Write(uint32_t(available ? 2 : 1));
-    SendMessage(m, false);
+    SendRequest(28, uint32_t(available ? 2 : 1));
 }
 
 void Server::SendFilesFolders(int folders, int files)
 {
-    MemStream m = Request(35);
-    m.Write(static_cast<uint32_t>(folders));
-    m.Write(static_cast<uint32_t>(files));
-    SendMessage(m, false);
+    SendRequest(35, static_cast<uint32_t>(folders), static_cast<uint32_t>(files));
 }
 
 void Server::GetUserStats(const QString& user)
 {
-    MemStream m = Request(36, user);
-    SendMessage(m, false);
+    SendRequest(36, user);
 }
 
 unsigned int Server::SearchUserList(const QString& text)
@@ -176,135 +132,103 @@ unsigned int Server::SearchUserList(const QString& text)
     const uint32_t token = m_searchToken++;
     NewSearchRequest(token, text);
     ItemSet listed = g("in_user_list").GetItems("user");
-    for (const ItemPtr& user : listed) {
-        if (!user.IsConnected("is_online"))
-            continue;
-        MemStream m = Request(42, user.AsString());
-        m.Write(token);
-        m.Write(text);
-        SendMessage(m, false);
-    }
+    for (const ItemPtr& user : listed)
+        if (user.IsConnected("is_online"))
+            SendRequest(42, user.AsString(), token, text);
     return token;
 }
 
 void Server::GetRoomList()
 {
-    MemStream m = Request(64);
-    SendMessage(m, false);
+    SendRequest(64);
     SetSetting("accept_room_list", Value("yes"));
 }
 
 void Server::SendDNetHasParent(bool hasParent)
 {
-    MemStream m = Request(71);
-    m.Write(uint8_t(hasParent ? 0 : 1));
-    SendMessage(m, false);
+    // The server asks the other way round: whether a parent is still wanted.
+    SendRequest(71, Flag(!hasParent));
 }
 
 void Server::GetOwnPrivilegesStatus()
 {
-    MemStream m = Request(92);
-    SendMessage(m, false);
+    SendRequest(92);
 }
 
 void Server::SendDNetCanParent(bool canParent)
 {
-    MemStream m = Request(100);
-    m.Write(uint8_t(canParent ? 1 : 0));
-    SendMessage(m, false);
+    SendRequest(100, Flag(canParent));
 }
 
 unsigned int Server::SearchRoom(const QString& room, const QString& text)
 {
     const uint32_t token = m_searchToken++;
     NewSearchRequest(token, text);
-    MemStream m = Request(120, room);
-    m.Write(token);
-    m.Write(text);
-    SendMessage(m, false);
+    SendRequest(120, room, token, text);
     return token;
 }
 
 void Server::SendUploadSpeed(int speed)
 {
-    MemStream m = Request(121);
-    m.Write(static_cast<uint32_t>(speed));
-    SendMessage(m, false);
+    SendRequest(121, static_cast<uint32_t>(speed));
 }
 
 void Server::SendDNetLevel(int level)
 {
-    MemStream m = Request(126);
-    m.Write(static_cast<uint32_t>(level));
-    SendMessage(m, false);
+    SendRequest(126, static_cast<uint32_t>(level));
 }
 
 void Server::SendDNetGroupLeader(const QString& leader)
 {
-    MemStream m = Request(127, leader);
-    SendMessage(m, false);
+    SendRequest(127, leader);
 }
 
 void Server::SendChildDepth(bool flag)
 {
-    MemStream m = Request(129);
-    m.Write(uint8_t(flag ? 1 : 0));
-    SendMessage(m, false);
+    SendRequest(129, Flag(flag));
 }
 
 void Server::AddPrivateRoomMember(const QString& room, const QString& user)
 {
-    MemStream m = Request(134, room, user);
-    SendMessage(m, false);
+    SendRequest(134, room, user);
 }
 
 void Server::RemovePrivateRoomMember(const QString& room, const QString& user)
 {
-    MemStream m = Request(135, room, user);
-    SendMessage(m, false);
+    SendRequest(135, room, user);
 }
 
 void Server::GiveUpPrivateRoomMembership(const QString& room)
 {
-    MemStream m = Request(136, room);
-    SendMessage(m, false);
+    SendRequest(136, room);
 }
 
 void Server::GiveUpPrivateRoom(const QString& room)
 {
-    MemStream m = Request(137, room);
-    SendMessage(m, false);
+    SendRequest(137, room);
 }
 
 void Server::EnablePrivateRoomAdd(bool enabled)
 {
-    MemStream m = Request(141);
-    m.Write(uint8_t(enabled ? 1 : 0));
-    SendMessage(m, false);
+    SendRequest(141, Flag(enabled));
 }
 
 void Server::AddPrivateRoomOperator(const QString& room, const QString& user)
 {
-    MemStream m = Request(143, room, user);
-    SendMessage(m, false);
+    SendRequest(143, room, user);
 }
 
 void Server::RemovePrivateRoomOperator(const QString& room, const QString& user)
 {
-    MemStream m = Request(144, room, user);
-    SendMessage(m, false);
+    SendRequest(144, room, user);
 }
 
 void Server::GetSearchCorrelations(const QString& text)
 {
-    MemStream m = Request(153, text);
-    SendMessage(m, false);
+    SendRequest(153, text);
 }
 
 void Server::SendCantConnectToPeer(unsigned int token, const QString& user)
 {
-    MemStream m = Request(1001);
-    m.Write(static_cast<uint32_t>(token));
-    m.Write(user);
-    SendMessage(m, false);
+    SendRequest(1001, static_cast<uint32_t>(token), user);
 }

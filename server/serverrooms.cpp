@@ -40,6 +40,14 @@ void ReplaceListUsers(ItemPtr list, const std::set<QString>& users)
         list.Connect(User(name));
 }
 
+// The room a message names first, created when missing.
+ItemPtr ReadRoom(MemStream& body)
+{
+    QString name;
+    body.Read(name);
+    return Room(name);
+}
+
 }  // namespace
 
 void Server::HandleRoomList(MemStream& body)
@@ -181,10 +189,10 @@ void Server::HandleUserJoinedRoom(MemStream& body)
 
 void Server::HandleUserLeftRoom(MemStream& body)
 {
-    QString roomName, userName;
-    body.Read(roomName);
+    ItemPtr room = ReadRoom(body);
+    QString userName;
     body.Read(userName);
-    Unlink(Room(roomName), User(userName));
+    Unlink(room, User(userName));
 }
 
 void Server::HandleRoomChat(MemStream& body)
@@ -201,19 +209,17 @@ void Server::HandleRoomChat(MemStream& body)
 
 void Server::HandleRoomRoleList(MemStream& body, const char* listType)
 {
-    QString roomName;
+    ItemPtr room = ReadRoom(body);
     std::set<QString> users;
-    body.Read(roomName);
     ReadWhole(body, users);
-    ReplaceListUsers(Room(roomName).NewItem(listType), users);
+    ReplaceListUsers(room.NewItem(listType), users);
 }
 
 void Server::HandleRoomRoleChange(MemStream& body, const char* listType, bool add)
 {
-    QString roomName, userName;
-    body.Read(roomName);
+    ItemPtr list = ReadRoom(body).NewItem(listType);
+    QString userName;
     body.Read(userName);
-    ItemPtr list = Room(roomName).NewItem(listType);
     ItemPtr user = User(userName);
     if (add)
         list.Connect(user);
@@ -223,19 +229,15 @@ void Server::HandleRoomRoleChange(MemStream& body, const char* listType, bool ad
 
 void Server::HandleAddedToPrivateRoom(MemStream& body)
 {
-    QString roomName;
-    body.Read(roomName);
-    ItemPtr room = Room(roomName);
+    ItemPtr room = ReadRoom(body);
     SetFlag(room, "is_private");
     SetFlag(room, "is_member");
-    EnterRoom(roomName, false);
+    EnterRoom(room.AsString(), false);
 }
 
 void Server::HandleRemovedFromPrivateRoom(MemStream& body)
 {
-    QString roomName;
-    body.Read(roomName);
-    ItemPtr room = Room(roomName);
+    ItemPtr room = ReadRoom(body);
     ClearFlag(room, "is_member");
     ClearFlag(room, "is_operator");
     ClearFlag(room, "is_owner");
@@ -243,9 +245,7 @@ void Server::HandleRemovedFromPrivateRoom(MemStream& body)
 
 void Server::HandleOperatorRights(MemStream& body, bool granted)
 {
-    QString roomName;
-    body.Read(roomName);
-    ItemPtr room = Room(roomName);
+    ItemPtr room = ReadRoom(body);
     if (granted)
         SetFlag(room, "is_operator");
     else

@@ -20,9 +20,7 @@ void Server::HandleUserAddress(MemStream& body)
     body.Read(obfuscatedPort);
 
     ItemPtr item = User(user);
-    SetValue(item, "user_address", Value(static_cast<unsigned int>(address)));
-    SetValue(item, "user_port", Value(static_cast<int>(port)));
-    SetValue(item, "user_obfuscated_port", Value(obfuscationType == 1 ? static_cast<int>(obfuscatedPort) : 0));
+    SetAddress(item, address, port, obfuscationType == 1 ? obfuscatedPort : 0);
     // The marker goes last: whoever waits for it finds all three values in place.
     item.Disconnect("user_address_request");
 }

@@ -1,5 +1,5 @@
-// The main window in-process, logged in to a fake central server, in a temporary home; and a
-// helper that answers the message boxes an action runs modally, recording what they showed.
+// The main window in-process, in a temporary home, pointed at a fake central server (logged in
+// or not); helpers to reach its widgets and answer its dialogs.
 #pragma once
 
 #include "app/actionsettoolbar.h"
@@ -7,6 +7,10 @@
 #include "common/fakeserver.h"
 #include "server/server.h"
 
+#include "common/serverfixture.h"
+#include "server/portforwarder.h"
+
+#include "modalwatcher.h"
 #include "savefile.h"
 
 #include <QAction>
@@ -21,6 +25,9 @@
 #include <QWidgetAction>
 #include <QtTest>
 
+#include <functional>
+#include <memory>
+
 inline quint16 FreePort()
 {
     QTcpServer probe;
@@ -28,12 +35,52 @@ inline quint16 FreePort()
     return probe.serverPort();
 }
 
+// A widget of the main window's form by its object name.
+template <typename T>
+T* Child(const char* name)
+{
+    T* w = mainWindow->findChild<T*>(name);
+    if (!w)
+        qFatal("no widget %s", name);
+    return w;
+}
+
+// The visible top-level windows of one kind.
+template <typename T>
+QList<T*> Visible()
+{
+    QList<T*> found;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* t = qobject_cast<T*>(w))
+            if (t->isVisible())
+                found << t;
+    return found;
+}
+
+// Runs `answer` on the next modal dialog of type T once it is up, from inside its event loop.
+template <typename T>
+void AnswerNextModal(std::function<void(T*)> answer)
+{
+    auto* poll = new QTimer;
+    poll->setInterval(5);
+    QObject::connect(poll, &QTimer::timeout, [poll, answer] {
+        auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        answer(dialog);
+    });
+    poll->start();
+}
+
 class MainWindowFixture
 {
 public:
-    // Writes a save file with a login and everything pointing at this machine, makes the
-    // window and lets start-up log in. False when any step fails.
-    bool Start()
+    // Makes the temporary home, writes a save file holding `settings` after the ones that point
+    // everything at this machine, and makes the window. Without a user name start-up runs the
+    // first-run dialog, which is cancelled; the titles of the dialogs it ran are kept.
+    bool Open(const QList<QPair<QString, QString>>& settings = {})
     {
         if (!root.isValid() || !QDir(root.path()).mkpath("home") || !QDir(root.path()).mkpath("tmp"))
             return false;
@@ -41,23 +88,37 @@ public:
         qputenv("TMPDIR", root.filePath("tmp").toLocal8Bit());
         if (!server.Listen())
             return false;
-        QFile file(MainWindow::SaveFilePath());
-        if (!file.open(QIODevice::WriteOnly))
-            return false;
-        file.write(savefile::BuildSettings({
-            {"username", "alice"},
-            {"password", "secret"},
+        webPort = FreePort();
+        listeningPort = FreePort();
+        QList<QPair<QString, QString>> all{
             {"use_upnp", "no"},
             {"server_host", "127.0.0.1"},
             {"server_port", QString::number(server.Port())},
-            {"web_host", QString("127.0.0.1:%1").arg(FreePort())},
-            {"listening_port", QString::number(FreePort())},
-        }));
+            {"web_host", QString("127.0.0.1:%1").arg(webPort)},
+            {"listening_port", QString::number(listeningPort)},
+        };
+        all << settings;
+        QFile file(MainWindow::SaveFilePath());
+        if (!file.open(QIODevice::WriteOnly))
+            return false;
+        file.write(savefile::BuildSettings(all));
         file.close();
 
+        // A gateway that only records: real discovery must never run here.
+        new PortForwarder(std::make_unique<RecordingGateway>());
+        ModalWatcher watcher;
         auto* window = new MainWindow;
         window->setVisible(true);
         window->Init();
+        firstRunTitles = watcher.titles;
+        return mainWindow == window;
+    }
+
+    // Opens the window with a login and lets start-up log in. False when any step fails.
+    bool Start()
+    {
+        if (!Open({{"username", "alice"}, {"password", "secret"}}))
+            return false;
         if (!server.WaitForConnection() || !server.WaitForFrames(1) || server.Frames().first().code != 1)
             return false;
         server.SendRaw(FakeServer::LoginAccepted());
@@ -69,37 +130,17 @@ public:
     // Waits until everything the client wrote so far has arrived, then forgets it.
     bool Sync()
     {
-        static int serial = 0;
-        const QString marker = QString("sync-%1").arg(++serial);
-        gp_server->GetUserStatus(marker);
-        const QByteArray fields = FakeServer::Str(marker);
-        for (int k = 0; k < 500; ++k) {
-            for (const FakeServer::Frame& frame : server.Frames())
-                if (frame.code == 7 && frame.fields == fields) {
-                    server.ClearFrames();
-                    return true;
-                }
-            QTest::qWait(10);
-        }
-        return false;
+        if (!WaitForAll())
+            return false;
+        server.ClearFrames();
+        return true;
     }
 
-    // The frames of one code that arrived, after a sync has made sure all did.
+    // The frames of one code that arrived, after making sure all did.
     QList<FakeServer::Frame> FramesOf(quint32 code)
     {
+        WaitForAll();
         QList<FakeServer::Frame> result;
-        static int serial = 0;
-        const QString marker = QString("frames-%1").arg(++serial);
-        gp_server->GetUserStatus(marker);
-        const QByteArray fields = FakeServer::Str(marker);
-        for (int k = 0; k < 500; ++k) {
-            bool seen = false;
-            for (const FakeServer::Frame& frame : server.Frames())
-                seen = seen || (frame.code == 7 && frame.fields == fields);
-            if (seen)
-                break;
-            QTest::qWait(10);
-        }
         for (const FakeServer::Frame& frame : server.Frames())
             if (frame.code == code)
                 result << frame;
@@ -133,14 +174,32 @@ public:
     template <typename T>
     static T* Child(const char* name)
     {
-        T* w = mainWindow->findChild<T*>(name);
-        if (!w)
-            qFatal("no widget %s", name);
-        return w;
+        return ::Child<T>(name);
     }
 
     QTemporaryDir root;
     FakeServer server;
+    quint16 webPort = 0;
+    quint16 listeningPort = 0;
+    QStringList firstRunTitles;
+
+private:
+    // A status request with a fresh marker, answered by nothing: once the fake has it, it has
+    // everything written before.
+    bool WaitForAll()
+    {
+        static int serial = 0;
+        const QString marker = QString("sync-%1").arg(++serial);
+        gp_server->GetUserStatus(marker);
+        const QByteArray fields = FakeServer::Str(marker);
+        for (int k = 0; k < 500; ++k) {
+            for (const FakeServer::Frame& frame : server.Frames())
+                if (frame.code == 7 && frame.fields == fields)
+                    return true;
+            QTest::qWait(10);
+        }
+        return false;
+    }
 };
 
 // Answers the next message boxes, in order, with the given buttons.

@@ -1,3 +1,5 @@
+#include "urlcatcher.h"
+
 #include "app/actionsettoolbar.h"
 #include "app/focus.h"
 #include "common/serverfixture.h"
@@ -19,18 +21,6 @@
 #include <QtTest>
 
 #include <climits>
-
-// Captures the pages the bar opens instead of a browser.
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<QUrl> urls;
-
-public slots:
-    void Open(const QUrl& url) { urls << url; }
-};
 
 class TestActionSetToolBar : public QObject
 {
@@ -631,3 +621,4 @@ void TestActionSetToolBar::followsServerPrivilegesAndSendsAvailability()
 
 QTEST_MAIN(TestActionSetToolBar)
 #include "tst_actionsettoolbar.moc"
+#include "moc_urlcatcher.cpp"

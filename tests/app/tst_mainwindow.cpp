@@ -1,52 +1,23 @@
 // The main window in-process: first run without a user name, the form's first state, the
 // defaults, connection status, login-refusal boxes, icons, tray, geometry and the saves.
 
-#include "app/actionsettoolbar.h"
-#include "app/mainwindow.h"
-#include "common/fakeserver.h"
-#include "model/settings.h"
-#include "server/server.h"
+#include "mainwindowfixture.h"
 
-#include "modalwatcher.h"
-#include "savefile.h"
+#include "model/settings.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QSpinBox>
 #include <QSplitter>
-#include <QTabWidget>
-#include <QTcpServer>
-#include <QTemporaryDir>
 #include <QToolBar>
 #include <QTreeWidget>
-#include <QWidgetAction>
-#include <QtTest>
 
 namespace {
-
-quint16 FreePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 QImage IconImage(const QIcon& icon)
 {
     return icon.pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
-}
-
-QList<QMessageBox*> VisibleBoxes()
-{
-    QList<QMessageBox*> boxes;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* box = qobject_cast<QMessageBox*>(w))
-            if (box->isVisible())
-                boxes << box;
-    return boxes;
 }
 
 }  // namespace
@@ -72,58 +43,22 @@ private slots:
     void cleanupTestCase();
 
 private:
-    template <typename T>
-    T* Child(const char* name)
-    {
-        T* w = mainWindow->findChild<T*>(name);
-        if (!w)
-            qFatal("no widget %s", name);
-        return w;
-    }
     QString ConnectActionText();
     bool LogIn();
 
-    QTemporaryDir m_root;
-    FakeServer m_server;
-    ModalWatcher* mp_watcher = nullptr;
-    quint16 m_listeningPort = 0;
+    MainWindowFixture m_fixture;
+    FakeServer& m_server = m_fixture.server;
 };
 
 void TestMainWindow::initTestCase()
 {
-    QVERIFY(m_root.isValid());
-    QVERIFY(QDir(m_root.path()).mkpath("home"));
-    QVERIFY(QDir(m_root.path()).mkpath("tmp"));
-    qputenv("HOME", m_root.filePath("home").toLocal8Bit());
-    qputenv("TMPDIR", m_root.filePath("tmp").toLocal8Bit());
-    QVERIFY(m_server.Listen());
-    m_listeningPort = FreePort();
-
-    // No user name: the first-run dialog opens. Everything reachable points at this machine.
-    QFile file(MainWindow::SaveFilePath());
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(savefile::BuildSettings({
-        {"use_upnp", "no"},
-        {"server_host", "127.0.0.1"},
-        {"server_port", QString::number(m_server.Port())},
-        {"web_host", QString("127.0.0.1:%1").arg(FreePort())},
-        {"listening_port", QString::number(m_listeningPort)},
-    }));
-    file.close();
-
-    mp_watcher = new ModalWatcher;
-    auto* window = new MainWindow;
-    window->setVisible(true);
-    window->Init();
-    QCOMPARE(mainWindow, window);
+    // No user name: the first-run dialog opens.
+    QVERIFY(m_fixture.Open());
 }
 
 void TestMainWindow::firstRunCancelledMakesNoConnection()
 {
-    QCOMPARE(mp_watcher->titles, QStringList{"Set Username/Password"});
-    delete mp_watcher;
-    mp_watcher = nullptr;
-
+    QCOMPARE(m_fixture.firstRunTitles, QStringList{"Set Username/Password"});
     QVERIFY(!HasSetting("username"));
     QCOMPARE(gp_server->GetConnectionState(), int(Server::StateDisconnected));
     QCoreApplication::processEvents();
@@ -182,12 +117,12 @@ void TestMainWindow::defaultsAndFirstState()
     QCOMPARE(GetSetting("data_version"), QString("1"));
     // Stored values replace defaults.
     QCOMPARE(GetSetting("use_upnp"), QString("no"));
-    QCOMPARE(GetSetting("listening_port"), QString::number(m_listeningPort));
+    QCOMPARE(GetSetting("listening_port"), QString::number(m_fixture.listeningPort));
 
     QCOMPARE(QApplication::palette().color(QPalette::Window).name(), GetSetting("color_window_background"));
 
-    QCOMPARE(Child<QLineEdit>("downloadFolderEdit")->text(), m_root.filePath("home") + "/Tavrinel Downloads");
-    QCOMPARE(Child<QLineEdit>("listeningPortEdit")->text(), QString::number(m_listeningPort));
+    QCOMPARE(Child<QLineEdit>("downloadFolderEdit")->text(), m_fixture.root.filePath("home") + "/Tavrinel Downloads");
+    QCOMPARE(Child<QLineEdit>("listeningPortEdit")->text(), QString::number(m_fixture.listeningPort));
     QVERIFY(!Child<QCheckBox>("uPnPCheckBox")->isChecked());
     QVERIFY(Child<QCheckBox>("autoExpandSharesCheckBox")->isChecked());
     QVERIFY(Child<QCheckBox>("minimizeToTrayCheckBox")->isChecked());
@@ -249,7 +184,7 @@ void TestMainWindow::dropAfterLoginShowsNoBox()
     gp_server->AttemptReconnect();
     QTRY_COMPARE(failures.count(), 1);
     QCoreApplication::processEvents();
-    QVERIFY(VisibleBoxes().isEmpty());
+    QVERIFY(Visible<QMessageBox>().isEmpty());
     QCOMPARE(ConnectActionText(), QString("Connect"));
     SetSetting("server_port", m_server.Port());
 }
@@ -282,8 +217,8 @@ void TestMainWindow::loginRefusalBoxes()
     QVERIFY(LogIn());
     QCOMPARE(ConnectActionText(), QString("Connecting..."));
     m_server.SendRaw(FakeServer::LoginRefused(reason));
-    QTRY_COMPARE(VisibleBoxes().size(), 1);
-    QMessageBox* box = VisibleBoxes().first();
+    QTRY_COMPARE(Visible<QMessageBox>().size(), 1);
+    QMessageBox* box = Visible<QMessageBox>().first();
     QCOMPARE(box->windowTitle(), title);
     QCOMPARE(box->text(), text);
     QCOMPARE(box->textFormat(), Qt::PlainText);
@@ -291,7 +226,7 @@ void TestMainWindow::loginRefusalBoxes()
     QCOMPARE(box->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
     QCOMPARE(ConnectActionText(), QString("Connect"));
     box->accept();
-    QTRY_VERIFY(VisibleBoxes().isEmpty());
+    QTRY_VERIFY(Visible<QMessageBox>().isEmpty());
 }
 
 void TestMainWindow::applicationIconFollowsState()
@@ -396,7 +331,7 @@ void TestMainWindow::periodicSaveWritesSaveFile()
     QVERIFY(parsed.ok);
     QCOMPARE(parsed.Settings().value("username"), QString("alice"));
     QCOMPARE(parsed.Settings().value("data_version"), QString("1"));
-    QCOMPARE(QDir(m_root.filePath("home")).entryList({".Tavrinel*"}, QDir::Files | QDir::Hidden),
+    QCOMPARE(QDir(m_fixture.root.filePath("home")).entryList({".Tavrinel*"}, QDir::Files | QDir::Hidden),
              QStringList{".Tavrinel"});
 }
 

@@ -2,19 +2,15 @@
 // side effects (tray, UPnP, code page, application icon) follow, the port displays track their
 // settings, and what was written reaches the save file at exit.
 
-#include "app/mainwindow.h"
-#include "common/serverfixture.h"
-#include "model/settings.h"
-#include "server/portforwarder.h"
-#include "ui/settings/colorselectiondialog.h"
+#include "mainwindowfixture.h"
+#include "urlcatcher.h"
 
-#include "modalwatcher.h"
-#include "savefile.h"
+#include "model/settings.h"
+#include "ui/settings/colorselectiondialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
-#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,52 +19,6 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
-#include <QTcpServer>
-#include <QTemporaryDir>
-#include <QtTest>
-
-#include <functional>
-#include <memory>
-
-namespace {
-
-quint16 FreePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-// Runs `answer` on the next modal dialog of type T once it is up, from inside its event loop.
-template <typename T>
-void AnswerNextModal(std::function<void(T*)> answer)
-{
-    auto* poll = new QTimer;
-    poll->setInterval(5);
-    QObject::connect(poll, &QTimer::timeout, [poll, answer] {
-        auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
-        if (!dialog || !dialog->isVisible())
-            return;
-        poll->stop();
-        poll->deleteLater();
-        answer(dialog);
-    });
-    poll->start();
-}
-
-} // namespace
-
-// Stands in for the browser: records the pages the program asks the desktop to open.
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<QUrl> urls;
-
-public slots:
-    void Open(const QUrl& url) { urls << url; }
-};
 
 class TestOptions : public QObject
 {
@@ -94,19 +44,10 @@ private slots:
     void cleanupTestCase();
 
 private:
-    template <typename T>
-    T* Child(const char* name)
-    {
-        T* w = mainWindow->findChild<T*>(name);
-        if (!w)
-            qFatal("no widget %s", name);
-        return w;
-    }
     void ShowOptionsPage(int index);
 
-    QTemporaryDir m_root;
-    quint16 m_listeningPort = 0;
-    quint16 m_webPort = 0;
+    MainWindowFixture m_fixture;
+    quint16& m_listeningPort = m_fixture.listeningPort;
     UrlCatcher m_browser;
     // What the tests wrote; the save file at exit must hold the same.
     QMap<QString, QString> m_expected;
@@ -114,35 +55,10 @@ private:
 
 void TestOptions::initTestCase()
 {
-    QVERIFY(m_root.isValid());
-    QVERIFY(QDir(m_root.path()).mkpath("home"));
-    QVERIFY(QDir(m_root.path()).mkpath("tmp"));
-    qputenv("HOME", m_root.filePath("home").toLocal8Bit());
-    qputenv("TMPDIR", m_root.filePath("tmp").toLocal8Bit());
-    m_listeningPort = FreePort();
-    m_webPort = FreePort();
     QDesktopServices::setUrlHandler("http", &m_browser, "Open");
-
-    QFile file(MainWindow::SaveFilePath());
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(savefile::BuildSettings({
-        {"use_upnp", "no"},
-        {"server_host", "127.0.0.1"},
-        {"server_port", QString::number(FreePort())},
-        {"web_host", QString("127.0.0.1:%1").arg(m_webPort)},
-        {"listening_port", QString::number(m_listeningPort)},
-        {"extended_ascii_codepage", "KOI8-R"},
-    }));
-    file.close();
-
-    // A gateway that only records: real discovery must never run here.
-    new PortForwarder(std::make_unique<RecordingGateway>());
     // No user name: the first-run dialog is cancelled, so nothing connects.
-    ModalWatcher watcher;
-    auto* window = new MainWindow;
-    window->setVisible(true);
-    window->Init();
-    QCOMPARE(watcher.titles, QStringList{"Set Username/Password"});
+    QVERIFY(m_fixture.Open({{"extended_ascii_codepage", "KOI8-R"}}));
+    QCOMPARE(m_fixture.firstRunTitles, QStringList{"Set Username/Password"});
 }
 
 void TestOptions::ShowOptionsPage(int index)
@@ -327,7 +243,7 @@ void TestOptions::pictureSelectAndClear()
 {
     ShowOptionsPage(3);
     auto* edit = Child<QLineEdit>("userPictureFilenameEdit");
-    const QString picture = m_root.filePath("me.png");
+    const QString picture = m_fixture.root.filePath("me.png");
     QFile file(picture);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("not really a picture");
@@ -419,7 +335,7 @@ void TestOptions::portAndUsernameDisplays()
 
 void TestOptions::checkPortsOpensBothPages()
 {
-    const QString base = QString("http://127.0.0.1:%1/porttest.php?port=").arg(m_webPort);
+    const QString base = QString("http://127.0.0.1:%1/porttest.php?port=").arg(m_fixture.webPort);
     m_browser.urls.clear();
     Child<QPushButton>("checkPortsButton")->click();
     QCOMPARE(m_browser.urls, (QList<QUrl>{QUrl(base + QString::number(m_listeningPort)),
@@ -474,3 +390,4 @@ void TestOptions::cleanupTestCase()
 
 QTEST_MAIN(TestOptions)
 #include "tst_options.moc"
+#include "moc_urlcatcher.cpp"

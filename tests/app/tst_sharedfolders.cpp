@@ -1,20 +1,15 @@
 // The shared-folder list of the Options page: one row per shared folder with who may see it,
 // its context menu, unsharing, the permissions dialog, the rescan report and the tab focus rule.
 
-#include "app/mainwindow.h"
-#include "common/serverfixture.h"
+#include "mainwindowfixture.h"
+
 #include "model/settings.h"
-#include "server/portforwarder.h"
 #include "shares/sharedfoldersmanager.h"
 #include "ui/search/addsharedfolderdialog.h"
 #include "ui/search/sharedfilesrescanneddialog.h"
 
-#include "modalwatcher.h"
-#include "savefile.h"
-
 #include <QCheckBox>
 #include <QDialogButtonBox>
-#include <QDir>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -22,21 +17,9 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QTcpServer>
-#include <QTemporaryDir>
 #include <QTreeWidget>
-#include <QtTest>
-
-#include <memory>
 
 namespace {
-
-quint16 FreePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 ItemPtr Folder(const QString& path)
 {
@@ -46,17 +29,6 @@ ItemPtr Folder(const QString& path)
 ItemPtr Group(const QString& name)
 {
     return d.GetType("user_list_group")->GetItem(name);
-}
-
-template <typename T>
-QList<T*> Visible()
-{
-    QList<T*> found;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* t = qobject_cast<T*>(w))
-            if (t->isVisible())
-                found << t;
-    return found;
 }
 
 } // namespace
@@ -85,34 +57,13 @@ private:
     QString AccessOf(const QString& path);
     void Select(const QString& path);
 
-    QTemporaryDir m_root;
+    MainWindowFixture m_fixture;
 };
 
 void TestSharedFolders::initTestCase()
 {
-    QVERIFY(m_root.isValid());
-    QVERIFY(QDir(m_root.path()).mkpath("home"));
-    QVERIFY(QDir(m_root.path()).mkpath("tmp"));
-    qputenv("HOME", m_root.filePath("home").toLocal8Bit());
-    qputenv("TMPDIR", m_root.filePath("tmp").toLocal8Bit());
-
-    QFile file(MainWindow::SaveFilePath());
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(savefile::BuildSettings({
-        {"use_upnp", "no"},
-        {"server_host", "127.0.0.1"},
-        {"server_port", QString::number(FreePort())},
-        {"web_host", QString("127.0.0.1:%1").arg(FreePort())},
-        {"listening_port", QString::number(FreePort())},
-    }));
-    file.close();
-
-    new PortForwarder(std::make_unique<RecordingGateway>());
-    ModalWatcher watcher;
-    auto* window = new MainWindow;
-    window->setVisible(true);
-    window->Init();
-    QCOMPARE(watcher.titles, QStringList{"Set Username/Password"});
+    QVERIFY(m_fixture.Open());
+    QCOMPARE(m_fixture.firstRunTitles, QStringList{"Set Username/Password"});
     QCOMPARE(List()->headerItem()->text(0), QString("Shared folder"));
     QCOMPARE(List()->columnWidth(0), 400);
 }
@@ -253,6 +204,13 @@ void TestSharedFolders::unshare()
     QVERIFY(!d.GetType("shared_folder")->HasItem("/drop"));
     QCOMPARE(d.GetType("shared_folder")->ItemCount(), size_t(1));
     QVERIFY(kept.IsConnected("shared_public"));
+
+    // A row whose folder is gone is stale: the toolbar's unshare drops it and shares nothing anew.
+    List()->addTopLevelItem(new QTreeWidgetItem(QStringList{"/stale"}));
+    Select("/stale");
+    mainWindow->OnToolBarActionTriggered(nullptr, "unshare_folder");
+    QCOMPARE(Rows(), QStringList{"/keep"});
+    QVERIFY(!d.GetType("shared_folder")->HasItem("/stale"));
 }
 
 void TestSharedFolders::permissionsDialogEditsAccess()
@@ -343,7 +301,7 @@ void TestSharedFolders::newFolderDialog()
     QVERIFY(dialog->isVisible());
     QCOMPARE(d.GetType("shared_folder")->ItemCount(), size_t(0));
 
-    const QString folder = m_root.filePath("home");
+    const QString folder = m_fixture.root.filePath("home");
     path->setText(folder);
     for (int k = 0; k < groups->count(); ++k)
         if (groups->item(k)->text() == "Band")

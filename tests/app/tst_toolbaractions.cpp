@@ -29,17 +29,6 @@ ItemPtr Room(const QString& name)
     return d.GetType("room")->GetItem(Value(name));
 }
 
-template <typename T>
-QList<T*> Visible()
-{
-    QList<T*> result;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* t = qobject_cast<T*>(w))
-            if (t->isVisible())
-                result << t;
-    return result;
-}
-
 }  // namespace
 
 class TestToolBarActions : public QObject

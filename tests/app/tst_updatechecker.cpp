@@ -1,3 +1,5 @@
+#include "urlcatcher.h"
+
 #include "app/mainwindow.h"
 #include "app/newversiondialog.h"
 #include "app/updatechecker.h"
@@ -56,17 +58,6 @@ private slots:
 private:
     QTcpServer m_server;
     QHash<QTcpSocket*, QByteArray> m_requests;
-};
-
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<QUrl> urls;
-
-public slots:
-    void Open(const QUrl& url) { urls << url; }
 };
 
 class TestUpdateChecker : public QObject
@@ -203,57 +194,49 @@ void TestUpdateChecker::newerBuildOpensDialog()
     QTRY_VERIFY(dialog.isNull());
 }
 
+namespace {
+
+// Runs one check against the web host on `port`; the number of offers it made.
+int OffersFrom(quint16 port)
+{
+    SetSetting("web_host", QString("127.0.0.1:%1").arg(port));
+    UpdateChecker checker;
+    QSignalSpy offered(&checker, &UpdateChecker::NewVersion);
+    checker.OnConnectedToServer();
+    for (int k = 0; k < 500 && checker.IsPending(); ++k)
+        QTest::qWait(10);
+    return checker.IsPending() ? -1 : offered.count();
+}
+
+} // namespace
+
 void TestUpdateChecker::failuresAndOversizedRepliesEndSilently()
 {
+    quint16 closedPort;
     {
-        // Nobody listens on the port any more.
-        quint16 port;
-        {
-            QTcpServer closed;
-            QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
-            port = closed.serverPort();
-        }
-        SetSetting("web_host", QString("127.0.0.1:%1").arg(port));
-        UpdateChecker checker;
-        QSignalSpy offered(&checker, &UpdateChecker::NewVersion);
-        checker.OnConnectedToServer();
-        QTRY_VERIFY(!checker.IsPending());
-        QCOMPARE(offered.count(), 0);
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        closedPort = closed.serverPort();
     }
-    {
-        LocalWebHost host;
-        host.status = "404 Not Found";
-        host.body = "20990101\nhttp://a\nb\n";
-        SetSetting("web_host", QString("127.0.0.1:%1").arg(host.Port()));
-        UpdateChecker checker;
-        QSignalSpy offered(&checker, &UpdateChecker::NewVersion);
-        checker.OnConnectedToServer();
-        QTRY_VERIFY(!checker.IsPending());
-        QCOMPARE(offered.count(), 0);
-    }
-    {
-        // A valid start followed by more than 64 KiB of notes is not a version file.
-        LocalWebHost host;
-        host.body = "20990101\nhttp://a\nb\n" + QByteArray(UpdateChecker::kMaxReplySize, 'n') + "\n";
-        SetSetting("web_host", QString("127.0.0.1:%1").arg(host.Port()));
-        UpdateChecker checker;
-        QSignalSpy offered(&checker, &UpdateChecker::NewVersion);
-        checker.OnConnectedToServer();
-        QTRY_VERIFY(!checker.IsPending());
-        QCOMPARE(offered.count(), 0);
-        QCOMPARE(host.paths.size(), 1);
-    }
-    {
-        // Exactly at the cap is still read.
-        LocalWebHost host;
-        const QByteArray head = "20990101\nhttp://a\nb\n";
-        host.body = head + QByteArray(UpdateChecker::kMaxReplySize - head.size() - 1, 'n') + "\n";
-        SetSetting("web_host", QString("127.0.0.1:%1").arg(host.Port()));
-        UpdateChecker checker;
-        QSignalSpy offered(&checker, &UpdateChecker::NewVersion);
-        checker.OnConnectedToServer();
-        QTRY_COMPARE(offered.count(), 1);
-    }
+    // Nobody listens on the port any more.
+    QCOMPARE(OffersFrom(closedPort), 0);
+
+    LocalWebHost host;
+    const QByteArray head = "20990101\nhttp://a\nb\n";
+    host.status = "404 Not Found";
+    host.body = head;
+    QCOMPARE(OffersFrom(host.Port()), 0);
+
+    // A valid start followed by more than 64 KiB of notes is not a version file.
+    host.status = "200 OK";
+    host.body = head + QByteArray(UpdateChecker::kMaxReplySize, 'n') + "\n";
+    host.paths.clear();
+    QCOMPARE(OffersFrom(host.Port()), 0);
+    QCOMPARE(host.paths.size(), 1);
+
+    // Exactly at the cap is still read.
+    host.body = head + QByteArray(UpdateChecker::kMaxReplySize - head.size() - 1, 'n') + "\n";
+    QCOMPARE(OffersFrom(host.Port()), 1);
 }
 
 void TestUpdateChecker::offersOnlyBuildsNewerThanRunningAndSkipped()
@@ -378,3 +361,4 @@ void TestUpdateChecker::webHostSettingIsValidated()
 
 QTEST_MAIN(TestUpdateChecker)
 #include "tst_updatechecker.moc"
+#include "moc_urlcatcher.cpp"

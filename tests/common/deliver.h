@@ -7,7 +7,40 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QStringList>
 #include <QTest>
+#include <QVector>
+
+using F = FakeServer;
+
+// Hex digits, blanks allowed between them for readability.
+inline QByteArray Hex(const char* hex)
+{
+    return QByteArray::fromHex(QByteArray(hex).replace(' ', ""));
+}
+
+// A counted list of texts, and of signed numbers.
+inline QByteArray Strs(const QStringList& texts)
+{
+    QByteArray out = F::U32(static_cast<quint32>(texts.size()));
+    for (const QString& t : texts)
+        out += F::Str(t);
+    return out;
+}
+
+inline QByteArray Ints(const QVector<qint32>& values)
+{
+    QByteArray out = F::U32(static_cast<quint32>(values.size()));
+    for (qint32 v : values)
+        out += F::I32(v);
+    return out;
+}
+
+// A user statistics record: average speed, the u64 download count, shared files and folders.
+inline QByteArray Stats(quint32 speed, quint32 files, quint32 countLow = 0, quint32 folders = 0)
+{
+    return F::U32(speed) + F::U32(countLow) + F::U32(0) + F::U32(files) + F::U32(folders);
+}
 
 // Messages are handled in the order they arrive, so once a delivery report with a marker of its
 // own has come through, everything sent before it has been handled too. The markers are

@@ -105,6 +105,14 @@ bool ServerFixture::SetUp(bool diagnostics, bool peerTypes)
     return true;
 }
 
+bool ServerFixture::SetUpLoggedIn()
+{
+    if (!SetUp())
+        return false;
+    SetLogin(QStringLiteral("me"), QStringLiteral("secret"));
+    return LogIn();
+}
+
 void ServerFixture::SetLogin(const QString& user, const QString& password)
 {
     SetSetting("username", Value(user));

@@ -40,6 +40,8 @@ public:
     // item types are declared without a peer messenger (which declares them itself).
     bool SetUp(bool diagnostics = true, bool peerTypes = true);
 
+    // SetUp, then logged in as "me" with the password "secret": where most tests start.
+    bool SetUpLoggedIn();
     // Stores the login and points the client at the fake server.
     void SetLogin(const QString& user, const QString& password);
     // Connects and answers the login; true once the client is logged in. The fake's frames are

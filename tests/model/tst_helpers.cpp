@@ -1,6 +1,8 @@
 #include "model/helpers.h"
 #include "model/md5.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -36,6 +38,8 @@ private slots:
     void fileNameAndFolder_data();
     void fileNameAndFolder();
     void parentFolder();
+    void safeFileName_data();
+    void safeFileName();
     void focusWidget();
     void md5Vectors();
     void md5Misuse();
@@ -181,6 +185,34 @@ void TestHelpers::parentFolder()
     QCOMPARE(GetParentFolder("a/b/"), std::string("a"));
     QCOMPARE(GetParentFolder("a/b//"), std::string("a/b"));
     QCOMPARE(GetParentFolder("x"), std::string("x"));
+}
+
+// Names from the network become one component of a local path, never a way out of the folder.
+void TestHelpers::safeFileName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("safe");
+    QTest::newRow("plain") << "lobby" << "lobby";
+    QTest::newRow("inner dots and spaces") << "a.b c..d" << "a.b c..d";
+    QTest::newRow("backslash") << "a\\b" << "a_b";
+    QTest::newRow("nul") << QString("a") + QChar(0) + "b" << "a_b";
+    QTest::newRow("dot") << "." << "_";
+    QTest::newRow("dot dot") << ".." << "_.";
+    QTest::newRow("hidden") << ".Tavrinel" << "_Tavrinel";
+    QTest::newRow("climbing") << "../../x" << "_._.._x";
+    QTest::newRow("absolute") << "/etc/passwd" << "_etc_passwd";
+    QTest::newRow("empty") << "" << "_";
+    QTest::newRow("unicode") << QString::fromUtf8("Müller/Ω") << QString::fromUtf8("Müller_Ω");
+}
+
+void TestHelpers::safeFileName()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, safe);
+    QCOMPARE(SafeFileName(name), safe);
+    const QString path = "/logs/" + SafeFileName(name) + ".log";
+    QCOMPARE(QFileInfo(path).absolutePath(), QString("/logs"));
+    QCOMPARE(QDir::cleanPath(path), path);
 }
 
 void TestHelpers::focusWidget()

@@ -19,14 +19,9 @@ class TestRecords : public QObject
 
 private slots:
     void userStats();
-    void userStatsShort();
-    void minimalFileInfo();
-    void fullFileInfo();
-    void absentFileInfo();
-    void attributeCountCap();
+    void fileInfo();
     void fileOrder();
-    void sharedFolderInfo();
-    void shareListMap();
+    void sharedFolders();
 };
 
 void TestRecords::userStats()
@@ -51,12 +46,10 @@ void TestRecords::userStats()
     QCOMPARE(r.downloadCount, 0x0102030405060708ULL);
     QCOMPARE(r.sharedFiles, 300);
     QCOMPARE(r.sharedFolders, 7u);
-}
 
-void TestRecords::userStatsShort()
-{
-    MemStream in = StreamOf(QByteArray::fromHex("05000000 0600000000000000 07000000 080000"));
-    UserStats r;
+    // 19 bytes: false, with the first three fields set.
+    in = StreamOf(QByteArray::fromHex("05000000 0600000000000000 07000000 080000"));
+    r = UserStats();
     QVERIFY(!r.Read(in));
     QCOMPARE(r.averageSpeed, 5);
     QCOMPARE(r.downloadCount, uint64_t(6));
@@ -65,24 +58,18 @@ void TestRecords::userStatsShort()
     QCOMPARE(in.GetPendingReadLength(), size_t(3));
 }
 
-void TestRecords::minimalFileInfo()
+void TestRecords::fileInfo()
 {
-    FileInfo f;
-    MemStream out;
-    QVERIFY(f.Write(out));
-    const QByteArray expected = QByteArray::fromHex("01 00000000 0000000000000000 00000000 00000000");
-    QCOMPARE(expected.size(), 21);
-    QCOMPARE(out.ToByteArray(), expected);
-
+    // Empty name, empty extension, no attributes: 1 + 4 + 8 + 4 + 4 bytes.
+    MemStream minimal;
+    QVERIFY(FileInfo().Write(minimal));
+    QCOMPARE(minimal.ToByteArray(), QByteArray::fromHex("01 00000000 0000000000000000 00000000 00000000"));
     FileInfo r("stale", 99);
-    QVERIFY(r.Read(out));
+    QVERIFY(r.Read(minimal));
     QCOMPARE(r.name, std::string());
     QCOMPARE(r.size, int64_t(0));
-    QCOMPARE(out.GetPendingReadLength(), size_t(0));
-}
+    QCOMPARE(minimal.GetPendingReadLength(), size_t(0));
 
-void TestRecords::fullFileInfo()
-{
     FileInfo f("a\\song.mp3", 0x100000000LL);
     f.attributes.extension = "mp3";
     f.attributes.Add(0, 192);
@@ -93,8 +80,6 @@ void TestRecords::fullFileInfo()
         "01 0a000000 615c736f6e672e6d7033 0000000001000000"
         "03000000 6d7033 02000000 00000000 c0000000 02000000 01000000");
     QCOMPARE(out.ToByteArray(), expected);
-
-    FileInfo r;
     QVERIFY(r.Read(out));
     QCOMPARE(r.name, f.name);
     QCOMPARE(r.size, f.size);
@@ -107,33 +92,24 @@ void TestRecords::fullFileInfo()
         FileInfo c;
         QVERIFY(!c.Read(cut));
     }
-}
 
-void TestRecords::absentFileInfo()
-{
-    MemStream in = StreamOf(QByteArray::fromHex("00 01"));
-    FileInfo r("kept", 5);
-    QVERIFY(r.Read(in));
-    QCOMPARE(in.GetPendingReadLength(), size_t(1));
-    QCOMPARE(r.name, std::string("kept"));
-    QCOMPARE(r.size, int64_t(5));
-}
+    // A leading 0 byte: success, one byte consumed, the record keeps what it held.
+    MemStream absent = StreamOf(QByteArray::fromHex("00 01"));
+    QVERIFY(r.Read(absent));
+    QCOMPARE(absent.GetPendingReadLength(), size_t(1));
+    QCOMPARE(r.name, f.name);
 
-void TestRecords::attributeCountCap()
-{
-    MemStream in = StreamOf(QByteArray::fromHex("03000000 6d7033 01000200 00000000"));
+    // An attribute count over the cap is refused after the extension; so is 2^31; so is a
+    // name over the cap.
+    MemStream tooMany = StreamOf(QByteArray::fromHex("03000000 6d7033 01000200 00000000"));
     AttributeMap m;
-    QVERIFY(!m.Read(in));
+    QVERIFY(!m.Read(tooMany));
     QCOMPARE(m.extension, std::string("mp3"));
-    QCOMPARE(in.GetPendingReadLength(), size_t(4));
-
+    QCOMPARE(tooMany.GetPendingReadLength(), size_t(4));
     MemStream high = StreamOf(QByteArray::fromHex("00000000 00000080"));
     QVERIFY(!m.Read(high));
-
-    // A name over the cap fails the file record.
     MemStream longName = StreamOf(QByteArray::fromHex("01 01000200"));
-    FileInfo f;
-    QVERIFY(!f.Read(longName));
+    QVERIFY(!r.Read(longName));
 }
 
 void TestRecords::fileOrder()
@@ -153,7 +129,7 @@ void TestRecords::fileOrder()
     QVERIFY(FileInfo("B", 0) < FileInfo("a", 0));
 }
 
-void TestRecords::sharedFolderInfo()
+void TestRecords::sharedFolders()
 {
     SharedFolderInfo folder;
     folder.files.insert(FileInfo("y", 2));
@@ -180,30 +156,20 @@ void TestRecords::sharedFolderInfo()
     MemStream tooMany = StreamOf(QByteArray::fromHex("01000200"));
     QVERIFY(!r.Read(tooMany));
     QVERIFY(r.files.empty());
-}
 
-void TestRecords::shareListMap()
-{
+    // A share list: folder name to its files, in name order.
     FileInfoMap share;
     share["music"].insert(FileInfo("a.mp3", 3));
     share["docs"];
-    MemStream out;
-    QVERIFY(out.Write(share));
-    const QByteArray expected = QByteArray::fromHex(
-        "02000000"
-        "04000000 646f6373 00000000"
-        "05000000 6d75736963 01000000 01 05000000 612e6d7033 0300000000000000 00000000 00000000");
-    QCOMPARE(out.ToByteArray(), expected);
-
-    FileInfoMap r;
-    QVERIFY(out.Read(r));
-    QCOMPARE(r.size(), size_t(2));
-    QCOMPARE(r["music"].begin()->name, std::string("a.mp3"));
-
-    AttributeTranslationTable table{{1, "x"}};
-    MemStream empty = StreamOf(QByteArray::fromHex("00000000"));
-    QVERIFY(empty.Read(table));
-    QVERIFY(table.empty());
+    MemStream list;
+    QVERIFY(list.Write(share));
+    QCOMPARE(list.ToByteArray(),
+             QByteArray::fromHex("02000000 04000000 646f6373 00000000 05000000 6d75736963"
+                                 "01000000 01 05000000 612e6d7033 0300000000000000 00000000 00000000"));
+    FileInfoMap back;
+    QVERIFY(list.Read(back));
+    QCOMPARE(back.size(), size_t(2));
+    QCOMPARE(back["music"].begin()->name, std::string("a.mp3"));
 }
 
 QTEST_GUILESS_MAIN(TestRecords)

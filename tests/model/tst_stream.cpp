@@ -11,11 +11,6 @@ MemStream StreamOf(const QByteArray& bytes)
     return s;
 }
 
-QByteArray Content(const MemStream& s)
-{
-    return s.ToByteArray();
-}
-
 }  // namespace
 
 class TestStream : public QObject
@@ -23,52 +18,70 @@ class TestStream : public QObject
     Q_OBJECT
 
 private slots:
-    void growth();
+    void buffer();
     void integersAreLittleEndian();
-    void readBufferIsAllOrNothing();
-    void copiesShareOneBuffer();
-    void directWrites();
-    void stringLengthCap();
-    void stringCutAtNul();
-    void qstringDecoding();
-    void qstringWriteStopsAtNul();
-    void byteStringWrite();
+    void strings();
     void containers();
-    void containerCountsAreUnsigned();
-    void maps();
-    void pairs();
 };
 
-void TestStream::growth()
+void TestStream::buffer()
 {
+    // A write always leaves one spare byte, so 256 bytes need 512.
     MemStream a;
     QCOMPARE(a.GetBufferSize(), size_t(256));
-    const QByteArray bytes(256, 'x');
-    a.WriteBuffer(bytes.constData(), 255);
+    a.WriteBuffer(QByteArray(255, 'x').constData(), 255);
     QCOMPARE(a.GetBufferSize(), size_t(256));
     a.WriteBuffer("y", 1);
-    // A write always leaves one spare byte, so 256 bytes need 512.
     QCOMPARE(a.GetBufferSize(), size_t(512));
-    QCOMPARE(a.GetWriteIndex(), size_t(256));
-    QCOMPARE(Content(a), QByteArray(255, 'x') + "y");
-
-    MemStream b;
-    b.WriteBuffer(QByteArray(1000, 'z').constData(), 1000);
+    QCOMPARE(a.ToByteArray(), QByteArray(255, 'x') + "y");
+    MemStream b = StreamOf(QByteArray(1000, 'z'));
     QCOMPARE(b.GetBufferSize(), size_t(1024));
-    QCOMPARE(Content(b), QByteArray(1000, 'z'));
+
+    // All or nothing; read bytes stay part of the content until Clear().
+    MemStream s = StreamOf(QByteArray::fromHex("010203"));
+    int v = 77;
+    QVERIFY(!s.Read(v));
+    QCOMPARE(v, 77);
+    char two[2];
+    QVERIFY(s.ReadBuffer(two, 2));
+    QCOMPARE(*s.GetReadBuffer(), char(3));
+    QCOMPARE(s.GetPendingReadLength(), size_t(1));
+    QCOMPARE(s.ToByteArray(), QByteArray::fromHex("010203"));
+    s.Clear();
+    QCOMPARE(s.GetPendingReadLength(), size_t(0));
+    QCOMPARE(s.GetWriteIndex(), size_t(0));
+
+    // Copies share one buffer and both positions.
+    MemStream original = StreamOf(QByteArray::fromHex("01000000 02000000"));
+    MemStream copy(original);
+    QVERIFY(copy.Read(v));
+    QCOMPARE(v, 1);
+    QVERIFY(original.Read(v));
+    QCOMPARE(v, 2);
+    MemStream assigned;
+    assigned = copy;
+    assigned.Write(uint8_t(9));
+    QCOMPARE(original.ToByteArray(), QByteArray::fromHex("01000000 02000000 09"));
+
+    // The receive path writes straight into the array.
+    MemStream direct;
+    direct.EnsureBufferCapacity(100);
+    QCOMPARE(direct.GetBufferSize(), size_t(256));
+    direct.EnsureBufferCapacity(5000);
+    QCOMPARE(direct.GetBufferSize(), size_t(5000));
+    memcpy(direct.GetWriteBuffer(), "\x05\x00\x00\x00hello", 9);
+    direct.AdvanceWriteIndex(9);
+    std::string text;
+    QVERIFY(direct.Read(text));
+    QCOMPARE(text, std::string("hello"));
 }
 
 void TestStream::integersAreLittleEndian()
 {
     MemStream s;
-    QVERIFY(s.Write(uint8_t(0xab)));
-    QVERIFY(s.Write(uint16_t(0x1234)));
-    QVERIFY(s.Write(int(-2)));
-    QVERIFY(s.Write(uint32_t(0x01020304)));
-    QVERIFY(s.Write(int64_t(0x0102030405060708LL)));
-    QVERIFY(s.Write(true));
-    QVERIFY(s.Write(false));
-    QCOMPARE(Content(s), QByteArray::fromHex("ab 3412 feffffff 04030201 0807060504030201 01 00"));
+    QVERIFY(s.Write(uint8_t(0xab)) && s.Write(uint16_t(0x1234)) && s.Write(int(-2)) && s.Write(uint32_t(0x01020304)));
+    QVERIFY(s.Write(int64_t(0x0102030405060708LL)) && s.Write(true) && s.Write(false));
+    QCOMPARE(s.ToByteArray(), QByteArray::fromHex("ab 3412 feffffff 04030201 0807060504030201 01 00"));
 
     uint8_t a;
     uint16_t b;
@@ -82,161 +95,63 @@ void TestStream::integersAreLittleEndian()
     QCOMPARE(c, -2);
     QCOMPARE(e, uint32_t(0x01020304));
     QCOMPARE(f, int64_t(0x0102030405060708LL));
-    QVERIFY(g);
-    QVERIFY(!h);
+    QVERIFY(g && !h);
     QCOMPARE(s.GetPendingReadLength(), size_t(0));
 }
 
-void TestStream::readBufferIsAllOrNothing()
-{
-    MemStream s = StreamOf(QByteArray::fromHex("010203"));
-    int v = 77;
-    QVERIFY(!s.Read(v));
-    QCOMPARE(v, 77);
-    QCOMPARE(s.GetPendingReadLength(), size_t(3));
-    char two[2];
-    QVERIFY(s.ReadBuffer(two, 2));
-    QCOMPARE(*s.GetReadBuffer(), char(3));
-    QCOMPARE(s.GetPendingReadLength(), size_t(1));
-    // Read bytes stay part of the content until Clear().
-    QCOMPARE(Content(s), QByteArray::fromHex("010203"));
-    s.Clear();
-    QCOMPARE(s.GetPendingReadLength(), size_t(0));
-    QCOMPARE(s.GetWriteIndex(), size_t(0));
-    QCOMPARE(s.GetBufferSize(), size_t(256));
-}
-
-void TestStream::copiesShareOneBuffer()
-{
-    MemStream original = StreamOf(QByteArray::fromHex("01000000 02000000"));
-    MemStream copy(original);
-    int v;
-    QVERIFY(copy.Read(v));
-    QCOMPARE(v, 1);
-    QCOMPARE(original.GetPendingReadLength(), size_t(4));
-    QVERIFY(original.Read(v));
-    QCOMPARE(v, 2);
-    QCOMPARE(copy.GetPendingReadLength(), size_t(0));
-
-    MemStream assigned;
-    assigned = copy;
-    assigned.Write(uint8_t(9));
-    QCOMPARE(original.GetWriteIndex(), size_t(9));
-    QCOMPARE(Content(original).right(1), QByteArray::fromHex("09"));
-}
-
-void TestStream::directWrites()
-{
-    MemStream s;
-    s.EnsureBufferCapacity(100);
-    QCOMPARE(s.GetBufferSize(), size_t(256));
-    s.EnsureBufferCapacity(5000);
-    QCOMPARE(s.GetBufferSize(), size_t(5000));
-    memcpy(s.GetWriteBuffer(), "\x05\x00\x00\x00hello", 9);
-    s.AdvanceWriteIndex(9);
-    std::string text;
-    QVERIFY(s.Read(text));
-    QCOMPARE(text, std::string("hello"));
-}
-
-void TestStream::stringLengthCap()
+void TestStream::strings()
 {
     // Exactly at the cap: accepted.
-    MemStream ok;
-    ok.Write(uint32_t(131072));
-    const QByteArray body(131072, 'a');
-    ok.WriteBuffer(body.constData(), static_cast<size_t>(body.size()));
+    MemStream ok = StreamOf(QByteArray::fromHex("00000200") + QByteArray(131072, 'a'));
     QString text;
     QVERIFY(ok.Read(text));
     QCOMPARE(text.size(), 131072);
-    QCOMPARE(ok.GetPendingReadLength(), size_t(0));
 
-    // One above: refused; only the length is consumed, the bytes stay unread.
-    MemStream big;
-    big.Write(uint32_t(131073));
-    big.WriteBuffer(QByteArray(131073, 'b').constData(), 131073);
-    QString kept = QStringLiteral("old");
-    QVERIFY(!big.Read(kept));
-    QCOMPARE(kept, QStringLiteral("old"));
-    QCOMPARE(big.GetPendingReadLength(), size_t(131073));
+    // One above, a length of 2^32 - 1, or more than the stream holds: refused, for text and raw
+    // bytes alike; only the length is consumed and the target keeps its value.
+    for (const QByteArray& bad : {QByteArray::fromHex("01000200") + QByteArray(131073, 'b'),
+                                  QByteArray::fromHex("ffffffff 61"), QByteArray::fromHex("05000000 616263")}) {
+        MemStream asText = StreamOf(bad);
+        QString keptText = QStringLiteral("old");
+        QVERIFY(!asText.Read(keptText));
+        QCOMPARE(keptText, QStringLiteral("old"));
+        QCOMPARE(asText.GetPendingReadLength(), size_t(bad.size() - 4));
+        MemStream asBytes = StreamOf(bad);
+        std::string keptBytes = "old";
+        QVERIFY(!asBytes.Read(keptBytes));
+        QCOMPARE(keptBytes, std::string("old"));
+    }
 
-    MemStream bigBytes;
-    bigBytes.Write(uint32_t(131073));
-    bigBytes.WriteBuffer(QByteArray(131073, 'b').constData(), 131073);
-    std::string keptBytes = "old";
-    QVERIFY(!bigBytes.Read(keptBytes));
-    QCOMPARE(keptBytes, std::string("old"));
-    QCOMPARE(bigBytes.GetPendingReadLength(), size_t(131073));
-
-    // A length the stream cannot satisfy fails the same way.
-    MemStream shortStream = StreamOf(QByteArray::fromHex("05000000 616263"));
-    QVERIFY(!shortStream.Read(kept));
-    QCOMPARE(kept, QStringLiteral("old"));
-    QCOMPARE(shortStream.GetPendingReadLength(), size_t(3));
-
-    // A length of 2^32 - 1 is refused, not read as negative.
-    MemStream huge = StreamOf(QByteArray::fromHex("ffffffff 61"));
-    QVERIFY(!huge.Read(keptBytes));
-}
-
-void TestStream::stringCutAtNul()
-{
-    const QByteArray bytes = QByteArray::fromHex("07000000 616263 00 646566");
-    MemStream a = StreamOf(bytes);
-    QString text;
+    // Cut at the first NUL, all seven bytes consumed.
+    const QByteArray withNul = QByteArray::fromHex("07000000 616263 00 646566");
+    MemStream a = StreamOf(withNul);
     QVERIFY(a.Read(text));
     QCOMPARE(text, QStringLiteral("abc"));
     QCOMPARE(a.GetPendingReadLength(), size_t(0));
-
-    MemStream b = StreamOf(bytes);
+    MemStream b = StreamOf(withNul);
     std::string raw;
     QVERIFY(b.Read(raw));
     QCOMPARE(raw, std::string("abc"));
-    QCOMPARE(b.GetPendingReadLength(), size_t(0));
 
-    MemStream empty = StreamOf(QByteArray::fromHex("00000000"));
-    text = QStringLiteral("x");
-    QVERIFY(empty.Read(text));
-    QVERIFY(text.isEmpty());
-}
-
-void TestStream::qstringDecoding()
-{
-    // "café" in ISO 8859-1 is not UTF-8: it goes through the code page.
-    MemStream latin = StreamOf(QByteArray::fromHex("04000000 636166e9"));
-    QString text;
+    // "café" in ISO 8859-1 is not UTF-8: it goes through the code page; in UTF-8 it is read as is.
+    MemStream latin = StreamOf(QByteArray::fromHex("04000000 636166e9 05000000 636166c3a9"));
+    QVERIFY(latin.Read(text));
+    QCOMPARE(text, QStringLiteral("caf\u00e9"));
     QVERIFY(latin.Read(text));
     QCOMPARE(text, QStringLiteral("caf\u00e9"));
 
-    MemStream utf8 = StreamOf(QByteArray::fromHex("05000000 636166c3a9"));
-    QVERIFY(utf8.Read(text));
-    QCOMPARE(text, QStringLiteral("caf\u00e9"));
-}
-
-void TestStream::qstringWriteStopsAtNul()
-{
-    MemStream s;
-    QVERIFY(s.Write(QString::fromUtf8("ab\0cd", 5)));
-    QCOMPARE(Content(s), QByteArray::fromHex("02000000 6162"));
-
-    MemStream u;
-    QVERIFY(u.Write(QStringLiteral("\u00e9")));
-    QCOMPARE(Content(u), QByteArray::fromHex("02000000 c3a9"));
-}
-
-void TestStream::byteStringWrite()
-{
-    MemStream s;
-    QVERIFY(s.Write(std::string("a\0b", 3)));
-    QVERIFY(s.Write("xy"));
-    QVERIFY(s.Write(QByteArray("z")));
-    QCOMPARE(Content(s), QByteArray::fromHex("03000000 610062 02000000 7879 01000000 7a"));
+    // Text is written up to a U+0000; byte strings whole.
+    MemStream out;
+    QVERIFY(out.Write(QString::fromUtf8("ab\0cd", 5)) && out.Write(QStringLiteral("\u00e9")));
+    QVERIFY(out.Write(std::string("a\0b", 3)) && out.Write("xy") && out.Write(QByteArray("z")));
+    QCOMPARE(out.ToByteArray(),
+             QByteArray::fromHex("02000000 6162 02000000 c3a9 03000000 610062 02000000 7879 01000000 7a"));
 }
 
 void TestStream::containers()
 {
-    MemStream empty = StreamOf(QByteArray::fromHex("00000000"));
     std::list<int> ints{5};
+    MemStream empty = StreamOf(QByteArray::fromHex("00000000"));
     QVERIFY(empty.Read<int>(ints));
     QVERIFY(ints.empty());
 
@@ -245,40 +160,33 @@ void TestStream::containers()
     QVERIFY(!partial.Read<int>(ints));
     QCOMPARE(ints, (std::list<int>{1, 2}));
 
+    const QByteArray bab = QByteArray::fromHex("03000000 01000000 62 01000000 61 01000000 62");
     MemStream strings;
-    strings.Write(std::list<QString>{QStringLiteral("b"), QStringLiteral("a"), QStringLiteral("b")});
-    QCOMPARE(Content(strings), QByteArray::fromHex("03000000 01000000 62 01000000 61 01000000 62"));
-    MemStream again(strings);
+    strings.Write(std::list<QString>{"b", "a", "b"});
+    QCOMPARE(strings.ToByteArray(), bab);
     std::list<QString> list;
     QVERIFY(strings.Read<QString>(list));
-    QCOMPARE(list, (std::list<QString>{QStringLiteral("b"), QStringLiteral("a"), QStringLiteral("b")}));
-    again.Clear();
-    again.WriteBuffer(QByteArray::fromHex("03000000 01000000 62 01000000 61 01000000 62").constData(), 19);
+    QCOMPARE(list, (std::list<QString>{"b", "a", "b"}));
+    MemStream again = StreamOf(bab);
     std::set<QString> set;
     QVERIFY(again.Read<QString>(set));
-    QCOMPARE(set, (std::set<QString>{QStringLiteral("a"), QStringLiteral("b")}));
-
+    QCOMPARE(set, (std::set<QString>{"a", "b"}));
     std::vector<uint32_t> vec;
     MemStream v = StreamOf(QByteArray::fromHex("02000000 0a000000 0b000000"));
     QVERIFY(v.Read(vec));
     QCOMPARE(vec, (std::vector<uint32_t>{10, 11}));
-}
 
-void TestStream::containerCountsAreUnsigned()
-{
-    std::list<int> ints;
-    MemStream over = StreamOf(QByteArray::fromHex("01000200"));  // 131073
+    // Counts compare unsigned against the cap: 131073, 2^31 and 2^32 - 1 are all refused.
+    MemStream over = StreamOf(QByteArray::fromHex("01000200"));
     QVERIFY(!over.Read<int>(ints));
-    MemStream high = StreamOf(QByteArray::fromHex("00000080 01000000"));  // 2^31
+    MemStream high = StreamOf(QByteArray::fromHex("00000080 01000000"));
     QVERIFY(!high.Read<int>(ints));
     QCOMPARE(high.GetPendingReadLength(), size_t(4));
     MemStream top = StreamOf(QByteArray::fromHex("ffffffff 01000000"));
-    std::set<QString> set;
     QVERIFY(!top.Read<QString>(set));
     std::map<int, std::string> map;
     MemStream topMap = StreamOf(QByteArray::fromHex("feffffff 01000000"));
     QVERIFY(!topMap.Read(map));
-
     // At the cap the count is accepted; the elements decide.
     MemStream atCap;
     atCap.Write(uint32_t(131072));
@@ -287,40 +195,28 @@ void TestStream::containerCountsAreUnsigned()
     QVERIFY(atCap.Read<int>(ints));
     QCOMPARE(ints.size(), size_t(131072));
     QCOMPARE(ints.back(), 131071);
-}
 
-void TestStream::maps()
-{
-    MemStream s = StreamOf(QByteArray::fromHex("03000000"
-                                               "07000000 01000000 61"
-                                               "02000000 01000000 62"
+    // Maps: a repeated key keeps the later value, and the old contents go.
+    MemStream m = StreamOf(QByteArray::fromHex("03000000 07000000 01000000 61 02000000 01000000 62"
                                                "07000000 02000000 6300"));
-    std::map<int, std::string> map{{99, "gone"}};
-    QVERIFY((s.Read<int, std::string>(map)));
+    map = {{99, "gone"}};
+    QVERIFY((m.Read<int, std::string>(map)));
     QCOMPARE(map, (std::map<int, std::string>{{2, "b"}, {7, "c"}}));
+    MemStream mapOut;
+    mapOut.Write(std::map<int, std::string>{{1, "x"}});
+    QCOMPARE(mapOut.ToByteArray(), QByteArray::fromHex("01000000 01000000 01000000 78"));
 
-    MemStream out;
-    out.Write(std::map<int, std::string>{{1, "x"}});
-    QCOMPARE(Content(out), QByteArray::fromHex("01000000 01000000 01000000 78"));
-}
-
-void TestStream::pairs()
-{
-    MemStream s = StreamOf(QByteArray::fromHex("ffffffff feffffff 0100"));
-    std::pair<unsigned int, int> p;
-    QVERIFY((s.Read<unsigned int, int>(p)));
-    QCOMPARE(p.first, 0xffffffffu);
-    QCOMPARE(p.second, -2);
-    // The first member read, the second missing: false, the first stays read.
-    p = {0, 0};
-    MemStream half = StreamOf(QByteArray::fromHex("05000000 01"));
-    QVERIFY(!half.Read(p));
-    QCOMPARE(p.first, 5u);
-    QCOMPARE(half.GetPendingReadLength(), size_t(1));
-
-    MemStream out;
-    out.Write(std::make_pair(1u, -1));
-    QCOMPARE(Content(out), QByteArray::fromHex("01000000 ffffffff"));
+    // Pairs: a failing second member leaves the first read.
+    MemStream p = StreamOf(QByteArray::fromHex("ffffffff feffffff 05000000 01"));
+    std::pair<unsigned int, int> pair;
+    QVERIFY((p.Read<unsigned int, int>(pair)));
+    QCOMPARE(pair, (std::pair<unsigned int, int>(0xffffffffu, -2)));
+    QVERIFY(!p.Read(pair));
+    QCOMPARE(pair.first, 5u);
+    QCOMPARE(p.GetPendingReadLength(), size_t(1));
+    MemStream pairOut;
+    pairOut.Write(std::make_pair(1u, -1));
+    QCOMPARE(pairOut.ToByteArray(), QByteArray::fromHex("01000000 ffffffff"));
 }
 
 QTEST_GUILESS_MAIN(TestStream)

@@ -91,11 +91,8 @@ private slots:
         QTRY_COMPARE(target.sorts, 1);
         QCoreApplication::processEvents();
         QCOMPARE(target.sorts, 1);
-    }
 
-    void pairsAreIndependent()
-    {
-        DelayedInvoker invoker;
+        // The same slot on two objects, or two slots on one, run independently.
         Target a, b;
         invoker.Invoke(&a, "1Sort()", 0);
         invoker.Invoke(&b, "1Sort()", 0);
@@ -126,12 +123,8 @@ private slots:
         delete target;
         QVERIFY(!invoker.IsPending(target, "1Sort()"));
         QTRY_COMPARE(invoker.findChildren<QTimer*>().size(), 0);
-    }
 
-    // A new object at the address of a dead one with a call still pending gets its own call.
-    void newObjectAtDeadAddressIsServed()
-    {
-        DelayedInvoker invoker;
+        // A new object at the address of a dead one with a call still pending gets its own call.
         alignas(Target) unsigned char storage[sizeof(Target)];
         auto* first = new (storage) Target;
         invoker.Invoke(first, "1Sort()", 3600000);

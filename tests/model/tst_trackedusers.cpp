@@ -46,16 +46,6 @@ private slots:
         QVERIFY(m_fixture.LogIn());
     }
 
-    void page()
-    {
-        QTreeWidget* tree = diagnosticsForm->TrackedUsersTree();
-        QCOMPARE(tree->columnCount(), 2);
-        QCOMPARE(tree->headerItem()->text(0), QString("User"));
-        QCOMPARE(tree->headerItem()->text(1), QString());
-        QCOMPARE(tree->columnWidth(0), 300);
-        QVERIFY(d.HasType("track_user_node"));
-    }
-
     void onlineAndOffline()
     {
         F& fake = m_fixture.fake;

@@ -386,24 +386,6 @@ private slots:
         QCOMPARE(recorder.batches[1], expected);
         QCOMPARE(gateway->adds.value(0).client, chosen.toLatin1());
     }
-
-    void oneBatchPerRequest()
-    {
-        FakeGateway* gateway = GatewayWithDevice();
-        gateway->addResults = {718, 0};
-        BatchRecorder recorder;
-        ThreadedServices worker(std::unique_ptr<UpnpGateway>(gateway), &recorder);
-        worker.Init();
-        worker.Init();
-        worker.AddPortMapping("192.168.1.20", 2234);
-        QTRY_COMPARE(recorder.batches.size(), 3);
-        QCOMPARE(recorder.batches[0].size(), 5);
-        QCOMPARE(recorder.batches[1],
-                 (QStringList{"Removing mapping for port 2234", "Port mapping successfully removed."}));
-        QCOMPARE(recorder.batches[2].last(), QString("Second mapping attempt successful."));
-        QCoreApplication::processEvents();
-        QCOMPARE(recorder.batches.size(), 3);
-    }
 };
 
 QTEST_MAIN(TestPortForwarder)

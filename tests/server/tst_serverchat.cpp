@@ -12,8 +12,6 @@
 
 namespace {
 
-using F = FakeServer;
-
 struct Chat
 {
     QString user, text;
@@ -59,9 +57,7 @@ class TestServerChat : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_fixture.SetUp());
-        m_fixture.SetLogin("me", "secret");
-        QVERIFY(m_fixture.LogIn());
+        QVERIFY(m_fixture.SetUpLoggedIn());
         connect(gp_server, &Server::PrivateChat, this, [this](QString user, QString text, time_t time, bool spontaneous) {
             m_chats << Chat{user, text, static_cast<qint64>(time), spontaneous};
         });

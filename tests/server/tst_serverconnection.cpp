@@ -1,6 +1,6 @@
 // The central-server connection against a fake server on 127.0.0.1: login, what follows a login,
 // refusal, drops and reconnects, keep-alive, and the cutting of the received stream into frames.
-#include "common/fakeserver.h"
+#include "common/deliver.h"
 #include "common/serverfixture.h"
 #include "model/data.h"
 #include "model/settings.h"
@@ -24,11 +24,6 @@ void RecordIoWarnings(QtMsgType type, const QMessageLogContext& context, const Q
         g_ioWarnings << message;
     if (g_previousHandler)
         g_previousHandler(type, context, message);
-}
-
-QByteArray Hex(const char* hex)
-{
-    return QByteArray::fromHex(QByteArray(hex).replace(' ', ""));
 }
 
 ItemPtr User(const char* name)
@@ -129,7 +124,7 @@ void TestServerConnection::firstLogin()
     QCOMPARE(gp_server->GetConnectionState(), int(Server::StateConnecting));
     m_env.fake.ClearFrames();
 
-    m_env.fake.SendRaw(FakeServer::LoginAccepted());
+    m_env.fake.SendRaw(F::LoginAccepted());
     QTRY_COMPARE(connected.count(), 1);
     QVERIFY(gp_server->IsConnected());
 
@@ -172,7 +167,7 @@ void TestServerConnection::dropAfterLoginReconnectsAtNextTick()
     m_env.fake.ClearFrames();
 
     QSignalSpy connected(gp_server, &Server::Connected);
-    m_env.fake.SendRaw(FakeServer::LoginAccepted());
+    m_env.fake.SendRaw(F::LoginAccepted());
     QTRY_COMPARE(connected.count(), 1);
     QVERIFY(m_env.fake.WaitForFrames(3));
     QCOMPARE(m_env.fake.Codes(), QList<quint32>({28, 5, 3}));
@@ -197,7 +192,7 @@ void TestServerConnection::onlyLoginLeavesBeforeTheReply()
     gp_server->GetUserStats("zed");
     QCOMPARE(gp_server->FileSearch("while connecting", false), 1u);
 
-    m_env.fake.SendRaw(FakeServer::LoginAccepted());
+    m_env.fake.SendRaw(F::LoginAccepted());
     QTRY_VERIFY(gp_server->IsConnected());
     gp_server->EveryFiveMinutes();
     QVERIFY(m_env.fake.WaitForFrames(5));
@@ -220,8 +215,8 @@ void TestServerConnection::refusedLogin()
     QVERIFY(m_env.fake.WaitForFrames(1));
 
     // A frame behind the refusal, in the same write, belongs to a closed connection.
-    m_env.fake.SendRaw(FakeServer::LoginRefused("Invalid password") +
-                       FakeServer::MakeFrame(92, FakeServer::I32(77)));
+    m_env.fake.SendRaw(F::LoginRefused("Invalid password") +
+                       F::MakeFrame(92, F::I32(77)));
     QTRY_COMPARE(failed.count(), 1);
     QCOMPARE(failed[0][0].toString(), QString("Invalid password"));
     QCOMPARE(gp_server->GetConnectionState(), int(Server::StateDisconnected));
@@ -237,7 +232,7 @@ void TestServerConnection::refusedLogin()
     // A refusal without a reason reports an empty one.
     gp_server->Connect();
     QVERIFY(m_env.fake.WaitForFrames(2));
-    m_env.fake.SendRaw(FakeServer::MakeFrame(1, FakeServer::U8(0)));
+    m_env.fake.SendRaw(F::MakeFrame(1, F::U8(0)));
     QTRY_COMPARE(failed.count(), 2);
     QCOMPARE(failed[1][0].toString(), QString());
 }
@@ -249,7 +244,7 @@ void TestServerConnection::disconnectOnRequest()
     QVERIFY(m_env.fake.WaitForFrames(1));
     gp_server->Disconnect();
     QCOMPARE(gp_server->GetConnectionState(), int(Server::StateConnecting));
-    m_env.fake.SendRaw(FakeServer::LoginAccepted());
+    m_env.fake.SendRaw(F::LoginAccepted());
     QTRY_VERIFY(gp_server->IsConnected());
 
     QSignalSpy disconnected(gp_server, &Server::Disconnected);
@@ -271,8 +266,8 @@ void TestServerConnection::framesAreCutFromTheStream()
     QSignalSpy connected(gp_server, &Server::Connected);
 
     // Two frames in one write, with an unknown code and a late login reply between them.
-    m_env.fake.SendRaw(FakeServer::MakeFrame(92, FakeServer::I32(5)) + FakeServer::MakeFrame(5000, Hex("0102030405060708")) +
-                       FakeServer::LoginAccepted() + FakeServer::MakeFrame(92, FakeServer::I32(-7)));
+    m_env.fake.SendRaw(F::MakeFrame(92, F::I32(5)) + F::MakeFrame(5000, Hex("0102030405060708")) +
+                       F::LoginAccepted() + F::MakeFrame(92, F::I32(-7)));
     QTRY_COMPARE(privileges.count(), 2);
     QCOMPARE(privileges[0][0].toInt(), 5);
     QCOMPARE(privileges[1][0].toInt(), -7);
@@ -280,7 +275,7 @@ void TestServerConnection::framesAreCutFromTheStream()
     QCOMPARE(connected.count(), 0);
 
     // A length prefix in two pieces, then the body in two more.
-    const QByteArray frame = FakeServer::MakeFrame(92, FakeServer::I32(0));
+    const QByteArray frame = F::MakeFrame(92, F::I32(0));
     QTcpSocket* socket = gp_server->GetSocket();
     m_env.fake.SendRaw(frame.left(2));
     QTRY_COMPARE(socket->bytesAvailable(), qint64(2));
@@ -296,12 +291,18 @@ void TestServerConnection::framesAreCutFromTheStream()
 
     // Privileged users: flags are set, never cleared.
     User("frank").NewItem("is_privileged");
-    m_env.fake.Send(69, FakeServer::U32(2) + FakeServer::Str("gina") + FakeServer::Str("hugo"));
-    m_env.fake.Send(92, FakeServer::I32(1));
+    m_env.fake.Send(69, F::U32(2) + F::Str("gina") + F::Str("hugo"));
+    m_env.fake.Send(92, F::I32(1));
     QTRY_COMPARE(privileges.count(), 4);
     QVERIFY(User("gina").IsConnected("is_privileged"));
     QVERIFY(User("hugo").IsConnected("is_privileged"));
     QVERIFY(User("frank").IsConnected("is_privileged"));
+    // A set cut short counts as absent: nobody in it gains privileges.
+    m_env.fake.Send(69, Hex("03000000 04000000 6976616e 04000000 6a696c6c"));
+    m_env.fake.Send(92, F::I32(2));
+    QTRY_COMPARE(privileges.count(), 5);
+    QVERIFY(!User("ivan").IsConnected("is_privileged"));
+    QVERIFY(!User("jill").IsConnected("is_privileged"));
 }
 
 void TestServerConnection::frameLengthOutOfBounds_data()
@@ -351,7 +352,7 @@ void TestServerConnection::bodyGrowsWithArrivingBytes()
     QVERIFY(m_env.LogIn());
     QSignalSpy privileges(gp_server, &Server::ReceivedOwnPrivilegesStatus);
     // A frame that announces the largest allowed body but sends only a few bytes of it.
-    m_env.fake.SendRaw(Hex("00000001") + FakeServer::U32(92) + QByteArray(96, 'x'));
+    m_env.fake.SendRaw(Hex("00000001") + F::U32(92) + QByteArray(96, 'x'));
     QTRY_COMPARE(gp_server->PendingFrameBytes(), size_t(100));
     QVERIFY(gp_server->ReceiveBufferSize() < 4096);
 
@@ -377,7 +378,7 @@ void TestServerConnection::partialFrameDroppedWhenConnectionEnds()
     // The next connection's frames are read from their own first byte.
     gp_server->AttemptReconnect();
     QVERIFY(m_env.fake.WaitForFrames(1));
-    m_env.fake.SendRaw(FakeServer::LoginAccepted() + FakeServer::MakeFrame(92, FakeServer::I32(42)));
+    m_env.fake.SendRaw(F::LoginAccepted() + F::MakeFrame(92, F::I32(42)));
     QTRY_COMPARE(privileges.count(), 1);
     QCOMPARE(privileges[0][0].toInt(), 42);
 }
@@ -388,8 +389,8 @@ void TestServerConnection::missingPasswordGivesDefaultLogin()
     d.GetType("global")->HasItem(Value("password")).Remove();
     gp_server->Connect();
     QVERIFY(m_env.fake.WaitForFrames(1));
-    const FakeServer::Frame login = m_env.fake.Frames()[0];
-    QVERIFY(login.fields.startsWith(FakeServer::Str("TavrinelQT") + FakeServer::Str("MarrowLanternGlyph")));
+    const F::Frame login = m_env.fake.Frames()[0];
+    QVERIFY(login.fields.startsWith(F::Str("TavrinelQT") + F::Str("MarrowLanternGlyph")));
     QCOMPARE(GetSetting("username"), QString("TavrinelQT"));
     QCOMPARE(GetSetting("password"), QString("MarrowLanternGlyph"));
 }
@@ -408,9 +409,9 @@ void TestServerConnection::randomStreams()
         QByteArray fields(random.bounded(64), Qt::Uninitialized);
         for (char& c : fields)
             c = static_cast<char>(random.bounded(256));
-        stream += FakeServer::MakeFrame(codes[random.bounded(6)], fields);
+        stream += F::MakeFrame(codes[random.bounded(6)], fields);
     }
-    stream += FakeServer::MakeFrame(92, FakeServer::I32(123456));
+    stream += F::MakeFrame(92, F::I32(123456));
     for (int at = 0; at < stream.size();) {
         const int piece = 1 + random.bounded(40);
         m_env.fake.SendRaw(stream.mid(at, piece));

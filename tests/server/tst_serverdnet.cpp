@@ -9,8 +9,6 @@
 
 namespace {
 
-using F = FakeServer;
-
 QByteArray Parents(qint32 count, int complete)
 {
     QByteArray out = F::I32(count);
@@ -28,12 +26,7 @@ class TestServerDNet : public QObject
     ServerFixture m_fixture;
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_fixture.SetUp());
-        m_fixture.SetLogin("me", "secret");
-        QVERIFY(m_fixture.LogIn());
-    }
+    void initTestCase() { QVERIFY(m_fixture.SetUpLoggedIn()); }
 
     void indirectConnectionRequest()
     {

@@ -51,8 +51,6 @@ void operator delete(void* p, size_t) noexcept
 
 namespace {
 
-using F = FakeServer;
-
 const QList<int> kCodes = {1,   3,   5,   7,   13,  14,  15,  16,  17,  18,  22,  26,  36,  64,  69,  83,  84,  92,
                            93,  102, 104, 128, 130, 133, 134, 135, 139, 140, 141, 143, 144, 145, 146, 148, 153, 1001};
 
@@ -131,12 +129,7 @@ class TestServerMessageFuzz : public QObject
     ServerFixture m_fixture;
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_fixture.SetUp());
-        m_fixture.SetLogin("me", "secret");
-        QVERIFY(m_fixture.LogIn());
-    }
+    void initTestCase() { QVERIFY(m_fixture.SetUpLoggedIn()); }
 
     void randomBodies()
     {

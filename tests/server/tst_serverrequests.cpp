@@ -1,6 +1,6 @@
 // The requests the client sends to the central server: their bytes, their tokens and what they
 // record in the item graph, and the server's item types.
-#include "common/fakeserver.h"
+#include "common/deliver.h"
 #include "common/serverfixture.h"
 #include "model/data.h"
 #include "model/datasaver.h"
@@ -13,11 +13,6 @@
 #include <functional>
 
 namespace {
-
-QByteArray Hex(const char* hex)
-{
-    return QByteArray::fromHex(QByteArray(hex).replace(' ', ""));
-}
 
 ItemPtr User(const char* name)
 {
@@ -131,7 +126,7 @@ void TestServerRequests::searchTokens()
     QCOMPARE(gp_server->SearchUserList("y"), 4u);
     m_env.Sync();
     QSet<QByteArray> userList;
-    for (const FakeServer::Frame& f : m_env.fake.TakeFrames())
+    for (const F::Frame& f : m_env.fake.TakeFrames())
         userList << f.raw;
     QCOMPARE(userList, QSet<QByteArray>({Hex("14000000 2a000000 03000000 616e6e 04000000 01000000 79"),
                                          Hex("14000000 2a000000 03000000 626561 04000000 01000000 79")}));

@@ -12,29 +12,6 @@
 
 namespace {
 
-using F = FakeServer;
-
-QByteArray Strs(const QStringList& texts)
-{
-    QByteArray out = F::U32(static_cast<quint32>(texts.size()));
-    for (const QString& t : texts)
-        out += F::Str(t);
-    return out;
-}
-
-QByteArray Ints(const QVector<qint32>& values)
-{
-    QByteArray out = F::U32(static_cast<quint32>(values.size()));
-    for (qint32 v : values)
-        out += F::I32(v);
-    return out;
-}
-
-QByteArray Stats(quint32 speed, quint32 files)
-{
-    return F::U32(speed) + F::U32(0) + F::U32(0) + F::U32(files) + F::U32(0);
-}
-
 ItemPtr Room(const QString& name)
 {
     return Find("room", name);
@@ -93,12 +70,7 @@ class TestServerRooms : public QObject
     ServerFixture m_fixture;
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_fixture.SetUp());
-        m_fixture.SetLogin("me", "secret");
-        QVERIFY(m_fixture.LogIn());
-    }
+    void initTestCase() { QVERIFY(m_fixture.SetUpLoggedIn()); }
 
     void init() { m_fixture.fake.ClearFrames(); }
 

@@ -9,13 +9,6 @@
 
 namespace {
 
-using F = FakeServer;
-
-QByteArray Stats(quint32 speed, quint32 countLow, quint32 files, quint32 folders)
-{
-    return F::U32(speed) + F::U32(countLow) + F::U32(0) + F::U32(files) + F::U32(folders);
-}
-
 ItemPtr User(const QString& name)
 {
     return Find("user", name);
@@ -30,12 +23,7 @@ class TestServerUsers : public QObject
     ServerFixture m_fixture;
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_fixture.SetUp());
-        m_fixture.SetLogin("me", "secret");
-        QVERIFY(m_fixture.LogIn());
-    }
+    void initTestCase() { QVERIFY(m_fixture.SetUpLoggedIn()); }
 
     void userAddress()
     {

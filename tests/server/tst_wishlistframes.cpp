@@ -11,8 +11,6 @@
 
 namespace {
 
-using F = FakeServer;
-
 // The frame of a wish-list search as the server receives it.
 QByteArray WishSearchFrame(quint32 token, const QString& text)
 {

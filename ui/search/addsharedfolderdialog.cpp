@@ -1,10 +1,10 @@
 #include "ui/search/addsharedfolderdialog.h"
 
+#include "app/filechooser.h"
 #include "shares/sharedfoldersmanager.h"
 
 #include "ui_addsharedfolderdialog.h"
 
-#include <QFileDialog>
 
 AddSharedFolderDialog::AddSharedFolderDialog(ItemPtr folder, QWidget* parent)
     : QDialog(parent)
@@ -54,13 +54,9 @@ AddSharedFolderDialog::~AddSharedFolderDialog()
 
 void AddSharedFolderDialog::OnSelectFolderClicked()
 {
-    QFileDialog dialog(this, "Select Folder to Share");
-    dialog.setFileMode(QFileDialog::Directory);
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    const QStringList folders = dialog.selectedFiles();
-    if (!folders.isEmpty())
-        ui->selectedFolderEdit->setText(folders.first());
+    const QString folder = ChooseOnePath(this, "Select Folder to Share", QFileDialog::Directory);
+    if (!folder.isEmpty())
+        ui->selectedFolderEdit->setText(folder);
 }
 
 void AddSharedFolderDialog::OnAccessibleToEveryoneCheckStateChanged(int i_checkState)
