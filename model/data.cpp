@@ -181,16 +181,11 @@ void Type::GetItems(ItemSet& out) const
 
 std::vector<Item*> Type::ItemsInOrder() const
 {
-    std::vector<Item*> out;
-    if (m_null) {
-        out.reserve(m_nullItems.size());
-        for (const ItemPtr& p : m_nullItems)
-            out.push_back(p.get());
-    } else {
-        out = ItemsUnordered();
+    // Null items come in identity order already; valued items are kept by hash.
+    std::vector<Item*> out = ItemsUnordered();
+    if (!m_null)
         std::sort(out.begin(), out.end(),
                   [](const Item* a, const Item* b) { return a->GetValue().str() < b->GetValue().str(); });
-    }
     return out;
 }
 
