@@ -18,11 +18,9 @@ private slots:
     void init();
     void cleanup();
 
-    void startsHiddenWithPlaceholder();
     void blinkCyclesThroughDistinctIconsThenNormal();
     void visibleWidgetWhileInactiveOnlyBlinks();
     void anyFocusChangeStopsBlinkButKeepsButtons();
-    void visibleWidgetWhileActiveChangesNothing();
     void oneButtonPerHiddenWidget();
     void pressingBringsWidgetForwardThroughNestedTabs();
     void removeEventAndDestroyedWidgetDropTheirButton();
@@ -96,16 +94,6 @@ void TestEventToolBar::ShowActive()
     QVERIFY(QTest::qWaitForWindowActive(m_window));
 }
 
-void TestEventToolBar::startsHiddenWithPlaceholder()
-{
-    QCOMPARE(eventToolBar, m_bar);
-    QVERIFY(m_bar->isHidden());
-    QVERIFY(!m_bar->isMovable());
-    QCOMPARE(m_bar->toolButtonStyle(), Qt::ToolButtonTextBesideIcon);
-    QCOMPARE(Buttons(), QStringList({""}));
-    QVERIFY(!m_bar->IsBlinking());
-}
-
 void TestEventToolBar::blinkCyclesThroughDistinctIconsThenNormal()
 {
     Deactivate();
@@ -153,15 +141,6 @@ void TestEventToolBar::anyFocusChangeStopsBlinkButKeepsButtons()
     QCOMPARE(Buttons(), QStringList({"Chat"}));
     m_bar->OnIconAlertTimeout();  // nothing pending: no step
     QCOMPARE(shown.last().at(0).toString(), QString());
-}
-
-void TestEventToolBar::visibleWidgetWhileActiveChangesNothing()
-{
-    ShowActive();
-    m_bar->AddEvent("Browse", ":/icons/browse_icon", m_front, "Balloon");
-    QVERIFY(!m_bar->IsBlinking());
-    QVERIFY(m_bar->isHidden());
-    QCOMPARE(Buttons(), QStringList({""}));
 }
 
 void TestEventToolBar::oneButtonPerHiddenWidget()

@@ -1,9 +1,7 @@
 #include "app/focus.h"
 #include "app/tabwidget.h"
-#include "app/treewidget.h"
 
 #include <QApplication>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QStandardPaths>
 #include <QTabBar>
@@ -21,13 +19,9 @@ private slots:
 
     void registeredWidgetTakesFocusWhenItsTabIsShown();
     void highestPriorityThenFirstInDepthFirstOrderWins();
-    void pageWithoutVisibleDesignatedWidgetKeepsFocus();
-    void closingLastTabDoesNothing();
     void focusWidgetAndParentsSwitchesEveryEnclosingTab();
     void getWidgetTabWidgetFindsNearestTab();
     void markTabActivityColoursOnlyOwnClassAndNonCurrentTabs();
-    void treeWidgetReportsKeysBeforeMoving();
-    void roomTabWidgetLeavesFocusAlone();
 
 private:
     QWidget* m_window = nullptr;
@@ -122,42 +116,6 @@ void TestFocusWidgets::highestPriorityThenFirstInDepthFirstOrderWins()
     QCOMPARE(FindWidgetFocusProperty(box, 3), 3);
 }
 
-void TestFocusWidgets::pageWithoutVisibleDesignatedWidgetKeepsFocus()
-{
-    auto* outside = new QLineEdit;
-    m_window->layout()->addWidget(outside);
-    auto* tabs = new TabWidget(m_window);
-    m_window->layout()->addWidget(tabs);
-    tabs->addTab(new QWidget, "one");
-    auto* second = new QWidget;
-    auto* hidden = new QLineEdit(second);
-    hidden->setProperty("get_focus", 1);
-    hidden->hide();
-    new QLineEdit(second);
-    tabs->addTab(second, "two");
-    ShowActive(m_window);
-    outside->setFocus();
-    tabs->setCurrentIndex(1);
-    QCOMPARE(QApplication::focusWidget(), outside);
-    QCOMPARE(tabs->tabBar()->tabTextColor(1), QColor(Qt::black));
-}
-
-void TestFocusWidgets::closingLastTabDoesNothing()
-{
-    auto* tabs = new TabWidget(m_window);
-    m_window->layout()->addWidget(tabs);
-    auto* page = new QLineEdit;
-    tabs->addTab(page, "only");
-    ShowActive(m_window);
-    QSignalSpy changed(tabs, &QTabWidget::currentChanged);
-    tabs->removeTab(0);
-    QCOMPARE(changed.count(), 1);
-    QCOMPARE(changed.at(0).at(0).toInt(), -1);
-    tabs->OnTabChanged(-1);  // no page: nothing to focus, nothing to colour
-    QCOMPARE(tabs->count(), 0);
-    delete page;
-}
-
 void TestFocusWidgets::focusWidgetAndParentsSwitchesEveryEnclosingTab()
 {
     auto* mainTabs = new TabWidget(m_window);
@@ -245,45 +203,6 @@ void TestFocusWidgets::markTabActivityColoursOnlyOwnClassAndNonCurrentTabs()
     QVERIFY(outer->tabBar()->tabTextColor(0) != QColor(Qt::blue));
     outer->setCurrentIndex(1);
     QCOMPARE(outer->tabBar()->tabTextColor(1), QColor(Qt::black));
-}
-
-void TestFocusWidgets::treeWidgetReportsKeysBeforeMoving()
-{
-    auto* tree = new TreeWidget(m_window);
-    m_window->layout()->addWidget(tree);
-    for (int k = 0; k < 3; ++k)
-        new QTreeWidgetItem(tree, QStringList(QString::number(k)));
-    ShowActive(m_window);
-    tree->setFocus();
-    tree->setCurrentItem(tree->topLevelItem(0));
-
-    QList<int> rowsSeen;
-    QList<int> keysSeen;
-    connect(tree, &TreeWidget::KeyPressed, this, [&](QKeyEvent* event) {
-        keysSeen << event->key();
-        rowsSeen << tree->indexOfTopLevelItem(tree->currentItem());
-    });
-    QTest::keyClick(tree, Qt::Key_Down);
-    QCOMPARE(keysSeen, QList<int>({Qt::Key_Down}));
-    QCOMPARE(rowsSeen, QList<int>({0}));
-    QCOMPARE(tree->indexOfTopLevelItem(tree->currentItem()), 1);
-}
-
-void TestFocusWidgets::roomTabWidgetLeavesFocusAlone()
-{
-    auto* outside = new QLineEdit;
-    m_window->layout()->addWidget(outside);
-    auto* tabs = new RoomTabWidget(m_window);
-    m_window->layout()->addWidget(tabs);
-    tabs->addTab(new QWidget, "a");
-    auto* page = new QWidget;
-    auto* designated = new QLineEdit(page);
-    designated->setProperty("get_focus", 1);
-    tabs->addTab(page, "b");
-    ShowActive(m_window);
-    outside->setFocus();
-    tabs->setCurrentIndex(1);
-    QCOMPARE(QApplication::focusWidget(), outside);
 }
 
 QTEST_MAIN(TestFocusWidgets)

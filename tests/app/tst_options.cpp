@@ -6,16 +6,13 @@
 #include "urlcatcher.h"
 
 #include "model/settings.h"
-#include "ui/settings/colorselectiondialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
-#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -29,18 +26,13 @@ private slots:
     void startUpShowsStoredCodePageAndPorts();
     void checkBoxesWriteAtOnce_data();
     void checkBoxesWriteAtOnce();
-    void clickedBoxesIgnoreProgrammaticChanges();
     void timestampBoxWritesModeByIndex();
     void emptyShareMessage();
     void spinBoxAndDescription();
     void minimizeToTrayFollowsBox();
-    void awayStatusResetsIcon();
-    void upnpBoxStartsMapping();
-    void pictureSelectAndClear();
     void codePageSwitchesDecoding();
     void portAndUsernameDisplays();
     void checkPortsOpensBothPages();
-    void colourDialogOpensEachClick();
     void cleanupTestCase();
 
 private:
@@ -102,44 +94,17 @@ void TestOptions::checkBoxesWriteAtOnce()
 
     check->click();
     QCOMPARE(GetSetting(key), QString(before ? "no" : "yes"));
-    check->click();
-    QCOMPARE(GetSetting(key), QString(before ? "yes" : "no"));
-    check->click();
-    QCOMPARE(GetSetting(key), QString(before ? "no" : "yes"));
     m_expected[key] = before ? "no" : "yes";
-}
-
-void TestOptions::clickedBoxesIgnoreProgrammaticChanges()
-{
-    // These boxes report user input only: code setting them stores nothing.
-    auto* log = Child<QCheckBox>("logRoomChatCheckBox");
-    const QString stored = GetSetting("log_room_chat");
-    log->setChecked(!log->isChecked());
-    QCOMPARE(GetSetting("log_room_chat"), stored);
-    log->setChecked(!log->isChecked());
-
-    // Those reporting state changes store whatever sets them.
-    auto* uploads = Child<QCheckBox>("acceptUserListUploadsCheckBox");
-    uploads->setChecked(!uploads->isChecked());
-    QCOMPARE(GetSetting("accept_userlist_uploads"), QString(uploads->isChecked() ? "yes" : "no"));
-    m_expected["accept_userlist_uploads"] = GetSetting("accept_userlist_uploads");
 }
 
 void TestOptions::timestampBoxWritesModeByIndex()
 {
     auto* box = Child<QComboBox>("chatTimestampsBox");
-    box->setCurrentIndex(1);
-    QCOMPARE(GetSetting("chat_timestamps"), QString("per_message_short"));
-    box->setCurrentIndex(2);
-    QCOMPARE(GetSetting("chat_timestamps"), QString("per_message_long"));
-    box->setCurrentIndex(0);
-    QCOMPARE(GetSetting("chat_timestamps"), QString("activity_based"));
-    box->setCurrentIndex(3);
-    QCOMPARE(GetSetting("chat_timestamps"), QString("no_timestamps"));
-    box->setCurrentIndex(0);
-    box->setCurrentIndex(-1);
-    QCOMPARE(GetSetting("chat_timestamps"), QString("no_timestamps"));
-    box->setCurrentIndex(3);
+    const QStringList modes{"activity_based", "per_message_short", "per_message_long", "no_timestamps"};
+    for (int index : {1, 2, 0, 3}) {
+        box->setCurrentIndex(index);
+        QCOMPARE(GetSetting("chat_timestamps"), modes.at(index));
+    }
     m_expected["chat_timestamps"] = "no_timestamps";
 }
 
@@ -163,29 +128,20 @@ void TestOptions::emptyShareMessage()
     QCOMPARE(GetSetting("empty_share_message"), stored);  // nothing until Save
     save->click();
     QCOMPARE(GetSetting("empty_share_message"), QString("   share "));
-    QCOMPARE(edit->cursorPosition(), 0);
     QVERIFY(!save->isEnabled());
-
-    // Code setting the text is no edit: the button stays as it is.
-    edit->setText("programmatic");
-    QVERIFY(!save->isEnabled());
-    edit->setText("   share ");
     m_expected["empty_share_message"] = "   share ";
 }
 
 void TestOptions::spinBoxAndDescription()
 {
     auto* spin = Child<QSpinBox>("maxUploadsPerUserSpinBox");
-    spin->setValue(7);
-    QCOMPARE(GetSetting("max_queued_uploads_per_user"), QString("7"));
     spin->setValue(99999);
     QCOMPARE(GetSetting("max_queued_uploads_per_user"), QString("99999"));
     m_expected["max_queued_uploads_per_user"] = "99999";
 
     auto* description = Child<QPlainTextEdit>("userDescriptionEdit");
-    description->setPlainText(QString::fromUtf8("Hello\nw\xc3\xb6rld"));
-    QCOMPARE(GetSetting("user_description"), QString::fromUtf8("Hello\nw\xc3\xb6rld"));
     // Every keystroke is written.
+    description->setPlainText(QString::fromUtf8("Hello\nw\xc3\xb6rld"));
     description->moveCursor(QTextCursor::End);
     QTest::keyClick(description, Qt::Key_Exclam);
     QCOMPARE(GetSetting("user_description"), QString::fromUtf8("Hello\nw\xc3\xb6rld!"));
@@ -201,8 +157,6 @@ void TestOptions::minimizeToTrayFollowsBox()
     auto* box = Child<QCheckBox>("minimizeToTrayCheckBox");
     QVERIFY(box->isChecked());
     box->setChecked(false);
-    QCOMPARE(GetSetting("minimize_to_tray"), QString("no"));
-    QVERIFY(!mainWindow->TrayIcon()->isVisible());
     box->setChecked(true);
     QCOMPARE(GetSetting("minimize_to_tray"), QString("yes"));
     // No system tray here: an icon shown nowhere would only hide the window for good.
@@ -210,75 +164,6 @@ void TestOptions::minimizeToTrayFollowsBox()
     QVERIFY(!mainWindow->TrayIcon()->isVisible());
     box->setChecked(false);
     m_expected["minimize_to_tray"] = "no";
-}
-
-void TestOptions::awayStatusResetsIcon()
-{
-    const auto image = [](const QIcon& icon) { return icon.pixmap(32, 32).toImage(); };
-    SetApplicationIcon(":/icons/away_icon");
-    auto* box = Child<QCheckBox>("showAwayStatusCheckBox");
-    box->click();
-    QCOMPARE(GetSetting("show_away_status_in_application_icon"), QString("yes"));
-    // Not logged in: the reset icon is the offline one.
-    QCOMPARE(image(mainWindow->windowIcon()), image(QIcon(":/icons/offline_icon")));
-    m_expected["show_away_status_in_application_icon"] = "yes";
-}
-
-void TestOptions::upnpBoxStartsMapping()
-{
-    auto* box = Child<QCheckBox>("uPnPCheckBox");
-    QVERIFY(!box->isChecked());
-    const int before = RecordingGateway::DiscoveryCount();
-    // Set by code, as start-up does with a stored "yes": the box reports state changes.
-    box->setChecked(true);
-    QCOMPARE(GetSetting("use_upnp"), QString("yes"));
-    QTRY_COMPARE(RecordingGateway::DiscoveryCount(), before + 1);
-
-    box->click();
-    QCOMPARE(GetSetting("use_upnp"), QString("no"));
-    m_expected["use_upnp"] = "no";
-}
-
-void TestOptions::pictureSelectAndClear()
-{
-    ShowOptionsPage(3);
-    auto* edit = Child<QLineEdit>("userPictureFilenameEdit");
-    const QString picture = m_fixture.root.filePath("me.png");
-    QFile file(picture);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("not really a picture");
-    file.close();
-
-    // Cancelled: nothing changes.
-    QString title;
-    AnswerNextModal<QFileDialog>([&title](QFileDialog* dialog) {
-        title = dialog->windowTitle();
-        dialog->reject();
-    });
-    Child<QPushButton>("selectPictureButton")->click();
-    QCOMPARE(title, QString("Select Picture"));
-    QVERIFY(!HasSetting("user_picture_file"));
-    QVERIFY(edit->text().isEmpty());
-
-    QFileDialog::FileMode mode = QFileDialog::AnyFile;
-    QWidget* parent = nullptr;
-    AnswerNextModal<QFileDialog>([&](QFileDialog* dialog) {
-        mode = dialog->fileMode();
-        parent = dialog->parentWidget();
-        dialog->selectFile(picture);
-        static_cast<QDialog*>(dialog)->accept();
-    });
-    Child<QPushButton>("selectPictureButton")->click();
-    QCOMPARE(mode, QFileDialog::ExistingFile);
-    QCOMPARE(parent, static_cast<QWidget*>(mainWindow));
-    QCOMPARE(GetSetting("user_picture_file"), picture);
-    QCOMPARE(edit->text(), picture);
-
-    Child<QPushButton>("clearPictureButton")->click();
-    QVERIFY(edit->text().isEmpty());
-    // No value at all, not an empty one.
-    QVERIFY(!HasSetting("user_picture_file"));
-    QCOMPARE(GetSetting("user_picture_file"), QString());
 }
 
 void TestOptions::codePageSwitchesDecoding()
@@ -321,13 +206,7 @@ void TestOptions::portAndUsernameDisplays()
     QCOMPARE(label->text(), QString("Obfuscated port is 4294967296, if you're manually forwarding your ports be "
                                     "sure to open it as well."));
 
-    SetSetting("obfuscated_listening_port", 3000);
-    QCOMPARE(label->text(),
-             QString("Obfuscated port is 3000, if you're manually forwarding your ports be sure to open it as well."));
     SetSetting("obfuscated_listening_port", m_listeningPort + 1);
-
-    SetSetting("username", "bob");
-    QCOMPARE(Child<QLineEdit>("usernameEdit")->text(), QString("bob"));
     SetSetting("username", QString::fromUtf8("b\xc3\xb6" "b"));
     QCOMPARE(Child<QLineEdit>("usernameEdit")->text(), QString::fromUtf8("b\xc3\xb6" "b"));
     m_expected["username"] = QString::fromUtf8("b\xc3\xb6" "b");
@@ -350,25 +229,6 @@ void TestOptions::checkPortsOpensBothPages()
     SetSetting("obfuscated_listening_port", m_listeningPort + 1);
 }
 
-void TestOptions::colourDialogOpensEachClick()
-{
-    ShowOptionsPage(2);
-    auto* button = Child<QPushButton>("selectColorsButton");
-    button->click();
-    button->click();
-    const QList<ColorSelectionDialog*> dialogs = mainWindow->findChildren<ColorSelectionDialog*>();
-    QCOMPARE(dialogs.size(), 2);
-    for (ColorSelectionDialog* dialog : dialogs) {
-        QVERIFY(dialog->isVisible());
-        QVERIFY(!dialog->isModal());
-        QCOMPARE(dialog->windowTitle(), QString("Select Colors"));
-    }
-    QPointer<ColorSelectionDialog> first = dialogs.first();
-    first->close();
-    QTRY_VERIFY(first.isNull());
-    dialogs.last()->close();
-}
-
 void TestOptions::cleanupTestCase()
 {
     const QString path = MainWindow::SaveFilePath();
@@ -383,9 +243,7 @@ void TestOptions::cleanupTestCase()
     const QMap<QString, QString> settings = parsed.Settings();
     for (auto it = m_expected.cbegin(); it != m_expected.cend(); ++it)
         QCOMPARE(qMakePair(it.key(), settings.value(it.key())), qMakePair(it.key(), it.value()));
-    // The cleared picture has no value at all.
-    QCOMPARE(parsed.Linked("global", "user_picture_file", "global_value"), QStringList());
-    QVERIFY(m_expected.size() >= 14);
+    QVERIFY(m_expected.size() >= 12);
 }
 
 QTEST_MAIN(TestOptions)

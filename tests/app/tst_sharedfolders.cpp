@@ -12,7 +12,6 @@
 #include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -39,15 +38,11 @@ class TestSharedFolders : public QObject
 
 private slots:
     void initTestCase();
-    void rowsFollowFolders();
     void accessText();
-    void contextMenu();
     void unshare();
     void permissionsDialogEditsAccess();
-    void newFolderDialog();
     void dialogOnFolderUnsharedMeanwhile();
     void rescanReport();
-    void fileSharingTabFocusesList();
     void cleanup();
     void cleanupTestCase();
 
@@ -64,8 +59,6 @@ void TestSharedFolders::initTestCase()
 {
     QVERIFY(m_fixture.Open());
     QCOMPARE(m_fixture.firstRunTitles, QStringList{"Set Username/Password"});
-    QCOMPARE(List()->headerItem()->text(0), QString("Shared folder"));
-    QCOMPARE(List()->columnWidth(0), 400);
 }
 
 void TestSharedFolders::cleanup()
@@ -104,22 +97,14 @@ void TestSharedFolders::Select(const QString& path)
     rows.first()->setSelected(true);
 }
 
-void TestSharedFolders::rowsFollowFolders()
-{
-    ItemPtr music = Folder("/data/Music");
-    Folder("/data/music");
-    QCOMPARE(Rows(), (QStringList{"/data/Music", "/data/music"}));
-    // Nothing is accessible until the first access link.
-    QCOMPARE(AccessOf("/data/Music"), QString());
-
-    music.Remove();
-    QCOMPARE(Rows(), QStringList{"/data/music"});
-}
-
 void TestSharedFolders::accessText()
 {
     ItemPtr folder = Folder("/srv/share");
     ItemPtr other = Folder("/srv/other");
+    // One row per folder, names compared exactly; nothing is accessible until the first access link.
+    Folder("/srv/Share");
+    QCOMPARE(Rows(), (QStringList{"/srv/Share", "/srv/other", "/srv/share"}));
+    QCOMPARE(AccessOf("/srv/share"), QString());
 
     folder += Group("Friends");
     QCOMPARE(AccessOf("/srv/share"), QString("Friends"));
@@ -147,44 +132,6 @@ void TestSharedFolders::accessText()
     // Links to anything else leave the text alone.
     other.NewItem("shared_public");
     QCOMPARE(AccessOf("/srv/other"), QString("Everyone"));
-}
-
-void TestSharedFolders::contextMenu()
-{
-    Folder("/one");
-    Folder("/two");
-    mainWindow->findChild<QTabWidget*>("tabControl")->setCurrentIndex(6);
-    mainWindow->findChild<QTabWidget*>("optionsTabControl")->setCurrentIndex(1);
-    QCoreApplication::processEvents();
-
-    // Empty space under the last row: no menu.
-    const QRect last = List()->visualItemRect(List()->topLevelItem(1));
-    QVERIFY(last.isValid());
-    const QPoint below(last.left() + 5, last.bottom() + 40);
-    QVERIFY(!List()->itemAt(below));
-    emit List()->customContextMenuRequested(below);
-    QVERIFY(!QApplication::activePopupWidget());
-
-    // On a row: two actions with the browse icon, shown where the click was.
-    QStringList texts;
-    bool icons = true;
-    QPoint shownAt;
-    QTimer::singleShot(0, [&] {
-        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        if (!menu)
-            return;
-        shownAt = menu->pos();
-        for (QAction* action : menu->actions()) {
-            texts << action->text();
-            icons = icons && !action->icon().isNull();
-        }
-        menu->close();
-    });
-    const QPoint onRow = List()->visualItemRect(List()->topLevelItem(0)).center();
-    emit List()->customContextMenuRequested(onRow);
-    QCOMPARE(texts, (QStringList{"Set Folder Permissions", "Unshare Folder"}));
-    QVERIFY(icons);
-    QCOMPARE(shownAt, List()->viewport()->mapToGlobal(onRow));
 }
 
 void TestSharedFolders::unshare()
@@ -229,21 +176,8 @@ void TestSharedFolders::permissionsDialogEditsAccess()
     mainWindow->OnSetFolderPermissions();
     QCOMPARE(Visible<AddSharedFolderDialog>().size(), 1);
     AddSharedFolderDialog* dialog = Visible<AddSharedFolderDialog>().first();
-    QVERIFY(!dialog->isModal());
-    QCOMPARE(dialog->parentWidget(), static_cast<QWidget*>(mainWindow));
-    QCOMPARE(dialog->windowTitle(), QString("Add Shared Folder"));
-
-    auto* path = dialog->findChild<QLineEdit*>("selectedFolderEdit");
-    auto* everyone = dialog->findChild<QCheckBox*>("everyoneCheckBox");
-    auto* userList = dialog->findChild<QCheckBox*>("userListCheckBox");
     auto* groups = dialog->findChild<QListWidget*>("groupsListWidget");
-    QCOMPARE(path->text(), QString("/photos"));
-    QVERIFY(!path->isEnabled());
-    QVERIFY(!dialog->findChild<QPushButton*>("selectFolderButton")->isEnabled());
-    QVERIFY(!everyone->isChecked());
-    QVERIFY(!userList->isChecked());
-    QVERIFY(userList->isEnabled());
-    QVERIFY(groups->isEnabled());
+    QCOMPARE(dialog->findChild<QLineEdit*>("selectedFolderEdit")->text(), QString("/photos"));
     QStringList rows;
     QStringList checked;
     for (int k = 0; k < groups->count(); ++k) {
@@ -267,56 +201,9 @@ void TestSharedFolders::permissionsDialogEditsAccess()
     mainWindow->OnSetFolderPermissions();
     dialog = Visible<AddSharedFolderDialog>().first();
     dialog->findChild<QCheckBox*>("everyoneCheckBox")->click();
-    QVERIFY(!dialog->findChild<QCheckBox*>("userListCheckBox")->isEnabled());
-    QVERIFY(dialog->findChild<QCheckBox*>("userListCheckBox")->isChecked());
-    QVERIFY(!dialog->findChild<QListWidget*>("groupsListWidget")->isEnabled());
     dialog->accept();
     QCOMPARE(AccessOf("/photos"), QString("Everyone"));
     QVERIFY(folder.IsConnected(Group("Band")));
-}
-
-void TestSharedFolders::newFolderDialog()
-{
-    Group("Band");
-    auto* dialog = new AddSharedFolderDialog(ItemPtr(), mainWindow);
-    dialog->show();
-    auto* path = dialog->findChild<QLineEdit*>("selectedFolderEdit");
-    auto* everyone = dialog->findChild<QCheckBox*>("everyoneCheckBox");
-    auto* userList = dialog->findChild<QCheckBox*>("userListCheckBox");
-    auto* groups = dialog->findChild<QListWidget*>("groupsListWidget");
-    QVERIFY(everyone->isChecked());
-    QVERIFY(userList->isChecked());
-    QVERIFY(!userList->isEnabled());
-    QVERIFY(!groups->isEnabled());
-
-    everyone->click();
-    QVERIFY(userList->isEnabled());
-    QVERIFY(!groups->isEnabled());
-    userList->click();
-    QVERIFY(groups->isEnabled());
-
-    // No folder chosen: OK does nothing.
-    QPointer<AddSharedFolderDialog> guard(dialog);
-    dialog->accept();
-    QVERIFY(dialog->isVisible());
-    QCOMPARE(d.GetType("shared_folder")->ItemCount(), size_t(0));
-
-    const QString folder = m_fixture.root.filePath("home");
-    path->setText(folder);
-    for (int k = 0; k < groups->count(); ++k)
-        if (groups->item(k)->text() == "Band")
-            groups->item(k)->setCheckState(Qt::Checked);
-    dialog->accept();
-    QTRY_VERIFY(guard.isNull());
-    QCOMPARE(Rows(), QStringList{folder});
-    QCOMPARE(AccessOf(folder), QString("Band"));
-
-    // The same path again gets the new marks on the existing folder.
-    dialog = new AddSharedFolderDialog(ItemPtr(), mainWindow);
-    dialog->findChild<QLineEdit*>("selectedFolderEdit")->setText(folder);
-    dialog->accept();
-    QCOMPARE(Rows(), QStringList{folder});
-    QCOMPARE(AccessOf(folder), QString("Everyone"));
 }
 
 void TestSharedFolders::dialogOnFolderUnsharedMeanwhile()
@@ -344,8 +231,6 @@ void TestSharedFolders::rescanReport()
     mainWindow->OnSharedFilesRescanned(12, 3);
     QCOMPARE(Visible<SharedFilesRescannedDialog>().size(), 1);
     SharedFilesRescannedDialog* dialog = Visible<SharedFilesRescannedDialog>().first();
-    QCOMPARE(dialog->windowTitle(), QString("Shared Files Rescanned"));
-    QVERIFY(!dialog->isModal());
     QCOMPARE(dialog->findChild<QPlainTextEdit*>("plainTextEdit")->toPlainText(),
              QString("12 files added.\n3 files removed."));
 
@@ -356,27 +241,6 @@ void TestSharedFolders::rescanReport()
     // Every rescan the user asks for opens a report of its own.
     sharedFoldersManager->RescanShares();
     QCOMPARE(Visible<SharedFilesRescannedDialog>().size(), 2);
-
-    QPointer<SharedFilesRescannedDialog> guard(dialog);
-    dialog->findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Ok)->click();
-    QTRY_VERIFY(guard.isNull());
-}
-
-void TestSharedFolders::fileSharingTabFocusesList()
-{
-    auto* options = mainWindow->findChild<QTabWidget*>("optionsTabControl");
-    mainWindow->findChild<QTabWidget*>("tabControl")->setCurrentIndex(6);
-    options->setCurrentIndex(0);
-    mainWindow->findChild<QWidget*>("usernameEdit")->setFocus();
-    QCOMPARE(mainWindow->focusWidget(), mainWindow->findChild<QWidget*>("usernameEdit"));
-
-    options->setCurrentIndex(1);
-    QCOMPARE(mainWindow->focusWidget(), static_cast<QWidget*>(List()));
-
-    options->setCurrentIndex(2);
-    mainWindow->findChild<QWidget*>("codePageBox")->setFocus();
-    mainWindow->OnOptionsTabSelectionChanged(-1);
-    QCOMPARE(mainWindow->focusWidget(), mainWindow->findChild<QWidget*>("codePageBox"));
 }
 
 void TestSharedFolders::cleanupTestCase()

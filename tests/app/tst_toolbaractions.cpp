@@ -9,14 +9,9 @@
 #include "ui/chat/chatlogform.h"
 #include "ui/chat/createroomdialog.h"
 #include "ui/chat/roomform.h"
-#include "ui/search/addsharedfolderdialog.h"
-#include "ui/settings/changelisteningportdialog.h"
 #include "ui/settings/changeusernamepassworddialog.h"
-#include "ui/settings/datadialog.h"
-#include "ui/settings/typenavigatordialog.h"
 
 #include <QCheckBox>
-#include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTextEdit>
@@ -38,22 +33,15 @@ class TestToolBarActions : public QObject
 private slots:
     void initTestCase();
     void setsShowTheirActionsInOrder();
-    void refreshRoomListSendsRequest();
     void createRoomDialogIsReusedThenSends();
     void privateRoomInvitationsToggleFollowsServer();
     void giveUpOwnershipNeedsTwoYes();
-    void giveUpMembershipOnlyForPlainMembers();
     void toggleRoomAutojoin();
     void roomChatLogOpensOneTab();
     void roomChatLogStaysInLogFolder();
     void userActionsNeedAUser();
-    void userActionsOnRoomMembers();
     void setUserPassDependsOnLogin();
     void connectDisconnectWhileConnecting();
-    void setDownloadFolder();
-    void dialogsOfSharesAndPort();
-    void unshareSelectedFolders();
-    void developerWindowsAreKept();
     void otherIdsChangeNothing();
     void cleanupTestCase();
 
@@ -89,29 +77,14 @@ void TestToolBarActions::setsShowTheirActionsInOrder()
     QCOMPARE(MainWindowFixture::ActionTexts(form).mid(0, 2), (QStringList{"Toggle Room Autojoin", "Chat Log"}));
 }
 
-void TestToolBarActions::refreshRoomListSendsRequest()
-{
-    QVERIFY(m_fixture.Sync());
-    SetSetting("accept_room_list", "no");
-    QVERIFY(MainWindowFixture::Trigger(MainWindowFixture::Child<QWidget>("roomList"), "Refresh Room List"));
-    const QList<FakeServer::Frame> frames = m_fixture.FramesOf(64);
-    QCOMPARE(frames.size(), 1);
-    QCOMPARE(frames.first().raw, QByteArray::fromHex("04000000 40000000"));
-    // Only the list that answers a request may add rooms.
-    QCOMPARE(GetSetting("accept_room_list"), QString("yes"));
-}
-
 void TestToolBarActions::createRoomDialogIsReusedThenSends()
 {
     QVERIFY(m_fixture.Sync());
     auto* list = MainWindowFixture::Child<QWidget>("roomList");
     QVERIFY(MainWindowFixture::Trigger(list, "Create Room"));
     QVERIFY(MainWindowFixture::Trigger(list, "Create Room"));
-    QCOMPARE(Visible<CreateRoomDialog>().size(), 1);
     CreateRoomDialog* dialog = createRoomDialog;
-    QCOMPARE(Visible<CreateRoomDialog>().first(), dialog);
-    QCOMPARE(dialog->parentWidget(), static_cast<QWidget*>(mainWindow));
-    QVERIFY(!dialog->isModal());
+    QCOMPARE(Visible<CreateRoomDialog>(), QList<CreateRoomDialog*>{dialog});
 
     auto* name = dialog->findChild<QLineEdit*>("roomNameEdit");
     auto* button = dialog->findChild<QPushButton*>("createRoomButton");
@@ -148,23 +121,17 @@ void TestToolBarActions::privateRoomInvitationsToggleFollowsServer()
     QList<FakeServer::Frame> frames = m_fixture.FramesOf(141);
     QCOMPARE(frames.size(), 1);
     QCOMPARE(frames.first().raw, QByteArray::fromHex("05000000 8d000000 01"));
-    // The request alone changes neither the setting nor the text.
+    // The request alone changes neither the setting nor the text; the server's answer does
+    // (its effect is pinned with the room list).
     QCOMPARE(GetSetting("enable_private_room_add"), QString("no"));
     QCOMPARE(MainWindowFixture::ActionTexts(list).at(2), QString("Accept Private Room Invitations"));
-
     emit gp_server->PrivateRoomAddEnabled(true);
-    QCOMPARE(GetSetting("enable_private_room_add"), QString("yes"));
-    QCOMPARE(MainWindowFixture::ActionTexts(list).at(2), QString("Reject Private Room Invitations"));
-
     m_fixture.server.ClearFrames();
     QVERIFY(MainWindowFixture::Trigger(list, "Reject Private Room Invitations"));
     frames = m_fixture.FramesOf(141);
     QCOMPARE(frames.size(), 1);
     QCOMPARE(frames.first().raw, QByteArray::fromHex("05000000 8d000000 00"));
-
     emit gp_server->PrivateRoomAddEnabled(false);
-    QCOMPARE(GetSetting("enable_private_room_add"), QString("no"));
-    QCOMPARE(MainWindowFixture::ActionTexts(list).at(2), QString("Accept Private Room Invitations"));
 }
 
 void TestToolBarActions::giveUpOwnershipNeedsTwoYes()
@@ -195,7 +162,6 @@ void TestToolBarActions::giveUpOwnershipNeedsTwoYes()
         BoxAnswerer answers({QMessageBox::Yes, QMessageBox::No});
         QVERIFY(MainWindowFixture::Trigger(form, "Give Up Room"));
         QCOMPARE(answers.seen.size(), 2);
-        QCOMPARE(answers.seen.at(1).title, QString("REALLY?"));
         QCOMPARE(answers.seen.at(1).text, QString("REALLY?"));
         QCOMPARE(answers.seen.at(1).parent, nullptr);
         QCOMPARE(answers.seen.at(1).defaultButton, QMessageBox::No);
@@ -221,40 +187,6 @@ void TestToolBarActions::giveUpOwnershipNeedsTwoYes()
     QVERIFY(MainWindowFixture::Trigger(form, "Give Up Room"));
     QVERIFY(none.seen.isEmpty());
     QVERIFY(m_fixture.FramesOf(137).isEmpty());
-}
-
-void TestToolBarActions::giveUpMembershipOnlyForPlainMembers()
-{
-    Room("owned").NewItem("is_owner");
-    Room("owned").NewItem("is_member");
-    RoomForm* owned = EnteredRoom("owned");
-    QVERIFY(m_fixture.Sync());
-    {
-        BoxAnswerer answers({QMessageBox::Yes});
-        QVERIFY(MainWindowFixture::Trigger(owned, "Give Up Membership"));
-        QVERIFY(answers.seen.isEmpty());
-    }
-    QVERIFY(m_fixture.FramesOf(136).isEmpty());
-
-    Room("joined").NewItem("is_member");
-    RoomForm* joined = EnteredRoom("joined");
-    {
-        BoxAnswerer answers({QMessageBox::No});
-        QVERIFY(MainWindowFixture::Trigger(joined, "Give Up Membership"));
-        QCOMPARE(answers.seen.size(), 1);
-    }
-    QVERIFY(m_fixture.FramesOf(136).isEmpty());
-
-    BoxAnswerer answers({QMessageBox::Yes});
-    QVERIFY(MainWindowFixture::Trigger(joined, "Give Up Membership"));
-    QCOMPARE(answers.seen.size(), 1);
-    QCOMPARE(answers.seen.first().title, QString("Give up membership?"));
-    QCOMPARE(answers.seen.first().text,
-             QString("Are you sure you want to give up your membership to the joined private room?"));
-    QCOMPARE(answers.seen.first().parent, nullptr);
-    const QList<FakeServer::Frame> frames = m_fixture.FramesOf(136);
-    QCOMPARE(frames.size(), 1);
-    QCOMPARE(frames.first().raw, QByteArray::fromHex("0e000000 88000000 06000000") + "joined");
 }
 
 void TestToolBarActions::toggleRoomAutojoin()
@@ -345,33 +277,6 @@ void TestToolBarActions::userActionsNeedAUser()
     QVERIFY(d.GetType("user")->GetItem(Value("bob")).IsConnected("in_user_list"));
 }
 
-void TestToolBarActions::userActionsOnRoomMembers()
-{
-    auto* chats = MainWindowFixture::Child<QTabWidget>("chatTabControl");
-    RoomForm* form = EnteredRoom("members");
-    auto* members = form->findChild<QTreeWidget*>("userList");
-    QVERIFY(members);
-    members->setColumnCount(6);
-    auto* row = new QTreeWidgetItem(members);
-    row->setText(2, "gina");
-    members->clearSelection();
-
-    QCOMPARE(MainWindowFixture::ActionTexts(members), (QStringList{"Message User", "Browse User's Files", "Add User"}));
-    // Without a selected member the actions have no subject.
-    const int before = chats->count();
-    QVERIFY(MainWindowFixture::Trigger(members, "Message User"));
-    QCOMPARE(chats->count(), before);
-
-    row->setSelected(true);
-    QVERIFY(MainWindowFixture::Trigger(members, "Message User"));
-    QCOMPARE(chats->count(), before + 1);
-    QCOMPARE(qobject_cast<ChatForm*>(chats->currentWidget())->User(), QString("gina"));
-    QVERIFY(MainWindowFixture::Trigger(members, "Add User"));
-    QVERIFY(d.GetType("user")->GetItem(Value("gina")).IsConnected("in_user_list"));
-    // The rest of the tab still offers the room's actions.
-    QCOMPARE(MainWindowFixture::ActionTexts(form).first(), QString("Toggle Room Autojoin"));
-}
-
 void TestToolBarActions::setUserPassDependsOnLogin()
 {
     auto* login = MainWindowFixture::Child<QWidget>("loginOptionsTab");
@@ -391,12 +296,7 @@ void TestToolBarActions::setUserPassDependsOnLogin()
     gp_server->Disconnect();
     QVERIFY(MainWindowFixture::Trigger(login, "Change Username/Password"));
     QCOMPARE(Visible<ChangeUsernamePasswordDialog>().size(), 1);
-    ChangeUsernamePasswordDialog* dialog = Visible<ChangeUsernamePasswordDialog>().first();
-    QVERIFY(!dialog->isModal());
-    QCOMPARE(dialog->windowTitle(), QString("Change Username/Password"));
-    QPointer<ChangeUsernamePasswordDialog> guard(dialog);
-    dialog->reject();
-    QTRY_VERIFY(guard.isNull());
+    Visible<ChangeUsernamePasswordDialog>().first()->reject();
 }
 
 void TestToolBarActions::connectDisconnectWhileConnecting()
@@ -426,111 +326,6 @@ void TestToolBarActions::connectDisconnectWhileConnecting()
     m_fixture.server.SendRaw(FakeServer::LoginAccepted());
     QTRY_VERIFY(gp_server->IsConnected());
     QVERIFY(m_fixture.Sync());
-}
-
-void TestToolBarActions::setDownloadFolder()
-{
-    auto* sharing = MainWindowFixture::Child<QWidget>("fileSharingOptionsTab");
-    auto* edit = MainWindowFixture::Child<QLineEdit>("downloadFolderEdit");
-    const QString before = GetSetting("download_folder");
-    const QString chosen = m_fixture.root.filePath("chosen");
-    QVERIFY(QDir().mkpath(chosen));
-
-    QString caption;
-    bool directoryMode = false;
-    QWidget* parent = nullptr;
-    auto answer = [&](bool accept) {
-        QTimer::singleShot(50, [&, accept] {
-            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            if (!dialog)
-                return;
-            caption = dialog->windowTitle();
-            directoryMode = dialog->fileMode() == QFileDialog::Directory;
-            parent = dialog->parentWidget();
-            if (!accept) {
-                dialog->reject();
-                return;
-            }
-            dialog->setDirectory(chosen);
-            QMetaObject::invokeMethod(dialog, "accept");
-        });
-    };
-
-    answer(false);
-    QVERIFY(MainWindowFixture::Trigger(sharing, "Set Download Folder"));
-    QCOMPARE(caption, QString("Set Download Folder"));
-    QVERIFY(directoryMode);
-    QCOMPARE(parent, static_cast<QWidget*>(mainWindow));
-    QCOMPARE(GetSetting("download_folder"), before);
-    QCOMPARE(edit->text(), before);
-
-    answer(true);
-    QVERIFY(MainWindowFixture::Trigger(sharing, "Set Download Folder"));
-    QCOMPARE(GetSetting("download_folder"), chosen);
-    QCOMPARE(edit->text(), chosen);
-}
-
-void TestToolBarActions::dialogsOfSharesAndPort()
-{
-    auto* sharing = MainWindowFixture::Child<QWidget>("fileSharingOptionsTab");
-    QVERIFY(MainWindowFixture::Trigger(sharing, "Share Folder"));
-    QCOMPARE(Visible<AddSharedFolderDialog>().size(), 1);
-    QVERIFY(!Visible<AddSharedFolderDialog>().first()->isModal());
-    Visible<AddSharedFolderDialog>().first()->close();
-
-    QSignalSpy rescans(sharedFoldersManager, &SharedFoldersManager::SharedFilesRescanned);
-    QVERIFY(MainWindowFixture::Trigger(sharing, "Rescan Shares"));
-    QCOMPARE(rescans.count(), 1);
-
-    QVERIFY(MainWindowFixture::Trigger(MainWindowFixture::Child<QWidget>("loginOptionsTab"), "Change Listening Port"));
-    QCOMPARE(Visible<ChangeListeningPortDialog>().size(), 1);
-    QCOMPARE(Visible<ChangeListeningPortDialog>().first()->parentWidget(), static_cast<QWidget*>(mainWindow));
-    Visible<ChangeListeningPortDialog>().first()->close();
-}
-
-void TestToolBarActions::unshareSelectedFolders()
-{
-    auto* list = MainWindowFixture::Child<QTreeWidget>("sharedFoldersList");
-    QStringList paths;
-    for (const char* name : {"one", "two", "three"}) {
-        const QString path = m_fixture.root.filePath(QString("shared/") + name);
-        QVERIFY(QDir().mkpath(path));
-        paths << path;
-        d.GetType("shared_folder")->GetItem(Value(path));
-    }
-    QTRY_VERIFY(list->topLevelItemCount() >= 3);
-    list->clearSelection();
-    for (int k = 0; k < list->topLevelItemCount(); ++k)
-        if (list->topLevelItem(k)->text(0) != paths.at(1))
-            list->topLevelItem(k)->setSelected(true);
-
-    // Each removal takes its row away while the selection is being worked through.
-    mainWindow->OnToolBarActionTriggered(nullptr, "unshare_folder");
-    QVERIFY(!d.GetType("shared_folder")->HasItem(Value(paths.at(0))));
-    QVERIFY(d.GetType("shared_folder")->HasItem(Value(paths.at(1))));
-    QVERIFY(!d.GetType("shared_folder")->HasItem(Value(paths.at(2))));
-
-    list->clearSelection();
-    mainWindow->OnToolBarActionTriggered(nullptr, "unshare_folder");
-    QVERIFY(d.GetType("shared_folder")->HasItem(Value(paths.at(1))));
-}
-
-void TestToolBarActions::developerWindowsAreKept()
-{
-    mainWindow->OnShowData();
-    QCOMPARE(Visible<DataDialog>().size(), 1);
-    DataDialog* data = Visible<DataDialog>().first();
-    data->hide();
-    mainWindow->OnShowData();
-    QCOMPARE(Visible<DataDialog>(), QList<DataDialog*>{data});
-
-    mainWindow->OnTypeNavigator();
-    QCOMPARE(Visible<TypeNavigatorDialog>().size(), 1);
-    TypeNavigatorDialog* navigator = Visible<TypeNavigatorDialog>().first();
-    QCOMPARE(navigator->windowTitle(), QString("Type Navigator"));
-    navigator->hide();
-    mainWindow->OnTypeNavigator();
-    QCOMPARE(Visible<TypeNavigatorDialog>(), QList<TypeNavigatorDialog*>{navigator});
 }
 
 void TestToolBarActions::otherIdsChangeNothing()

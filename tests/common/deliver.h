@@ -14,10 +14,7 @@
 using F = FakeServer;
 
 // Hex digits, blanks allowed between them for readability.
-inline QByteArray Hex(const char* hex)
-{
-    return QByteArray::fromHex(QByteArray(hex).replace(' ', ""));
-}
+inline QByteArray Hex(const char* hex) { return QByteArray::fromHex(QByteArray(hex).replace(' ', "")); }
 
 // A counted list of texts, and of signed numbers.
 inline QByteArray Strs(const QStringList& texts)
@@ -59,24 +56,16 @@ inline bool Deliver(FakeServer& fake, quint32 code, const QByteArray& fields = Q
     return ok;
 }
 
-inline bool IsDeliveryMarker(int value)
-{
-    return value <= -1000000;
-}
+inline bool IsDeliveryMarker(int value) { return value <= -1000000; }
 
 // The item of a type and value, null when missing (never created here).
-inline ItemPtr Find(const char* typeName, const QString& value)
-{
-    return d.GetType(typeName)->HasItem(Value(value));
-}
+inline ItemPtr Find(const char* typeName, const QString& value) { return d.GetType(typeName)->HasItem(Value(value)); }
 
 // The text of an item's one neighbour of a type, or "-" when it has none.
 inline QString ValueOf(ItemPtr item, const char* typeName)
 {
-    if (!item)
-        return QStringLiteral("<no item>");
-    ItemPtr n = item[typeName];
-    return n ? n.AsString() : QStringLiteral("-");
+    ItemPtr n = item ? item[typeName] : ItemPtr();
+    return !item ? QStringLiteral("<no item>") : n ? n.AsString() : QStringLiteral("-");
 }
 
 // Everything the client has sent since the fake's frames were last cleared, raw and in order;

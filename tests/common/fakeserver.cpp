@@ -1,62 +1,23 @@
 #include "common/fakeserver.h"
 
-#include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QHostAddress>
-#include <QTimer>
+#include <QTest>
 #include <QtEndian>
-
-namespace {
-
-// Runs the event loop until the condition holds or the time is up.
-template <typename Condition>
-bool WaitUntil(Condition condition, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QEventLoop loop;
-        QTimer::singleShot(10, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
-
-} // namespace
 
 FakeServer::FakeServer(QObject* parent) : QObject(parent)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &FakeServer::OnNewConnection);
 }
 
-FakeServer::~FakeServer()
-{
-    if (mp_client)
-        mp_client->abort();
-}
-
-bool FakeServer::Listen()
-{
-    return m_server.listen(QHostAddress::LocalHost, 0);
-}
-
 bool FakeServer::WaitForConnection(int timeoutMs)
 {
     const int before = m_connectionCount;
-    return WaitUntil([&] { return m_connectionCount > before; }, timeoutMs);
-}
-
-QList<FakeServer::Frame> FakeServer::TakeFrames()
-{
-    QList<Frame> frames;
-    frames.swap(m_frames);
-    return frames;
+    return QTest::qWaitFor([&] { return m_connectionCount > before; }, timeoutMs);
 }
 
 bool FakeServer::WaitForFrames(int count, int timeoutMs)
 {
-    return WaitUntil([&] { return m_frames.size() >= count; }, timeoutMs);
+    return QTest::qWaitFor([&] { return m_frames.size() >= count; }, timeoutMs);
 }
 
 QByteArray FakeServer::RawBytes() const
@@ -75,28 +36,12 @@ QList<quint32> FakeServer::Codes() const
     return codes;
 }
 
-void FakeServer::Send(quint32 code, const QByteArray& fields)
-{
-    SendRaw(MakeFrame(code, fields));
-}
-
 void FakeServer::SendRaw(const QByteArray& bytes)
 {
     if (!mp_client)
         return;
     mp_client->write(bytes);
     mp_client->flush();
-}
-
-void FakeServer::DropClient()
-{
-    if (mp_client)
-        mp_client->disconnectFromHost();
-}
-
-QByteArray FakeServer::U8(quint8 v)
-{
-    return QByteArray(1, static_cast<char>(v));
 }
 
 QByteArray FakeServer::U16(quint16 v)
@@ -129,11 +74,6 @@ QByteArray FakeServer::LoginAccepted(const QString& greeting)
     return MakeFrame(1, U8(1) + Str(greeting) + U32(0x0100007f) + Str(QString()));
 }
 
-QByteArray FakeServer::LoginRefused(const QString& reason)
-{
-    return MakeFrame(1, U8(0) + Str(reason));
-}
-
 void FakeServer::OnNewConnection()
 {
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
@@ -148,17 +88,14 @@ void FakeServer::OnNewConnection()
         ++m_connectionCount;
         connect(socket, &QTcpSocket::readyRead, this, &FakeServer::OnReadyRead);
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        emit ClientConnected();
     }
 }
 
 void FakeServer::OnReadyRead()
 {
-    auto* socket = qobject_cast<QTcpSocket*>(sender());
-    if (!socket || socket != mp_client)
+    if (sender() != mp_client)
         return;
-    m_pending += socket->readAll();
-    bool any = false;
+    m_pending += mp_client->readAll();
     while (m_pending.size() >= 8) {
         const quint32 length = qFromLittleEndian<quint32>(m_pending.constData());
         if (static_cast<quint32>(m_pending.size()) - 4 < length)
@@ -169,8 +106,5 @@ void FakeServer::OnReadyRead()
         f.fields = f.raw.mid(8);
         m_frames << f;
         m_pending.remove(0, static_cast<int>(length) + 4);
-        any = true;
     }
-    if (any)
-        emit FrameReceived();
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -12,8 +13,6 @@
 
 class FakeServer : public QObject
 {
-    Q_OBJECT
-
 public:
     struct Frame
     {
@@ -23,38 +22,32 @@ public:
     };
 
     explicit FakeServer(QObject* parent = nullptr);
-    ~FakeServer() override;
+    ~FakeServer() override { if (mp_client) mp_client->abort(); }
 
     // Listens on 127.0.0.1 on a port the system picks.
-    bool Listen();
+    bool Listen() { return m_server.listen(QHostAddress::LocalHost, 0); }
     quint16 Port() const { return m_server.serverPort(); }
-
-    // The connection accepted last; null before the first one and after it closed.
-    QTcpSocket* Client() const { return mp_client; }
+    // The connection accepted last, while it is open.
     bool HasClient() const { return mp_client && mp_client->state() == QAbstractSocket::ConnectedState; }
     int ConnectionCount() const { return m_connectionCount; }
     // Waits (running the event loop) until a connection is accepted that was not there before.
     bool WaitForConnection(int timeoutMs = 5000);
 
     const QList<Frame>& Frames() const { return m_frames; }
-    QList<Frame> TakeFrames();
+    QList<Frame> TakeFrames() { QList<Frame> f; f.swap(m_frames); return f; }
     void ClearFrames() { m_frames.clear(); }
-    // Puts a frame back at the end of the collected ones.
-    void Keep(const Frame& frame) { m_frames << frame; }
-    // Waits until at least count frames have been collected.
+    void Keep(const Frame& frame) { m_frames << frame; }  // back at the end of the collected ones
     bool WaitForFrames(int count, int timeoutMs = 5000);
-    // All collected frames, raw, back to back.
-    QByteArray RawBytes() const;
+    QByteArray RawBytes() const;  // all collected frames, back to back
     QList<quint32> Codes() const;
 
-    // Sends the frame of a code and its fields; SendRaw writes the bytes as they are.
-    void Send(quint32 code, const QByteArray& fields = QByteArray());
+    void Send(quint32 code, const QByteArray& fields = QByteArray()) { SendRaw(MakeFrame(code, fields)); }
     void SendRaw(const QByteArray& bytes);
     // Closes the client connection from the server's side.
-    void DropClient();
+    void DropClient() { if (mp_client) mp_client->disconnectFromHost(); }
 
     // Field builders (little-endian).
-    static QByteArray U8(quint8 v);
+    static QByteArray U8(quint8 v) { return QByteArray(1, static_cast<char>(v)); }
     static QByteArray U16(quint16 v);
     static QByteArray U32(quint32 v);
     static QByteArray I32(qint32 v) { return U32(static_cast<quint32>(v)); }
@@ -62,11 +55,7 @@ public:
     static QByteArray MakeFrame(quint32 code, const QByteArray& fields = QByteArray());
     // A login reply: accepted (greeting, address, a further text) or refused with a reason.
     static QByteArray LoginAccepted(const QString& greeting = QStringLiteral("welcome"));
-    static QByteArray LoginRefused(const QString& reason);
-
-signals:
-    void FrameReceived();
-    void ClientConnected();
+    static QByteArray LoginRefused(const QString& reason) { return MakeFrame(1, U8(0) + Str(reason)); }
 
 private:
     void OnNewConnection();

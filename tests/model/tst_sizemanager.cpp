@@ -20,30 +20,10 @@ public:
     int GetY() override { return y; }
     int GetWidth() override { return w; }
     int GetHeight() override { return h; }
-    void SetPosition(int i_x, int i_y) override
-    {
-        x = i_x;
-        y = i_y;
-        ++applied;
-    }
-    void SetSize(int i_w, int i_h) override
-    {
-        w = i_w;
-        h = i_h;
-        ++applied;
-    }
-    void Move(int i_x, int i_y)
-    {
-        x = i_x;
-        y = i_y;
-        emit WindowMoved(i_x, i_y);
-    }
-    void Resize(int i_w, int i_h)
-    {
-        w = i_w;
-        h = i_h;
-        emit WindowResized(i_w, i_h);
-    }
+    void SetPosition(int i_x, int i_y) override { x = i_x, y = i_y, ++applied; }
+    void SetSize(int i_w, int i_h) override { w = i_w, h = i_h, ++applied; }
+    void Move(int i_x, int i_y) { x = i_x, y = i_y, emit WindowMoved(i_x, i_y); }
+    void Resize(int i_w, int i_h) { w = i_w, h = i_h, emit WindowResized(i_w, i_h); }
     int x, y, w, h;
     int applied = 0;
 };
@@ -57,6 +37,7 @@ public:
         addWidget(new QWidget);
         addWidget(new QWidget);
         resize(400, 100);
+        show();
     }
     void Drag(int pos, int index) { moveSplitter(pos, index); }
 };
@@ -65,7 +46,6 @@ class TestSizeManager : public QObject
 {
     Q_OBJECT
 
-private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<DataSaver> m_saver;
     std::unique_ptr<SizeManager> m_sizes;
@@ -79,30 +59,25 @@ private:
             tree->header()->resizeSection(c, widths[c]);
         return tree;
     }
-    static QList<int> Widths(QTreeWidget* tree, int count)
+    static QList<int> Widths(const std::unique_ptr<QTreeWidget>& tree)
     {
         QList<int> widths;
-        for (int c = 0; c < count; ++c)
+        for (int c = 0; c < tree->columnCount(); ++c)
             widths << tree->header()->sectionSize(c);
         return widths;
     }
-    // The stored widths of a key: column number -> width.
-    static QMap<int, int> Stored(const char* keyType, const char* entryType, const char* numberType, QString key)
+    // The stored sizes of a key: column or pane number -> size.
+    static QMap<int, int> Stored(QString key, bool splitter = false)
     {
+        const std::string kind = splitter ? "sizer_splitter" : "sizer_tree";
+        const std::string entryType = kind + (splitter ? "_index" : "_column");
         QMap<int, int> stored;
-        ItemPtr keyItem = d.GetType(keyType)->HasItem(Value(key));
-        for (ItemPtr entry : keyItem.GetItems(entryType)) {
-            const int n = entry[numberType].AsInt();
-            if (stored.contains(n))
-                stored[n] = -1;  // two entries for one column: never expected
-            else
-                stored[n] = entry["sizer_size"].AsInt();
+        for (ItemPtr entry : d.GetType(kind)->HasItem(Value(key)).GetItems(entryType.c_str())) {
+            const int n = entry[(entryType + "_number").c_str()].AsInt();
+            const int size = stored.contains(n) ? -1 : entry["sizer_size"].AsInt();  // -1: two entries for one
+            stored[n] = size;
         }
         return stored;
-    }
-    static QMap<int, int> StoredTree(QString key)
-    {
-        return Stored("sizer_tree", "sizer_tree_column", "sizer_tree_column_number", key);
     }
     void SaveAndReload()
     {
@@ -113,7 +88,6 @@ private:
 
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-
     void init()
     {
         d.RemoveAllItems();
@@ -122,7 +96,6 @@ private slots:
         m_sizes = std::make_unique<SizeManager>();
         QCOMPARE(sizeManager, m_sizes.get());
     }
-
     void cleanup()
     {
         m_sizes.reset();
@@ -137,10 +110,9 @@ private slots:
             // First registration: recorded, nothing changed on screen.
             auto tree = Tree({120, 80, 50});
             m_sizes->RegisterTreeWidget("search_results", tree.get());
-            QCOMPARE(Widths(tree.get(), 3), QList<int>({120, 80, 50}));
-            QCOMPARE(StoredTree("search_results"), (QMap<int, int>{{0, 120}, {1, 80}, {2, 50}}));
+            QCOMPARE(Widths(tree), QList<int>({120, 80, 50}));
             tree->header()->resizeSection(1, 140);
-            QCOMPARE(StoredTree("search_results"), (QMap<int, int>{{0, 120}, {1, 140}, {2, 50}}));
+            QCOMPARE(Stored("search_results"), (QMap<int, int>{{0, 120}, {1, 140}, {2, 50}}));
             // The old width has no user left.
             QVERIFY(!d.GetType("sizer_size")->HasItem(Value(80)));
         }
@@ -151,10 +123,10 @@ private slots:
 
         auto reopened = Tree({100, 100, 100, 100});
         m_sizes->RegisterTreeWidget("search_results", reopened.get());
-        QCOMPARE(Widths(reopened.get(), 4), QList<int>({120, 140, 50, 100}));
+        QCOMPARE(Widths(reopened), QList<int>({120, 140, 50, 100}));
         // A column the key did not have is recorded at its first resize, with all the others.
         reopened->header()->resizeSection(0, 90);
-        QCOMPARE(StoredTree("search_results"), (QMap<int, int>{{0, 90}, {1, 140}, {2, 50}, {3, 100}}));
+        QCOMPARE(Stored("search_results"), (QMap<int, int>{{0, 90}, {1, 140}, {2, 50}, {3, 100}}));
     }
 
     void twoTreesUnderOneKeyStayInStep()
@@ -163,32 +135,28 @@ private slots:
         auto second = Tree({10, 10, 10});
         m_sizes->RegisterTreeWidget("room_user_list", first.get());
         m_sizes->RegisterTreeWidget("room_user_list", second.get());
-        QCOMPARE(Widths(second.get(), 3), QList<int>({120, 80, 50}));
-
+        QCOMPARE(Widths(second), QList<int>({120, 80, 50}));
         second->header()->resizeSection(1, 200);
-        QCOMPARE(Widths(first.get(), 3), QList<int>({120, 200, 50}));
+        QCOMPARE(Widths(first), QList<int>({120, 200, 50}));
         first->header()->resizeSection(2, 70);
-        QCOMPARE(Widths(second.get(), 3), QList<int>({120, 200, 70}));
+        QCOMPARE(Widths(second), QList<int>({120, 200, 70}));
         // Recorded once per column.
-        QCOMPARE(StoredTree("room_user_list"), (QMap<int, int>{{0, 120}, {1, 200}, {2, 70}}));
-        QCOMPARE(d.GetType("sizer_tree")->HasItem(Value("room_user_list")).GetItems("sizer_tree_column").size(),
-                 size_t(3));
+        QCOMPARE(Stored("room_user_list"), (QMap<int, int>{{0, 120}, {1, 200}, {2, 70}}));
 
         // Closing one tab takes only its own widget item away.
         second.reset();
         QCOMPARE(d.GetType("sizer_tree")->HasItem(Value("room_user_list")).GetItems("sizer_tree_widget").size(),
                  size_t(1));
         first->header()->resizeSection(0, 60);
-        QCOMPARE(StoredTree("room_user_list"), (QMap<int, int>{{0, 60}, {1, 200}, {2, 70}}));
+        QCOMPARE(Stored("room_user_list"), (QMap<int, int>{{0, 60}, {1, 200}, {2, 70}}));
     }
 
     void stretchedLastColumnIsSkipped()
     {
         auto stretched = Tree({120, 80, 50}, true);
         m_sizes->RegisterTreeWidget("user_list", stretched.get());
-        QCOMPARE(StoredTree("user_list"), (QMap<int, int>{{0, 120}, {1, 80}}));
         stretched->header()->resizeSection(0, 130);
-        QCOMPARE(StoredTree("user_list"), (QMap<int, int>{{0, 130}, {1, 80}}));
+        QCOMPARE(Stored("user_list"), (QMap<int, int>{{0, 130}, {1, 80}}));
 
         // A key stored from a tree without stretching does not size the stretched column.
         auto plain = Tree({40, 40, 40});
@@ -196,78 +164,50 @@ private slots:
         auto other = Tree({100, 100, 100}, true);
         const int lastBefore = other->header()->sectionSize(2);
         m_sizes->RegisterTreeWidget("upload_list", other.get());
-        QCOMPARE(other->header()->sectionSize(0), 40);
-        QCOMPARE(other->header()->sectionSize(1), 40);
-        QCOMPARE(other->header()->sectionSize(2), lastBefore);
+        QCOMPARE(Widths(other), QList<int>({40, 40, lastBefore}));
     }
 
     void windowGeometry()
     {
         FakeWindow window(100, 50, 800, 600);
-        FakeWindow neighbour(100, 0, 10, 10);
         m_sizes->RegisterResizableWindow("main_window", &window);
-        m_sizes->RegisterResizableWindow("other_window", &neighbour);
         QCOMPARE(window.applied, 0);
-        ItemPtr key = d.GetType("sizer_window")->HasItem(Value("main_window"));
-        QCOMPARE(key["sizer_x"].AsInt(), 100);
-        QCOMPARE(key["sizer_height"].AsInt(), 600);
-
         window.Move(200, 60);
         window.Resize(1024, 700);
-        QCOMPARE(key["sizer_x"].AsInt(), 200);
-        QCOMPARE(key["sizer_y"].AsInt(), 60);
-        QCOMPARE(key["sizer_width"].AsInt(), 1024);
-        QCOMPARE(key["sizer_height"].AsInt(), 700);
-        // x 100 is still the neighbour's; 50, 800 and 600 have nobody left.
-        QVERIFY(d.GetType("sizer_x")->HasItem(Value(100)));
-        QVERIFY(!d.GetType("sizer_y")->HasItem(Value(50)));
-        QVERIFY(!d.GetType("sizer_width")->HasItem(Value(800)));
-        QVERIFY(!d.GetType("sizer_height")->HasItem(Value(600)));
-        neighbour.Move(300, 0);
-        QVERIFY(!d.GetType("sizer_x")->HasItem(Value(100)));
+        ItemPtr key = d.GetType("sizer_window")->HasItem(Value("main_window"));
+        QCOMPARE(QList<int>({key["sizer_x"].AsInt(), key["sizer_y"].AsInt(), key["sizer_width"].AsInt(),
+                             key["sizer_height"].AsInt()}),
+                 QList<int>({200, 60, 1024, 700}));
 
         SaveAndReload();
         FakeWindow reopened(0, 0, 1, 1);
         m_sizes->RegisterResizableWindow("main_window", &reopened);
-        QCOMPARE(reopened.x, 200);
-        QCOMPARE(reopened.y, 60);
-        QCOMPARE(reopened.w, 1024);
-        QCOMPARE(reopened.h, 700);
+        QCOMPARE(QList<int>({reopened.x, reopened.y, reopened.w, reopened.h}), QList<int>({200, 60, 1024, 700}));
     }
 
     void splitterPanes()
     {
-        DraggableSplitter splitter;
-        splitter.show();
+        DraggableSplitter splitter, sibling;
         const QList<int> shown = splitter.sizes();
         m_sizes->RegisterSplitter("wish_list_splitter", &splitter, {100, 250});
         // The defaults are recorded, not applied.
         QCOMPARE(splitter.sizes(), shown);
-        QCOMPARE(Stored("sizer_splitter", "sizer_splitter_index", "sizer_splitter_index_number", "wish_list_splitter"),
-                 (QMap<int, int>{{0, 100}, {1, 250}}));
-
-        DraggableSplitter sibling;
-        sibling.show();
+        QCOMPARE(Stored("wish_list_splitter", true), (QMap<int, int>{{0, 100}, {1, 250}}));
         m_sizes->RegisterSplitter("wish_list_splitter", &sibling, {});
         splitter.Drag(150, 1);
         const QList<int> dragged = splitter.sizes();
         QCOMPARE(sibling.sizes(), dragged);
-        QCOMPARE(Stored("sizer_splitter", "sizer_splitter_index", "sizer_splitter_index_number", "wish_list_splitter"),
-                 (QMap<int, int>{{0, dragged[0]}, {1, dragged[1]}}));
+        QCOMPARE(Stored("wish_list_splitter", true), (QMap<int, int>{{0, dragged[0]}, {1, dragged[1]}}));
 
         SaveAndReload();
         DraggableSplitter reopened;
-        reopened.show();
         m_sizes->RegisterSplitter("wish_list_splitter", &reopened, {1, 1});
         QCOMPARE(reopened.sizes(), dragged);
 
         // An empty default list records the present sizes.
         DraggableSplitter rooms;
-        rooms.show();
         m_sizes->RegisterSplitter("room_list_splitter", &rooms, {});
-        const QList<int> present = rooms.sizes();
-        QCOMPARE(Stored("sizer_splitter", "sizer_splitter_index", "sizer_splitter_index_number", "room_list_splitter"),
-                 (QMap<int, int>{{0, present[0]}, {1, present[1]}}));
+        QCOMPARE(Stored("room_list_splitter", true), (QMap<int, int>{{0, rooms.sizes()[0]}, {1, rooms.sizes()[1]}}));
     }
 };
 

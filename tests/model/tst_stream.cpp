@@ -1,3 +1,4 @@
+#include "model/records.h"
 #include "model/stream.h"
 
 #include <QtTest>
@@ -11,6 +12,23 @@ MemStream StreamOf(const QByteArray& bytes)
     return s;
 }
 
+// The value writes exactly these bytes, and reading them back consumes all of them and gives a
+// value that writes the same bytes again.
+template <typename T>
+void Pins(const T& value, const char* hex)
+{
+    const QByteArray bytes = QByteArray::fromHex(hex);
+    MemStream out;
+    QVERIFY(out.Write(value));
+    QCOMPARE(out.ToByteArray(), bytes);
+    T back{};
+    QVERIFY(out.Read(back));
+    QCOMPARE(out.GetPendingReadLength(), size_t(0));
+    MemStream again;
+    QVERIFY(again.Write(back));
+    QCOMPARE(again.ToByteArray(), bytes);
+}
+
 }  // namespace
 
 class TestStream : public QObject
@@ -18,206 +36,230 @@ class TestStream : public QObject
     Q_OBJECT
 
 private slots:
-    void buffer();
-    void integersAreLittleEndian();
-    void strings();
-    void containers();
-};
+    void buffer()
+    {
+        // The buffer grows with what is written, never ahead of it.
+        MemStream a = StreamOf(QByteArray(255, 'x'));
+        QCOMPARE(a.GetBufferSize(), size_t(256));
+        a.WriteBuffer("y", 1);
+        QCOMPARE(a.GetBufferSize(), size_t(512));
+        QCOMPARE(a.ToByteArray(), QByteArray(255, 'x') + "y");
 
-void TestStream::buffer()
-{
-    // A write always leaves one spare byte, so 256 bytes need 512.
-    MemStream a;
-    QCOMPARE(a.GetBufferSize(), size_t(256));
-    a.WriteBuffer(QByteArray(255, 'x').constData(), 255);
-    QCOMPARE(a.GetBufferSize(), size_t(256));
-    a.WriteBuffer("y", 1);
-    QCOMPARE(a.GetBufferSize(), size_t(512));
-    QCOMPARE(a.ToByteArray(), QByteArray(255, 'x') + "y");
-    MemStream b = StreamOf(QByteArray(1000, 'z'));
-    QCOMPARE(b.GetBufferSize(), size_t(1024));
+        // All or nothing; read bytes stay part of the content.
+        MemStream s = StreamOf(QByteArray::fromHex("010203"));
+        int v = 77;
+        QVERIFY(!s.Read(v));
+        QCOMPARE(v, 77);
+        char two[2];
+        QVERIFY(s.ReadBuffer(two, 2));
+        QCOMPARE(s.GetPendingReadLength(), size_t(1));
+        QCOMPARE(s.ToByteArray(), QByteArray::fromHex("010203"));
 
-    // All or nothing; read bytes stay part of the content until Clear().
-    MemStream s = StreamOf(QByteArray::fromHex("010203"));
-    int v = 77;
-    QVERIFY(!s.Read(v));
-    QCOMPARE(v, 77);
-    char two[2];
-    QVERIFY(s.ReadBuffer(two, 2));
-    QCOMPARE(*s.GetReadBuffer(), char(3));
-    QCOMPARE(s.GetPendingReadLength(), size_t(1));
-    QCOMPARE(s.ToByteArray(), QByteArray::fromHex("010203"));
-    s.Clear();
-    QCOMPARE(s.GetPendingReadLength(), size_t(0));
-    QCOMPARE(s.GetWriteIndex(), size_t(0));
-
-    // Copies share one buffer and both positions.
-    MemStream original = StreamOf(QByteArray::fromHex("01000000 02000000"));
-    MemStream copy(original);
-    QVERIFY(copy.Read(v));
-    QCOMPARE(v, 1);
-    QVERIFY(original.Read(v));
-    QCOMPARE(v, 2);
-    MemStream assigned;
-    assigned = copy;
-    assigned.Write(uint8_t(9));
-    QCOMPARE(original.ToByteArray(), QByteArray::fromHex("01000000 02000000 09"));
-
-    // The receive path writes straight into the array.
-    MemStream direct;
-    direct.EnsureBufferCapacity(100);
-    QCOMPARE(direct.GetBufferSize(), size_t(256));
-    direct.EnsureBufferCapacity(5000);
-    QCOMPARE(direct.GetBufferSize(), size_t(5000));
-    memcpy(direct.GetWriteBuffer(), "\x05\x00\x00\x00hello", 9);
-    direct.AdvanceWriteIndex(9);
-    std::string text;
-    QVERIFY(direct.Read(text));
-    QCOMPARE(text, std::string("hello"));
-}
-
-void TestStream::integersAreLittleEndian()
-{
-    MemStream s;
-    QVERIFY(s.Write(uint8_t(0xab)) && s.Write(uint16_t(0x1234)) && s.Write(int(-2)) && s.Write(uint32_t(0x01020304)));
-    QVERIFY(s.Write(int64_t(0x0102030405060708LL)) && s.Write(true) && s.Write(false));
-    QCOMPARE(s.ToByteArray(), QByteArray::fromHex("ab 3412 feffffff 04030201 0807060504030201 01 00"));
-
-    uint8_t a;
-    uint16_t b;
-    int c;
-    uint32_t e;
-    int64_t f;
-    bool g, h;
-    QVERIFY(s.Read(a) && s.Read(b) && s.Read(c) && s.Read(e) && s.Read(f) && s.Read(g) && s.Read(h));
-    QCOMPARE(a, uint8_t(0xab));
-    QCOMPARE(b, uint16_t(0x1234));
-    QCOMPARE(c, -2);
-    QCOMPARE(e, uint32_t(0x01020304));
-    QCOMPARE(f, int64_t(0x0102030405060708LL));
-    QVERIFY(g && !h);
-    QCOMPARE(s.GetPendingReadLength(), size_t(0));
-}
-
-void TestStream::strings()
-{
-    // Exactly at the cap: accepted.
-    MemStream ok = StreamOf(QByteArray::fromHex("00000200") + QByteArray(131072, 'a'));
-    QString text;
-    QVERIFY(ok.Read(text));
-    QCOMPARE(text.size(), 131072);
-
-    // One above, a length of 2^32 - 1, or more than the stream holds: refused, for text and raw
-    // bytes alike; only the length is consumed and the target keeps its value.
-    for (const QByteArray& bad : {QByteArray::fromHex("01000200") + QByteArray(131073, 'b'),
-                                  QByteArray::fromHex("ffffffff 61"), QByteArray::fromHex("05000000 616263")}) {
-        MemStream asText = StreamOf(bad);
-        QString keptText = QStringLiteral("old");
-        QVERIFY(!asText.Read(keptText));
-        QCOMPARE(keptText, QStringLiteral("old"));
-        QCOMPARE(asText.GetPendingReadLength(), size_t(bad.size() - 4));
-        MemStream asBytes = StreamOf(bad);
-        std::string keptBytes = "old";
-        QVERIFY(!asBytes.Read(keptBytes));
-        QCOMPARE(keptBytes, std::string("old"));
+        // Copies share one buffer and both positions.
+        MemStream original = StreamOf(QByteArray::fromHex("01000000 02000000"));
+        MemStream copy(original);
+        QVERIFY(copy.Read(v));
+        QCOMPARE(v, 1);
+        QVERIFY(original.Read(v));
+        QCOMPARE(v, 2);
+        MemStream assigned;
+        assigned = copy;
+        assigned.Write(uint8_t(9));
+        QCOMPARE(original.ToByteArray(), QByteArray::fromHex("01000000 02000000 09"));
     }
 
-    // Cut at the first NUL, all seven bytes consumed.
-    const QByteArray withNul = QByteArray::fromHex("07000000 616263 00 646566");
-    MemStream a = StreamOf(withNul);
-    QVERIFY(a.Read(text));
-    QCOMPARE(text, QStringLiteral("abc"));
-    QCOMPARE(a.GetPendingReadLength(), size_t(0));
-    MemStream b = StreamOf(withNul);
-    std::string raw;
-    QVERIFY(b.Read(raw));
-    QCOMPARE(raw, std::string("abc"));
+    void integersAreLittleEndian()
+    {
+        Pins(uint8_t(0xab), "ab");
+        Pins(uint16_t(0x1234), "3412");
+        Pins(-2, "feffffff");
+        Pins(uint32_t(0x01020304), "04030201");
+        Pins(int64_t(0x0102030405060708LL), "0807060504030201");
+        Pins(true, "01");
+    }
 
-    // "café" in ISO 8859-1 is not UTF-8: it goes through the code page; in UTF-8 it is read as is.
-    MemStream latin = StreamOf(QByteArray::fromHex("04000000 636166e9 05000000 636166c3a9"));
-    QVERIFY(latin.Read(text));
-    QCOMPARE(text, QStringLiteral("caf\u00e9"));
-    QVERIFY(latin.Read(text));
-    QCOMPARE(text, QStringLiteral("caf\u00e9"));
+    void strings()
+    {
+        // Exactly at the cap: accepted.
+        MemStream ok = StreamOf(QByteArray::fromHex("00000200") + QByteArray(131072, 'a'));
+        QString text;
+        QVERIFY(ok.Read(text));
+        QCOMPARE(text.size(), 131072);
 
-    // Text is written up to a U+0000; byte strings whole.
-    MemStream out;
-    QVERIFY(out.Write(QString::fromUtf8("ab\0cd", 5)) && out.Write(QStringLiteral("\u00e9")));
-    QVERIFY(out.Write(std::string("a\0b", 3)) && out.Write("xy") && out.Write(QByteArray("z")));
-    QCOMPARE(out.ToByteArray(),
-             QByteArray::fromHex("02000000 6162 02000000 c3a9 03000000 610062 02000000 7879 01000000 7a"));
-}
+        // One above, a length of 2^32 - 1, or more than the stream holds: refused, for text and raw
+        // bytes alike; only the length is consumed and the target keeps its value.
+        for (const QByteArray& bad : {QByteArray::fromHex("01000200") + QByteArray(131073, 'b'),
+                                      QByteArray::fromHex("ffffffff 61"), QByteArray::fromHex("05000000 616263")}) {
+            MemStream asText = StreamOf(bad);
+            QString keptText = QStringLiteral("old");
+            QVERIFY(!asText.Read(keptText));
+            QCOMPARE(keptText, QStringLiteral("old"));
+            QCOMPARE(asText.GetPendingReadLength(), size_t(bad.size() - 4));
+            MemStream asBytes = StreamOf(bad);
+            std::string keptBytes = "old";
+            QVERIFY(!asBytes.Read(keptBytes));
+            QCOMPARE(keptBytes, std::string("old"));
+        }
 
-void TestStream::containers()
-{
-    std::list<int> ints{5};
-    MemStream empty = StreamOf(QByteArray::fromHex("00000000"));
-    QVERIFY(empty.Read<int>(ints));
-    QVERIFY(ints.empty());
+        // Cut at the first NUL, all seven bytes consumed.
+        const QByteArray withNul = QByteArray::fromHex("07000000 616263 00 646566");
+        MemStream a = StreamOf(withNul);
+        QVERIFY(a.Read(text));
+        QCOMPARE(text, QStringLiteral("abc"));
+        QCOMPARE(a.GetPendingReadLength(), size_t(0));
+        MemStream b = StreamOf(withNul);
+        std::string raw;
+        QVERIFY(b.Read(raw));
+        QCOMPARE(raw, std::string("abc"));
 
-    // Three promised, two there: false, the two complete elements kept.
-    MemStream partial = StreamOf(QByteArray::fromHex("03000000 01000000 02000000 0300"));
-    QVERIFY(!partial.Read<int>(ints));
-    QCOMPARE(ints, (std::list<int>{1, 2}));
+        // "café" in ISO 8859-1 is not UTF-8: it goes through the code page; in UTF-8 it is read as is.
+        MemStream latin = StreamOf(QByteArray::fromHex("04000000 636166e9 05000000 636166c3a9"));
+        QVERIFY(latin.Read(text));
+        QCOMPARE(text, QStringLiteral("caf\u00e9"));
+        QVERIFY(latin.Read(text));
+        QCOMPARE(text, QStringLiteral("caf\u00e9"));
 
-    const QByteArray bab = QByteArray::fromHex("03000000 01000000 62 01000000 61 01000000 62");
-    MemStream strings;
-    strings.Write(std::list<QString>{"b", "a", "b"});
-    QCOMPARE(strings.ToByteArray(), bab);
-    std::list<QString> list;
-    QVERIFY(strings.Read<QString>(list));
-    QCOMPARE(list, (std::list<QString>{"b", "a", "b"}));
-    MemStream again = StreamOf(bab);
-    std::set<QString> set;
-    QVERIFY(again.Read<QString>(set));
-    QCOMPARE(set, (std::set<QString>{"a", "b"}));
-    std::vector<uint32_t> vec;
-    MemStream v = StreamOf(QByteArray::fromHex("02000000 0a000000 0b000000"));
-    QVERIFY(v.Read(vec));
-    QCOMPARE(vec, (std::vector<uint32_t>{10, 11}));
+        // Text is written up to a U+0000; byte strings whole.
+        MemStream out;
+        QVERIFY(out.Write(QString::fromUtf8("ab\0cd", 5)) && out.Write(QStringLiteral("\u00e9")));
+        QVERIFY(out.Write(std::string("a\0b", 3)) && out.Write("xy") && out.Write(QByteArray("z")));
+        QCOMPARE(out.ToByteArray(),
+                 QByteArray::fromHex("02000000 6162 02000000 c3a9 03000000 610062 02000000 7879 01000000 7a"));
+    }
 
-    // Counts compare unsigned against the cap: 131073, 2^31 and 2^32 - 1 are all refused.
-    MemStream over = StreamOf(QByteArray::fromHex("01000200"));
-    QVERIFY(!over.Read<int>(ints));
-    MemStream high = StreamOf(QByteArray::fromHex("00000080 01000000"));
-    QVERIFY(!high.Read<int>(ints));
-    QCOMPARE(high.GetPendingReadLength(), size_t(4));
-    MemStream top = StreamOf(QByteArray::fromHex("ffffffff 01000000"));
-    QVERIFY(!top.Read<QString>(set));
-    std::map<int, std::string> map;
-    MemStream topMap = StreamOf(QByteArray::fromHex("feffffff 01000000"));
-    QVERIFY(!topMap.Read(map));
-    // At the cap the count is accepted; the elements decide.
-    MemStream atCap;
-    atCap.Write(uint32_t(131072));
-    for (int k = 0; k < 131072; ++k)
-        atCap.Write(k);
-    QVERIFY(atCap.Read<int>(ints));
-    QCOMPARE(ints.size(), size_t(131072));
-    QCOMPARE(ints.back(), 131071);
+    void containers()
+    {
+        // Three promised, two there: false, the two complete elements kept.
+        std::list<int> ints;
+        MemStream partial = StreamOf(QByteArray::fromHex("03000000 01000000 02000000 0300"));
+        QVERIFY(!partial.Read<int>(ints));
+        QCOMPARE(ints, (std::list<int>{1, 2}));
 
-    // Maps: a repeated key keeps the later value, and the old contents go.
-    MemStream m = StreamOf(QByteArray::fromHex("03000000 07000000 01000000 61 02000000 01000000 62"
-                                               "07000000 02000000 6300"));
-    map = {{99, "gone"}};
-    QVERIFY((m.Read<int, std::string>(map)));
-    QCOMPARE(map, (std::map<int, std::string>{{2, "b"}, {7, "c"}}));
-    MemStream mapOut;
-    mapOut.Write(std::map<int, std::string>{{1, "x"}});
-    QCOMPARE(mapOut.ToByteArray(), QByteArray::fromHex("01000000 01000000 01000000 78"));
+        Pins(std::list<QString>{"b", "a", "b"}, "03000000 01000000 62 01000000 61 01000000 62");
+        std::set<QString> set;
+        MemStream strings = StreamOf(QByteArray::fromHex("03000000 01000000 62 01000000 61 01000000 62"));
+        QVERIFY(strings.Read<QString>(set));
+        QCOMPARE(set, (std::set<QString>{"a", "b"}));
 
-    // Pairs: a failing second member leaves the first read.
-    MemStream p = StreamOf(QByteArray::fromHex("ffffffff feffffff 05000000 01"));
-    std::pair<unsigned int, int> pair;
-    QVERIFY((p.Read<unsigned int, int>(pair)));
-    QCOMPARE(pair, (std::pair<unsigned int, int>(0xffffffffu, -2)));
-    QVERIFY(!p.Read(pair));
-    QCOMPARE(pair.first, 5u);
-    QCOMPARE(p.GetPendingReadLength(), size_t(1));
-    MemStream pairOut;
-    pairOut.Write(std::make_pair(1u, -1));
-    QCOMPARE(pairOut.ToByteArray(), QByteArray::fromHex("01000000 ffffffff"));
-}
+        // Counts compare unsigned against the cap: 131073, 2^31 and 2^32 - 2 are all refused, and
+        // only the count is consumed.
+        std::map<int, std::string> map;
+        MemStream over = StreamOf(QByteArray::fromHex("01000200"));
+        QVERIFY(!over.Read<int>(ints));
+        MemStream high = StreamOf(QByteArray::fromHex("00000080 01000000"));
+        QVERIFY(!high.Read<int>(ints));
+        QCOMPARE(high.GetPendingReadLength(), size_t(4));
+        MemStream topMap = StreamOf(QByteArray::fromHex("feffffff 01000000"));
+        QVERIFY(!topMap.Read(map));
+        // At the cap the count is accepted; the elements decide.
+        MemStream atCap;
+        atCap.Write(uint32_t(131072));
+        for (int k = 0; k < 131072; ++k)
+            atCap.Write(k);
+        QVERIFY(atCap.Read<int>(ints));
+        QCOMPARE(ints.size(), size_t(131072));
+        QCOMPARE(ints.back(), 131071);
+
+        // Maps: a repeated key keeps the later value, and the old contents go.
+        MemStream m = StreamOf(QByteArray::fromHex("03000000 07000000 01000000 61 02000000 01000000 62"
+                                                   "07000000 02000000 6300"));
+        map = {{99, "gone"}};
+        QVERIFY((m.Read<int, std::string>(map)));
+        QCOMPARE(map, (std::map<int, std::string>{{2, "b"}, {7, "c"}}));
+        Pins(std::map<int, std::string>{{1, "x"}}, "01000000 01000000 01000000 78");
+
+        // Pairs: a failing second member leaves the first read.
+        MemStream p = StreamOf(QByteArray::fromHex("ffffffff feffffff 05000000 01"));
+        std::pair<unsigned int, int> pair;
+        QVERIFY((p.Read<unsigned int, int>(pair)));
+        QCOMPARE(pair, (std::pair<unsigned int, int>(0xffffffffu, -2)));
+        QVERIFY(!p.Read(pair));
+        QCOMPARE(pair.first, 5u);
+        Pins(std::make_pair(1u, -1), "01000000 ffffffff");
+    }
+
+    void records()
+    {
+        UserStats stats;
+        stats.averageSpeed = -1;
+        stats.downloadCount = 0x0102030405060708ULL;
+        stats.sharedFiles = 300;
+        stats.sharedFolders = 7;
+        Pins(stats, "ffffffff 0807060504030201 2c010000 07000000");
+        // Exactly 20 bytes are read; 19 give false, with the first three fields set.
+        MemStream in = StreamOf(QByteArray::fromHex("05000000 0600000000000000 07000000 08000000 aa"));
+        UserStats r;
+        QVERIFY(r.Read(in));
+        QCOMPARE(in.GetPendingReadLength(), size_t(1));
+        in = StreamOf(QByteArray::fromHex("05000000 0600000000000000 07000000 080000"));
+        r = UserStats();
+        QVERIFY(!r.Read(in));
+        QVERIFY(r.averageSpeed == 5 && r.downloadCount == 6 && r.sharedFiles == 7 && r.sharedFolders == 0);
+
+        // Empty name, empty extension, no attributes: 1 + 4 + 8 + 4 + 4 bytes.
+        Pins(FileInfo(), "01 00000000 0000000000000000 00000000 00000000");
+        FileInfo f("a\\song.mp3", 0x100000000LL);
+        f.attributes.extension = "mp3";
+        f.attributes.Add(0, 192);
+        f.attributes.Add(2, 1);
+        const char* full = "01 0a000000 615c736f6e672e6d7033 0000000001000000"
+                           "03000000 6d7033 02000000 00000000 c0000000 02000000 01000000";
+        Pins(f, full);
+        // Cut anywhere: false.
+        for (int k = 0; k < QByteArray::fromHex(full).size(); ++k) {
+            MemStream cut = StreamOf(QByteArray::fromHex(full).left(k));
+            QVERIFY(!FileInfo().Read(cut));
+        }
+        // A leading 0 byte: success, one byte consumed, the record keeps what it held.
+        MemStream absent = StreamOf(QByteArray::fromHex("00 01"));
+        QVERIFY(f.Read(absent));
+        QCOMPARE(absent.GetPendingReadLength(), size_t(1));
+        QCOMPARE(f.name, std::string("a\\song.mp3"));
+
+        // An attribute count over the cap is refused after the extension; so is 2^31.
+        MemStream tooMany = StreamOf(QByteArray::fromHex("03000000 6d7033 01000200 00000000"));
+        AttributeMap m;
+        QVERIFY(!m.Read(tooMany));
+        QCOMPARE(m.extension, std::string("mp3"));
+        QCOMPARE(tooMany.GetPendingReadLength(), size_t(4));
+        MemStream high = StreamOf(QByteArray::fromHex("00000000 00000080"));
+        QVERIFY(!m.Read(high));
+
+        // Files order by name byte-wise (upper case first), then by signed size.
+        const std::set<FileInfo> files{FileInfo("b", 1), FileInfo("a", 20), FileInfo("a", 10), FileInfo("a", 10),
+                                       FileInfo("a", -1), FileInfo("B", 5)};
+        QStringList order;
+        for (const FileInfo& file : files)
+            order << QString::fromStdString(file.name) + QString::number(file.size);
+        QCOMPARE(order, QStringList({"B5", "a-1", "a10", "a20", "b1"}));
+    }
+
+    void sharedFolders()
+    {
+        SharedFolderInfo folder;
+        folder.files = {FileInfo("y", 2), FileInfo("x", 1)};
+        const char* hex = "02000000"
+                          "01 01000000 78 0100000000000000 00000000 00000000"
+                          "01 01000000 79 0200000000000000 00000000 00000000"
+                          "00000000";
+        Pins(folder, hex);
+        // Reading replaces the old files; the trailer is part of the record.
+        SharedFolderInfo r;
+        r.files.insert(FileInfo("old", 0));
+        MemStream in = StreamOf(QByteArray::fromHex(hex));
+        QVERIFY(r.Read(in));
+        QCOMPARE(r.files.size(), size_t(2));
+        MemStream noTrailer = StreamOf(QByteArray::fromHex(hex).chopped(1));
+        QVERIFY(!r.Read(noTrailer));
+
+        // A share list: folder name to its files, in name order.
+        FileInfoMap share;
+        share["music"].insert(FileInfo("a.mp3", 3));
+        share["docs"];
+        Pins(share, "02000000 04000000 646f6373 00000000 05000000 6d75736963"
+                    "01000000 01 05000000 612e6d7033 0300000000000000 00000000 00000000");
+    }
+};
 
 QTEST_GUILESS_MAIN(TestStream)
 #include "tst_stream.moc"

@@ -42,26 +42,6 @@ void TestPeerMessengerBase::types()
         delete e;
     }
     QVERIFY(thrown);
-
-    Type* request = d.GetType("search_request");
-    QVERIFY(!request->IsAutocreate() && !request->IsNull());
-    QCOMPARE(request->GetPrimacy(), PrimacyRoot);
-    QVERIFY(d.GetType("wishlist_search")->IsNull());
-    QCOMPARE(d.GetType("search_correlation")->GetPrimacy(), PrimacyReachable);
-    QVERIFY(d.GetType("peer_connection_request")->IsNull());
-    QVERIFY(!d.GetType("peer_connection_request")->IsAutocreate());
-
-    // A user has one address, port and obfuscated port; a new one replaces the old.
-    ItemPtr user = d.GetType("user")->GetItem(Value("ann"));
-    user += d.GetType("user_address")->GetItem(Value(16777343u));
-    user += d.GetType("user_address")->GetItem(Value(33554559u));
-    QCOMPARE(user.GetItems("user_address").size(), size_t(1));
-    QCOMPARE(user["user_address"].AsUInt(), 33554559u);
-    // A search text has many correlations, each of one text.
-    ItemPtr text = d.GetType("search_request_text")->GetItem(Value("abc"));
-    text.NewItem("search_correlation");
-    text.NewItem("search_correlation");
-    QCOMPARE(text.GetItems("search_correlation").size(), size_t(2));
 }
 
 void TestPeerMessengerBase::portDefaults()

@@ -1,0 +1,660 @@
+// What the central server reports about users, rooms, private chat, searches, the distributed
+// network and relayed connections: the item graph and the signals after each message, and the
+// answers the client sends at once; wish-list searches on the server's period.
+#include "common/deliver.h"
+#include "common/serverfixture.h"
+#include "model/data.h"
+#include "model/settings.h"
+#include "server/server.h"
+#include "server/wishlistsearcher.h"
+
+#include <QObject>
+#include <QSet>
+#include <QTest>
+#include <QVector>
+
+namespace {
+
+ItemPtr User(const QString& name) { return Find("user", name); }
+ItemPtr Room(const QString& name) { return Find("room", name); }
+
+QSet<QString> Names(const ItemSet& items)
+{
+    QSet<QString> names;
+    for (const ItemPtr& item : items)
+        names << item.AsString();
+    return names;
+}
+
+QSet<QString> RoomUsers(const QString& room) { return Names(Room(room).GetItems("user")); }
+
+// The users of a room's owner, operator or member list; the list item is not created here.
+QSet<QString> ListUsers(const QString& room, const char* listType)
+{
+    ItemPtr list = Room(room)[listType];
+    return list ? Names(list.GetItems("user")) : QSet<QString>();
+}
+
+// The marks an item carries, of those named.
+QString Marks(ItemPtr item, std::initializer_list<const char*> names)
+{
+    if (!item)
+        return "<no item>";
+    QStringList marks;
+    for (const char* name : names)
+        if (item.IsConnected(name))
+            marks << name;
+    return marks.join(' ');
+}
+
+QString Flags(const QString& room)
+{
+    return Marks(Room(room), {"in_room", "is_private", "is_owner", "is_member", "is_operator"});
+}
+
+QString UserMarks(const QString& user) { return Marks(User(user), {"is_online", "is_away", "is_privileged"}); }
+
+// Address, port and obfuscated port, as stored.
+QString Address(const QString& user)
+{
+    return ValueOf(User(user), "user_address") + ":" + ValueOf(User(user), "user_port") + ":" +
+           ValueOf(User(user), "user_obfuscated_port");
+}
+
+QString SpeedFilesCountry(const QString& user)
+{
+    return ValueOf(User(user), "average_download_speed") + " " + ValueOf(User(user), "shared_files_count") + " " +
+           ValueOf(User(user), "country_code");
+}
+
+QByteArray Enter(const QString& room, const QStringList& users, const QByteArray& statsPart,
+                 const QStringList& countries)
+{
+    return F::Str(room) + Strs(users) + Ints(QVector<qint32>(users.size(), 2)) + statsPart + Ints({}) +
+           Strs(countries);
+}
+
+QByteArray PrivateMessage(quint32 id, qint32 time, const QString& user, const QString& text, quint8 spontaneous)
+{
+    return F::U32(id) + F::I32(time) + F::Str(user) + F::Str(text) + F::U8(spontaneous);
+}
+
+QByteArray Entries(qint32 count, const QList<QPair<QString, qint32>>& entries)
+{
+    QByteArray out = F::I32(count);
+    for (const auto& e : entries)
+        out += F::Str(e.first) + F::I32(e.second);
+    return out;
+}
+
+// The related texts and ranks stored for a search text, as "text:rank", sorted.
+QStringList Correlations(const QString& text)
+{
+    QStringList out;
+    if (ItemPtr item = Find("search_request_text", text))
+        for (const ItemPtr& c : item.GetItems("search_correlation"))
+            out << ValueOf(c, "correlation_text") + ":" + ValueOf(c, "correlation_rank");
+    out.sort();
+    return out;
+}
+
+QByteArray Parents(qint32 count, int complete)
+{
+    QByteArray out = F::I32(count);
+    for (int k = 0; k < complete; ++k)
+        out += F::Str(QString("p%1").arg(k)) + F::U32(0xC0000200 + static_cast<quint32>(k)) + F::I32(2234 + k);
+    return out;
+}
+
+
+// The frame of a wish-list search as the server receives it.
+QByteArray WishSearchFrame(quint32 token, const QString& text)
+{
+    return F::MakeFrame(103, F::U32(token) + F::Str(text));
+}
+
+void Wish(const QString& text, bool enabled)
+{
+    ItemPtr item = d.GetType("wish_list_item")->GetItem(Value(text));
+    if (enabled)
+        item.NewItem("wish_list_item_enabled");
+    else
+        item.Disconnect("wish_list_item_enabled");
+}
+
+int LogCount(const QString& line) { return LogText("Wish List").count(line); }
+
+}  // namespace
+
+class TestServerMessages : public QObject
+{
+    Q_OBJECT
+
+    ServerFixture m_fixture;
+    F& fake = m_fixture.fake;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_fixture.SetUpLoggedIn());
+        // Declared by the main window in the program.
+        Type* wish = d.NewType("wish_list_item", PrimacyRoot, false, true);
+        wish->RelateToType(d.NewType("wish_list_item_enabled", PrimacyLeaf, true, true), Many, One, false);
+    }
+
+    void init()
+    {
+        d.GetType("wish_list_item")->RemoveAllItems();
+        fake.ClearFrames();
+    }
+
+    void userAddress()
+    {
+        gp_server->GetUserAddress("bob");
+        QVERIFY(User("bob").IsConnected("user_address_request"));
+        // 192.0.2.1 is above the signed range: stored as unsigned decimal.
+        QVERIFY(Deliver(fake, 3, F::Str("bob") + F::U32(0xC0000201) + F::I32(2234) + F::I32(1) + F::U16(50000)));
+        QCOMPARE(Address("bob"), QString("3221225985:2234:50000"));
+        QVERIFY(!User("bob").IsConnected("user_address_request"));
+        // Without obfuscation the port behind the type is read but not taken; the latest address wins.
+        QVERIFY(Deliver(fake, 3, F::Str("bob") + F::U32(0x0A000001) + F::I32(-5) + F::I32(0) + F::U16(40000)));
+        QCOMPARE(Address("bob"), QString("167772161:-5:0"));
+        QCOMPARE(User("bob").GetItems("user_address").size(), size_t(1));
+        // A user never seen is created; missing obfuscation fields give port 0.
+        QVERIFY(Deliver(fake, 3, F::Str("carol") + F::U32(1) + F::I32(2)));
+        QCOMPARE(Address("carol"), QString("1:2:0"));
+    }
+
+    void addUser()
+    {
+        QObject context;
+        QStringList responses;
+        connect(gp_server, &Server::AddUserResponse, &context,
+                [&](QString user, bool added) { responses << user + (added ? "+" : "-"); });
+        QVERIFY(Deliver(fake, 5, F::Str("ghost") + F::U8(0)));
+        QVERIFY(Deliver(fake, 5, F::Str("shade")));  // short of the exists byte: does not exist
+        d.GetType("user")->GetItem(Value("erin")).NewItem("is_away");
+        QVERIFY(Deliver(fake, 5, F::Str("erin") + F::U8(1) + F::I32(2) + Stats(1, 2, 3, 4) + F::Str("DE")));
+        QCOMPARE(UserMarks("erin"), QString("is_online is_away"));
+        QCOMPARE(ValueOf(User("erin"), "country_code"), QString("DE"));
+        // Offline: no country code is read, the old one stays.
+        QVERIFY(Deliver(fake, 5, F::Str("erin") + F::U8(1) + F::I32(0) + Stats(1, 2, 3, 4) + F::Str("FR")));
+        QCOMPARE(UserMarks("erin"), QString("is_away"));
+        QCOMPARE(ValueOf(User("erin"), "country_code"), QString("DE"));
+        QVERIFY(Deliver(fake, 5, F::Str("erin") + F::U8(1) + F::I32(1) + Stats(1, 2, 3, 4) + F::Str("FR")));
+        QCOMPARE(UserMarks("erin"), QString("is_online is_away"));
+        QCOMPARE(ValueOf(User("erin"), "country_code"), QString("FR"));
+        QCOMPARE(responses, (QStringList{"ghost-", "shade-", "erin+", "erin+", "erin+"}));
+        QVERIFY(!User("ghost") && !User("shade"));
+    }
+
+    void userStatus()
+    {
+        // Privileges are never taken away by this message; without a status: offline, not away.
+        const QList<QPair<QByteArray, QString>> steps = {
+            {F::I32(1) + F::U8(0), "is_online is_away"},
+            {F::I32(2) + F::U8(1), "is_online is_privileged"},
+            {F::I32(0) + F::U8(0), "is_privileged"},
+            {F::I32(1), "is_online is_away is_privileged"},
+            {QByteArray(), "is_privileged"},
+        };
+        for (const auto& step : steps) {
+            QVERIFY(Deliver(fake, 7, F::Str("fay") + step.first));
+            QCOMPARE(UserMarks("fay"), step.second);
+        }
+    }
+
+    void userStats()
+    {
+        QObject context;
+        QList<UserStats> stats;
+        connect(gp_server, &Server::ReceivedUserStats, &context, [&](QString user, UserStats record) {
+            QCOMPARE(user, QString("gus"));
+            stats << record;
+        });
+        QVERIFY(Deliver(fake, 36, F::Str("gus") + F::U32(1000) + F::U32(7) + F::U32(1) + F::U32(42) + F::U32(3)));
+        // A record cut short is reported as zeros.
+        QVERIFY(Deliver(fake, 36, F::Str("gus") + F::U32(1000) + F::U32(7)));
+        QCOMPARE(stats.size(), 2);
+        QCOMPARE(stats[0].averageSpeed, 1000);
+        QCOMPARE(stats[0].downloadCount, (quint64(1) << 32) + 7);
+        QCOMPARE(stats[0].sharedFiles, 42);
+        QCOMPARE(stats[0].sharedFolders, 3u);
+        QCOMPARE(stats[1].averageSpeed, 0);
+        QCOMPARE(stats[1].downloadCount, quint64(0));
+        QVERIFY(!User("gus"));
+    }
+
+    void privateChatIsAcknowledged()
+    {
+        QObject context;
+        QStringList chats;
+        connect(gp_server, &Server::PrivateChat, &context, [&](QString user, QString text, time_t time, bool s) {
+            chats << QString("%1/%2/%3/%4").arg(user, text).arg(qint64(time)).arg(s);
+        });
+        QVERIFY(Deliver(fake, 22, PrivateMessage(7, 1000, "alice", "hello", 1)));
+        QCOMPARE(SentSoFar(fake).toHex(), QByteArray("080000001700000007000000"));
+        // An ignored sender is not heard, but still acknowledged.
+        d.GetType("user")->GetItem(Value("pest")).NewItem("is_ignored");
+        QVERIFY(Deliver(fake, 22, PrivateMessage(7, 0, "pest", "buy", 0)));
+        QCOMPARE(SentSoFar(fake).toHex(), QByteArray("080000001700000007000000"));
+        // Only the id: acknowledged all the same, and passed on with empty fields.
+        QVERIFY(Deliver(fake, 22, F::U32(7)));
+        QCOMPARE(SentSoFar(fake).toHex(), QByteArray("080000001700000007000000"));
+        QVERIFY(Deliver(fake, 22, PrivateMessage(0x01020304, -5, "bob", "x", 0)));
+        QCOMPARE(SentSoFar(fake).toHex(), QByteArray("080000001700000004030201"));
+        QCOMPARE(chats, (QStringList{"alice/hello/1000/1", "//0/0", "bob/x/-5/0"}));
+
+        // "privileges" also asks for the own privileges, from an ignored sender too; "Privileges" does not.
+        QVERIFY(Deliver(fake, 22, PrivateMessage(9, 0, "server", "your privileges were extended", 0)));
+        QVERIFY(Deliver(fake, 22, PrivateMessage(10, 0, "pest", "no-privileges-here", 0)));
+        QVERIFY(Deliver(fake, 22, PrivateMessage(11, 0, "server", "Privileges", 0)));
+        QCOMPARE(SentSoFar(fake).toHex(), QByteArray("080000001700000009000000 040000005c000000"
+                                                     "08000000170000000a000000 040000005c000000"
+                                                     "08000000170000000b000000")
+                                              .replace(' ', ""));
+    }
+
+    void fileSearchAndWishListWait()
+    {
+        QObject context;
+        QStringList seen;
+        connect(gp_server, &Server::DirectFileSearch, &context, [&](QString user, quint32 token, QString text) {
+            seen << QString("%1/%2/%3").arg(user).arg(token).arg(text);
+        });
+        connect(gp_server, &Server::WishListWait, &context, [&](uint seconds) { seen << QString::number(seconds); });
+        QVERIFY(Deliver(fake, 26, F::Str("seeker") + F::U32(0xFFFFFFFF) + F::Str("foo bar")));
+        QVERIFY(Deliver(fake, 26, F::Str("seeker")));
+        QVERIFY(Deliver(fake, 104, F::U32(720)));
+        QVERIFY(Deliver(fake, 104));
+        QCOMPARE(seen, (QStringList{"seeker/4294967295/foo bar", "seeker/0/", "720", "0"}));
+        QVERIFY(!User("seeker"));
+    }
+
+    void searchCorrelations()
+    {
+        QObject context;
+        QStringList announced;
+        connect(gp_server, &Server::SearchCorrelations, &context, [&](QString text) { announced << text; });
+        Type* correlation = d.GetType("search_correlation");
+        const size_t before = correlation->ItemCount();
+        QVERIFY(Deliver(fake, 153, F::Str("abc") + Entries(3, {{"x", 5}, {"x", 3}, {"y", -2}})));
+        QCOMPARE(Correlations("abc"), (QStringList{"x:3", "x:5", "y:-2"}));
+        // Two entries of one text share its item.
+        QCOMPARE(Find("correlation_text", "x").GetItems("search_correlation").size(), size_t(2));
+        // New ones replace the old, which leave the graph.
+        QVERIFY(Deliver(fake, 153, F::Str("abc") + Entries(1, {{"z", 1}})));
+        QCOMPARE(Correlations("abc"), QStringList{"z:1"});
+        QCOMPARE(correlation->ItemCount(), before + 1);
+        QVERIFY(Deliver(fake, 153, F::Str("abc") + Entries(0, {{"w", 1}})));
+        QCOMPARE(Correlations("abc"), QStringList());
+        // Negative: read until an entry fails. Above the limit: none. Short: what could be read.
+        QVERIFY(Deliver(fake, 153, F::Str("neg") + Entries(-1, {{"a", 1}, {"b", 2}}) + F::U32(9)));
+        QCOMPARE(Correlations("neg"), (QStringList{"a:1", "b:2"}));
+        QVERIFY(Deliver(fake, 153, F::Str("neg") + Entries(131073, {{"a", 1}})));
+        QCOMPARE(Correlations("neg"), QStringList());
+        QVERIFY(Deliver(fake, 153, F::Str("neg") + Entries(3, {{"c", 1}})));
+        QCOMPARE(Correlations("neg"), QStringList{"c:1"});
+        QVERIFY(Deliver(fake, 153, F::Str("neg")));
+        QCOMPARE(Correlations("neg"), QStringList());
+        QCOMPARE(announced, (QStringList{"abc", "abc", "abc", "neg", "neg", "neg", "neg"}));
+        QCOMPARE(correlation->ItemCount(), before);
+    }
+
+    void indirectConnectionRequest()
+    {
+        QVERIFY(Deliver(fake, 18,
+                        F::Str("req") + F::Str("P") + F::U32(0xC0000201) + F::I32(2234) + F::U32(77) + F::U8(1) +
+                            F::I32(1) + F::I32(50001)));
+        ItemPtr user = User("req");
+        ItemPtr request = user.GetItems("peer_connection_request");
+        QCOMPARE(user.GetItems("peer_connection_request").size(), size_t(1));
+        QCOMPARE(ValueOf(request, "peer_connection_request_id") + ValueOf(request, "peer_connection_type"),
+                 QString("77P"));
+        QCOMPARE(Address("req"), QString("3221225985:2234:50001"));
+        QVERIFY(user.IsConnected("is_privileged"));
+        // Same token again, no obfuscation: what follows the type is not read; privileges stay.
+        QVERIFY(Deliver(fake, 18,
+                        F::Str("req") + F::Str("F") + F::U32(1) + F::I32(2) + F::U32(77) + F::U8(0) + F::I32(0) +
+                            F::I32(50002)));
+        QCOMPARE(user.GetItems("peer_connection_request").size(), size_t(2));
+        QCOMPARE(Find("peer_connection_request_id", "77").GetItems("peer_connection_request"),
+                 user.GetItems("peer_connection_request"));
+        QCOMPARE(Address("req"), QString("1:2:0"));
+        QVERIFY(user.IsConnected("is_privileged"));
+        // Cut short after the user: a request all the same, with zero values.
+        QVERIFY(Deliver(fake, 18, F::Str("brief")));
+        QCOMPARE(User("brief").GetItems("peer_connection_request").size(), size_t(1));
+        ItemPtr brief = User("brief").GetItems("peer_connection_request");
+        QCOMPARE(ValueOf(brief, "peer_connection_request_id") + ValueOf(brief, "peer_connection_type"), QString("0"));
+        QCOMPARE(ValueOf(User("brief"), "user_port"), QString("0"));
+        QVERIFY(!User("brief").IsConnected("is_privileged"));
+    }
+
+    void dnetValues()
+    {
+        QObject context;
+        QStringList seen;
+        connect(gp_server, &Server::IndirectPeerConnectionFailure, &context,
+                [&](uint token) { seen << QString("fail %1").arg(token); });
+        connect(gp_server, &Server::DNetParentMinSpeed, &context, [&](int v) { seen << QString("speed %1").arg(v); });
+        connect(gp_server, &Server::DNetParentSpeedConnectionRatio, &context,
+                [&](int v) { seen << QString("ratio %1").arg(v); });
+        connect(gp_server, &Server::DNetDeliveryReport, &context, [&](int v) {
+            if (!IsDeliveryMarker(v))
+                seen << QString("report %1").arg(v);
+        });
+        connect(gp_server, &Server::DNetReset, &context, [&] { seen << "reset"; });
+        QList<QByteArray> bodies;
+        connect(gp_server, &Server::DNetMessage, &context, [&](MemStream& message) {
+            QCOMPARE(message.GetReadIndex(), size_t(4));
+            bodies << QByteArray(message.GetReadBuffer(), static_cast<int>(message.GetPendingReadLength()));
+        });
+        QVERIFY(Deliver(fake, 1001, F::U32(0xFFFFFFFE)));
+        QVERIFY(Deliver(fake, 83, F::I32(-3)));
+        QVERIFY(Deliver(fake, 84, F::I32(10)));
+        QVERIFY(Deliver(fake, 128, F::I32(42)));
+        QVERIFY(Deliver(fake, 130));
+        QVERIFY(Deliver(fake, 83));
+        QCOMPARE(seen, (QStringList{"fail 4294967294", "speed -3", "ratio 10", "report 42", "reset", "speed 0"}));
+        QVERIFY(Deliver(fake, 93, Hex("0503000000616263")));
+        QVERIFY(Deliver(fake, 93));
+        QCOMPARE(bodies, (QList<QByteArray>{Hex("0503000000616263"), QByteArray()}));
+    }
+
+    void possibleParents()
+    {
+        QObject context;
+        QList<DNetParentList> lists;
+        connect(gp_server, &Server::DNetPossibleParents, &context, [&](DNetParentList& list) { lists << list; });
+        QVERIFY(Deliver(fake, 102, Parents(0, 0)));
+        QVERIFY(Deliver(fake, 102, Parents(3, 2) + F::Str("p2")));
+        QVERIFY(Deliver(fake, 102));
+        QVERIFY(Deliver(fake, 102, Parents(131073, 1)));
+        QVERIFY(Deliver(fake, 102, Parents(-1, 2)));
+        QCOMPARE(lists.size(), 5);
+        QVector<size_t> sizes;
+        for (const DNetParentList& list : lists)
+            sizes << list.size();
+        QCOMPARE(sizes, (QVector<size_t>{0, 2, 0, 0, 2}));
+        QCOMPARE(lists[1].front(), std::make_pair(QString("p0"), TCPAddress(0xC0000200, 2234)));
+        QCOMPARE(lists[1].back(), std::make_pair(QString("p1"), TCPAddress(0xC0000201, 2235)));
+
+        // The frame bounds a negative count; no more entries are kept than an honest count allows.
+        const QByteArray entry = F::Str(QString()) + F::U32(1) + F::I32(2);
+        MemStream body;
+        body.Write(int32_t(-1));
+        for (int k = 0; k < 140000; ++k)
+            body.WriteBuffer(entry.constData(), static_cast<size_t>(entry.size()));
+        gp_server->HandleMessage(102, body);
+        QCOMPARE(lists.last().size(), size_t(131072));
+        QCOMPARE(body.GetPendingReadLength(), size_t(0));
+    }
+
+    void roomList()
+    {
+        gp_server->GetRoomList();
+        QCOMPARE(GetSetting("accept_room_list"), QString("yes"));
+        QVERIFY(Deliver(fake, 64,
+                        Strs({"pub1", "pub2"}) + Ints({5, 7}) + Strs({"own1"}) + Ints({3}) +
+                            Strs({"mem1", "own1"}) + Ints({4, 9}) + Strs({"mem1", "elsewhere"})));
+        QCOMPARE(GetSetting("accept_room_list"), QString("no"));
+        QCOMPARE(ValueOf(Room("pub1"), "user_count") + ValueOf(Room("pub2"), "user_count"), QString("57"));
+        QCOMPARE(Flags("pub1"), QString());
+        // Owned and a member at once: the member list's count comes last.
+        QCOMPARE(Flags("own1"), QString("is_private is_owner is_member"));
+        QCOMPARE(ValueOf(Room("own1"), "user_count"), QString("9"));
+        QCOMPARE(Flags("mem1"), QString("is_private is_member is_operator"));
+        QCOMPARE(ValueOf(Room("mem1"), "user_count"), QString("4"));
+        QVERIFY(!Room("elsewhere"));  // operated but not listed as a member: nothing
+
+        // Unasked: counts of known rooms only; roles reconciled with the lists.
+        QVERIFY(Deliver(fake, 64,
+                        Strs({"pub1", "newroom"}) + Ints({50, 60}) + Strs({}) + Ints({}) + Strs({"mem1", "own1"}) +
+                            Ints({4, 1}) + Strs({})));
+        QCOMPARE(ValueOf(Room("pub1"), "user_count"), QString("50"));
+        QVERIFY(!Room("newroom"));
+        QCOMPARE(Flags("own1"), QString("is_private is_member"));
+        QCOMPARE(Flags("mem1"), QString("is_private is_member is_operator"));
+        // A room missing from every list keeps its count, is_private and is_operator.
+        QVERIFY(Deliver(fake, 64, Strs({}) + Ints({}) + Strs({}) + Ints({}) + Strs({"own1"}) + Ints({2}) + Strs({})));
+        QCOMPARE(Flags("mem1"), QString("is_private is_operator"));
+        QCOMPARE(ValueOf(Room("mem1"), "user_count"), QString("4"));
+        // An unreadable list is empty: every role of the lists goes.
+        QVERIFY(Deliver(fake, 64));
+        QCOMPARE(Flags("own1"), QString("is_private"));
+        QCOMPARE(GetSetting("accept_room_list"), QString("no"));
+
+        // Lists of unequal length are paired only as far as the shorter reaches.
+        SetSetting("accept_room_list", Value("yes"));
+        QVERIFY(Deliver(fake, 64,
+                        Strs({"short1", "short2"}) + Ints({11}) + Strs({"sowned1", "sowned2"}) + Ints({12}) +
+                            Strs({"smem1"}) + Ints({13, 14, 15}) + Strs({})));
+        QCOMPARE(ValueOf(Room("short1"), "user_count"), QString("11"));
+        QVERIFY(!Room("short2"));
+        QCOMPARE(ValueOf(Room("sowned1"), "user_count"), QString("12"));
+        QCOMPARE(Flags("sowned2"), QString("is_private is_owner is_member"));
+        QCOMPARE(ValueOf(Room("sowned2"), "user_count"), QString("-"));
+        QCOMPARE(ValueOf(Room("smem1"), "user_count"), QString("13"));
+    }
+
+    void enterRoom()
+    {
+        QVERIFY(Deliver(fake, 14,
+                        Enter("lobby", {"u1", "u2"}, F::I32(2) + Stats(100, 10) + Stats(200, 20), {"DE", "FR"}) +
+                            F::Str("boss") + Strs({"op1", "op2"})));
+        QCOMPARE(Flags("lobby"), QString("in_room"));
+        QCOMPARE(RoomUsers("lobby"), (QSet<QString>{"u1", "u2"}));
+        QCOMPARE(SpeedFilesCountry("u1") + " " + SpeedFilesCountry("u2"), QString("100 10 DE 200 20 FR"));
+        QCOMPARE(ListUsers("lobby", "room_owner"), QSet<QString>{"boss"});
+        QCOMPARE(ListUsers("lobby", "room_operators"), (QSet<QString>{"op1", "op2"}));
+        // Again, without the optional tail: a new user list, owner and operators as they were.
+        QVERIFY(Deliver(fake, 14, Enter("lobby", {"u3"}, F::I32(1) + Stats(0xFFFFFFFF, 3), {"SE"})));
+        QCOMPARE(RoomUsers("lobby"), QSet<QString>{"u3"});
+        QCOMPARE(SpeedFilesCountry("u3"), QString("-1 3 SE"));
+        QCOMPARE(ListUsers("lobby", "room_owner"), QSet<QString>{"boss"});
+        QCOMPARE(ListUsers("lobby", "room_operators"), (QSet<QString>{"op1", "op2"}));
+        // A tail with an empty operator set empties the list; the owner is replaced.
+        QVERIFY(Deliver(fake, 14, Enter("lobby", {"u3"}, F::I32(0), {}) + F::Str("boss2") + Strs({})));
+        QCOMPARE(ListUsers("lobby", "room_owner"), QSet<QString>{"boss2"});
+        QCOMPARE(ListUsers("lobby", "room_operators"), QSet<QString>());
+
+        // A count above the limit reads no records: the fields behind it follow at once.
+        QVERIFY(Deliver(fake, 14, Enter("counts", {"c1", "c2"}, F::I32(200000), {"NO", "FI"})));
+        QCOMPARE(SpeedFilesCountry("c1"), QString("- - NO"));
+        // A negative count reads records until one fails; the spare one is read past.
+        QVERIFY(Deliver(fake, 14,
+                        F::Str("counts") + Strs({"n1", "n2"}) + Ints({}) + F::I32(-1) + Stats(1, 2) + Stats(3, 4) +
+                            Stats(5, 6)));
+        QCOMPARE(RoomUsers("counts"), (QSet<QString>{"n1", "n2"}));
+        QCOMPARE(SpeedFilesCountry("n1") + " " + SpeedFilesCountry("n2"), QString("1 2 - 3 4 -"));
+        // Partner lists shorter than the names: each is paired only as far as it reaches.
+        QVERIFY(Deliver(fake, 14, Enter("counts", {"p1", "p2", "p3"}, F::I32(1) + Stats(7, 8), {"C1", "C2"})));
+        QCOMPARE(SpeedFilesCountry("p1") + " " + SpeedFilesCountry("p2") + " " + SpeedFilesCountry("p3"),
+                 QString("7 8 C1 - - C2 - - -"));
+        QCOMPARE(RoomUsers("counts"), (QSet<QString>{"p1", "p2", "p3"}));
+        // A count larger than the records there are keeps what could be read.
+        QVERIFY(Deliver(fake, 14, F::Str("counts") + Strs({"q1"}) + Ints({}) + F::I32(5) + Stats(9, 9)));
+        QCOMPARE(ValueOf(User("q1"), "average_download_speed"), QString("9"));
+    }
+
+    void joinLeaveAndLeaveRoom()
+    {
+        QVERIFY(Deliver(fake, 14, Enter("hall", {"h1"}, F::I32(0), {})));
+        QVERIFY(Deliver(fake, 16, F::Str("hall") + F::Str("h2") + F::I32(2) + Stats(300, 30) + F::I32(0) + F::Str("IT")));
+        QCOMPARE(RoomUsers("hall"), (QSet<QString>{"h1", "h2"}));
+        QCOMPARE(SpeedFilesCountry("h2"), QString("300 30 IT"));
+        QVERIFY(Deliver(fake, 17, F::Str("hall") + F::Str("h1")));
+        QVERIFY(Deliver(fake, 17, F::Str("hall") + F::Str("h1")));  // leaving twice changes nothing
+        QCOMPARE(RoomUsers("hall"), QSet<QString>{"h2"});
+        QVERIFY(Deliver(fake, 15, F::Str("hall")));
+        QCOMPARE(Flags("hall"), QString());
+        QCOMPARE(RoomUsers("hall"), QSet<QString>());
+        // Not inside: nothing changes, not even the users; a room never seen is not made.
+        QVERIFY(Deliver(fake, 16, F::Str("hall") + F::Str("h3")));
+        QVERIFY(Deliver(fake, 15, F::Str("hall")));
+        QCOMPARE(RoomUsers("hall"), QSet<QString>{"h3"});
+        QVERIFY(Deliver(fake, 15, F::Str("nowhere")));
+        QVERIFY(!Room("nowhere"));
+    }
+
+    void roomChat()
+    {
+        QObject context;
+        QStringList chats;
+        connect(gp_server, &Server::RoomChat, &context,
+                [&](QString room, QString user, QString text) { chats << room + "/" + user + "/" + text; });
+        QVERIFY(Deliver(fake, 13, F::Str("chatroom") + F::Str("stranger") + F::Str("<b>hi</b>")));
+        d.GetType("user")->GetItem(Value("pest")).NewItem("is_ignored");
+        QVERIFY(Deliver(fake, 13, F::Str("chatroom") + F::Str("pest") + F::Str("spam")));
+        QCOMPARE(chats, QStringList{"chatroom/stranger/<b>hi</b>"});
+        QVERIFY(!User("stranger") && !Room("chatroom"));
+    }
+
+    void memberAndOperatorLists()
+    {
+        QVERIFY(Deliver(fake, 133, F::Str("club") + Strs({"m2", "m1"})));
+        QCOMPARE(ListUsers("club", "room_members"), (QSet<QString>{"m1", "m2"}));
+        QVERIFY(Deliver(fake, 134, F::Str("club") + F::Str("m3")));
+        QVERIFY(Deliver(fake, 135, F::Str("club") + F::Str("m1")));
+        QVERIFY(Deliver(fake, 135, F::Str("club") + F::Str("nobody")));
+        QCOMPARE(ListUsers("club", "room_members"), (QSet<QString>{"m2", "m3"}));
+        QVERIFY(Deliver(fake, 133, F::Str("club") + Strs({})));
+        QCOMPARE(ListUsers("club", "room_members"), QSet<QString>());
+        QVERIFY(Deliver(fake, 148, F::Str("club") + Strs({"o1"})));
+        QVERIFY(Deliver(fake, 143, F::Str("club") + F::Str("o2")));
+        QCOMPARE(ListUsers("club", "room_operators"), (QSet<QString>{"o1", "o2"}));
+        QVERIFY(Deliver(fake, 144, F::Str("club") + F::Str("o1")));
+        QCOMPARE(ListUsers("club", "room_operators"), QSet<QString>{"o2"});
+        // Each room has one list item of each kind.
+        QCOMPARE(Room("club").GetItems("room_operators").size(), size_t(1));
+        QCOMPARE(Room("club").GetItems("room_members").size(), size_t(1));
+    }
+
+    void privateRoomRoles()
+    {
+        QVERIFY(Deliver(fake, 139, F::Str("r")));
+        QCOMPARE(Flags("r"), QString("is_private is_member"));
+        QCOMPARE(SentSoFar(fake).toHex(), QByteArray("0d0000000e000000010000007200000000"));
+        QVERIFY(Deliver(fake, 14, Enter("r", {"x"}, F::I32(0), {})));
+        QVERIFY(Deliver(fake, 145, F::Str("r")));
+        QCOMPARE(Flags("r"), QString("in_room is_private is_member is_operator"));
+        QVERIFY(Deliver(fake, 146, F::Str("r")));
+        QCOMPARE(Flags("r"), QString("in_room is_private is_member"));
+        QVERIFY(Deliver(fake, 145, F::Str("r")));
+        Room("r").NewItem("is_owner");
+        QVERIFY(Deliver(fake, 140, F::Str("r")));
+        QCOMPARE(Flags("r"), QString("in_room is_private"));
+        QCOMPARE(RoomUsers("r"), QSet<QString>{"x"});
+    }
+
+    void privateRoomAdd()
+    {
+        QObject context;
+        QList<bool> flags;
+        QStringList settings;
+        connect(gp_server, &Server::PrivateRoomAddEnabled, &context, [&](bool enabled) { flags << enabled; });
+        for (const QByteArray& body : {F::U8(2), F::U8(0), F::U8(1), QByteArray()}) {
+            QVERIFY(Deliver(fake, 141, body));
+            settings << GetSetting("accept_private_room_add");
+        }
+        QCOMPARE(flags, (QList<bool>{true, false, true, false}));
+        QCOMPARE(settings, (QStringList{"yes", "no", "yes", "no"}));
+    }
+
+    void cyclesThroughEnabledEntriesOnePerPeriod()
+    {
+        WishListSearcher searcher(nullptr);
+        QCOMPARE(wishListSearcher, &searcher);
+        QCOMPARE(GetVSetting("wish_list_search_index"), QString("0"));
+        QVERIFY(!searcher.SearchTimer().isActive());
+        Wish("b", true);
+        Wish("a", true);
+        Wish("c", true);
+        Wish("0-disabled", false);
+
+        QVERIFY(Deliver(fake, 104, F::U32(2)));
+        QCOMPARE(searcher.SearchTimer().interval(), 2000);
+        QVERIFY(searcher.SearchTimer().isActive() && !searcher.SearchTimer().isSingleShot());
+        QCOMPARE(GetVSetting("wish_list_wait"), QString("2"));
+        QCOMPARE(LogCount("Wish list wait period set to 2000 milliseconds"), 1);
+
+        // The ticks are driven here; the timer itself would fire every 2000 ms.
+        const quint32 last = gp_server->FileSearch("probe", false);
+        SentSoFar(fake);
+        QStringList indexes;
+        for (int k = 0; k < 4; ++k) {
+            searcher.OnSearchTimerTimeout();
+            indexes << GetVSetting("wish_list_search_index");
+        }
+        QCOMPARE(indexes, (QStringList{"1", "2", "0", "1"}));
+        QCOMPARE(SentSoFar(fake).toHex(), (WishSearchFrame(last + 1, "a") + WishSearchFrame(last + 2, "b") +
+                                           WishSearchFrame(last + 3, "c") + WishSearchFrame(last + 4, "a"))
+                                              .toHex());
+        QCOMPARE(LogCount("Sent wish list search: a"), 2);
+        QCOMPARE(LogCount("Sent wish list search: c"), 1);
+        QVERIFY(!LogText("Wish List").contains("0-disabled"));
+    }
+
+    void periodsOutsideTheTimersRange()
+    {
+        WishListSearcher searcher(nullptr);
+        QVERIFY(Deliver(fake, 104, F::U32(60)));
+        QCOMPARE(searcher.SearchTimer().interval(), 60000);
+        QCOMPARE(GetVSetting("wish_list_wait"), QString("60"));
+
+        // Zero would fire at every pass of the event loop: the running period stays.
+        QVERIFY(Deliver(fake, 104, F::U32(0)));
+        QVERIFY(searcher.SearchTimer().isActive() && searcher.SearchTimer().interval() == 60000);
+        QCOMPARE(GetVSetting("wish_list_wait"), QString("60"));
+        QCOMPARE(LogCount("Ignoring a wish list wait period of 0 seconds"), 1);
+
+        // Beyond the timer's range the period is cut to the longest it can hold.
+        QVERIFY(Deliver(fake, 104, F::U32(0xFFFFFFFF)));
+        QVERIFY(searcher.SearchTimer().isActive() && searcher.SearchTimer().interval() == 2147483000);
+        QCOMPARE(GetVSetting("wish_list_wait"), QString("4294967295"));
+        QVERIFY(Deliver(fake, 104, F::U32(2147483)));
+        QCOMPARE(searcher.SearchTimer().interval(), 2147483000);
+    }
+
+    void emptyListAndShiftingEntries()
+    {
+        WishListSearcher searcher(nullptr);
+        SetVSetting("wish_list_search_index", Value(5));
+        const int logged = LogText("Wish List").size();
+        searcher.OnSearchTimerTimeout();
+        QCOMPARE(SentSoFar(fake), QByteArray());
+        QCOMPARE(LogText("Wish List").size(), logged);
+        QCOMPARE(GetVSetting("wish_list_search_index"), QString("5"));
+
+        // Two entries after deletions: position 5 mod 2 is sent and the cycle starts over.
+        Wish("y", true);
+        Wish("x", true);
+        const quint32 last = gp_server->FileSearch("probe", false);
+        SentSoFar(fake);
+        searcher.OnSearchTimerTimeout();
+        QCOMPARE(GetVSetting("wish_list_search_index"), QString("0"));
+        searcher.OnSearchTimerTimeout();
+        // Disabled between two ticks: out of the cycle at once.
+        Wish("y", false);
+        Wish("w", true);
+        searcher.OnSearchTimerTimeout();
+        QCOMPARE(SentSoFar(fake).toHex(),
+                 (WishSearchFrame(last + 1, "y") + WishSearchFrame(last + 2, "x") + WishSearchFrame(last + 3, "x"))
+                     .toHex());
+        QCOMPARE(GetVSetting("wish_list_search_index"), QString("0"));
+    }
+
+    void ignoredWhileDisconnected()
+    {
+        QVERIFY(m_fixture.Reset());
+        MemStream body;
+        body.Write(QString("hal"));
+        body.Write(int32_t(2));
+        gp_server->HandleMessage(7, body);
+        QVERIFY(!User("hal"));
+    }
+};
+
+QTEST_MAIN(TestServerMessages)
+#include "tst_servermessages.moc"
