@@ -78,17 +78,15 @@ ItemPtr Type::HasItem(const Value& v) const
 {
     if (m_null)
         throw new NullTypeException;
-    auto it = m_items.find(std::string_view(v.str()));
-    return it == m_items.end() ? ItemPtr() : ItemPtr(it->second);
+    return m_items.Find(v.str());
 }
 
 ItemPtr Type::GetItem(const Value& v)
 {
     if (m_null)
         throw new NullTypeException;
-    auto it = m_items.find(std::string_view(v.str()));
-    if (it != m_items.end())
-        return it->second;
+    if (Item* item = m_items.Find(v.str()))
+        return item;
     if (!m_autocreate)
         return ItemPtr();
     return CreateValued(v);
@@ -98,16 +96,15 @@ ItemPtr Type::NewItem(const Value& v)
 {
     if (m_null)
         throw new NullTypeException;
-    auto it = m_items.find(std::string_view(v.str()));
-    if (it != m_items.end())
-        return it->second;
+    if (Item* item = m_items.Find(v.str()))
+        return item;
     return CreateValued(v);
 }
 
 Item* Type::CreateValued(const Value& v)
 {
     Item* item = new Item(this, v);
-    m_items.emplace(std::string_view(item->GetValue().str()), item);
+    m_items.Insert(item);
     return Announce(item);
 }
 
@@ -133,7 +130,7 @@ Item* Type::Create(Value v)
     if (m_null)
         m_nullItems.insert(item);
     else
-        m_items.emplace(std::string_view(item->GetValue().str()), item);
+        m_items.Insert(item);
     return Announce(item);
 }
 
@@ -151,9 +148,7 @@ void Type::Unindex(Item* item)
     if (m_null) {
         m_nullItems.erase(item);
     } else {
-        auto it = m_items.find(std::string_view(item->GetValue().str()));
-        if (it != m_items.end() && it->second == item)
-            m_items.erase(it);
+        m_items.Erase(item);
     }
 }
 
@@ -197,9 +192,8 @@ std::vector<Item*> Type::ItemsUnordered() const
         for (const ItemPtr& p : m_nullItems)
             out.push_back(p.get());
     } else {
-        out.reserve(m_items.size());
-        for (auto& e : m_items)
-            out.push_back(e.second);
+        out.reserve(m_items.Size());
+        m_items.ForEach([&out](Item* item) { out.push_back(item); });
     }
     return out;
 }

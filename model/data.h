@@ -1,6 +1,8 @@
 // The typed item graph that holds all application state.
 #pragma once
 
+#include "model/valueindex.h"
+
 #include <QString>
 
 #include <algorithm>
@@ -9,7 +11,6 @@
 #include <map>
 #include <set>
 #include <string_view>
-#include <unordered_map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -350,7 +351,7 @@ public:
     ItemPtr GetGlobalNullItem();
     ItemSet GetItems() const;
     void GetItems(ItemSet& out) const;
-    size_t ItemCount() const { return m_null ? m_nullItems.size() : m_items.size(); }
+    size_t ItemCount() const { return m_null ? m_nullItems.size() : m_items.Size(); }
     // The items in value order (identity order for a null type).
     std::vector<Item*> ItemsInOrder() const;
     // The items in no particular order; for walks whose result does not depend on it.
@@ -369,9 +370,7 @@ private:
     void Unindex(Item* item);
     Event<ConnectionInfo&>* PairEvent(Type* other, bool connection, bool create);
 
-    // Keyed by a view of the item's own value bytes: items never move and their value
-    // never changes, so the view stays valid for the item's life.
-    typedef std::unordered_map<std::string_view, Item*> ItemIndex;
+    static const std::string& ValueOf(const Item* item) { return item->GetValue().str(); }
     Item* CreateValued(const Value& v);
     Item* Announce(Item* item);
 
@@ -381,7 +380,7 @@ private:
     bool m_null;
     bool m_autocreate;
     std::map<Type*, RelationInfo> m_relations;
-    ItemIndex m_items;
+    ValueIndex m_items{&Type::ValueOf};
     ItemSet m_nullItems;
     // Pair registries keyed by the other type: handlers of (this type, other type).
     std::map<Type*, Event<ConnectionInfo&>*> m_pairConnect;

@@ -4,6 +4,7 @@
 #include <QtTest>
 
 #include <functional>
+#include <random>
 
 namespace {
 
@@ -132,6 +133,35 @@ private slots:
     }
 
     // A one-sided relation pushes the old neighbour out, announced before the new link.
+    // Heavy churn through the value index: every lookup agrees with a plain map.
+    void valueIndexChurn()
+    {
+        Type* t = d.NewType(Fresh("vi"), PrimacyRoot, false, true);
+        std::map<std::string, ItemPtr> expected;
+        std::mt19937 rng(11);
+        for (int round = 0; round < 20000; ++round) {
+            const std::string key = std::to_string(rng() % 3000);
+            auto it = expected.find(key);
+            if (it != expected.end() && rng() % 2) {
+                it->second.Remove();
+                expected.erase(it);
+            } else if (it == expected.end()) {
+                expected[key] = t->NewItem(key);
+            }
+        }
+        QCOMPARE(t->ItemCount(), expected.size());
+        for (int k = 0; k < 3000; ++k) {
+            const std::string key = std::to_string(k);
+            auto it = expected.find(key);
+            QCOMPARE(t->HasItem(key), it == expected.end() ? ItemPtr() : it->second);
+        }
+        std::vector<Item*> inOrder = t->ItemsInOrder();
+        QCOMPARE(inOrder.size(), expected.size());
+        size_t n = 0;
+        for (auto& e : expected)
+            QCOMPARE(inOrder[n++]->GetValue().str(), e.first);
+    }
+
     void connectionEventOrder()
     {
         Type* ta = d.NewType(Fresh("ev_a"), PrimacyRoot, false, true);

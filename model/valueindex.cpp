@@ -1,0 +1,73 @@
+#include "model/valueindex.h"
+
+Item* ValueIndex::Find(std::string_view key) const
+{
+    if (m_slots.empty())
+        return nullptr;
+    const uint64_t h = Hash(key);
+    const size_t mask = m_slots.size() - 1;
+    for (size_t i = h & mask;; i = (i + 1) & mask) {
+        const Slot& s = m_slots[i];
+        if (!s.item)
+            return nullptr;
+        if (s.hash == h && std::string_view(m_keyOf(s.item)) == key)
+            return s.item;
+    }
+}
+
+void ValueIndex::Insert(Item* item)
+{
+    // Kept at most 7/8 full so probe runs stay short and an empty slot always ends them.
+    if ((m_size + 1) * 8 > m_slots.size() * 7)
+        Grow();
+    const uint64_t h = Hash(m_keyOf(item));
+    const size_t mask = m_slots.size() - 1;
+    size_t i = h & mask;
+    while (m_slots[i].item)
+        i = (i + 1) & mask;
+    m_slots[i] = Slot{h, item};
+    ++m_size;
+}
+
+void ValueIndex::Erase(Item* item)
+{
+    if (m_slots.empty())
+        return;
+    const uint64_t h = Hash(m_keyOf(item));
+    const size_t mask = m_slots.size() - 1;
+    size_t i = h & mask;
+    while (m_slots[i].item != item) {
+        if (!m_slots[i].item)
+            return;
+        i = (i + 1) & mask;
+    }
+    // Backward shift: move later members of the run into the hole, so lookups never need
+    // tombstones and the table never fills with them.
+    size_t hole = i;
+    for (size_t j = (i + 1) & mask; m_slots[j].item; j = (j + 1) & mask) {
+        const size_t home = m_slots[j].hash & mask;
+        const bool movable = hole <= j ? (home <= hole || home > j) : (home <= hole && home > j);
+        if (movable) {
+            m_slots[hole] = m_slots[j];
+            hole = j;
+        }
+    }
+    m_slots[hole] = Slot{0, nullptr};
+    --m_size;
+}
+
+void ValueIndex::Grow()
+{
+    std::vector<Slot> old;
+    old.swap(m_slots);
+    m_slots.assign(old.empty() ? 16 : old.size() * 2, Slot{0, nullptr});
+    const size_t mask = m_slots.size() - 1;
+    for (const Slot& s : old) {
+        if (!s.item)
+            continue;
+        size_t i = s.hash & mask;
+        while (m_slots[i].item)
+            i = (i + 1) & mask;
+        m_slots[i] = s;
+    }
+}
