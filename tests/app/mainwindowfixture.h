@@ -1,14 +1,13 @@
 // The main window in-process, in a temporary home, pointed at a fake central server (logged in
-// or not); helpers to reach its widgets and answer its dialogs.
+// or not); helpers to reach its widgets, answer its boxes and start the real program.
 #pragma once
 
 #include "app/actionsettoolbar.h"
 #include "app/mainwindow.h"
 #include "common/fakeserver.h"
-#include "server/server.h"
-
 #include "common/serverfixture.h"
 #include "server/portforwarder.h"
+#include "server/server.h"
 
 #include "modalwatcher.h"
 #include "savefile.h"
@@ -18,6 +17,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -25,7 +25,7 @@
 #include <QWidgetAction>
 #include <QtTest>
 
-#include <functional>
+#include <csignal>
 #include <memory>
 
 inline quint16 FreePort()
@@ -57,30 +57,27 @@ QList<T*> Visible()
     return found;
 }
 
-// Runs `answer` on the next modal dialog of type T once it is up, from inside its event loop.
-template <typename T>
-void AnswerNextModal(std::function<void(T*)> answer)
+// Starts the built program; it inherits this process's HOME and TMPDIR.
+inline bool StartProgram(QProcess& program)
 {
-    auto* poll = new QTimer;
-    poll->setInterval(5);
-    QObject::connect(poll, &QTimer::timeout, [poll, answer] {
-        auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
-        if (!dialog || !dialog->isVisible())
-            return;
-        poll->stop();
-        poll->deleteLater();
-        answer(dialog);
-    });
-    poll->start();
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    program.start(qEnvironmentVariable("TAVRINEL_BINARY"), QStringList());
+    return program.waitForStarted();
+}
+
+// SIGTERM, then a normal exit with code 0.
+inline bool TerminateProgram(QProcess& program)
+{
+    return ::kill(static_cast<pid_t>(program.processId()), SIGTERM) == 0 && program.waitForFinished(30000) &&
+           program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0;
 }
 
 class MainWindowFixture
 {
 public:
-    // Makes the temporary home, writes a save file holding `settings` after the ones that point
-    // everything at this machine, and makes the window. Without a user name start-up runs the
-    // first-run dialog, which is cancelled; the titles of the dialogs it ran are kept.
-    bool Open(const QList<QPair<QString, QString>>& settings = {})
+    // Makes the temporary home (HOME and TMPDIR of this process) and writes a save file holding
+    // `settings` after the ones that point everything at this machine.
+    bool WriteHome(const QList<QPair<QString, QString>>& settings = {})
     {
         if (!root.isValid() || !QDir(root.path()).mkpath("home") || !QDir(root.path()).mkpath("tmp"))
             return false;
@@ -97,13 +94,16 @@ public:
             {"web_host", QString("127.0.0.1:%1").arg(webPort)},
             {"listening_port", QString::number(listeningPort)},
         };
-        all << settings;
         QFile file(MainWindow::SaveFilePath());
-        if (!file.open(QIODevice::WriteOnly))
-            return false;
-        file.write(savefile::BuildSettings(all));
-        file.close();
+        return file.open(QIODevice::WriteOnly) && file.write(savefile::BuildSettings(all + settings)) > 0;
+    }
 
+    // WriteHome, then the window. Without a user name start-up runs the first-run dialog, which
+    // is cancelled; the titles of the dialogs it ran are kept.
+    bool Open(const QList<QPair<QString, QString>>& settings = {})
+    {
+        if (!WriteHome(settings))
+            return false;
         // A gateway that only records: real discovery must never run here.
         new PortForwarder(std::make_unique<RecordingGateway>());
         ModalWatcher watcher;
@@ -160,23 +160,6 @@ public:
         return false;
     }
 
-    static QStringList ActionTexts(QWidget* widget)
-    {
-        actionBar->OnApplicationFocusChanged(nullptr, widget);
-        QStringList texts;
-        for (QAction* action : actionBar->actions())
-            // The toolbar's own buttons and its blank gap are not actions of the set.
-            if (!qobject_cast<QWidgetAction*>(action) && !action->text().isEmpty() && action->isVisible())
-                texts << action->text();
-        return texts;
-    }
-
-    template <typename T>
-    static T* Child(const char* name)
-    {
-        return ::Child<T>(name);
-    }
-
     QTemporaryDir root;
     FakeServer server;
     quint16 webPort = 0;
@@ -202,18 +185,17 @@ private:
     }
 };
 
-// Answers the next message boxes, in order, with the given buttons.
+// Answers the next message boxes, in order, with the given buttons, recording what they showed.
 class BoxAnswerer
 {
 public:
     struct Seen
     {
-        QString title;
-        QString text;
-        Qt::TextFormat format = Qt::AutoText;
-        QWidget* parent = nullptr;
+        QString title, text;
+        Qt::TextFormat format;
+        QWidget* parent;
         QMessageBox::StandardButtons buttons;
-        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+        QMessageBox::StandardButton defaultButton;
     };
 
     explicit BoxAnswerer(QList<QMessageBox::StandardButton> answers) : m_answers(answers)
@@ -231,14 +213,8 @@ private:
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box || !box->isVisible() || m_answers.isEmpty())
             return;
-        Seen s;
-        s.title = box->windowTitle();
-        s.text = box->text();
-        s.format = box->textFormat();
-        s.parent = box->parentWidget();
-        s.buttons = box->standardButtons();
-        s.defaultButton = box->defaultButton() ? box->standardButton(box->defaultButton()) : QMessageBox::NoButton;
-        seen << s;
+        seen << Seen{box->windowTitle(), box->text(), box->textFormat(), box->parentWidget(), box->standardButtons(),
+                     box->defaultButton() ? box->standardButton(box->defaultButton()) : QMessageBox::NoButton};
         box->button(m_answers.takeFirst())->click();
     }
 

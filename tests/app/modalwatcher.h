@@ -19,7 +19,6 @@ public:
 
     QStringList titles;
     QStringList texts;
-    QList<Qt::TextFormat> formats;
 
 private:
     void Poll()
@@ -30,11 +29,9 @@ private:
         titles << dialog->windowTitle();
         if (auto* box = qobject_cast<QMessageBox*>(dialog)) {
             texts << box->text();
-            formats << box->textFormat();
             box->accept();
         } else {
             texts << QString();
-            formats << Qt::AutoText;
             dialog->reject();
         }
     }

@@ -65,7 +65,6 @@ struct Parsed
 {
     bool ok = false;
     QMap<QString, QMap<qint32, QString>> items;  // type -> id -> value
-    QMap<qint32, QString> typeOf;                 // id -> type
     QSet<QPair<qint32, qint32>> links;
 
     // The value items of `otherType` linked to the item of `type` holding `value`.
@@ -131,7 +130,6 @@ inline Parsed Parse(const QByteArray& file)
             if (!readInt(id) || (!null && !readString(value)))
                 return p;
             bucket.insert(id, value);
-            p.typeOf.insert(id, name);
         }
     }
     qint32 links = 0;

@@ -2,9 +2,7 @@
 
 #include "app/actionsettoolbar.h"
 #include "app/focus.h"
-#include "common/serverfixture.h"
 #include "model/settings.h"
-#include "server/server.h"
 
 #include <QAction>
 #include <QApplication>
@@ -29,21 +27,22 @@ class TestActionSetToolBar : public QObject
 private slots:
     void initTestCase();
     void init();
-    void cleanup();
+    void cleanup()
+    {
+        g_showIsOver = false;
+        delete m_window;
+        SetSetting("privileges_time_left", "");
+    }
 
     void focusShowsSetBetweenFixedButtons();
     void tabRowsResolveToTheirInnermostPage();
-    void innermostRegisteredWidgetWins();
     void ignoresFocusBeforeInitAndAtShutdown();
-    void overridesAndHiddenMarkers();
     void unregisteredWidgetOrUnknownIdChangesNothing();
     void listSelectionGatesActionsAndFeedsColumnKeys();
-    void fixedKeysAreAppliedOnEveryFocusChange();
     void privilegesButtonText_data();
     void privilegesButtonText();
     void privilegesButtonOpensPercentEncodedPage();
     void destroyedWidgetLeavesNoRecordsBehind();
-    void followsServerPrivilegesAndSendsAvailability();
 
 private:
     QStringList Layout() const;
@@ -62,7 +61,6 @@ private:
     QWidget* m_content = nullptr;
     ActionSetToolBar* m_bar = nullptr;
     UrlCatcher m_catcher;
-    ServerFixture m_fixture;
 };
 
 void TestActionSetToolBar::initTestCase()
@@ -82,14 +80,6 @@ void TestActionSetToolBar::init()
     m_content = new QWidget;
     m_content->setLayout(new QVBoxLayout);
     layout->addWidget(m_content);
-}
-
-void TestActionSetToolBar::cleanup()
-{
-    g_showIsOver = false;
-    delete m_window;
-    SetSetting("availability_status", "");
-    SetSetting("privileges_time_left", "");
 }
 
 // The bar left to right: push buttons in brackets, the label and the spacer by name, then
@@ -196,26 +186,6 @@ void TestActionSetToolBar::tabRowsResolveToTheirInnermostPage()
     QCOMPARE(m_bar->CurrentSet(), QString("tabs_d"));
 }
 
-void TestActionSetToolBar::innermostRegisteredWidgetWins()
-{
-    m_bar->Init();
-    m_bar->AddSetAction("outer_set", "o", "Outer", "", false);
-    m_bar->AddSetAction("inner_set", "i", "Inner", "", false);
-    auto* outer = Add<QWidget>("outer_set");
-    auto* inner = new QWidget(outer);
-    auto* edit = new QLineEdit(inner);
-    m_bar->RegisterWidget(inner, "inner_set");
-    m_bar->OnApplicationFocusChanged(nullptr, edit);
-    QCOMPARE(Layout(), Fixed({"Inner"}));
-    m_bar->OnApplicationFocusChanged(nullptr, outer);
-    QCOMPARE(Layout(), Fixed({"Outer"}));
-    // Registering again moves the widget to the other set.
-    m_bar->RegisterWidget(inner, "outer_set");
-    m_bar->OnApplicationFocusChanged(nullptr, edit);
-    QCOMPARE(m_bar->CurrentWidget(), inner);
-    QCOMPARE(Layout(), Fixed({"Outer"}));
-}
-
 void TestActionSetToolBar::ignoresFocusBeforeInitAndAtShutdown()
 {
     m_bar->AddSetAction("early", "e", "E", "", false);
@@ -229,31 +199,6 @@ void TestActionSetToolBar::ignoresFocusBeforeInitAndAtShutdown()
     g_showIsOver = false;
     m_bar->OnApplicationFocusChanged(nullptr, edit);
     QCOMPARE(Layout(), Fixed({"E"}));
-}
-
-void TestActionSetToolBar::overridesAndHiddenMarkers()
-{
-    m_bar->Init();
-    m_bar->AddSetAction("login_options", "connect_disconnect", "Connect", "", false);
-    m_bar->AddSetAction("login_options", "set_user_pass", "Change Username/Password", "", false);
-    auto* page = Add("login_options");
-    auto* other = Add("login_options");
-    // Set while `other` is not on display: shows when its set is next built.
-    m_bar->SetWidgetActionText(other, "connect_disconnect", "Same");
-    m_bar->SetWidgetActionText(other, "set_user_pass", "Same");
-    m_bar->SetWidgetActionText(other, "connect_disconnect", "Changed");
-    m_bar->SetWidgetActionHidden(other, "set_user_pass", true);
-
-    m_bar->OnApplicationFocusChanged(nullptr, page);
-    m_bar->SetWidgetActionText(page, "connect_disconnect", "Disconnect");
-    QCOMPARE(Layout(), Fixed({"Disconnect", "Change Username/Password"}));
-    m_bar->SetWidgetActionHidden(page, "set_user_pass", true);
-    QCOMPARE(Layout(), Fixed({"Disconnect", "Change Username/Password (hidden)"}));
-    m_bar->SetWidgetActionHidden(page, "set_user_pass", false);
-    QCOMPARE(Layout(), Fixed({"Disconnect", "Change Username/Password"}));
-
-    m_bar->OnApplicationFocusChanged(nullptr, other);
-    QCOMPARE(Layout(), Fixed({"Changed", "Same (hidden)"}));
 }
 
 void TestActionSetToolBar::unregisteredWidgetOrUnknownIdChangesNothing()
@@ -332,40 +277,16 @@ void TestActionSetToolBar::listSelectionGatesActionsAndFeedsColumnKeys()
     QCOMPARE(m_bar->GetKey("pick_name"), QString("beta"));  // keys keep their last value
 }
 
-void TestActionSetToolBar::fixedKeysAreAppliedOnEveryFocusChange()
-{
-    m_bar->Init();
-    m_bar->AddSetAction("room", "toggle_room_autojoin", "Toggle Room Autojoin", "", false);
-    auto* alpha = Add<QWidget>("room");
-    auto* alphaInput = new QLineEdit(alpha);
-    auto* beta = Add("room");
-    auto* loose = Add();
-    m_bar->AddWidgetKey(alpha, "room", "alpha");
-    m_bar->AddWidgetKey(beta, "room", "beta");
-    QCOMPARE(m_bar->GetKey("room"), QString());
-    m_bar->OnApplicationFocusChanged(nullptr, alphaInput);
-    QCOMPARE(m_bar->GetKey("room"), QString("alpha"));
-    m_bar->OnApplicationFocusChanged(nullptr, beta);
-    QCOMPARE(m_bar->GetKey("room"), QString("beta"));
-    m_bar->OnApplicationFocusChanged(nullptr, loose);
-    QCOMPARE(m_bar->GetKey("room"), QString("beta"));
-    m_bar->OnApplicationFocusChanged(nullptr, alphaInput);
-    QCOMPARE(m_bar->GetKey("room"), QString("alpha"));
-}
-
 void TestActionSetToolBar::privilegesButtonText_data()
 {
     QTest::addColumn<int>("seconds");
     QTest::addColumn<QString>("text");
-    QTest::newRow("none") << 0 << "Support Tavrinel!";
-    QTest::newRow("negative") << -5 << "Support Tavrinel!";
-    QTest::newRow("1s") << 1 << "0 Days Left";
-    QTest::newRow("half-day-less") << 43199 << "0 Days Left";
-    QTest::newRow("half-day") << 43200 << "1 Days Left";
-    QTest::newRow("day-less") << 86399 << "1 Days Left";
-    QTest::newRow("1.5 days") << 129600 << "2 Days Left";
     // (2147483647 + 43200) / 86400 = 24855: no 32-bit overflow near the top of the range.
-    QTest::newRow("max") << INT_MAX << "24855 Days Left";
+    const QList<QPair<int, QString>> rows{{0, "Support Tavrinel!"}, {-5, "Support Tavrinel!"}, {1, "0 Days Left"},
+                                          {43199, "0 Days Left"},      {43200, "1 Days Left"},       {86399, "1 Days Left"},
+                                          {129600, "2 Days Left"},     {INT_MAX, "24855 Days Left"}};
+    for (const auto& row : rows)
+        QTest::addRow("%d", row.first) << row.first << row.second;
 }
 
 void TestActionSetToolBar::privilegesButtonText()
@@ -447,37 +368,6 @@ void TestActionSetToolBar::destroyedWidgetLeavesNoRecordsBehind()
     QVERIFY(!actionBar);
     QCOMPARE(d.GetType("toolbar_action_widget")->ItemCount(), size_t(0));
     QCOMPARE(d.GetType("action_key_value_pair")->ItemCount(), size_t(0));
-}
-
-void TestActionSetToolBar::followsServerPrivilegesAndSendsAvailability()
-{
-    QVERIFY(m_fixture.SetUp(false));
-    m_fixture.SetLogin("me", "secret");
-    m_bar->Init();
-    QVERIFY(m_fixture.LogIn());
-
-    // Seconds left, as the server reports them (message 92).
-    m_fixture.fake.SendRaw(FakeServer::MakeFrame(92, FakeServer::I32(3 * 86400 + 43200)));
-    QTRY_COMPARE(m_bar->PrivilegesButton()->text(), QString("4 Days Left"));
-    m_fixture.fake.SendRaw(FakeServer::MakeFrame(92, FakeServer::I32(0)));
-    QTRY_COMPARE(m_bar->PrivilegesButton()->text(), QString("Support Tavrinel!"));
-
-    SetSetting("availability_status", "away");
-    m_bar->Clear();
-    QCOMPARE(m_bar->StatusButton()->text(), QString("Away"));
-    m_bar->StatusButton()->click();
-    QCOMPARE(m_bar->StatusButton()->text(), QString("Available"));
-    QVERIFY(m_fixture.fake.WaitForFrames(1));
-    QCOMPARE(m_fixture.fake.Frames().last().code, 28u);
-    QCOMPARE(m_fixture.fake.Frames().last().fields, FakeServer::U32(2));
-    QCOMPARE(GetSetting("availability_status"), QString("available"));
-    m_bar->Clear();
-    QCOMPARE(m_bar->StatusButton()->text(), QString("Available"));
-    m_bar->StatusButton()->click();
-    QCOMPARE(m_bar->StatusButton()->text(), QString("Away"));
-    QVERIFY(m_fixture.fake.WaitForFrames(2));
-    QCOMPARE(m_fixture.fake.Frames().last().fields, FakeServer::U32(1));
-    QVERIFY(m_fixture.Reset());
 }
 
 QTEST_MAIN(TestActionSetToolBar)

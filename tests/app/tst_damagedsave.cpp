@@ -1,16 +1,9 @@
 // Start-up from a damaged (zero-length) save file: the box, then a fresh start that keeps the
 // defaults and still tells the data-loaded listeners.
 
-#include "app/mainwindow.h"
+#include "mainwindowfixture.h"
+
 #include "model/settings.h"
-#include "server/server.h"
-
-#include "modalwatcher.h"
-
-#include <QDir>
-#include <QTcpServer>
-#include <QTemporaryDir>
-#include <QtTest>
 
 class TestDamagedSave : public QObject
 {
@@ -32,10 +25,7 @@ void TestDamagedSave::zeroLengthSaveFileStartsFromScratch()
     empty.close();
 
     // The damaged file can hold nothing safe, so what must not reach outside is set beforehand.
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-    const int listeningPort = probe.serverPort();
-    probe.close();
+    const int listeningPort = FreePort();
     DeclareSettingTypes();
     SetSetting("use_upnp", "no");
     SetSetting("listening_port", listeningPort);

@@ -1,5 +1,5 @@
 // The main window in-process: first run without a user name, the form's first state, the
-// defaults, connection status, login-refusal boxes, icons, tray, geometry and the saves.
+// connection status, login-refusal boxes, the screenshot and the saves.
 
 #include "mainwindowfixture.h"
 
@@ -7,29 +7,17 @@
 
 #include <QToolBar>
 
-namespace {
-
-QImage IconImage(const QIcon& icon)
-{
-    return icon.pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
-}
-
-}  // namespace
-
 class TestMainWindow : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
+    void initTestCase() { QVERIFY(m_fixture.Open()); }  // no user name: the first-run dialog opens
     void firstRunCancelledMakesNoConnection();
     void formStartsOnRoomsAndLogin();
     void connectActionFollowsConnectionState();
-    void dropAfterLoginShowsNoBox();
     void loginRefusalBoxes_data();
     void loginRefusalBoxes();
-    void applicationIconFollowsState();
-    void trayWithoutSystemTray();
     void periodicSaveWritesSaveFile();
     void screenshot();
     void cleanupTestCase();
@@ -41,12 +29,6 @@ private:
     MainWindowFixture m_fixture;
     FakeServer& m_server = m_fixture.server;
 };
-
-void TestMainWindow::initTestCase()
-{
-    // No user name: the first-run dialog opens.
-    QVERIFY(m_fixture.Open());
-}
 
 void TestMainWindow::firstRunCancelledMakesNoConnection()
 {
@@ -77,8 +59,7 @@ void TestMainWindow::formStartsOnRoomsAndLogin()
 QString TestMainWindow::ConnectActionText()
 {
     // What the login page's toolbar shows for the action.
-    QWidget* page = Child<QWidget>("loginOptionsTab");
-    actionBar->ChangeSet(page, "login_options");
+    actionBar->ChangeSet(Child<QWidget>("loginOptionsTab"), "login_options");
     // The toolbar leads with widgets of its own (status button, spacer); the set's actions follow.
     for (QAction* action : actionBar->actions())
         if (!qobject_cast<QWidgetAction*>(action))
@@ -98,7 +79,6 @@ void TestMainWindow::connectActionFollowsConnectionState()
     QCOMPARE(ConnectActionText(), QString("Connect"));
     SetSetting("username", "alice");
     SetSetting("password", "secret");
-
     QVERIFY(LogIn());
     QCOMPARE(ConnectActionText(), QString("Connecting..."));
 
@@ -109,20 +89,6 @@ void TestMainWindow::connectActionFollowsConnectionState()
 
     m_server.DropClient();
     QTRY_COMPARE(ConnectActionText(), QString("Connect"));
-}
-
-void TestMainWindow::dropAfterLoginShowsNoBox()
-{
-    // The last test ended with a drop: a failed reconnection is not a login failure.
-    QVERIFY(gp_server->IsAbruptlyDisconnected());
-    SetSetting("server_port", FreePort());
-    QSignalSpy failures(gp_server, &Server::ConnectionFailed);
-    gp_server->AttemptReconnect();
-    QTRY_COMPARE(failures.count(), 1);
-    QCoreApplication::processEvents();
-    QVERIFY(Visible<QMessageBox>().isEmpty());
-    QCOMPARE(ConnectActionText(), QString("Connect"));
-    SetSetting("server_port", m_server.Port());
 }
 
 void TestMainWindow::loginRefusalBoxes_data()
@@ -163,49 +129,6 @@ void TestMainWindow::loginRefusalBoxes()
     QCOMPARE(ConnectActionText(), QString("Connect"));
     box->accept();
     QTRY_VERIFY(Visible<QMessageBox>().isEmpty());
-}
-
-void TestMainWindow::applicationIconFollowsState()
-{
-    const QImage offline = IconImage(QIcon(":/icons/offline_icon"));
-    const QImage online = IconImage(QIcon(":/icons/online_icon"));
-    QVERIFY(!offline.isNull());
-    QVERIFY(offline != online);
-    ResetApplicationIcon();
-    QCOMPARE(IconImage(mainWindow->windowIcon()), offline);
-
-    // Logged in and away, without the away mark in the icon: the online icon.
-    QVERIFY(LogIn());
-    m_server.SendRaw(FakeServer::LoginAccepted());
-    QTRY_VERIFY(gp_server->IsConnected());
-    QCOMPARE(IconImage(mainWindow->windowIcon()), online);
-    SetSetting("availability_status", "away");
-    ResetApplicationIcon();
-    QCOMPARE(IconImage(mainWindow->windowIcon()), online);
-    SetSetting("show_away_status_in_application_icon", "yes");
-    ResetApplicationIcon();
-    QCOMPARE(IconImage(mainWindow->windowIcon()), IconImage(QIcon(":/icons/away_icon")));
-    SetSetting("availability_status", "available");
-
-    gp_server->Disconnect();
-    QCOMPARE(IconImage(mainWindow->windowIcon()), offline);
-    QCOMPARE(ConnectActionText(), QString("Connect"));
-}
-
-void TestMainWindow::trayWithoutSystemTray()
-{
-    QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
-    // The setting is on, but there is no tray to show the icon in.
-    QVERIFY(!mainWindow->TrayIcon()->isVisible());
-    mainWindow->PopupAlert("Something happened");
-
-    // Only a single click restores the window.
-    mainWindow->showMinimized();
-    QTRY_VERIFY(mainWindow->isMinimized());
-    mainWindow->OnTrayIconActivated(QSystemTrayIcon::DoubleClick);
-    QVERIFY(mainWindow->isMinimized());
-    mainWindow->OnTrayIconActivated(QSystemTrayIcon::Trigger);
-    QTRY_VERIFY(!mainWindow->isMinimized());
 }
 
 void TestMainWindow::periodicSaveWritesSaveFile()

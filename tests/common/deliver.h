@@ -17,21 +17,16 @@ using F = FakeServer;
 inline QByteArray Hex(const char* hex) { return QByteArray::fromHex(QByteArray(hex).replace(' ', "")); }
 
 // A counted list of texts, and of signed numbers.
-inline QByteArray Strs(const QStringList& texts)
-{
-    QByteArray out = F::U32(static_cast<quint32>(texts.size()));
-    for (const QString& t : texts)
-        out += F::Str(t);
-    return out;
-}
-
-inline QByteArray Ints(const QVector<qint32>& values)
+template <typename T, typename Write>
+QByteArray Counted(const QVector<T>& values, Write write)
 {
     QByteArray out = F::U32(static_cast<quint32>(values.size()));
-    for (qint32 v : values)
-        out += F::I32(v);
+    for (const T& v : values)
+        out += write(v);
     return out;
 }
+inline QByteArray Strs(const QStringList& texts) { return Counted(texts.toVector(), F::Str); }
+inline QByteArray Ints(const QVector<qint32>& values) { return Counted(values, F::I32); }
 
 // A user statistics record: average speed, the u64 download count, shared files and folders.
 inline QByteArray Stats(quint32 speed, quint32 files, quint32 countLow = 0, quint32 folders = 0)

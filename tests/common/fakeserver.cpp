@@ -1,77 +1,10 @@
 #include "common/fakeserver.h"
 
-#include <QHostAddress>
 #include <QTest>
-#include <QtEndian>
 
 FakeServer::FakeServer(QObject* parent) : QObject(parent)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &FakeServer::OnNewConnection);
-}
-
-bool FakeServer::WaitForConnection(int timeoutMs)
-{
-    const int before = m_connectionCount;
-    return QTest::qWaitFor([&] { return m_connectionCount > before; }, timeoutMs);
-}
-
-bool FakeServer::WaitForFrames(int count, int timeoutMs)
-{
-    return QTest::qWaitFor([&] { return m_frames.size() >= count; }, timeoutMs);
-}
-
-QByteArray FakeServer::RawBytes() const
-{
-    QByteArray all;
-    for (const Frame& f : m_frames)
-        all += f.raw;
-    return all;
-}
-
-QList<quint32> FakeServer::Codes() const
-{
-    QList<quint32> codes;
-    for (const Frame& f : m_frames)
-        codes << f.code;
-    return codes;
-}
-
-void FakeServer::SendRaw(const QByteArray& bytes)
-{
-    if (!mp_client)
-        return;
-    mp_client->write(bytes);
-    mp_client->flush();
-}
-
-QByteArray FakeServer::U16(quint16 v)
-{
-    char b[2];
-    qToLittleEndian(v, b);
-    return QByteArray(b, 2);
-}
-
-QByteArray FakeServer::U32(quint32 v)
-{
-    char b[4];
-    qToLittleEndian(v, b);
-    return QByteArray(b, 4);
-}
-
-QByteArray FakeServer::Str(const QString& s)
-{
-    const QByteArray bytes = s.toUtf8();
-    return U32(static_cast<quint32>(bytes.size())) + bytes;
-}
-
-QByteArray FakeServer::MakeFrame(quint32 code, const QByteArray& fields)
-{
-    return U32(static_cast<quint32>(fields.size() + 4)) + U32(code) + fields;
-}
-
-QByteArray FakeServer::LoginAccepted(const QString& greeting)
-{
-    return MakeFrame(1, U8(1) + Str(greeting) + U32(0x0100007f) + Str(QString()));
 }
 
 void FakeServer::OnNewConnection()

@@ -9,56 +9,11 @@
 #include "server/server.h"
 
 #include <QHostAddress>
-#include <QMutexLocker>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTextBrowser>
 
 #include <memory>
-
-namespace {
-QMutex g_gatewayMutex;
-QList<int> g_mappedPorts;
-int g_discoveries = 0;
-}
-
-QList<UpnpDevice> RecordingGateway::Discover(int, int* op_error)
-{
-    QMutexLocker lock(&g_gatewayMutex);
-    ++g_discoveries;
-    *op_error = 0;
-    UpnpDevice device;
-    device.descUrl = "http://192.0.2.1:5000/rootDesc.xml";
-    device.st = "urn:schemas-upnp-org:device:InternetGatewayDevice:1";
-    return {device};
-}
-
-bool RecordingGateway::ReadDescription(const UpnpDevice&, QByteArray* op_controlUrl, QByteArray* op_serviceType)
-{
-    *op_controlUrl = "http://192.0.2.1:5000/ctl/IPConn";
-    *op_serviceType = "urn:schemas-upnp-org:service:WANIPConnection:1";
-    return true;
-}
-
-int RecordingGateway::AddPortMapping(const QByteArray&, const QByteArray&, const QByteArray& i_port,
-                                     const QByteArray&, const QByteArray&, const QByteArray&)
-{
-    QMutexLocker lock(&g_gatewayMutex);
-    g_mappedPorts << i_port.toInt();
-    return 0;
-}
-
-QList<int> RecordingGateway::MappedPorts()
-{
-    QMutexLocker lock(&g_gatewayMutex);
-    return g_mappedPorts;
-}
-
-int RecordingGateway::DiscoveryCount()
-{
-    QMutexLocker lock(&g_gatewayMutex);
-    return g_discoveries;
-}
 
 ServerFixture::~ServerFixture() { if (gp_server) gp_server->Disconnect(); }
 

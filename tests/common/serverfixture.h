@@ -7,26 +7,52 @@
 #include "server/upnpgateway.h"
 
 #include <QList>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QString>
 #include <QTemporaryDir>
 
-// A gateway that is always found and maps every port it is given.
+// A gateway that is always found and maps every port it is given. Called from the port
+// forwarder's thread; read from the test's.
 class RecordingGateway : public UpnpGateway
 {
 public:
-    QList<UpnpDevice> Discover(int i_delay, int* op_error) override;
-    bool ReadDescription(const UpnpDevice&, QByteArray* op_controlUrl, QByteArray* op_serviceType) override;
+    QList<UpnpDevice> Discover(int, int* op_error) override
+    {
+        QMutexLocker lock(&s_mutex);
+        ++s_discoveries;
+        *op_error = 0;
+        UpnpDevice device;
+        device.descUrl = "http://192.0.2.1:5000/rootDesc.xml";
+        device.st = "urn:schemas-upnp-org:device:InternetGatewayDevice:1";
+        return {device};
+    }
+    bool ReadDescription(const UpnpDevice&, QByteArray* op_controlUrl, QByteArray* op_serviceType) override
+    {
+        *op_controlUrl = "http://192.0.2.1:5000/ctl/IPConn";
+        *op_serviceType = "urn:schemas-upnp-org:service:WANIPConnection:1";
+        return true;
+    }
     int AddPortMapping(const QByteArray&, const QByteArray&, const QByteArray& i_port, const QByteArray&,
-                       const QByteArray&, const QByteArray&) override;
+                       const QByteArray&, const QByteArray&) override
+    {
+        QMutexLocker lock(&s_mutex);
+        s_mappedPorts << i_port.toInt();
+        return 0;
+    }
     int DeletePortMapping(const QByteArray&, const QByteArray&, const QByteArray&, const QByteArray&) override
     {
         return 0;
     }
     QList<QHostAddress> LocalAddresses() override { return {QHostAddress(QStringLiteral("192.0.2.10"))}; }
 
-    // Called from the port forwarder's thread; read from the test's.
-    static QList<int> MappedPorts();
-    static int DiscoveryCount();
+    static QList<int> MappedPorts() { QMutexLocker lock(&s_mutex); return s_mappedPorts; }
+    static int DiscoveryCount() { QMutexLocker lock(&s_mutex); return s_discoveries; }
+
+private:
+    static inline QMutex s_mutex;
+    static inline QList<int> s_mappedPorts;
+    static inline int s_discoveries = 0;
 };
 
 class ServerFixture

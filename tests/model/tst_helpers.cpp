@@ -3,9 +3,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QLineEdit>
-#include <QTabWidget>
-#include <QVBoxLayout>
 #include <QtTest>
 
 #include <functional>
@@ -38,28 +35,21 @@ private slots:
             QTest::addRow("%s(%s)", helper, qPrintable(input)) << helper << input << expected;
         };
         row("ReversePathname", "a\\b/c\\/", "c/b/a");
-        row("ReversePathname", "/a//b", "b/a");
         row("ReversePathname", "\\/\\", "");
         row("GetFileName", "a\\b\\c.mp3", "c.mp3");
-        row("GetFileName", "a\\b\\", "b");
         row("GetFileName", "a\\b\\\\", "");
         row("GetFolder", "a\\b\\c.mp3", "a\\b");
         row("GetFolder", "a\\b\\\\", "a\\b");
-        row("GetFolder", "name", "name");
         // Only backslashes are dropped first; one slash then goes as in GetFolder.
         row("GetParentFolder", "a\\b\\c\\\\", "a\\b");
-        row("GetParentFolder", "\\\\", "");
         row("GetParentFolder", "a/b//", "a/b");
         row("GetFileExtension", "song.MP3", "mp3");
-        row("GetFileExtension", "noext", "");
         row("GetFileExtension", "dir.d/file", "d/file");
         row("GetAbsoluteFileName", "/Home/Music/", "/home/music");
         row("GetAbsoluteFileName", "C:\\Dir\\\\", "c:\\dir\\");
         row("GetAbsoluteFileName", "/\u00c9T\u00c9", "/\u00e9t\u00e9");
         row("FormatSeconds", "3661", "1h1m1s");
-        row("FormatSeconds", "86400", "1d0h0m0s");
         row("CommafyNumber", "0", "");
-        row("CommafyNumber", "999", "999");
         row("CommafyNumber", "9223372036854775807", "9,223,372,036,854,775,807");
         row("EscapeHTML", "a<b>&c\"'", "a&lt;b&gt;&amp;c\"'");
         row("ConvertLinks", "see http://x.org/a?b=1, https://c.d.",
@@ -75,7 +65,6 @@ private slots:
         row("SafeFileName", ".", "_");
         row("SafeFileName", "..", "_.");
         row("SafeFileName", "../../x", "_._.._x");
-        row("SafeFileName", "/etc/passwd", "_etc_passwd");
         row("SafeFileName", "", "_");
         row("SafeFileName", QString::fromUtf8("Müller/Ω"), QString::fromUtf8("Müller_Ω"));
     }
@@ -122,41 +111,12 @@ private slots:
         QCOMPARE(StringReplace("abc", "", "y"), std::string("abc"));
     }
 
-    void focusWidget()
-    {
-        QWidget window;
-        auto* outer = new QTabWidget;
-        (new QVBoxLayout(&window))->addWidget(outer);
-        auto* outerSecond = new QWidget;
-        outer->addTab(new QWidget, QStringLiteral("one"));
-        outer->addTab(outerSecond, QStringLiteral("two"));
-        auto* inner = new QTabWidget(outerSecond);
-        auto* innerFirst = new QLineEdit;
-        auto* innerPage = new QWidget;
-        inner->addTab(innerFirst, QStringLiteral("a"));
-        inner->addTab(innerPage, QStringLiteral("b"));
-        auto* edit = new QLineEdit(innerPage);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        FocusWidget(edit);
-        QCOMPARE(outer->currentIndex(), 1);
-        QCOMPARE(inner->currentIndex(), 1);
-        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(edit));
-        // The widget that is itself a page.
-        FocusWidget(innerFirst);
-        QCOMPARE(inner->currentIndex(), 0);
-        FocusWidget(nullptr);
-    }
-
     void md5()
     {
         // RFC 1321 test suite.
         const std::pair<const char*, const char*> vectors[] = {
             {"", "d41d8cd98f00b204e9800998ecf8427e"},
             {"abc", "900150983cd24fb0d6963f7d28e17f72"},
-            {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
-            {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
-             "57edf4a22be3c955ac49da2e2107b67a"},
         };
         for (const auto& v : vectors) {
             MD5 md5;
@@ -165,16 +125,6 @@ private slots:
             md5.finalize();
             QCOMPARE(Hex(md5), QString::fromLatin1(v.second));
         }
-        // Split feeding gives the same digest; nothing before finalize, nothing changes after it.
-        MD5 split;
-        unsigned char a[] = {'a'}, bc[] = {'b', 'c'};
-        split.update(a, 1);
-        QCOMPARE(Hex(split), QString());
-        split.update(bc, 2);
-        split.finalize();
-        split.update(a, 1);
-        split.finalize();
-        QCOMPARE(Hex(split), QStringLiteral("900150983cd24fb0d6963f7d28e17f72"));
     }
 };
 

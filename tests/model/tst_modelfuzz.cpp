@@ -48,11 +48,7 @@ const size_t kAllocationLimit = 1 << 20;
 
 struct Tracking
 {
-    Tracking()
-    {
-        g_largest = 0;
-        g_tracking = true;
-    }
+    Tracking() { g_largest = 0, g_tracking = true; }
     ~Tracking() { g_tracking = false; }
 };
 
@@ -64,9 +60,7 @@ QByteArray Plausible(QRandomGenerator& rng)
     QByteArray out;
     for (int t = static_cast<int>(rng.bounded(12)); t > 0; --t) {
         switch (rng.bounded(4)) {
-        case 0:
-            out.append(reinterpret_cast<const char*>(&special[rng.bounded(10)]), 4);
-            break;
+        case 0: out.append(reinterpret_cast<const char*>(&special[rng.bounded(10)]), 4); break;
         case 1: {
             const uint32_t n = rng.bounded(6);
             out.append(reinterpret_cast<const char*>(&n), 4);
@@ -74,9 +68,7 @@ QByteArray Plausible(QRandomGenerator& rng)
                 out.append(static_cast<char>(rng.bounded(256)));
             break;
         }
-        case 2:
-            out.append(static_cast<char>(rng.bounded(3)));
-            break;
+        case 2: out.append(static_cast<char>(rng.bounded(3))); break;
         default:
             for (int k = static_cast<int>(rng.bounded(9)); k > 0; --k)
                 out.append(static_cast<char>(rng.bounded(256)));
@@ -89,15 +81,12 @@ QByteArray Mutated(QRandomGenerator& rng, const QByteArray& valid)
 {
     QByteArray out = valid;
     switch (rng.bounded(3)) {
-    case 0:
-        out.truncate(static_cast<int>(rng.bounded(out.size() + 1)));
-        break;
+    case 0: out.truncate(static_cast<int>(rng.bounded(out.size() + 1))); break;
     case 1:
         for (int k = static_cast<int>(rng.bounded(4)) + 1; k > 0 && !out.isEmpty(); --k)
             out[static_cast<int>(rng.bounded(out.size()))] = static_cast<char>(rng.bounded(256));
         break;
-    default:
-        out.insert(static_cast<int>(rng.bounded(out.size() + 1)), Plausible(rng));
+    default: out.insert(static_cast<int>(rng.bounded(out.size() + 1)), Plausible(rng));
     }
     return out;
 }
@@ -139,9 +128,7 @@ private slots:
         MemStream s;
         UserStats stats;
         stats.averageSpeed = 99;
-        s.Write(share);
-        s.Write(stats);
-        s.Write(QStringLiteral("tail"));
+        s.Write(share), s.Write(stats), s.Write(QStringLiteral("tail"));
         const QByteArray valid = s.ToByteArray();
 
         QRandomGenerator rng(20240611);

@@ -2,45 +2,12 @@
 #include "model/sizemanager.h"
 
 #include <QHeaderView>
-#include <QSplitter>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
 
 #include <memory>
-
-class FakeWindow : public ResizableWindow
-{
-    Q_OBJECT
-
-public:
-    FakeWindow(int x, int y, int w, int h) : x(x), y(y), w(w), h(h) {}
-    int GetX() override { return x; }
-    int GetY() override { return y; }
-    int GetWidth() override { return w; }
-    int GetHeight() override { return h; }
-    void SetPosition(int i_x, int i_y) override { x = i_x, y = i_y, ++applied; }
-    void SetSize(int i_w, int i_h) override { w = i_w, h = i_h, ++applied; }
-    void Move(int i_x, int i_y) { x = i_x, y = i_y, emit WindowMoved(i_x, i_y); }
-    void Resize(int i_w, int i_h) { w = i_w, h = i_h, emit WindowResized(i_w, i_h); }
-    int x, y, w, h;
-    int applied = 0;
-};
-
-// Lets the test move a handle as the user's drag does.
-class DraggableSplitter : public QSplitter
-{
-public:
-    DraggableSplitter()
-    {
-        addWidget(new QWidget);
-        addWidget(new QWidget);
-        resize(400, 100);
-        show();
-    }
-    void Drag(int pos, int index) { moveSplitter(pos, index); }
-};
 
 class TestSizeManager : public QObject
 {
@@ -66,14 +33,12 @@ class TestSizeManager : public QObject
             widths << tree->header()->sectionSize(c);
         return widths;
     }
-    // The stored sizes of a key: column or pane number -> size.
-    static QMap<int, int> Stored(QString key, bool splitter = false)
+    // The stored widths of a key: column number -> width.
+    static QMap<int, int> Stored(QString key)
     {
-        const std::string kind = splitter ? "sizer_splitter" : "sizer_tree";
-        const std::string entryType = kind + (splitter ? "_index" : "_column");
         QMap<int, int> stored;
-        for (ItemPtr entry : d.GetType(kind)->HasItem(Value(key)).GetItems(entryType.c_str())) {
-            const int n = entry[(entryType + "_number").c_str()].AsInt();
+        for (ItemPtr entry : d.GetType("sizer_tree")->HasItem(Value(key)).GetItems("sizer_tree_column")) {
+            const int n = entry["sizer_tree_column_number"].AsInt();
             const int size = stored.contains(n) ? -1 : entry["sizer_size"].AsInt();  // -1: two entries for one
             stored[n] = size;
         }
@@ -98,9 +63,7 @@ private slots:
     }
     void cleanup()
     {
-        m_sizes.reset();
-        m_saver.reset();
-        m_dir.reset();
+        m_sizes.reset(), m_saver.reset(), m_dir.reset();
         QVERIFY(!sizeManager);
     }
 
@@ -167,48 +130,6 @@ private slots:
         QCOMPARE(Widths(other), QList<int>({40, 40, lastBefore}));
     }
 
-    void windowGeometry()
-    {
-        FakeWindow window(100, 50, 800, 600);
-        m_sizes->RegisterResizableWindow("main_window", &window);
-        QCOMPARE(window.applied, 0);
-        window.Move(200, 60);
-        window.Resize(1024, 700);
-        ItemPtr key = d.GetType("sizer_window")->HasItem(Value("main_window"));
-        QCOMPARE(QList<int>({key["sizer_x"].AsInt(), key["sizer_y"].AsInt(), key["sizer_width"].AsInt(),
-                             key["sizer_height"].AsInt()}),
-                 QList<int>({200, 60, 1024, 700}));
-
-        SaveAndReload();
-        FakeWindow reopened(0, 0, 1, 1);
-        m_sizes->RegisterResizableWindow("main_window", &reopened);
-        QCOMPARE(QList<int>({reopened.x, reopened.y, reopened.w, reopened.h}), QList<int>({200, 60, 1024, 700}));
-    }
-
-    void splitterPanes()
-    {
-        DraggableSplitter splitter, sibling;
-        const QList<int> shown = splitter.sizes();
-        m_sizes->RegisterSplitter("wish_list_splitter", &splitter, {100, 250});
-        // The defaults are recorded, not applied.
-        QCOMPARE(splitter.sizes(), shown);
-        QCOMPARE(Stored("wish_list_splitter", true), (QMap<int, int>{{0, 100}, {1, 250}}));
-        m_sizes->RegisterSplitter("wish_list_splitter", &sibling, {});
-        splitter.Drag(150, 1);
-        const QList<int> dragged = splitter.sizes();
-        QCOMPARE(sibling.sizes(), dragged);
-        QCOMPARE(Stored("wish_list_splitter", true), (QMap<int, int>{{0, dragged[0]}, {1, dragged[1]}}));
-
-        SaveAndReload();
-        DraggableSplitter reopened;
-        m_sizes->RegisterSplitter("wish_list_splitter", &reopened, {1, 1});
-        QCOMPARE(reopened.sizes(), dragged);
-
-        // An empty default list records the present sizes.
-        DraggableSplitter rooms;
-        m_sizes->RegisterSplitter("room_list_splitter", &rooms, {});
-        QCOMPARE(Stored("room_list_splitter", true), (QMap<int, int>{{0, rooms.sizes()[0]}, {1, rooms.sizes()[1]}}));
-    }
 };
 
 QTEST_MAIN(TestSizeManager)

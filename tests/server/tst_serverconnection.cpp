@@ -64,15 +64,6 @@ private slots:
         QVERIFY2(g_ioWarnings.isEmpty(), qPrintable(g_ioWarnings.join('\n')));
     }
 
-    void connectNeedsUserName()
-    {
-        QSignalSpy connecting(gp_server, &Server::Connecting);
-        gp_server->Connect();
-        QCOMPARE(connecting.count(), 0);
-        QCOMPARE(gp_server->GetConnectionState(), int(Server::StateDisconnected));
-        QVERIFY(!LogText("server").contains("Attempting connection"));
-    }
-
     void firstLogin()
     {
         m_env.SetLogin("alice", "secret");
@@ -147,11 +138,6 @@ private slots:
         QCOMPARE(m_env.fake.Codes(), QList<quint32>({28, 5, 3}));
         QCOMPARE(MappedPortsAfterQueue(), QList<int>({2234, 2237}));
 
-        // The timer renews the mappings of a logged-in client, the plain port alone when the
-        // obfuscated one is 0.
-        gp_server->RenewPortMapping();
-        QCOMPARE(MappedPortsAfterQueue(), QList<int>({2234, 2237, 2234}));
-        QVERIFY(LogText("server").contains("Renewing UPnP port mapping."));
         SetSetting("use_upnp", Value("no"));
     }
 
@@ -199,34 +185,6 @@ private slots:
         QVERIFY(!gp_server->IsAbruptlyDisconnected());
         gp_server->AttemptReconnect();
         QCOMPARE(connecting.count(), 1);
-
-        // A refusal without a reason reports an empty one.
-        gp_server->Connect();
-        QVERIFY(m_env.fake.WaitForFrames(2));
-        m_env.fake.SendRaw(F::MakeFrame(1, F::U8(0)));
-        QTRY_COMPARE(failed.count(), 2);
-        QCOMPARE(failed[1][0].toString(), QString());
-    }
-
-    void disconnectOnRequest()
-    {
-        // While connecting it changes nothing: the attempt goes on.
-        gp_server->Connect();
-        QVERIFY(m_env.fake.WaitForFrames(1));
-        gp_server->Disconnect();
-        QCOMPARE(gp_server->GetConnectionState(), int(Server::StateConnecting));
-        m_env.fake.SendRaw(F::LoginAccepted());
-        QTRY_VERIFY(gp_server->IsConnected());
-
-        QSignalSpy disconnected(gp_server, &Server::Disconnected);
-        QSignalSpy failed(gp_server, &Server::ConnectionFailed);
-        User("erin").NewItem("is_online");
-        gp_server->Disconnect();
-        QVERIFY(OnlineUsers().empty());
-        QTRY_VERIFY(!m_env.fake.HasClient());
-        QCOMPARE(disconnected.count(), 1);
-        QCOMPARE(failed.count(), 0);
-        QVERIFY(!gp_server->IsAbruptlyDisconnected());
     }
 
     void framesAreCutFromTheStream()
@@ -263,21 +221,16 @@ private slots:
         User("frank").NewItem("is_privileged");
         QVERIFY(Deliver(m_env.fake, 69, F::U32(2) + F::Str("gina") + F::Str("hugo")));
         QVERIFY(Deliver(m_env.fake, 69, Hex("03000000 04000000 6976616e 04000000 6a696c6c")));
-        QStringList privileged;
         for (const char* name : {"frank", "gina", "hugo", "ivan", "jill"})
-            if (User(name).IsConnected("is_privileged"))
-                privileged << name;
-        QCOMPARE(privileged, (QStringList{"frank", "gina", "hugo"}));
+            QCOMPARE(User(name).IsConnected("is_privileged"), QByteArray("frank gina hugo").contains(name));
     }
 
     void frameLengthOutOfBounds_data()
     {
         QTest::addColumn<bool>("loggedIn");
         QTest::addColumn<QByteArray>("prefix");
-        QTest::newRow("0 while logged in") << true << Hex("00000000");
         QTest::newRow("3 while logged in") << true << Hex("03000000");
         QTest::newRow("16 MiB + 1 while logged in") << true << Hex("01000001");
-        QTest::newRow("negative while logged in") << true << Hex("ffffffff");
         QTest::newRow("3 before the login reply") << false << Hex("03000000");
         QTest::newRow("16 MiB + 1 before the login reply") << false << Hex("01000001");
     }
@@ -346,18 +299,6 @@ private slots:
         m_env.fake.SendRaw(F::LoginAccepted() + F::MakeFrame(92, F::I32(42)));
         QTRY_COMPARE(privileges.count(), 1);
         QCOMPARE(privileges[0][0].toInt(), 42);
-    }
-
-    void missingPasswordGivesDefaultLogin()
-    {
-        m_env.SetLogin("alice", "secret");
-        d.GetType("global")->HasItem(Value("password")).Remove();
-        gp_server->Connect();
-        QVERIFY(m_env.fake.WaitForFrames(1));
-        const F::Frame login = m_env.fake.Frames()[0];
-        QVERIFY(login.fields.startsWith(F::Str("TavrinelQT") + F::Str("MarrowLanternGlyph")));
-        QCOMPARE(GetSetting("username"), QString("TavrinelQT"));
-        QCOMPARE(GetSetting("password"), QString("MarrowLanternGlyph"));
     }
 
     void randomStreams()

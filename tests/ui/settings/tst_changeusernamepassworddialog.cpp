@@ -19,7 +19,6 @@ private slots:
     void okStoresTrimmedValues();
     void blankFieldKeepsDialogOpen_data();
     void blankFieldKeepsDialogOpen();
-    void cancelStoresNothing();
     void nonFirstRunDialogDeletesItself();
 
 private:
@@ -81,18 +80,6 @@ void TestChangeUsernamePasswordDialog::blankFieldKeepsDialogOpen()
     QCOMPARE(Edit(dialog, "usernameEdit")->text(), username);
     QCOMPARE(GetSetting("username"), QString("kept"));
     QCOMPARE(GetSetting("password"), QString("kept too"));
-}
-
-void TestChangeUsernamePasswordDialog::cancelStoresNothing()
-{
-    SetSetting("username", "erin");
-    ChangeUsernamePasswordDialog dialog(true);
-    dialog.show();
-    Edit(dialog, "usernameEdit")->setText("frank");
-    Edit(dialog, "passwordEdit")->setText("x");
-    dialog.findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Cancel)->click();
-    QCOMPARE(dialog.result(), int(QDialog::Rejected));
-    QCOMPARE(GetSetting("username"), QString("erin"));
 }
 
 void TestChangeUsernamePasswordDialog::nonFirstRunDialogDeletesItself()
