@@ -484,8 +484,7 @@ void ExtendedAsciiTranslator::OnCodePageChanges(ItemPtr setting)
 
 void ExtendedAsciiTranslator::SetCodePage(std::string name)
 {
-    ItemPtr setting = d.GetType("global")->NewItem("extended_ascii_codepage");
-    setting += d.GetType("global_value")->NewItem(name);
+    SetSetting("extended_ascii_codepage", Value(name));
 }
 
 QString ExtendedAsciiTranslator::Translate(const std::string& bytes) const
