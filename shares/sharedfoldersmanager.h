@@ -1,32 +1,83 @@
-// The index of the folders the user shares, kept in the item graph.
+// The index of the folders the user shares, kept in the item graph: the walk of the folders on
+// disk, the lower-case lookup of paths and names, the search-token index, the hand-off of MP3
+// files to the scanner thread, and the counts told to the server.
 #pragma once
 
 #include "model/data.h"
+#include "model/records.h"
+#include "shares/mp3scanner.h"
 
 #include <QObject>
+#include <QString>
 #include <QThread>
+
+#include <set>
 
 class SharedFoldersManager : public QObject, public DataHandler
 {
     Q_OBJECT
 
 public:
+    // Needs the server connection's and the peer side's item types (user, user_list_group,
+    // file_size and the audio types). Starts the scanner thread.
     explicit SharedFoldersManager(QObject* parent = nullptr);
+    // Stops the scanner (a file being analysed ends at its next chunk) and waits for its thread.
     ~SharedFoldersManager() override;
 
-    // The first rescan, run by start-up on the GUI thread.
+    // The first rescan, run by start-up on the GUI thread once the save file is loaded.
     void Init();
+    // Walks every shared folder again, drops what vanished and reports the counts.
     void RescanShares();
-    // The folder's item: the one already shared under that path, or a new one.
+    // The folder's item: the one already shared under that path, or a new one, numbered and walked.
     ItemPtr AddSharedFolder(const QString& path);
+    // The shared file at a local path ("/" separated), matched without regard to letter case;
+    // null when no shared folder holds such a file.
+    ItemPtr GetSharedFileItem(const QString& path);
+
+    // Links the file to the search_token item of every token of its lower-cased full path.
+    // The file must already be linked to its folder and name.
+    void TokenizeSharedFile(ItemPtr file);
+    static bool IsSearchTokenSeparator(QChar c);
+
+    MP3Scanner* GetMP3Scanner() { return &m_mp3Scanner; }
 
 signals:
-    void SharedFilesRescanned(int added, int removed);
+    void MP3ScanRequired(QString i_file);
+    void SharedFilesRescanned(int i_filesAdded, int i_filesRemoved);
+
+public slots:
+    void OnMP3Scanned(QString i_file, int i_mpegVersion, QString i_channelMode, int i_frequency, bool i_isVBR,
+                      int i_bitrate);
+    void OnConnectedToServer();
+    void OnReceivedUserStats(QString i_user, UserStats i_stats);
 
 private:
+    void AddSharedFiles(const QString& rootFolder, const QString& folder);
+    void AddFile(ItemPtr folderItem, const QString& lowerFolder, const QString& name, const QString& path,
+                 qint64 size, ItemSet& removalSet);
+    void TokenizeSharedFile(ItemPtr file, const QString& lowerFolderPath, const QString& name);
+    ItemPtr FindSharedFile(const QString& path, bool onlyShared);
+    void RemoveUnsharedFolders();
+    void OnSharedFileFolderAdded(ItemPtr folder);
+    void OnSharedFileNameAdded(ItemPtr name);
+
     QThread m_mp3ScannerThread;
+    MP3Scanner m_mp3Scanner;
     int m_filesAdded = 0;
     int m_filesRemoved = 0;
+    // The folders the walk has entered and not yet left, by their canonical paths, so that a
+    // symbolic link back to one of them is noticed whatever path text leads to it.
+    std::set<QString> m_foldersBeingScanned;
+
+    // Types looked up once; the walk touches them for every file.
+    Type* mp_folderType = nullptr;
+    Type* mp_fileType = nullptr;
+    Type* mp_fileFolderType = nullptr;
+    Type* mp_fileFolderLowerType = nullptr;
+    Type* mp_fileNameType = nullptr;
+    Type* mp_fileNameLowerType = nullptr;
+    Type* mp_fileSizeType = nullptr;
+    Type* mp_tokenType = nullptr;
 };
 
 extern SharedFoldersManager* sharedFoldersManager;

@@ -1,0 +1,149 @@
+// The walk of the shared folders on disk into folder and file items.
+
+#include "shares/sharedfoldersmanager.h"
+
+#include "model/log.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+const char* const kAnalysisTypes[] = {"mpeg_version", "channel_mode", "audio_frequency",
+                                      "bitrate_mode", "bitrate",      "is_scanned"};
+
+// The file linked to both items, the smaller neighbour set walked.
+ItemPtr CommonNeighbour(ItemPtr a, ItemPtr b, Type* type)
+{
+    const ItemSet* sa = a->Neighbours(type);
+    const ItemSet* sb = b->Neighbours(type);
+    if (!sa || !sb)
+        return ItemPtr();
+    if (sb->size() < sa->size())
+        std::swap(sa, sb);
+    for (const ItemPtr& p : *sa)
+        if (sb->count(p))
+            return p;
+    return ItemPtr();
+}
+
+bool IsMP3Name(const QString& name)
+{
+    return name.size() > 4 && (name.endsWith(QLatin1String(".mp3")) || name.endsWith(QLatin1String(".MP3")));
+}
+
+} // namespace
+
+void SharedFoldersManager::RescanShares()
+{
+    m_filesAdded = 0;
+    m_filesRemoved = 0;
+    for (ItemPtr folder : mp_folderType->GetItems()) {
+        folder.Disconnect("shared_file_folder");
+        const QString path = folder.AsString();
+        AddSharedFiles(path, path);
+    }
+    RemoveUnsharedFolders();
+    d.RemoveDisconnectedItems();
+    emit SharedFilesRescanned(m_filesAdded, m_filesRemoved);
+}
+
+// The folders no shared folder holds any more go with their files here, not only through the
+// collection: a file name is reachable through every live file of the same name, and through it
+// the files and folders of an unshared folder would stay, be counted again at every rescan and be
+// told to the server at every login.
+void SharedFoldersManager::RemoveUnsharedFolders()
+{
+    ItemSet gone;
+    for (Item* folder : mp_fileFolderType->ItemsUnordered())
+        if (!folder->IsConnected(mp_folderType))
+            gone.insert(folder);
+    for (ItemPtr folder : gone) {
+        ItemSet files = folder.GetItems("shared_file");
+        m_filesRemoved += static_cast<int>(files.size());
+        files.Remove();
+        folder.Remove();
+    }
+    // Files without a folder come only from a save written between an unshare and a rescan.
+    ItemSet stray;
+    for (Item* file : mp_fileType->ItemsUnordered())
+        if (!file->IsConnected(mp_fileFolderType))
+            stray.insert(file);
+    stray.Remove();
+}
+
+void SharedFoldersManager::AddSharedFiles(const QString& rootFolder, const QString& folder)
+{
+    const QFileInfo folderInfo(folder);
+    // Links are followed, so the same directory can come back under ever-longer paths; the
+    // canonical path tells a way back to a folder still being walked.
+    QString canonical = folderInfo.canonicalFilePath();
+    if (canonical.isEmpty())
+        canonical = folder;
+    if (m_foldersBeingScanned.count(canonical)) {
+        Log("Shared", 1,
+            QString("Skipping folder %1: it leads back to %2, which is being walked").arg(folder, canonical));
+        return;
+    }
+    m_foldersBeingScanned.insert(canonical);
+
+    Log("Shared", 1, QString("Adding folder %1 as part of sharing %2").arg(folder, rootFolder));
+    ItemPtr folderItem = mp_fileFolderType->GetItem(folder);
+    folderItem += mp_folderType->GetItem(rootFolder);
+    ItemSet removalSet = folderItem.GetItems("shared_file");
+    const QString lowerFolder = folder.toLower();
+
+    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot,
+                                                             QDir::Name | QDir::IgnoreCase);
+    for (const QFileInfo& entry : entries) {
+        if (entry.isDir())
+            AddSharedFiles(rootFolder, entry.absoluteFilePath());
+        else if (entry.isFile())
+            AddFile(folderItem, lowerFolder, entry.fileName(), entry.absoluteFilePath(), entry.size(), removalSet);
+    }
+
+    for (ItemPtr file : removalSet) {
+        file.Remove();
+        ++m_filesRemoved;
+    }
+    m_foldersBeingScanned.erase(canonical);
+}
+
+void SharedFoldersManager::AddFile(ItemPtr folderItem, const QString& lowerFolder, const QString& name,
+                                   const QString& path, qint64 size, ItemSet& removalSet)
+{
+    const Value sizeText(static_cast<long long>(size));
+    ItemPtr nameItem = mp_fileNameType->HasItem(name);
+    ItemPtr file;
+    if (nameItem)
+        file = CommonNeighbour(folderItem, nameItem, mp_fileType);
+    else
+        nameItem = mp_fileNameType->GetItem(name);
+
+    if (file) {
+        removalSet.erase(file);
+        // A file that changed keeps no stale size: peers would stop their download at it and
+        // call a cut file complete. Its analysis is stale too.
+        ItemPtr oldSize = file["shared_file_size"];
+        if (!oldSize || oldSize.GetValue() != sizeText) {
+            file += mp_fileSizeType->GetItem(sizeText);
+            for (const char* type : kAnalysisTypes)
+                file.Disconnect(type);
+        }
+    } else {
+        // A name that differs only in letter case from a shared one in the same folder.
+        if (FindSharedFile(path, false))
+            return;
+        file = mp_fileType->NewItem();
+        file += folderItem;
+        file += nameItem;
+        file += mp_fileSizeType->GetItem(sizeText);
+        ++m_filesAdded;
+    }
+
+    if (IsMP3Name(name) && !file.IsConnected("is_scanned"))
+        emit MP3ScanRequired(path);
+    // A known file already holds its tokens: its folder and name are what they were made from.
+    if (!file->IsConnected(mp_tokenType))
+        TokenizeSharedFile(file, lowerFolder, name);
+}

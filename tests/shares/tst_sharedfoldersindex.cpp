@@ -1,0 +1,285 @@
+// The shared-folder index over real folders: the walk and its counts, the lower-case lookup,
+// the token index, the counts told to the server, and the index across a save and a load.
+#include "common/serverfixture.h"
+#include "model/datasaver.h"
+#include "model/settings.h"
+#include "server/server.h"
+#include "shares/sharedfoldersmanager.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace {
+
+void MakeFile(const QString& path, const QByteArray& bytes = "data")
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+QStringList TokensOf(ItemPtr file)
+{
+    QStringList tokens;
+    for (const ItemPtr& token : file.GetItems("search_token"))
+        tokens << token.AsString();
+    tokens.sort();
+    return tokens;
+}
+
+ItemPtr HandMadeFile(const QString& folder, const QString& name)
+{
+    ItemPtr file = d.GetType("shared_file")->NewItem();
+    file += d.GetType("shared_file_folder")->GetItem(folder);
+    file += d.GetType("shared_file_name")->GetItem(name);
+    return file;
+}
+
+} // namespace
+
+class TestSharedFoldersIndex : public QObject
+{
+    Q_OBJECT
+
+    ServerFixture m_env;
+    QString m_root;
+
+    QString Path(const QString& relative) const { return m_root + "/" + relative; }
+    QPair<int, int> Rescan()
+    {
+        QSignalSpy spy(sharedFoldersManager, &SharedFoldersManager::SharedFilesRescanned);
+        sharedFoldersManager->RescanShares();
+        if (spy.size() != 1)
+            return {-1, -1};
+        return {spy[0][0].toInt(), spy[0][1].toInt()};
+    }
+    int FileCount() const { return int(d.GetType("shared_file")->ItemCount()); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_env.SetUp(true, true));
+        new SharedFoldersManager();
+        m_root = m_env.dir.filePath("disk");
+        qRegisterMetaType<UserStats>("UserStats");
+    }
+    void cleanup()
+    {
+        // Each case starts with nothing shared and nothing left over.
+        d.GetType("shared_folder")->GetItems().Remove();
+        Rescan();
+        QCOMPARE(FileCount(), 0);
+        QDir(m_root).removeRecursively();
+    }
+    void cleanupTestCase() { delete sharedFoldersManager; }
+
+    void folderIdAndCounter()
+    {
+        SetSetting("shared_folder_counter", Value("1"));
+        ItemPtr music = sharedFoldersManager->AddSharedFolder("/data/Music");
+        QCOMPARE(music["shared_folder_id"].AsString(), QString("[1]Music"));
+        QCOMPARE(GetSetting("shared_folder_counter"), QString("2"));
+        QCOMPARE(sharedFoldersManager->AddSharedFolder("/data/Music"), music);
+        QCOMPARE(GetSetting("shared_folder_counter"), QString("2"));
+        QCOMPARE(sharedFoldersManager->AddSharedFolder("/data/Books")["shared_folder_id"].AsString(),
+                 QString("[2]Books"));
+    }
+
+    void rescanCounts()
+    {
+        for (int k = 0; k < 3; ++k)
+            MakeFile(Path(QString("keep/%1.txt").arg(k)));
+        MakeFile(Path("keep/.hidden"));
+        MakeFile(Path("keep/.dir/inside.txt"));
+        // The unshared folder's names also live in the kept one: through a shared name the
+        // collection alone would keep them.
+        for (int k = 0; k < 10; ++k)
+            MakeFile(Path(QString("ten/%1.txt").arg(k)));
+        sharedFoldersManager->AddSharedFolder(Path("keep"));
+        ItemPtr ten = sharedFoldersManager->AddSharedFolder(Path("ten"));
+        QCOMPARE(FileCount(), 13);
+        QCOMPARE(Rescan(), qMakePair(0, 0));
+
+        QFile::remove(Path("keep/0.txt"));
+        MakeFile(Path("keep/new1.txt"));
+        MakeFile(Path("keep/new2.txt"));
+        QCOMPARE(Rescan(), qMakePair(2, 1));
+
+        ten.Remove();
+        d.RemoveDisconnectedItems();
+        QVERIFY(!sharedFoldersManager->GetSharedFileItem(Path("ten/1.txt")));
+        QCOMPARE(Rescan(), qMakePair(0, 10));
+        QCOMPARE(Rescan(), qMakePair(0, 0));
+        QCOMPARE(FileCount(), 4);
+        QVERIFY(!sharedFoldersManager->GetSharedFileItem(Path("ten/1.txt")));
+        QVERIFY(sharedFoldersManager->GetSharedFileItem(Path("KEEP/1.TXT")));
+    }
+
+    void caseTwinsAndAnalysisRequests()
+    {
+        MakeFile(Path("a/x.mp3"));
+        MakeFile(Path("a/X.mp3"));
+        MakeFile(Path("b/x.MP3"));
+        MakeFile(Path("c/x.Mp3"));
+        MakeFile(Path("c/.mp3"));
+        QSignalSpy requests(sharedFoldersManager, &SharedFoldersManager::MP3ScanRequired);
+        sharedFoldersManager->AddSharedFolder(m_root);
+        QCOMPARE(FileCount(), 3);
+        QStringList asked;
+        for (const QList<QVariant>& request : requests)
+            asked << QFileInfo(request[0].toString()).fileName();
+        asked.sort();
+        QCOMPARE(asked.size(), 2);
+        QVERIFY(asked.contains("x.MP3"));
+        QVERIFY(asked.contains("x.mp3") != asked.contains("X.mp3"));
+    }
+
+    void linkBackToAncestorIsNotFollowed()
+    {
+        MakeFile(Path("loop/a.txt"));
+        QDir().mkpath(Path("loop/sub"));
+        QVERIFY(QFile::link(Path("loop"), Path("loop/sub/back")));
+        MakeFile(Path("other/b.txt"));
+        QVERIFY(QFile::link(Path("other"), Path("loop/sub/elsewhere")));
+        sharedFoldersManager->AddSharedFolder(Path("loop"));
+        QCOMPARE(FileCount(), 2);
+        QVERIFY(sharedFoldersManager->GetSharedFileItem(Path("loop/sub/elsewhere/b.txt")));
+        QVERIFY(LogText("Shared").contains("Skipping folder " + Path("loop/sub/back")));
+    }
+
+    void changedSizeIsRefreshedAndAnalysedAgain()
+    {
+        MakeFile(Path("m/song.mp3"), QByteArray(10, 'x'));
+        sharedFoldersManager->AddSharedFolder(Path("m"));
+        ItemPtr file = sharedFoldersManager->GetSharedFileItem(Path("m/song.mp3"));
+        QCOMPARE(file["shared_file_size"].AsString(), QString("10"));
+        sharedFoldersManager->OnMP3Scanned(Path("m/song.mp3"), 1, "joint stereo", 0, false, 128);
+        QVERIFY(file.IsConnected("is_scanned"));
+
+        QSignalSpy requests(sharedFoldersManager, &SharedFoldersManager::MP3ScanRequired);
+        QCOMPARE(Rescan(), qMakePair(0, 0));
+        QCOMPARE(requests.size(), 0);
+        MakeFile(Path("m/song.mp3"), QByteArray(20, 'x'));
+        QCOMPARE(Rescan(), qMakePair(0, 0));
+        QCOMPARE(file["shared_file_size"].AsString(), QString("20"));
+        QVERIFY(!file.IsConnected("is_scanned"));
+        QVERIFY(!file.IsConnected("bitrate"));
+        QVERIFY(!file.IsConnected("mpeg_version"));
+        QCOMPARE(requests.size(), 1);
+    }
+
+    void tokens_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("tokens");
+        QTest::newRow("words") << "/music/AC-DC" << "Back In Black.mp3"
+                               << QStringList{"ac", "ac-dc", "back", "black", "black.mp3", "dc", "in", "mp3", "music"};
+        QTest::newRow("upper case") << "/x" << "ABBA.MP3" << QStringList{"abba", "abba.mp3", "mp3", "x"};
+        QTest::newRow("no fine token") << "/x" << "---" << QStringList{"---", "x"};
+        QTest::newRow("latin-1") << "/x" << QString::fromUtf8("Café_Noir")
+                                 << QStringList{QString::fromUtf8("café"), QString::fromUtf8("café_noir"), "noir",
+                                                "x"};
+        QTest::newRow("above latin-1") << "/x" << QString::fromUtf8("Песня один")
+                                       << QStringList{QString::fromUtf8("песня"), QString::fromUtf8("один"), "x"};
+    }
+    void tokens()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, name);
+        QFETCH(QStringList, tokens);
+        tokens.sort();
+        ItemPtr file = HandMadeFile(folder, name);
+        sharedFoldersManager->TokenizeSharedFile(file);
+        QCOMPARE(TokensOf(file), tokens);
+        file.Remove();
+    }
+
+    void tokensOfAWalkedFile()
+    {
+        MakeFile(Path("Rock/Some Song.ogg"));
+        sharedFoldersManager->AddSharedFolder(Path("Rock"));
+        const QStringList tokens = TokensOf(sharedFoldersManager->GetSharedFileItem(Path("Rock/Some Song.ogg")));
+        for (const char* expected : {"disk", "rock", "some", "song", "song.ogg", "ogg"})
+            QVERIFY2(tokens.contains(expected), qPrintable(expected));
+        for (const QString& component : QDir::cleanPath(m_root).toLower().split('/', Qt::SkipEmptyParts))
+            QVERIFY2(tokens.contains(component), qPrintable(component));
+    }
+
+    void countsAtLoginAndOwnUploadSpeed()
+    {
+        MakeFile(Path("one/f1"));
+        MakeFile(Path("one/s1/f2"));
+        MakeFile(Path("one/s2/f3"));
+        QDir().mkpath(Path("one/empty"));
+        MakeFile(Path("two/f4"));
+        sharedFoldersManager->AddSharedFolder(Path("one"));
+        sharedFoldersManager->AddSharedFolder(Path("two"));
+
+        m_env.SetLogin("me", "secret");
+        QVERIFY(m_env.LogIn(true));
+        QVERIFY(m_env.Sync());
+        QList<FakeServer::Frame> frames = m_env.fake.TakeFrames();
+        QList<QByteArray> ours;
+        for (const FakeServer::Frame& f : frames)
+            if (f.code == 35 || f.code == 36)
+                ours << f.raw;
+        QCOMPARE(ours, QList<QByteArray>({QByteArray::fromHex("0c000000 23000000 05000000 04000000"),
+                                          QByteArray::fromHex("0a000000 24000000 02000000 6d65")}));
+
+        SetSetting("upload_speed", Value("7"));
+        auto stats = [](const char* user, quint32 speed) {
+            return FakeServer::Str(user) + FakeServer::U32(speed) + FakeServer::U32(5) + FakeServer::U32(0) +
+                   FakeServer::U32(4) + FakeServer::U32(5);
+        };
+        QSignalSpy replies(gp_server, &Server::ReceivedUserStats);
+        m_env.fake.Send(36, stats("other", 999));
+        m_env.fake.Send(36, stats("me", 12345));
+        QTRY_COMPARE(replies.size(), 2);
+        QCOMPARE(GetSetting("upload_speed"), QString("12345"));
+        m_env.fake.Send(36, stats("other", 999));
+        QTRY_COMPARE(replies.size(), 3);
+        QCOMPARE(GetSetting("upload_speed"), QString("12345"));
+        QVERIFY(m_env.Reset());
+    }
+
+    void indexSurvivesSaveAndLoad()
+    {
+        MakeFile(Path("Saved/Track.mp3"), QByteArray(123, 'x'));
+        MakeFile(Path("Saved/Sub/notes.txt"), QByteArray(7, 'x'));
+        ItemPtr folder = sharedFoldersManager->AddSharedFolder(Path("Saved"));
+        folder.NewItem("shared_public");
+        sharedFoldersManager->OnMP3Scanned(Path("Saved/Track.mp3"), 2, "mono", 1, true, 130);
+        const QString id = folder["shared_folder_id"].AsString();
+        const QString save = m_env.dir.filePath("index-save");
+        QVERIFY(dataSaver->Save(save));
+
+        d.RemoveAllItems();
+        QCOMPARE(FileCount(), 0);
+        QCOMPARE(dataSaver->Load(save), DataSaver::LoadResult::Loaded);
+        folder = d.GetType("shared_folder")->HasItem(Path("Saved"));
+        QVERIFY(folder);
+        QCOMPARE(folder["shared_folder_id"].AsString(), id);
+        QVERIFY(folder.IsConnected("shared_public"));
+        QCOMPARE(FileCount(), 2);
+        // Found through the lower-case lookup, which the load rebuilt.
+        ItemPtr track = sharedFoldersManager->GetSharedFileItem(Path("SAVED/track.MP3"));
+        QVERIFY(track);
+        QCOMPARE(track["shared_file_size"].AsString(), QString("123"));
+        QCOMPARE(track["mpeg_version"].AsString() + track["channel_mode"].AsString() +
+                     track["audio_frequency"].AsString() + track["bitrate_mode"].AsString() +
+                     track["bitrate"].AsString(),
+                 QString("2mono1vbr130"));
+        QVERIFY(track.IsConnected("is_scanned"));
+        QCOMPARE(sharedFoldersManager->GetSharedFileItem(Path("saved/sub/NOTES.txt"))["shared_file_size"].AsString(),
+                 QString("7"));
+        QCOMPARE(Rescan(), qMakePair(0, 0));
+        QVERIFY(!TokensOf(track).isEmpty());
+    }
+};
+
+QTEST_MAIN(TestSharedFoldersIndex)
+#include "tst_sharedfoldersindex.moc"
