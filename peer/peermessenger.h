@@ -10,6 +10,7 @@
 
 #include <string>
 
+class MemStream;
 class QTcpSocket;
 
 class PeerMessenger : public QObject, public DataHandler, public DataLoadedEventHandler
@@ -30,6 +31,21 @@ public:
 
     // Asks the user for the list of its shared files; the answer arrives as UserShare.
     void GetUserSharedFiles(const QString& user);
+
+    // Sends a message body (its code first) on the user's messaging connection, or keeps it until
+    // one stands.
+    void SendMessage(QString user, MemStream& message);
+    // The requests of transfer negotiation.
+    void QueueDownload(QString user, std::string file);
+    void QueueUpload(QString user, QString file, qint64 size);
+    // Returns the request id, which the answer and the file connection's ticket carry.
+    uint RequestUpload(QString user, QString file, qint64 size);
+    void AcceptTransferRequest(QString user, uint req, bool includeSize, qint64 size);
+    void DenyTransferRequest(QString user, uint req, QString reason);
+    void DenyUpload(QString user, QString file, QString reason);
+    void SendUploadPlaceInLine(QString user, QString file, int place);
+    // Forms a file connection to the user; FileConnectionAccepted reports it.
+    void RequestFileConnectionToUser(QString user);
 
 signals:
     void SearchResults(ItemPtr i_searchResults);

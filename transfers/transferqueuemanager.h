@@ -1,25 +1,163 @@
-// The transfer engine: download and upload queues and their worker threads.
+// The transfer engine: download and upload queues, their negotiation with peers, and the worker
+// threads that move the file data.
 #pragma once
 
 #include "model/data.h"
 #include "model/datasaver.h"
+#include "model/records.h"
 
+#include <QElapsedTimer>
+#include <QMutex>
 #include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <string>
+
+class QTcpSocket;
 
 class TransferQueueManager : public QObject, public DataHandler, public DataLoadedEventHandler
 {
     Q_OBJECT
 
 public:
+    // Needs the server connection, the peer messenger, the shared-files index, the timers and the
+    // save file to exist; runs before the save file is loaded.
     TransferQueueManager();
+    // Stops every transfer thread and waits for it.
     ~TransferQueueManager() override;
 
-    // Runs once the save file is loaded.
+    // ---------------------------------------------------------------- records, wiring, start and end
+    // Re-queues unfinished downloads and tracks their users.
     void DataLoaded() override;
+    int ActiveDownloadCount();
+    int ActiveUploadCount();
+    void StartTimerTest();
+    // The object whose address an item holds as its value (a per-transfer cell, a socket, a file,
+    // a thread); null when there is no item or its value is 0.
+    template <typename T>
+    static T* Cell(ItemPtr i_item)
+    {
+        return i_item ? reinterpret_cast<T*>(static_cast<uintptr_t>(i_item.AsUInt64())) : nullptr;
+    }
+    template <typename T>
+    static T* Cell(ItemPtr i_entry, const char* i_type)
+    {
+        return i_entry ? Cell<T>(i_entry[i_type]) : nullptr;
+    }
+
+    // ---------------------------------------------------------------- worker threads and speed limit
+    int GetUploadSpeed();
+    void DetermineUploadSpeedLimit();
+    void EnableUploadSpeedLimit(bool i_enabled);
+    void SetUploadSpeedLimit(int i_limit);
+    void SetUploadSlots(int i_slots);
+    // Used by the upload threads, each under the speed-limit mutex.
+    int PerUploadSpeedLimit();
+    // Takes what the pool holds towards the bytes sent; returns what it could not cover.
+    qint64 DrawUploadCredit(qint64 i_unpaid);
+    void AddUploadCredit(qint64 i_credit);
+
+    // ---------------------------------------------------------------- download queue and life cycle
+    ItemPtr AddDownload(QString user, std::string fileName, std::string folder, qint64 size, int subfolderSaveLevel);
+    ItemPtr GetDownloadEntry(QString user, std::string fileName, std::string folder);
+    void SetDownloadEntryStatus(ItemPtr entry, QString status);
+    void RequeueDownload(ItemPtr entry);
+    void RequeueUserDownloads(ItemPtr user);
+    void QueueDownloadIfUserOnline(ItemPtr entry);
+    void RequestDownloadPlaceInLine(ItemPtr entry);
+    bool IsActivelyDownloadingFromUser(QString user);
+    void RemoveDownload(ItemPtr entry);
+    // Path handler: a user came online.
+    void OnUserOnline(ItemPtr user);
+
+    // ---------------------------------------------------------------- download folders and paths
+    QString GetDownloadTargetFolder(ItemPtr entry, bool complete);
+    QString GetDownloadTargetPath(ItemPtr entry, bool complete);
+    QString GetDownloadRelativeDownloadFolder(ItemPtr entry);
+    bool DoesDownloadItemCompleteFilenameExist(ItemPtr entry);
+    void RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr entry);
+
+    // ---------------------------------------------------------------- upload queue, acceptance, ordering
+    void AddUpload(QString user, QString file);
+    bool CanAcceptUserInitiatedUploadsFrom(QString user);
+    bool UploadEntrySortCompare(ItemPtr a, ItemPtr b);
+    int GetUserGroupDownloadPriority(QString user);
+    void OrderNewUpload(ItemPtr entry);
+    void StartNewUploads();
+    int QueuedUploadCount();
+    bool IsFreeToUpload();
+
+    // ---------------------------------------------------------------- upload life cycle
+    void SetUploadEntryStatus(ItemPtr entry, QString status);
+    void RemoveUpload(ItemPtr entry);
+    void UnshareUser(QString user);
+    void ReshareUser(QString user);
+
+signals:
+    void DownloadProgressed(ItemPtr i_download);
+    void UploadProgressed(ItemPtr i_upload);
+    void TransfersLoaded();
+    void CompleteDownloadAdded(ItemPtr i_download);
 
 public slots:
-    void EveryHalfMinute();
+    // ---------------------------------------------------------------- records, wiring, start and end
     void PeriodicCheck();
+    void TimerTest();
+
+    // ---------------------------------------------------------------- worker threads and speed limit
+    void OnUploadProgress(qint64 i_offset, int i_bytesPerSecond);
+    void OnDownloadProgress(qint64 i_offset, int i_bytesPerSecond);
+
+    // ---------------------------------------------------------------- negotiation
+    void OnFileTransferRequest(QString i_user, int i_direction, uint i_req, std::string i_file, qint64 i_fileSize);
+    void OnFileConnection(QString i_user, QTcpSocket* ip_socket, uint i_requestID);
+    void OnFileConnectionAccepted(QString i_user, QTcpSocket* ip_socket);
+    void OnFileTransferResponse(QString i_user, uint i_req, bool i_accepted, bool i_receivedFileSize,
+                                qint64 i_fileSize, QString i_denialReason);
+
+    // ---------------------------------------------------------------- download queue and life cycle
+    void OnQueueDownloadRequested(QString i_user, std::string i_fileName, qint64 i_fileSize);
+    void OnUploadFailedNotification(QString i_user, std::string i_file);
+    void OnUploadDeniedNotification(QString i_user, std::string i_file, QString i_reason);
+    void OnDownloadPlaceInLine(QString i_user, std::string i_file, int i_place);
+    void OnDownloadError(QString i_reason);
+    void OnDownloadComplete();
+    void OnUserShare(QString i_user, FileInfoMap& i_share, AttributeTranslationTable& i_translationTable);
+
+    // ---------------------------------------------------------------- upload queue, acceptance, ordering
+    void OnQueueUploadRequested(QString i_user, QString i_file);
+    void DetermineUploadsEffectiveOrder();
+
+    // ---------------------------------------------------------------- upload life cycle
+    void OnUploadError();
+    void OnUploadComplete();
+    void OnUploadPlaceInLineRequested(QString i_user, QString i_fileName);
+
+    // ---------------------------------------------------------------- half-minute sweep
+    void EveryHalfMinute();
+
+private:
+    // ---------------------------------------------------------------- records, wiring, start and end
+    void OnWritePositionRemoved(ItemPtr i_item);
+    void OnBytesPerSecondRemoved(ItemPtr i_item);
+    void OnBytesSinceLastReceiptRemoved(ItemPtr i_item);
+    void OnBytesUploadedRemoved(ItemPtr i_item);
+    void OnLastReceiptTimeRemoved(ItemPtr i_item);
+    void OnLastSpeedMeasurementTimeRemoved(ItemPtr i_item);
+    int CountActive(const char* entryType, const char* statusType);
+
+    // ---------------------------------------------------------------- worker threads and speed limit
+    // The entry whose thread cell holds the sender's address; the sender itself is never touched.
+    ItemPtr EntryOfSendingThread(const char* threadType, const char* entryType);
+
+    QTimer m_timer;
+    QElapsedTimer m_timerTestClock;
+    qint64 m_uploadCreditPool = 0;
+    int m_uploadSpeedLimit = 0;
+    int m_perUploadSpeedLimit = 0;
+    QMutex m_uploadSpeedMutex;
+    ItemPtr m_lastUploadEntry;
 };
 
 extern TransferQueueManager* transferQueueManager;
