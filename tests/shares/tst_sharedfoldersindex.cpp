@@ -6,6 +6,8 @@
 #include "server/server.h"
 #include "shares/sharedfoldersmanager.h"
 
+#include "app/savefile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
@@ -28,6 +30,36 @@ QStringList TokensOf(ItemPtr file)
         tokens << token.AsString();
     tokens.sort();
     return tokens;
+}
+
+// Frames of a header padded with zeros to 417 bytes.
+QByteArray Frames(const char* headerHex, int count)
+{
+    const QByteArray header = QByteArray::fromHex(headerHex);
+    QByteArray out;
+    for (int k = 0; k < count; ++k)
+        out += header + QByteArray(417 - header.size(), '\0');
+    return out;
+}
+
+// What the save file holds for the shared file of that name: type=value of its analysis links.
+QStringList SavedAnalysis(const savefile::Parsed& saved, const QString& name)
+{
+    QStringList result;
+    const auto& names = saved.items.value("shared_file_name");
+    const qint32 nameId = names.key(name, -1);
+    for (qint32 file : saved.items.value("shared_file").keys()) {
+        if (!saved.links.contains(qMakePair(qMin(file, nameId), qMax(file, nameId))))
+            continue;
+        for (const char* type :
+             {"mpeg_version", "channel_mode", "audio_frequency", "bitrate_mode", "bitrate", "is_scanned"}) {
+            const auto& values = saved.items.value(type);
+            for (auto v = values.begin(); v != values.end(); ++v)
+                if (saved.links.contains(qMakePair(qMin(file, v.key()), qMax(file, v.key()))))
+                    result << QString("%1=%2").arg(type, v.value());
+        }
+    }
+    return result;
 }
 
 ItemPtr HandMadeFile(const QString& folder, const QString& name)
@@ -207,6 +239,43 @@ private slots:
             QVERIFY2(tokens.contains(expected), qPrintable(expected));
         for (const QString& component : QDir::cleanPath(m_root).toLower().split('/', Qt::SkipEmptyParts))
             QVERIFY2(tokens.contains(component), qPrintable(component));
+    }
+
+    void analysisStoredSavedAndRetried()
+    {
+        MakeFile(Path("mp3/cbr.mp3"), Frames("FFFB9044", 1000));
+        MakeFile(Path("mp3/vbr.MP3"), Frames("FFFB9044", 989) + Frames("FFFBE044", 11));
+        MakeFile(Path("mp3/broken.mp3"), Frames("FFFD9044", 100));
+        sharedFoldersManager->AddSharedFolder(Path("mp3"));
+        ItemPtr cbr = sharedFoldersManager->GetSharedFileItem(Path("mp3/cbr.mp3"));
+        ItemPtr vbr = sharedFoldersManager->GetSharedFileItem(Path("mp3/vbr.MP3"));
+        QTRY_VERIFY(cbr.IsConnected("is_scanned") && vbr.IsConnected("is_scanned"));
+        QTRY_VERIFY(LogText("MP3 Scanning").contains("Scanned " + Path("mp3/vbr.MP3")));
+
+        const QString save = m_env.dir.filePath("analysis-save");
+        QVERIFY(dataSaver->Save(save));
+        QFile file(save);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const savefile::Parsed saved = savefile::Parse(file.readAll());
+        QVERIFY(saved.ok);
+        QCOMPARE(SavedAnalysis(saved, "cbr.mp3"),
+                 QStringList({"mpeg_version=1", "channel_mode=joint stereo", "audio_frequency=0", "bitrate_mode=cbr",
+                              "bitrate=128", "is_scanned="}));
+        QCOMPARE(SavedAnalysis(saved, "vbr.MP3"),
+                 QStringList({"mpeg_version=1", "channel_mode=joint stereo", "audio_frequency=0", "bitrate_mode=vbr",
+                              "bitrate=130", "is_scanned="}));
+        QCOMPARE(SavedAnalysis(saved, "broken.mp3"), QStringList());
+
+        QSignalSpy requests(sharedFoldersManager, &SharedFoldersManager::MP3ScanRequired);
+        QCOMPARE(Rescan(), qMakePair(0, 0));
+        QCOMPARE(requests.size(), 1);
+        QCOMPARE(requests[0][0].toString(), Path("mp3/broken.mp3"));
+
+        // A result for a file no longer shared is logged and dropped.
+        const int scannedBefore = int(d.GetType("is_scanned")->GetGlobalNullItem().GetItems("shared_file").size());
+        sharedFoldersManager->OnMP3Scanned(Path("mp3/gone.mp3"), 1, "mono", 0, false, 128);
+        QVERIFY(LogText("MP3 Scanning").contains("Scanned " + Path("mp3/gone.mp3")));
+        QCOMPARE(int(d.GetType("is_scanned")->GetGlobalNullItem().GetItems("shared_file").size()), scannedBefore);
     }
 
     void countsAtLoginAndOwnUploadSpeed()
