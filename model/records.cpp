@@ -27,9 +27,11 @@ bool FileInfo::Read(InputStream& stream)
     uint8_t present;
     if (!stream.Read(present))
         return false;
-    // An absent record keeps what it held.
-    if (present == 0)
+    // An absent record is an empty one, whatever this object held before.
+    if (present == 0) {
+        *this = FileInfo();
         return true;
+    }
     return stream.Read(name) && stream.Read(size) && attributes.Read(stream);
 }
 

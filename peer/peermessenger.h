@@ -4,6 +4,7 @@
 #include "model/data.h"
 #include "model/datasaver.h"
 #include "model/records.h"
+#include "model/stream.h"
 
 #include <QObject>
 #include <QString>
@@ -46,6 +47,12 @@ public:
     void SendUploadPlaceInLine(QString user, QString file, int place);
     // Forms a file connection to the user; FileConnectionAccepted reports it.
     void RequestFileConnectionToUser(QString user);
+
+    // Acts on one message that arrived on an established messaging connection; false when the
+    // connection is to be dropped.
+    bool HandlePeerMessage(QTcpSocket* ip_socket, MemStream& i_message);
+    // The name of a peer message code for the log.
+    static QString MessageCodeToString(int i_code);
 
 signals:
     void SearchResults(ItemPtr i_searchResults);

@@ -5,6 +5,7 @@
 
 #include "model/data.h"
 #include "model/records.h"
+#include "model/stream.h"
 #include "shares/mp3scanner.h"
 
 #include <QObject>
@@ -41,6 +42,27 @@ public:
 
     MP3Scanner* GetMP3Scanner() { return &m_mp3Scanner; }
 
+    // What other users may see: the shared folders visible to a user, and whether one shared
+    // file may go to them. A user cut off with `unshared` sees nothing.
+    ItemSet GetUserSharedFolders(const QString& user);
+    bool IsFileSharedWithUser(ItemPtr file, const QString& user);
+    // The share list as the user would see it; the table is left as it is.
+    void GetSharedFilesAsUserShare(const QString& user, FileInfoMap& files, AttributeTranslationTable& table);
+    // The complete share-list message for the user; empty when it could not be compressed.
+    MemStream GetSharedFilesMessage(const QString& user);
+    // The search-reply message for the user's search, or an empty stream when the search is not
+    // to be answered (no usable text, no visible match, or more than 200 of them).
+    MemStream BuildSearchReply(const QString& user, unsigned int token, const QString& text);
+    // Drops a browsed user's share from the item graph.
+    void RemoveUserShare(const QString& user);
+    // Bitrate, mode and length of a file item, as shown in the views.
+    QString GetFileItemDisplayString(ItemPtr item);
+
+public slots:
+    void OnFilesInFoldersRequested(QString i_user, quint32 i_req, QString i_folder);
+    void OnDirectFileSearch(QString i_user, quint32 i_req, QString i_search);
+    void OnDNetSearchRequest(QString i_user, quint32 i_req, QString i_searchText);
+
 signals:
     void MP3ScanRequired(QString i_file);
     void SharedFilesRescanned(int i_filesAdded, int i_filesRemoved);
@@ -60,6 +82,7 @@ private:
     void RemoveUnsharedFolders();
     void OnSharedFileFolderAdded(ItemPtr folder);
     void OnSharedFileNameAdded(ItemPtr name);
+    void ProcessSearch(const QString& user, unsigned int token, const QString& text);
 
     QThread m_mp3ScannerThread;
     MP3Scanner m_mp3Scanner;

@@ -1,0 +1,23 @@
+// Readers of the compressed peer message bodies: other users' share lists and search replies.
+#pragma once
+
+#include "model/data.h"
+#include "model/records.h"
+#include "model/stream.h"
+
+#include <QString>
+
+// The file map, then the table. A map that does not read fails the whole; a table that does not
+// read is emptied and the list still counts.
+bool ReadShareList(InputStream& stream, FileInfoMap& share, AttributeTranslationTable& table);
+
+enum class SearchReplyResult {
+    Stored,   // results stored in o_results
+    Dropped,  // nothing kept; the connection stays
+    Refused   // malformed or naming another user: the connection goes
+};
+
+// Reads the inflated body of a search reply that arrived on the connection of connectionUser
+// and stores the files that match the search it answers and were not listed by that user
+// before, under a new `search_results` item.
+SearchReplyResult StoreSearchReply(const QString& connectionUser, InputStream& stream, ItemPtr& o_results);
