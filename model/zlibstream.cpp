@@ -8,7 +8,7 @@
 #include <new>
 #include <vector>
 
-bool CompressTo(const char* data, size_t n, OutputStream& out)
+bool CompressTo(const char* data, size_t n, OutputStream& out, int level)
 {
     if (n > std::numeric_limits<uLong>::max())
         return false;
@@ -19,7 +19,7 @@ bool CompressTo(const char* data, size_t n, OutputStream& out)
     } catch (const std::bad_alloc&) {
         return false;
     }
-    if (compress2(buffer.data(), &length, reinterpret_cast<const Bytef*>(data), static_cast<uLong>(n), 9) != Z_OK)
+    if (compress2(buffer.data(), &length, reinterpret_cast<const Bytef*>(data), static_cast<uLong>(n), level) != Z_OK)
         return false;
     return out.WriteBuffer(buffer.data(), length);
 }

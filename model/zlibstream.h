@@ -10,9 +10,9 @@
 // ten gigabytes; an honest share list of 131072 folders is far below this.
 constexpr size_t kMaxInflatedSize = 256u * 1024 * 1024;
 
-// Appends the zlib stream of the n bytes at data, compressed at level 9, to out. On failure
-// nothing is appended and the result is false.
-bool CompressTo(const char* data, size_t n, OutputStream& out);
+// Appends the zlib stream of the n bytes at data, compressed at the level (9 unless a test asks
+// otherwise), to out. On failure nothing is appended and the result is false.
+bool CompressTo(const char* data, size_t n, OutputStream& out, int level = 9);
 
 enum class InflateResult { Inflated, Damaged, TooLarge, OutOfMemory };
 

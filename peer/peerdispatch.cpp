@@ -141,11 +141,11 @@ SearchReplyResult StoreSearchReply(const QString& connectionUser, InputStream& s
     return SearchReplyResult::Stored;
 }
 
-bool PeerMessenger::HandlePeerMessage(QTcpSocket* ip_socket, MemStream& i_message)
+bool PeerMessenger::HandlePeerMessage(QTcpSocket* ip_socket, MemStream& i_message, ItemPtr i_peerSocket,
+                                      const QString& i_user)
 {
-    ItemPtr socketItem = d.GetType("peer_socket")->HasItem(Value(ip_socket));
-    const QString user = socketItem["user"].AsString();
-
+    Q_UNUSED(ip_socket);
+    const QString& user = i_user;
     uint32_t code;
     if (!i_message.Read(code)) {
         Log(kCategory, 1,
@@ -153,7 +153,7 @@ bool PeerMessenger::HandlePeerMessage(QTcpSocket* ip_socket, MemStream& i_messag
             UserItem(user));
         return false;
     }
-    if (ItemPtr activity = socketItem["last_activity_time"])
+    if (ItemPtr activity = i_peerSocket ? i_peerSocket["last_activity_time"] : ItemPtr())
         if (QDateTime* when = reinterpret_cast<QDateTime*>(static_cast<uintptr_t>(activity.AsUInt64())))
             *when = QDateTime::currentDateTime();
     Log(kCategory, 1,

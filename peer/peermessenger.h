@@ -50,7 +50,7 @@ public:
 
     // Acts on one message that arrived on an established messaging connection; false when the
     // connection is to be dropped.
-    bool HandlePeerMessage(QTcpSocket* ip_socket, MemStream& i_message);
+    bool HandlePeerMessage(QTcpSocket* ip_socket, MemStream& i_message, ItemPtr i_peerSocket, const QString& i_user);
     // The name of a peer message code for the log.
     static QString MessageCodeToString(int i_code);
 
