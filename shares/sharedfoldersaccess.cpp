@@ -138,6 +138,13 @@ MemStream SharedFoldersManager::GetSharedFilesMessage(const QString& user)
 
 void SharedFoldersManager::OnFilesInFoldersRequested(QString i_user, quint32 i_req, QString i_folder)
 {
+    MemStream message = GetFilesInFolderMessage(i_user, i_req, i_folder);
+    if (message.GetWriteIndex() > 0 && peerMessenger)
+        peerMessenger->SendMessage(i_user, message);
+}
+
+MemStream SharedFoldersManager::GetFilesInFolderMessage(const QString& i_user, quint32 i_req, const QString& i_folder)
+{
     MemStream body;
     body.Write(i_req);
     body.Write(i_folder);
@@ -163,8 +170,8 @@ void SharedFoldersManager::OnFilesInFoldersRequested(QString i_user, quint32 i_r
     body.Write(contents);
 
     MemStream message;
-    if (MakeCompressedMessage(37, body, message, "Shared") && peerMessenger)
-        peerMessenger->SendMessage(i_user, message);
+    MakeCompressedMessage(37, body, message, "Shared");
+    return message;
 }
 
 void SharedFoldersManager::RemoveUserShare(const QString& user)

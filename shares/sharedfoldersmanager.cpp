@@ -4,6 +4,7 @@
 #include "model/helpers.h"
 #include "model/log.h"
 #include "model/settings.h"
+#include "peer/peermessenger.h"
 #include "server/server.h"
 
 #include <QDir>
@@ -124,6 +125,13 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
     mp_fileNameLowerType = fileNameLower;
     mp_fileSizeType = fileSize;
     mp_tokenType = token;
+
+    // Browse and search requests of other users.
+    if (peerMessenger)
+        connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this,
+                &SharedFoldersManager::OnFilesInFoldersRequested);
+    if (gp_server)
+        connect(gp_server, &Server::DirectFileSearch, this, &SharedFoldersManager::OnDirectFileSearch);
 }
 
 SharedFoldersManager::~SharedFoldersManager()

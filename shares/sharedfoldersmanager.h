@@ -50,6 +50,9 @@ public:
     void GetSharedFilesAsUserShare(const QString& user, FileInfoMap& files, AttributeTranslationTable& table);
     // The complete share-list message for the user; empty when it could not be compressed.
     MemStream GetSharedFilesMessage(const QString& user);
+    // The folder-contents message answering the user's request for one folder; empty when it
+    // could not be compressed.
+    MemStream GetFilesInFolderMessage(const QString& i_user, quint32 i_req, const QString& i_folder);
     // The search-reply message for the user's search, or an empty stream when the search is not
     // to be answered (no usable text, no visible match, or more than 200 of them).
     MemStream BuildSearchReply(const QString& user, unsigned int token, const QString& text);
