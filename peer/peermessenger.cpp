@@ -1,14 +1,40 @@
 #include "peer/peermessenger.h"
 
+#include "model/log.h"
 #include "model/settings.h"
 #include "model/timermanager.h"
 #include "server/server.h"
+
+#include <QHostAddress>
+#include <QTcpSocket>
+
+#include <cstdlib>
+#include <ctime>
 
 PeerMessenger* peerMessenger = nullptr;
 bool g_peerMessengerDeleted = false;
 
 namespace {
 const int kDefaultListeningPort = 2235;
+const char* const kCategory = "Peer Messenger";
+
+std::function<QDateTime()>& Clock()
+{
+    static std::function<QDateTime()> s_clock;
+    return s_clock;
+}
+
+std::set<QString> g_inFunctions;
+} // namespace
+
+QDateTime PeerMessenger::Now()
+{
+    return Clock() ? Clock()() : QDateTime::currentDateTime();
+}
+
+void PeerMessenger::SetClock(std::function<QDateTime()> clock)
+{
+    Clock() = std::move(clock);
 }
 
 PeerMessenger::PeerMessenger()
@@ -16,13 +42,39 @@ PeerMessenger::PeerMessenger()
     peerMessenger = this;
     connect(gp_server, &Server::Connected, this, &PeerMessenger::OnConnectedToServer);
     CreateData();
+
+    AddHandler(d.GetType("peer_socket")->itemAdded, this, &PeerMessenger::OnPeerSocketItemAdded);
+    AddHandler(d.GetType("peer_socket")->itemRemoved, this, &PeerMessenger::OnPeerSocketItemRemoved);
+    AddHandler(d.GetType("peer_connection_request")->itemRemoved, this, &PeerMessenger::OnPeerConnectionRequestRemoved);
+
+    auto* request = new PathNode(&d, "peer_connection_request");
+    new PathNode(request, "peer_connection_request_id", PathConnected);
+    new PathNode(request, "peer_connection_type", PathConnected);
+    auto* requester = new PathNode(request, "user", PathConnected);
+    new PathNode(requester, "user_address", PathConnected);
+    new PathNode(requester, "user_port", PathConnected);
+    new PathNode(requester, "user_obfuscated_port", PathConnected);
+    auto* onRequest = new EventHandler<PeerMessenger, ItemPtr>(this, &PeerMessenger::OnPeerConnectionRequest);
+    AddDataHandler(onRequest);
+    d.AddPathEventHandler(request, onRequest);
+
+    auto* user = new PathNode(&d, "user");
+    new PathNode(user, "user_address", PathConnected);
+    new PathNode(user, "user_port", PathConnected);
+    new PathNode(user, "user_obfuscated_port", PathConnected);
+    auto* onAddress = new EventHandler<PeerMessenger, ItemPtr>(this, &PeerMessenger::OnUserAddress);
+    AddDataHandler(onAddress);
+    d.AddPathEventHandler(user, onAddress);
+
     connect(gp_server, &Server::IndirectPeerConnectionFailure, this, &PeerMessenger::OnIndirectPeerConnectionFailure);
     connect(timerManager->everyHalfMinute(), &QTimer::timeout, this, &PeerMessenger::EveryHalfMinute);
     dataSaver->AddDataLoadedEventHandler(this);
+    srand(static_cast<unsigned>(time(nullptr)));
 }
 
 PeerMessenger::~PeerMessenger()
 {
+    // First: sockets that die with the listeners below report their end, and nothing may act on it.
     g_peerMessengerDeleted = true;
     if (dataSaver)
         dataSaver->RemoveDataLoadedEventHandler(this);
@@ -138,11 +190,47 @@ void PeerMessenger::DataLoaded()
     }
     if (GetSettingInt("obfuscated_listening_port") == 0)
         SetSetting("obfuscated_listening_port", Value(GetSettingInt("listening_port") + 1));
+
+    // A port chosen in the dialog takes effect at the start after the choice, and once only.
+    ItemPtr newPort = d.GetType("global")->HasItem(Value("new_listening_port"));
+    if (newPort && newPort["global_value"]) {
+        ItemPtr value = newPort["global_value"];
+        d.GetType("global")->GetItem(Value("listening_port")) += value;
+        SetSetting("obfuscated_listening_port", Value(value.AsInt() + 1));
+        newPort.Remove();
+    }
+
+    const int port = GetSettingInt("listening_port");
+    const int obfuscatedPort = GetSettingInt("obfuscated_listening_port");
+    // A second load (never in a normal run) rebinds instead of failing.
+    m_listener.close();
+    m_obfuscatedListener.close();
+    if (!m_listener.listen(QHostAddress::Any, static_cast<quint16>(port)))
+        Log(kCategory, 1, QString("Could not listen on port %1: %2").arg(port).arg(m_listener.errorString()));
+    // Taken as 16 bits, port 65536 would become 0: any free port, which no peer is told of.
+    if (obfuscatedPort < 1 || obfuscatedPort > 65535)
+        Log(kCategory, 1, QString("Obfuscated listening port %1 is out of range, not listening for obfuscated "
+                                  "connections")
+                              .arg(obfuscatedPort));
+    else if (!m_obfuscatedListener.listen(QHostAddress::Any, static_cast<quint16>(obfuscatedPort)))
+        Log(kCategory, 1,
+            QString("Could not listen on obfuscated port %1: %2").arg(obfuscatedPort).arg(m_obfuscatedListener.errorString()));
+
+    connect(&m_listener, &QTcpServer::newConnection, this, &PeerMessenger::OnNewConnection, Qt::UniqueConnection);
+    connect(&m_obfuscatedListener, &QTcpServer::newConnection, this, &PeerMessenger::OnNewObfuscatedConnection,
+            Qt::UniqueConnection);
 }
 
-void PeerMessenger::GetUserSharedFiles(const QString& user)
+quint16 PeerMessenger::ListeningPort(bool obfuscated) const
 {
-    Q_UNUSED(user);
+    const QTcpServer& listener = obfuscated ? m_obfuscatedListener : m_listener;
+    return listener.isListening() ? listener.serverPort() : 0;
+}
+
+size_t PeerMessenger::ReceiveBufferCapacity(QTcpSocket* socket) const
+{
+    auto it = m_socketBuffers.find(socket);
+    return it == m_socketBuffers.end() ? 0 : it->second.m_buffer.GetBufferSize();
 }
 
 void PeerMessenger::OnConnectedToServer()
@@ -150,11 +238,87 @@ void PeerMessenger::OnConnectedToServer()
     gp_server->SetWaitPort(GetSettingInt("listening_port"), GetSettingInt("obfuscated_listening_port"));
 }
 
-void PeerMessenger::OnIndirectPeerConnectionFailure(uint i_req)
+void PeerMessenger::OnNewConnection()
 {
-    Q_UNUSED(i_req);
+    AcceptConnection(m_listener, false);
 }
 
-void PeerMessenger::EveryHalfMinute()
+void PeerMessenger::OnNewObfuscatedConnection()
 {
+    AcceptConnection(m_obfuscatedListener, true);
+}
+
+void PeerMessenger::AcceptConnection(QTcpServer& listener, bool obfuscated)
+{
+    QTcpSocket* socket = listener.nextPendingConnection();
+    if (!socket)
+        return;
+    socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    connect(socket, &QTcpSocket::readyRead, this, &PeerMessenger::OnSocketReadyToRead);
+    connect(socket, &QTcpSocket::errorOccurred, this, &PeerMessenger::OnSocketError);
+    connect(socket, &QTcpSocket::disconnected, this, &PeerMessenger::OnSocketClosed);
+    ItemPtr record = d.GetType("uninitialized_socket")->NewItem(Value(socket));
+    if (obfuscated)
+        record.NewItem("is_obfuscated");
+    // Made now rather than at the first bytes, so a peer that never sends any is still timed.
+    ReceiveState(socket, obfuscated).m_waitingSince = Now();
+}
+
+void PeerMessenger::OnSocketClosed()
+{
+    DisposeOfSocket(qobject_cast<QTcpSocket*>(sender()));
+}
+
+void PeerMessenger::OnSocketError(QAbstractSocket::SocketError i_error)
+{
+    Q_UNUSED(i_error);
+    DisposeOfSocket(qobject_cast<QTcpSocket*>(sender()));
+}
+
+int PeerMessenger::GetUserPort(ItemPtr i_user, bool& o_obfuscated)
+{
+    const int obfuscatedPort = i_user["user_obfuscated_port"].AsInt();
+    o_obfuscated = obfuscatedPort != 0;
+    return o_obfuscated ? obfuscatedPort : i_user["user_port"].AsInt();
+}
+
+void PeerMessenger::OnPeerSocketItemAdded(ItemPtr i_item)
+{
+    auto* lastActivity = new QDateTime(Now());
+    i_item += d.GetType("last_activity_time")->GetItem(Value(lastActivity));
+}
+
+void PeerMessenger::OnPeerSocketItemRemoved(ItemPtr i_item)
+{
+    ItemPtr lastActivity = i_item["last_activity_time"];
+    if (!lastActivity)
+        return;
+    auto* time = reinterpret_cast<QDateTime*>(static_cast<uintptr_t>(lastActivity.AsUInt64()));
+    lastActivity.Remove();
+    delete time;
+}
+
+// ---------------------------------------------------------------------------- function markers
+
+InFunction::InFunction(const char* name) : m_functionName(QString::fromLatin1(name))
+{
+    g_inFunctions.insert(m_functionName);
+}
+
+InFunction::~InFunction()
+{
+    Dispose();
+}
+
+void InFunction::Dispose()
+{
+    if (m_disposed)
+        return;
+    g_inFunctions.erase(m_functionName);
+    m_disposed = true;
+}
+
+bool IsInFunction(const char* name)
+{
+    return g_inFunctions.count(QString::fromLatin1(name)) != 0;
 }

@@ -1,4 +1,6 @@
-// Direct connections between this client and other clients.
+// Direct connections between this client and other clients: the two listeners, the framed and
+// optionally obfuscated wire, forming connections (dialled and relayed through the server), the
+// queue of messages waiting for a connection, failures, time-outs and disposal.
 #pragma once
 
 #include "model/data.h"
@@ -6,12 +8,18 @@
 #include "model/records.h"
 #include "model/stream.h"
 
+#include <QAbstractSocket>
+#include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <QTcpServer>
 
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <set>
 #include <string>
 
-class MemStream;
 class QTcpSocket;
 
 class PeerMessenger : public QObject, public DataHandler, public DataLoadedEventHandler
@@ -19,6 +27,25 @@ class PeerMessenger : public QObject, public DataHandler, public DataLoadedEvent
     Q_OBJECT
 
 public:
+    // Receive state of one socket.
+    struct SocketBufferInfo
+    {
+        bool m_lengthRead = false;
+        uint32_t m_messageLength = 0;
+        bool m_expectTransferTicket = false;
+        bool m_handedOff = false;
+        QString m_user;
+        MemStream m_buffer;
+        bool m_obfuscated = false;
+        uint32_t m_obfuscationKey = 0;
+        // Since when the socket has waited for its init message or its transfer ticket; such
+        // sockets are dropped when the peer stays silent.
+        QDateTime m_waitingSince;
+    };
+
+    // Largest frame body a peer may send.
+    static constexpr uint32_t kMaxFrameLength = 10485760;
+
     // Needs the server connection, the timers and the save file to exist.
     PeerMessenger();
     ~PeerMessenger() override;
@@ -30,29 +57,64 @@ public:
 
     void DataLoaded() override;
 
-    // Asks the user for the list of its shared files; the answer arrives as UserShare.
-    void GetUserSharedFiles(const QString& user);
+    // The one clock of the messenger: every stored time and every age is read from it.
+    static QDateTime Now();
+    // Replaces the clock (an empty function restores the system clock).
+    static void SetClock(std::function<QDateTime()> clock);
 
-    // Sends a message body (its code first) on the user's messaging connection, or keeps it until
-    // one stands.
-    void SendMessage(QString user, MemStream& message);
-    // The requests of transfer negotiation.
-    void QueueDownload(QString user, std::string file);
-    void QueueUpload(QString user, QString file, qint64 size);
-    // Returns the request id, which the answer and the file connection's ticket carry.
-    uint RequestUpload(QString user, QString file, qint64 size);
-    void AcceptTransferRequest(QString user, uint req, bool includeSize, qint64 size);
-    void DenyTransferRequest(QString user, uint req, QString reason);
-    void DenyUpload(QString user, QString file, QString reason);
-    void SendUploadPlaceInLine(QString user, QString file, int place);
-    // Forms a file connection to the user; FileConnectionAccepted reports it.
-    void RequestFileConnectionToUser(QString user);
+    // The port a listener is bound to, 0 when it is not listening.
+    quint16 ListeningPort(bool obfuscated) const;
+    // Receive states held, and the capacity of one socket's body buffer (0 without state).
+    size_t ReceiveStateCount() const { return m_socketBuffers.size(); }
+    size_t ReceiveBufferCapacity(QTcpSocket* socket) const;
 
-    // Acts on one message that arrived on an established messaging connection; false when the
-    // connection is to be dropped.
+    // The obfuscation of one frame: the key at its head, the rest XORed (see the .cpp).
+    static uint32_t NewFrameKey();
+    // XORs n bytes of the sequence that starts with io_key already rotated for the bytes
+    // before; io_key is left as it stands after the last rotation.
+    static void XorSequence(char* p, size_t n, uint32_t& io_key, size_t firstIndex);
+
+    // ----------------------------------------------------------------- wire
+    // Sends the message (its bytes from the start up to the write position) as one frame.
+    // False when the socket refused the write.
+    bool SendMessage(QTcpSocket* ip_socket, MemStream& i_message, bool i_obfuscate);
+    // One complete frame of a socket; false makes the receive path dispose of the socket.
+    bool HandleMessage(QTcpSocket* ip_socket, MemStream i_message);
+    // A frame on an established messaging connection. i_peerSocket is the connection's
+    // record (null when it has none) and i_user the peer's name.
     bool HandlePeerMessage(QTcpSocket* ip_socket, MemStream& i_message, ItemPtr i_peerSocket, const QString& i_user);
-    // The name of a peer message code for the log.
     static QString MessageCodeToString(int i_code);
+
+    // ----------------------------------------------------------------- forming connections
+    void ConnectToUser(QString i_user, const char* i_type);
+    void RequestFileConnectionToUser(QString i_user);
+    void RequestDNetConnection(QString i_user);
+    int GetUserPort(ItemPtr i_user, bool& o_obfuscated);
+    void OnUserAddress(ItemPtr i_user);
+    void OnPeerConnectionRequest(ItemPtr i_request);
+    void OnPeerSocketItemAdded(ItemPtr i_item);
+    void OnPeerSocketItemRemoved(ItemPtr i_item);
+
+    // ----------------------------------------------------------------- requests and queue
+    // Sends on the user's newest messaging connection, or queues the message and asks for one.
+    void SendMessage(QString i_user, MemStream& i_message);
+    void SendUnsentMessages(QString i_user);
+    void GetUserSharedFiles(QString i_user);
+    void GetUserInfo(QString i_user);
+    uint RequestUpload(QString i_user, QString i_file, qint64 i_size);
+    void AcceptTransferRequest(QString i_user, uint i_req, bool i_includeSize, qint64 i_size);
+    void DenyTransferRequest(QString i_user, uint i_req, QString i_reason);
+    void QueueDownload(QString i_user, std::string i_file);
+    void SendUploadPlaceInLine(QString i_user, QString i_file, int i_place);
+    void DenyUpload(QString i_user, QString i_file, QString i_reason);
+    void QueueUpload(QString i_user, QString i_file, qint64 i_size);
+
+    // ----------------------------------------------------------------- failures and disposal
+    void DisposeOfSocket(QTcpSocket* ip_socket);
+    void DisposeOfSocketInner(QTcpSocket* ip_socket);
+    void DisposeOfPeerConnectionRequest(ItemPtr i_attempt);
+    void InspectPeerConnectionRequest(ItemPtr i_attempt);
+
 
 signals:
     void SearchResults(ItemPtr i_searchResults);
@@ -77,10 +139,57 @@ signals:
                           int i_pictureBufferLength, int i_uploadSlots, int i_queuedUPloads, bool i_freeUploadSlots);
 
 public slots:
+    void OnNewConnection();
+    void OnNewObfuscatedConnection();
     void OnConnectedToServer();
+    void OnSocketReadyToRead();
+    void OnSocketClosed();
+    void OnSocketError(QAbstractSocket::SocketError i_error);
+    void OnIndirectResponseSocketConnected();
+    void OnConnectToPeerSocketConnected();
+    void OnConnectToPeerSocketError(QAbstractSocket::SocketError i_error);
     void OnIndirectPeerConnectionFailure(uint i_req);
     void EveryHalfMinute();
+
+private:
+    void AcceptConnection(QTcpServer& listener, bool obfuscated);
+    // The receive state of a socket, made when missing; obfuscated only counts when it is made.
+    SocketBufferInfo& ReceiveState(QTcpSocket* socket, bool obfuscated);
+    void EraseReceiveState(QTcpSocket* socket);
+    bool HandleInitMessage(QTcpSocket* socket, MemStream& message, ItemPtr record);
+    ItemPtr NewPeerSocket(QTcpSocket* socket, ItemPtr user, bool obfuscated);
+    void StartDirectSocket(ItemPtr attempt, ItemPtr user, ItemPtr type);
+    void DialPendingRequests();
+    void OnPeerConnectionRequestRemoved(ItemPtr i_request);
+    // Ends a socket the sweep gives up on: no later signal of it reaches the messenger.
+    void AbortAndDispose(QTcpSocket* socket);
+
+    QTcpServer m_listener;
+    QTcpServer m_obfuscatedListener;
+    std::map<QTcpSocket*, SocketBufferInfo> m_socketBuffers;
+    int32_t m_unsentMessageCounter = 0;
+    // Relayed requests whose dial waits until the server message that made them is stored.
+    std::set<Item*> m_requestsToDial;
+    bool m_dialScheduled = false;
+    // Body bytes that do not fit the buffer yet pass through here, so a buffer grows only with
+    // what has arrived.
+    QByteArray m_readChunk;
 };
 
 extern PeerMessenger* peerMessenger;
 extern bool g_peerMessengerDeleted;
+
+// Marks a function as running, for code that must know whether it is called from within it.
+class InFunction
+{
+public:
+    explicit InFunction(const char* name);
+    ~InFunction();
+    void Dispose();
+
+private:
+    QString m_functionName;
+    bool m_disposed = false;
+};
+
+bool IsInFunction(const char* name);

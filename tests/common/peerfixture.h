@@ -1,0 +1,82 @@
+// What a peer messenger needs around it in a test: the server fixture (fake central server,
+// diagnostics), the messenger listening on two free ports of 127.0.0.1, and a test clock.
+#pragma once
+
+#include "common/deliver.h"
+#include "common/fakepeer.h"
+#include "common/serverfixture.h"
+#include "model/settings.h"
+#include "peer/peermessenger.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QTcpSocket>
+
+class PeerFixture
+{
+public:
+    // Logged in as "me" unless told otherwise; the clock stands at a whole second.
+    bool SetUp(bool logIn = true)
+    {
+        if (!env.SetUp(true, false))
+            return false;
+        if (!peerMessenger)
+            new PeerMessenger();
+        port = FakePeer::FreePortPair();
+        SetSetting("listening_port", Value(static_cast<int>(port)));
+        SetSetting("obfuscated_listening_port", Value(static_cast<int>(port) + 1));
+        peerMessenger->DataLoaded();
+        now = QDateTime::currentDateTime();
+        now = now.addMSecs(-now.time().msec());
+        PeerMessenger::SetClock([this] { return now; });
+        env.SetLogin(QStringLiteral("me"), QStringLiteral("secret"));
+        return port && (!logIn || env.LogIn());
+    }
+
+    // Moves the test clock on and runs the half-minute sweep.
+    void Sweep(int seconds)
+    {
+        now = now.addSecs(seconds);
+        peerMessenger->EveryHalfMinute();
+    }
+
+    // The socket of a user's messaging connection (the first when there are several).
+    static QTcpSocket* PeerSocketOf(const QString& user)
+    {
+        ItemPtr u = d.GetType("user")->HasItem(Value(user));
+        ItemPtr record = u ? u["peer_socket"] : ItemPtr();
+        return record ? reinterpret_cast<QTcpSocket*>(static_cast<uintptr_t>(record.AsUInt64())) : nullptr;
+    }
+    static size_t Count(const char* type) { return d.GetType(type)->GetItems().size(); }
+    // A user's address as the server would store it.
+    static void StoreAddress(const QString& user, quint16 port, quint16 obfuscatedPort = 0)
+    {
+        ItemPtr u = d.GetType("user")->GetItem(Value(user));
+        u += d.GetType("user_address")->GetItem(Value(0x7f000001u));
+        u += d.GetType("user_port")->GetItem(Value(static_cast<int>(port)));
+        u += d.GetType("user_obfuscated_port")->GetItem(Value(static_cast<int>(obfuscatedPort)));
+    }
+    // The messenger's log so far.
+    static QString Log() { return LogText(QStringLiteral("Peer Messenger")); }
+
+    // Ends every socket, attempt and queued message the messenger holds, so that nothing of one
+    // case leaks into the next or outlives the process.
+    void Clear()
+    {
+        for (const char* kind : {"peer_connection_request_socket", "uninitialized_socket", "peer_socket",
+                                 "connect_to_peer_request_socket"})
+            for (ItemPtr record : d.GetType(kind)->GetItems())
+                peerMessenger->DisposeOfSocket(reinterpret_cast<QTcpSocket*>(static_cast<uintptr_t>(record.AsUInt64())));
+        for (ItemPtr item : d.GetType("unsent_message")->GetItems()) {
+            delete reinterpret_cast<MemStream*>(static_cast<uintptr_t>(item.AsUInt64()));
+            item.Remove();
+        }
+        for (const char* kind : {"connect_to_peer_request", "indirect_connect_to_peer_request", "peer_connection_request"})
+            d.GetType(kind)->GetItems().Remove();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    ServerFixture env;
+    quint16 port = 0;
+    QDateTime now;
+};
