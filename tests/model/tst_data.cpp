@@ -606,16 +606,18 @@ private slots:
 
     void codePageFollowsSetting()
     {
-        auto* translator = new ExtendedAsciiTranslator;
-        translator->SetCodePage("windows-1251");
-        QVERIFY(translator->Codec());
-        QCOMPARE(ToQString("\xe9"), QString(QChar(0x0439)));  // Cyrillic short i
-        QCOMPARE(ToQString("caf\xc3\xa9"), QString::fromUtf8("caf\xc3\xa9"));
-        translator->SetCodePage("");
-        QCOMPARE(ToQString("\xe9"), QString(QChar(0xe9)));
-        translator->SetCodePage("no-such-codepage");
-        QCOMPARE(ToQString("\xe9"), QString(QChar(0xe9)));
-        extendedAsciiTranslator = nullptr;  // the translator is never deleted in the program
+        {
+            ExtendedAsciiTranslator translator;
+            translator.SetCodePage("windows-1251");
+            QVERIFY(translator.Codec());
+            QCOMPARE(ToQString("\xe9"), QString(QChar(0x0439)));  // Cyrillic short i
+            QCOMPARE(ToQString("caf\xc3\xa9"), QString::fromUtf8("caf\xc3\xa9"));
+            translator.SetCodePage("");
+            QCOMPARE(ToQString("\xe9"), QString(QChar(0xe9)));
+            translator.SetCodePage("no-such-codepage");
+            QCOMPARE(ToQString("\xe9"), QString(QChar(0xe9)));
+        }
+        extendedAsciiTranslator = nullptr;
     }
 };
 
