@@ -139,6 +139,8 @@ bool UploadThread::Upload()
             if (accepted < 0)
                 return false;
             written += accepted;
+            // Most pieces fit in the kernel's buffer at once; only the rest needs a wait.
+            mp_socket->flush();
             while (mp_socket->bytesToWrite() > 0)
                 if (SlicedWait(
                         mp_socket, [this](int i_ms) { return mp_socket->waitForBytesWritten(i_ms); }, stop) !=
