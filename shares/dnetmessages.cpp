@@ -261,11 +261,14 @@ void DNetManager::RelayToChildren(const char* ip_bytes, size_t i_length)
 
 bool DNetManager::WriteFrame(QTcpSocket* ip_socket, const char* ip_bytes, size_t i_length)
 {
+    // Every search the network carries is relayed: a child that reads none of them would
+    // otherwise keep them all in memory. Checked before writing, so that one large message
+    // alone never costs a child its connection.
+    if (ip_socket->bytesToWrite() > kMaxChildBacklog)
+        return false;
     uchar header[4];
     qToLittleEndian(static_cast<quint32>(i_length), header);
     ip_socket->write(reinterpret_cast<const char*>(header), 4);
     ip_socket->write(ip_bytes, static_cast<qint64>(i_length));
-    // Every search the network carries is relayed: a child that reads none of them would
-    // otherwise keep them all in memory.
-    return ip_socket->bytesToWrite() <= kMaxChildBacklog;
+    return true;
 }
