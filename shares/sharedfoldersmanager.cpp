@@ -6,6 +6,7 @@
 #include "model/settings.h"
 #include "peer/peermessenger.h"
 #include "server/server.h"
+#include "shares/dnetmanager.h"
 
 #include <QDir>
 
@@ -132,6 +133,8 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
                 &SharedFoldersManager::OnFilesInFoldersRequested);
     if (gp_server)
         connect(gp_server, &Server::DirectFileSearch, this, &SharedFoldersManager::OnDirectFileSearch);
+    if (dnetManager)
+        connect(dnetManager, &DNetManager::DNetSearchRequest, this, &SharedFoldersManager::OnDNetSearchRequest);
 }
 
 SharedFoldersManager::~SharedFoldersManager()

@@ -68,7 +68,18 @@ class TestDNetManager : public QObject
         far->write(bytes);
         return QTest::qWaitFor([&] { return mine->bytesAvailable() >= bytes.size(); }, 5000);
     }
-    QByteArray Sent() { return SentSoFar(m_env.fake); }
+    // What the client told the server of its place in the network since the last look: searches
+    // answered on the way also ask the server for connections, and those are left out.
+    QByteArray Sent()
+    {
+        if (!m_env.Sync())
+            return "no sync";
+        QByteArray reports;
+        for (const FakeServer::Frame& f : m_env.fake.TakeFrames())
+            if (QList<quint32>({71, 100, 126, 127, 129}).contains(f.code))
+                reports += f.raw;
+        return reports;
+    }
     static QString LogLines() { return LogText("Distributed Network"); }
 
 private slots:
@@ -79,6 +90,12 @@ private slots:
         new DNetManager();
         new SharedFoldersManager();
         m_env.SetLogin("me", "secret");
+        const QString folder = m_env.dir.filePath("shared");
+        QVERIFY(QDir().mkpath(folder));
+        QFile file(folder + "/needle.txt");
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("data") == 4);
+        file.close();
+        sharedFoldersManager->AddSharedFolder(folder).NewItem("shared_public");
         QVERIFY(m_listener.listen(QHostAddress::LocalHost, 0));
     }
 
@@ -171,6 +188,7 @@ private slots:
         p.second->write(Frame(search));
         QTRY_COMPARE(searches.size(), 1);
         QCOMPARE(searches[0], QVariantList({"u", 7u, "needle"}));
+        QVERIFY(LogText("Search").contains("Sending search results to user u for search string needle"));
         QVERIFY(dnetManager->HasParent());
         QCOMPARE(Sent(), Hex("08000000 7e000000 05000000"
                              "09000000 7f000000 01000000 4c"
