@@ -126,6 +126,7 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
     mp_fileNameLowerType = fileNameLower;
     mp_fileSizeType = fileSize;
     mp_tokenType = token;
+    mp_scannedType = scanned;
 
     // Browse and search requests of other users.
     if (peerMessenger)

@@ -13,6 +13,7 @@
 #include <QThread>
 
 #include <set>
+#include <vector>
 
 class SharedFoldersManager : public QObject, public DataHandler
 {
@@ -78,9 +79,11 @@ public slots:
 
 private:
     void AddSharedFiles(const QString& rootFolder, const QString& folder);
-    void AddFile(ItemPtr folderItem, const QString& lowerFolder, const QString& name, const QString& path,
-                 qint64 size, ItemSet& removalSet);
-    void TokenizeSharedFile(ItemPtr file, const QString& lowerFolderPath, const QString& name);
+    void AddFile(ItemPtr folderItem, const std::vector<ItemPtr>& folderTokens, const QString& name,
+                 const QString& path, qint64 size, ItemSet& removalSet);
+    void TokenizeSharedFile(ItemPtr file, const std::vector<ItemPtr>& folderTokens, const QString& name);
+    static void SplitTokens(const QString& lowerText, std::vector<QString>& tokens);
+    std::vector<ItemPtr> TokenItems(const QString& lowerText);
     ItemPtr FindSharedFile(const QString& path, bool onlyShared);
     void RemoveUnsharedFolders();
     void OnSharedFileFolderAdded(ItemPtr folder);
@@ -104,6 +107,7 @@ private:
     Type* mp_fileNameLowerType = nullptr;
     Type* mp_fileSizeType = nullptr;
     Type* mp_tokenType = nullptr;
+    Type* mp_scannedType = nullptr;
 };
 
 extern SharedFoldersManager* sharedFoldersManager;

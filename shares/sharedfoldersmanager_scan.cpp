@@ -4,8 +4,16 @@
 
 #include "model/log.h"
 
-#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#include <algorithm>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -25,6 +33,46 @@ ItemPtr CommonNeighbour(ItemPtr a, ItemPtr b, Type* type)
         if (sb->count(p))
             return p;
     return ItemPtr();
+}
+
+struct Entry
+{
+    QString name;
+    QString folding;  // the name lower-cased, for the order
+    bool isFolder;
+    qint64 size;
+};
+
+// The sub-folders and files of a folder by name, letter case ignored. Links are followed (a link
+// counts as what it leads to); names beginning with "." are hidden; broken links, sockets, pipes
+// and devices are left out. Read straight from the directory: one stat per entry relative to the
+// open folder, rather than a path lookup from the root and a file-info object per entry.
+std::vector<Entry> ListFolder(const QString& folder)
+{
+    std::vector<Entry> entries;
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return entries;
+    const int fd = ::dirfd(dir);
+    while (const dirent* e = ::readdir(dir)) {
+        if (e->d_name[0] == '.')
+            continue;
+        struct stat st;
+        if (::fstatat(fd, e->d_name, &st, 0) != 0)
+            continue;
+        const bool isFolder = S_ISDIR(st.st_mode);
+        if (!isFolder && !S_ISREG(st.st_mode))
+            continue;
+        QString name = QFile::decodeName(e->d_name);
+        QString folding = name.toLower();
+        entries.push_back({std::move(name), std::move(folding), isFolder, qint64(st.st_size)});
+    }
+    ::closedir(dir);
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        const int c = a.folding.compare(b.folding);
+        return c != 0 ? c < 0 : a.name < b.name;
+    });
+    return entries;
 }
 
 bool IsMP3Name(const QString& name)
@@ -91,15 +139,14 @@ void SharedFoldersManager::AddSharedFiles(const QString& rootFolder, const QStri
     ItemPtr folderItem = mp_fileFolderType->GetItem(folder);
     folderItem += mp_folderType->GetItem(rootFolder);
     ItemSet removalSet = folderItem.GetItems("shared_file");
-    const QString lowerFolder = folder.toLower();
+    const std::vector<ItemPtr> folderTokens = TokenItems(folder.toLower());
 
-    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot,
-                                                             QDir::Name | QDir::IgnoreCase);
-    for (const QFileInfo& entry : entries) {
-        if (entry.isDir())
-            AddSharedFiles(rootFolder, entry.absoluteFilePath());
-        else if (entry.isFile())
-            AddFile(folderItem, lowerFolder, entry.fileName(), entry.absoluteFilePath(), entry.size(), removalSet);
+    const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+    for (const Entry& entry : ListFolder(folder)) {
+        if (entry.isFolder)
+            AddSharedFiles(rootFolder, prefix + entry.name);
+        else
+            AddFile(folderItem, folderTokens, entry.name, prefix + entry.name, entry.size, removalSet);
     }
 
     for (ItemPtr file : removalSet) {
@@ -109,8 +156,8 @@ void SharedFoldersManager::AddSharedFiles(const QString& rootFolder, const QStri
     m_foldersBeingScanned.erase(canonical);
 }
 
-void SharedFoldersManager::AddFile(ItemPtr folderItem, const QString& lowerFolder, const QString& name,
-                                   const QString& path, qint64 size, ItemSet& removalSet)
+void SharedFoldersManager::AddFile(ItemPtr folderItem, const std::vector<ItemPtr>& folderTokens,
+                                   const QString& name, const QString& path, qint64 size, ItemSet& removalSet)
 {
     const Value sizeText(static_cast<long long>(size));
     ItemPtr nameItem = mp_fileNameType->HasItem(name);
@@ -124,8 +171,8 @@ void SharedFoldersManager::AddFile(ItemPtr folderItem, const QString& lowerFolde
         removalSet.erase(file);
         // A file that changed keeps no stale size: peers would stop their download at it and
         // call a cut file complete. Its analysis is stale too.
-        ItemPtr oldSize = file["shared_file_size"];
-        if (!oldSize || oldSize.GetValue() != sizeText) {
+        const ItemSet* oldSize = file->Neighbours(mp_fileSizeType);
+        if (!oldSize || (*oldSize->begin())->GetValue() != sizeText) {
             file += mp_fileSizeType->GetItem(sizeText);
             for (const char* type : kAnalysisTypes)
                 file.Disconnect(type);
@@ -141,9 +188,9 @@ void SharedFoldersManager::AddFile(ItemPtr folderItem, const QString& lowerFolde
         ++m_filesAdded;
     }
 
-    if (IsMP3Name(name) && !file.IsConnected("is_scanned"))
+    if (IsMP3Name(name) && !file->IsConnected(mp_scannedType))
         emit MP3ScanRequired(path);
     // A known file already holds its tokens: its folder and name are what they were made from.
     if (!file->IsConnected(mp_tokenType))
-        TokenizeSharedFile(file, lowerFolder, name);
+        TokenizeSharedFile(file, folderTokens, name);
 }

@@ -2,7 +2,25 @@
 
 #include "shares/sharedfoldersmanager.h"
 
-#include <vector>
+namespace {
+
+bool IsCoarseSeparator(QChar c)
+{
+    return c == QLatin1Char(' ') || c == QLatin1Char('/') || c == QLatin1Char('\\');
+}
+
+void Take(const QString& text, int start, int end, std::vector<QString>& tokens)
+{
+    if (end <= start)
+        return;
+    QString token = text.mid(start, end - start);
+    for (const QString& known : tokens)
+        if (known == token)
+            return;
+    tokens.push_back(std::move(token));
+}
+
+} // namespace
 
 bool SharedFoldersManager::IsSearchTokenSeparator(QChar c)
 {
@@ -14,44 +32,54 @@ bool SharedFoldersManager::IsSearchTokenSeparator(QChar c)
     return u > 0xFF;
 }
 
-void SharedFoldersManager::TokenizeSharedFile(ItemPtr file)
+// Fine tokens are runs of letters and digits (Latin-1 letters count as such); coarse tokens are
+// whole words between spaces and path separators. Both kinds, each once.
+void SharedFoldersManager::SplitTokens(const QString& lowerText, std::vector<QString>& tokens)
 {
-    TokenizeSharedFile(file, file["shared_file_folder"].AsString().toLower(), file["shared_file_name"].AsString());
+    int start = 0;
+    for (int k = 0; k < lowerText.size(); ++k) {
+        if (IsSearchTokenSeparator(lowerText[k])) {
+            Take(lowerText, start, k, tokens);
+            start = k + 1;
+        }
+    }
+    Take(lowerText, start, lowerText.size(), tokens);
+    start = 0;
+    for (int k = 0; k < lowerText.size(); ++k) {
+        if (IsCoarseSeparator(lowerText[k])) {
+            Take(lowerText, start, k, tokens);
+            start = k + 1;
+        }
+    }
+    Take(lowerText, start, lowerText.size(), tokens);
 }
 
-void SharedFoldersManager::TokenizeSharedFile(ItemPtr file, const QString& lowerFolderPath, const QString& name)
+std::vector<ItemPtr> SharedFoldersManager::TokenItems(const QString& lowerText)
+{
+    std::vector<QString> tokens;
+    SplitTokens(lowerText, tokens);
+    std::vector<ItemPtr> items;
+    items.reserve(tokens.size());
+    for (const QString& token : tokens)
+        items.push_back(mp_tokenType->GetItem(Value(token)));
+    return items;
+}
+
+void SharedFoldersManager::TokenizeSharedFile(ItemPtr file)
 {
     // Peers search with backslash paths, so the backslash joins folder and name here too.
-    const QString text = lowerFolderPath + QLatin1Char('\\') + name.toLower();
-    std::vector<QString> tokens;
-    auto take = [&](int start, int end) {
-        if (end <= start)
-            return;
-        QString token = text.mid(start, end - start);
-        for (const QString& known : tokens)
-            if (known == token)
-                return;
-        tokens.push_back(std::move(token));
-    };
-    // Fine tokens: runs of letters and digits (Latin-1 letters count as such).
-    int start = 0;
-    for (int k = 0; k < text.size(); ++k) {
-        if (IsSearchTokenSeparator(text[k])) {
-            take(start, k);
-            start = k + 1;
-        }
-    }
-    take(start, text.size());
-    // Coarse tokens: whole words between spaces and path separators.
-    start = 0;
-    for (int k = 0; k < text.size(); ++k) {
-        const QChar c = text[k];
-        if (c == QLatin1Char(' ') || c == QLatin1Char('/') || c == QLatin1Char('\\')) {
-            take(start, k);
-            start = k + 1;
-        }
-    }
-    take(start, text.size());
-    for (const QString& token : tokens)
-        file += mp_tokenType->GetItem(Value(token));
+    const QString text = file["shared_file_folder"].AsString() + QLatin1Char('\\') + file["shared_file_name"].AsString();
+    for (const ItemPtr& token : TokenItems(text.toLower()))
+        file += token;
+}
+
+// The backslash between folder and name separates tokens of both kinds, so the folder's tokens,
+// the same for every file in it, are looked up once per folder.
+void SharedFoldersManager::TokenizeSharedFile(ItemPtr file, const std::vector<ItemPtr>& folderTokens,
+                                              const QString& name)
+{
+    for (const ItemPtr& token : folderTokens)
+        file += token;
+    for (const ItemPtr& token : TokenItems(name.toLower()))
+        file += token;
 }

@@ -1,0 +1,277 @@
+// The walk of a share of 100,000 files in 1,000 folders, next to `find -printf '%s %p\n'` over
+// the same tree (warm cache): the first walk, an unchanged rescan, memory and the size of the
+// token index; then the save and the load of the graph holding that index, next to writing and
+// reading the same bytes with plain buffered stdio. Each phase runs in a child process of its
+// own, so its peak resident size is its own.
+//
+//   bench_shares [folder]     (default: a fresh folder under /tmp, removed at the end)
+#include "model/data.h"
+#include "model/datasaver.h"
+#include "model/settings.h"
+#include "peer/peermessenger.h"
+#include "shares/sharedfoldersmanager.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <ctime>
+#include <functional>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+const int kArtists = 50;
+const int kAlbums = 20;  // per artist: 1,000 folders
+const int kTracks = 100; // per album: 100,000 files
+
+long PeakKiB()
+{
+    rusage u;
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+long CurrentKiB()
+{
+    long pages = 0, resident = 0;
+    if (FILE* f = fopen("/proc/self/statm", "r")) {
+        if (fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        fclose(f);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+double Ms(QElapsedTimer& t)
+{
+    return t.nsecsElapsed() / 1e6;
+}
+
+// CPU time of the calling thread (the scanner thread's reading is not counted), in ms: on a busy
+// machine a steadier figure than the elapsed time.
+double CpuMs()
+{
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+double ChildrenCpuMs()
+{
+    rusage u;
+    getrusage(RUSAGE_CHILDREN, &u);
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+}
+
+void Phase(const std::function<void()>& body)
+{
+    fflush(stdout);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        body();
+        fflush(stdout);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+}
+
+// Words for names, so that tokens repeat the way they do in a music collection.
+QStringList Vocabulary()
+{
+    QStringList words;
+    QRandomGenerator random(7);
+    for (int k = 0; k < 3000; ++k) {
+        QString word;
+        const int length = 3 + int(random.bounded(7));
+        for (int c = 0; c < length; ++c)
+            word += QChar('a' + int(random.bounded(26)));
+        word[0] = word[0].toUpper();
+        words << word;
+    }
+    return words;
+}
+
+// Sparse files of 1 to 64 KiB: sizes to record, nothing to write.
+void Generate(const QString& root)
+{
+    const QStringList words = Vocabulary();
+    const char* const extensions[] = {"mp3", "flac", "ogg", "jpg", "txt"};
+    QRandomGenerator random(11);
+    auto pick = [&] { return words[int(random.bounded(words.size()))]; };
+    for (int a = 0; a < kArtists; ++a) {
+        const QString artist = QString("%1 %2 %3").arg(pick(), pick()).arg(a);
+        for (int b = 0; b < kAlbums; ++b) {
+            const QString folder = QString("%1/%2/(%3) %4 %5").arg(root, artist).arg(1970 + b).arg(pick(), pick());
+            QDir().mkpath(folder);
+            for (int t = 0; t < kTracks; ++t) {
+                const QString name = QString("%1 - %2 %3 %4.%5")
+                                         .arg(t + 1, 2, 10, QChar('0'))
+                                         .arg(pick(), pick(), pick())
+                                         .arg(extensions[t % 5]);
+                const QByteArray path = QFile::encodeName(folder + "/" + name);
+                const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                if (fd < 0 || ::ftruncate(fd, 1024 + random.bounded(63 * 1024)) != 0)
+                    perror("generate");
+                ::close(fd);
+            }
+        }
+    }
+}
+
+// The graph around the index, as the program has it: settings, users and groups, the peer types.
+void Declare()
+{
+    DeclareSettingTypes();
+    Type* user = d.NewType("user", PrimacyRoot, false, true);
+    Type* group = d.NewType("user_list_group", PrimacyRoot, false, true);
+    user->RelateToType(group, Many, Many, false);
+    PeerMessenger::CreateData();
+    new DataSaver(&d, QString());
+    new SharedFoldersManager();
+}
+
+size_t LinkCount()
+{
+    size_t ends = 0;
+    for (const auto& entry : d.Types())
+        for (Item* item : entry.second->ItemsUnordered())
+            for (const auto& relation : entry.second->Relations())
+                if (const ItemSet* n = item->Neighbours(relation.first))
+                    ends += n->size();
+    return ends / 2;
+}
+
+size_t ItemCount()
+{
+    size_t items = 0;
+    for (const auto& entry : d.Types())
+        items += entry.second->ItemCount();
+    return items;
+}
+
+void Rescan(const char* what)
+{
+    QElapsedTimer t;
+    t.start();
+    const double cpu = CpuMs();
+    int added = -1, removed = -1;
+    auto c = QObject::connect(sharedFoldersManager, &SharedFoldersManager::SharedFilesRescanned,
+                              [&](int a, int r) { added = a, removed = r; });
+    sharedFoldersManager->RescanShares();
+    QObject::disconnect(c);
+    printf("%s: %.0f ms, cpu %.0f ms (%d added, %d removed), resident %ld KiB, peak %ld KiB\n", what, Ms(t),
+           CpuMs() - cpu, added, removed, CurrentKiB(), PeakKiB());
+}
+
+void TimeCommand(const QString& command, const char* what)
+{
+    QElapsedTimer t;
+    t.start();
+    const double cpu = ChildrenCpuMs();
+    if (system(command.toLocal8Bit().constData()) != 0)
+        printf("command failed: %s\n", qPrintable(command));
+    printf("%s: %.0f ms, cpu %.0f ms\n", what, Ms(t), ChildrenCpuMs() - cpu);
+}
+
+void PlainIo(const QString& path, qint64 bytes)
+{
+    const QByteArray name = QFile::encodeName(path);
+    std::vector<char> block(1 << 16, 'x');
+    QElapsedTimer t;
+    t.start();
+    FILE* f = fopen(name.constData(), "wb");
+    for (qint64 left = bytes; left > 0;) {
+        const size_t n = static_cast<size_t>(std::min<qint64>(left, qint64(block.size())));
+        fwrite(block.data(), 1, n, f);
+        left -= qint64(n);
+    }
+    fflush(f);
+    fsync(fileno(f));
+    fclose(f);
+    const double write = Ms(t);
+    t.restart();
+    f = fopen(name.constData(), "rb");
+    qint64 total = 0;
+    size_t n;
+    while ((n = fread(block.data(), 1, block.size(), f)) > 0)
+        total += qint64(n);
+    fclose(f);
+    printf("plain stdio, 64 KiB blocks, %lld bytes: write+fsync %.0f ms, read %.0f ms\n", (long long)total, write,
+           Ms(t));
+    QFile::remove(path);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir temp(QDir::tempPath() + "/bench_shares-XXXXXX");
+    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : temp.path();
+    const QString share = folder + "/share";
+    const QString save = folder + "/.Tavrinel";
+
+    QElapsedTimer t;
+    t.start();
+    if (!QFileInfo::exists(share))
+        Generate(share);
+    printf("generated %d files in %d folders: %.0f ms\n", kArtists * kAlbums * kTracks, kArtists * kAlbums, Ms(t));
+
+    const QString find = QString("find '%1' -printf '%%s %%p\\n' > /dev/null").arg(share);
+    TimeCommand(find, "find -printf (cold or warm)");
+    TimeCommand(find, "find -printf (warm)");
+    TimeCommand(find, "find -printf (warm)");
+
+    Phase([&] {
+        Declare();
+        const long before = CurrentKiB();
+        QElapsedTimer walk;
+        walk.start();
+        const double cpu = CpuMs();
+        sharedFoldersManager->AddSharedFolder(share);
+        printf("first walk: %.0f ms, cpu %.0f ms, resident %ld KiB (graph adds %ld KiB), peak %ld KiB\n", Ms(walk),
+               CpuMs() - cpu, CurrentKiB(), CurrentKiB() - before, PeakKiB());
+        Rescan("rescan, no change (after the first walk)");
+        Rescan("rescan, no change");
+        size_t tokenLinks = 0;
+        for (Item* token : d.GetType("search_token")->ItemsUnordered())
+            tokenLinks += token->Neighbours(d.GetType("shared_file"))->size();
+        printf("files %zu, folders %zu, tokens %zu, token links %zu (%.1f per file); graph: %zu items, %zu links\n",
+               d.GetType("shared_file")->ItemCount(), d.GetType("shared_file_folder")->ItemCount(),
+               d.GetType("search_token")->ItemCount(), tokenLinks,
+               double(tokenLinks) / double(d.GetType("shared_file")->ItemCount()), ItemCount(), LinkCount());
+
+        QElapsedTimer saving;
+        saving.start();
+        const bool ok = dataSaver->Save(save);
+        printf("save: %s %.0f ms, file %lld bytes, peak %ld KiB\n", ok ? "ok" : "FAILED", Ms(saving),
+               (long long)QFile(save).size(), PeakKiB());
+        delete sharedFoldersManager;
+    });
+    PlainIo(folder + "/plain.bin", QFile(save).size());
+
+    Phase([&] {
+        Declare();
+        QElapsedTimer loading;
+        loading.start();
+        const DataSaver::LoadResult r = dataSaver->Load(save);
+        printf("load: %s %.0f ms, %zu items (%zu files), %zu links, resident %ld KiB, peak %ld KiB\n",
+               r == DataSaver::LoadResult::Loaded ? "ok" : "FAILED", Ms(loading), ItemCount(),
+               d.GetType("shared_file")->ItemCount(), LinkCount(), CurrentKiB(), PeakKiB());
+        Rescan("rescan after the load (tokens rebuilt)");
+        Rescan("rescan, no change");
+        delete sharedFoldersManager;
+    });
+    return 0;
+}
