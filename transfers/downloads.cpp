@@ -109,8 +109,7 @@ ItemPtr TransferQueueManager::AddDownload(QString user, std::string fileName, st
         Log(kCategory, 1,
             QStringLiteral("Refused download of \"%1\" from user \"%2\" with size %3: empty user or file name, "
                            "or negative size")
-                .arg(ToQString(fileName), user)
-                .arg(size));
+                .arg(ToQString(fileName), user, QString::number(size)));
         return ItemPtr();
     }
     if (ItemPtr existing = GetDownloadEntry(user, fileName, folder))
