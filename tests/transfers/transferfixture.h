@@ -3,7 +3,9 @@
 // Everything is built once per process, since the item types can be declared only once.
 #pragma once
 
+#include "common/fakepeer.h"
 #include "common/serverfixture.h"
+#include "model/settings.h"
 #include "peer/peermessenger.h"
 #include "shares/sharedfoldersmanager.h"
 #include "transfers/transferqueuemanager.h"
@@ -26,6 +28,10 @@ public:
         dataSaver->AddSavedByConnectionType("global_value", "global");
         if (!peerMessenger)
             new PeerMessenger();
+        // A load makes the messenger listen: on free ports, never on the default ones.
+        const quint16 port = FakePeer::FreePortPair();
+        SetSetting("listening_port", Value(static_cast<int>(port)));
+        SetSetting("obfuscated_listening_port", Value(static_cast<int>(port) + 1));
         if (!sharedFoldersManager)
             new SharedFoldersManager();
         if (!transferQueueManager)

@@ -13,9 +13,14 @@
 #include <new>
 
 // Frees of one watched address are counted until the address is handed out again, so a cell
-// freed twice or never shows.
+// freed twice or never shows. Under AddressSanitizer, which owns the allocator, the sanitizer
+// itself reports a second free and a leak instead.
 static std::atomic<void*> g_watched{nullptr};
 static std::atomic<int> g_watchedFrees{0};
+#if defined(__SANITIZE_ADDRESS__)
+static const bool g_countingFrees = false;
+#else
+static const bool g_countingFrees = true;
 
 void* operator new(std::size_t size)
 {
@@ -33,6 +38,7 @@ void operator delete(void* p) noexcept
     std::free(p);
 }
 void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+#endif
 
 namespace {
 
@@ -231,7 +237,8 @@ private slots:
             cell.Remove();
         }
         g_watched = nullptr;
-        QCOMPARE(g_watchedFrees.load(), 1);
+        if (g_countingFrees)
+            QCOMPARE(g_watchedFrees.load(), 1);
         QVERIFY(!d.GetType(name.constData())->HasItem(Value(object)));
 
         // A cell holding no object frees nothing.

@@ -146,6 +146,9 @@ private slots:
         // Thread records are kept until removed, and their threads are gone after each case.
         g("upload_thread").Remove();
         g("download_thread").Remove();
+        // Read positions are freed by the upload's life cycle, not by their removal.
+        for (ItemPtr position : g("read_position"))
+            delete TransferQueueManager::Cell<qint64>(position);
         RemoveTransfers();
         SetSetting("upload_speed_limit_enabled", "no");
         if (transferQueueManager)
