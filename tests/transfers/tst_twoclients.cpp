@@ -1,0 +1,254 @@
+// Two real programs, each with its own home, save file and listening port, meet through a
+// small central server on 127.0.0.1 and copy files from one to the other: a whole file, and one
+// whose first half the downloader already holds. Then both quit on SIGTERM and save.
+
+#include "app/savefile.h"
+#include "common/relayserver.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+quint16 FreePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// A save file of any saved types: items are added type by type, links by the ids returned.
+class SaveBuilder
+{
+public:
+    int Add(const QString& type, const QString& value, bool null = false)
+    {
+        Block& b = m_types[type];
+        b.null = null;
+        b.items << qMakePair(++m_lastId, value.toUtf8());
+        return m_lastId;
+    }
+    // The item of a type and value, made once.
+    int Get(const QString& type, const QString& value)
+    {
+        for (const auto& item : m_types.value(type).items)
+            if (item.second == value.toUtf8())
+                return item.first;
+        return Add(type, value);
+    }
+    void Link(int a, int b) { m_links << qMakePair(qMin(a, b), qMax(a, b)); }
+    void Setting(const QString& key, const QString& value) { Link(Get("global", key), Add("global_value", value)); }
+
+    QByteArray Bytes() const
+    {
+        QByteArray out;
+        savefile::PutInt(out, m_types.size());
+        for (auto it = m_types.begin(); it != m_types.end(); ++it) {
+            savefile::PutString(out, it.key().toUtf8());
+            out.append(char(it->null ? 1 : 0));
+            savefile::PutInt(out, it->items.size());
+            for (const auto& item : it->items) {
+                savefile::PutInt(out, item.first);
+                if (!it->null)
+                    savefile::PutString(out, item.second);
+            }
+        }
+        QList<QPair<int, int>> links = m_links;
+        std::sort(links.begin(), links.end());
+        savefile::PutInt(out, links.size());
+        for (const auto& l : links) {
+            savefile::PutInt(out, l.first);
+            savefile::PutInt(out, l.second);
+        }
+        return out;
+    }
+
+private:
+    struct Block
+    {
+        bool null = false;
+        QList<QPair<int, QByteArray>> items;
+    };
+    QMap<QString, Block> m_types;
+    QList<QPair<int, int>> m_links;
+    int m_lastId = 0;
+};
+
+QByteArray RandomBytes(int size, quint32 seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(seed);
+    generator.fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
+    for (int k = size / 4 * 4; k < size; ++k)
+        bytes[k] = char(generator.generate());
+    return bytes;
+}
+
+bool WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray Digest(const QString& path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result() : QByteArray();
+}
+
+// One program with its own home and temporary folder; killed if the test ends early.
+struct Client
+{
+    QString name, home, tmp;
+    SaveBuilder save;
+    QProcess process;
+
+    void Prepare(const QString& root, const QString& user, quint16 serverPort)
+    {
+        name = user;
+        home = root + "/" + user + "/home";
+        tmp = root + "/" + user + "/tmp";
+        QDir().mkpath(home);
+        QDir().mkpath(tmp);
+        save.Setting("username", user);
+        save.Setting("password", "secret");
+        // Nothing may leave this machine: no port mapping, every host on the loopback.
+        save.Setting("use_upnp", "no");
+        save.Setting("server_host", "127.0.0.1");
+        save.Setting("server_port", QString::number(serverPort));
+        save.Setting("web_host", QString("127.0.0.1:%1").arg(FreePort()));
+        save.Setting("listening_port", QString::number(FreePort()));
+    }
+    QString SavePath() const { return home + "/.Tavrinel"; }
+    bool Start()
+    {
+        if (!WriteFile(SavePath(), save.Bytes()))
+            return false;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home);
+        env.insert("TMPDIR", tmp);
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.start(qEnvironmentVariable("TAVRINEL_BINARY"), QStringList());
+        return process.waitForStarted(30000);
+    }
+    bool Terminate()
+    {
+        return ::kill(static_cast<pid_t>(process.processId()), SIGTERM) == 0 && process.waitForFinished(60000) &&
+               process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    }
+    savefile::Parsed Saved() const
+    {
+        QFile file(SavePath());
+        return file.open(QIODevice::ReadOnly) ? savefile::Parse(file.readAll()) : savefile::Parsed();
+    }
+};
+
+}  // namespace
+
+class TestTwoClients : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void fileMovesFromOneClientToTheOther();
+};
+
+void TestTwoClients::initTestCase()
+{
+    QVERIFY2(QFileInfo(qEnvironmentVariable("TAVRINEL_BINARY")).isExecutable(),
+             "TAVRINEL_BINARY must name the built program");
+}
+
+void TestTwoClients::fileMovesFromOneClientToTheOther()
+{
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    RelayServer server;
+    QVERIFY(server.Listen());
+
+    // alice shares a folder with a 20 MiB file and a second one of an odd size.
+    Client alice, bob;
+    alice.Prepare(root.path(), "alice", server.Port());
+    const QString share = root.path() + "/alice/share";
+    const QByteArray big = RandomBytes(20 * 1024 * 1024, 1);
+    const QByteArray half = RandomBytes(6 * 1024 * 1024 + 12345, 2);
+    QVERIFY(WriteFile(share + "/big.bin", big));
+    QVERIFY(WriteFile(share + "/half.bin", half));
+    alice.save.Link(alice.save.Add("shared_folder", share), alice.save.Add("shared_public", QString(), true));
+
+    // bob has both queued, and already holds the first half of the second in "downloading".
+    bob.Prepare(root.path(), "bob", server.Port());
+    const QString downloads = root.path() + "/bob/downloads";
+    bob.save.Setting("download_folder", downloads);
+    bob.save.Setting("transfer_order_counter", "3");
+    QString remoteFolder = share;
+    remoteFolder.replace('/', '\\');
+    const int held = half.size() / 2;
+    QVERIFY(WriteFile(downloads + "/downloading/share/half.bin", half.left(held)));
+    int order = 0;
+    for (const auto& file : {qMakePair(QString("big.bin"), big.size()), qMakePair(QString("half.bin"), half.size())}) {
+        const int entry = bob.save.Add("download_entry", QString(), true);
+        bob.save.Link(entry, bob.save.Get("user", "alice"));
+        bob.save.Link(entry, bob.save.Get("file_name", file.first));
+        bob.save.Link(entry, bob.save.Get("remote_folder", remoteFolder));
+        bob.save.Link(entry, bob.save.Get("file_size", QString::number(file.second)));
+        bob.save.Link(entry, bob.save.Get("download_entry_status", "queued"));
+        bob.save.Link(entry, bob.save.Get("download_order", QString::number(++order)));
+        bob.save.Link(entry, bob.save.Get("subfolder_save_level", "0"));
+    }
+
+    // alice is in and has scanned her share before bob asks her for anything.
+    QVERIFY(alice.Start());
+    QTRY_VERIFY_WITH_TIMEOUT(server.IsReady("alice"), 60000);
+    QVERIFY(bob.Start());
+    QTRY_VERIFY_WITH_TIMEOUT(server.IsReady("bob"), 60000);
+
+    const QString complete = downloads + "/complete/share/";
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(complete + "big.bin").size() == big.size(), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(complete + "half.bin").size() == half.size(), 60000);
+    QCOMPARE(Digest(complete + "big.bin"), QCryptographicHash::hash(big, QCryptographicHash::Sha256));
+    QCOMPARE(Digest(complete + "half.bin"), QCryptographicHash::hash(half, QCryptographicHash::Sha256));
+
+    // Only the missing half of the second file crossed: the data plus a few small messages.
+    const qint64 expected = big.size() + (half.size() - held);
+    const qint64 sent = server.BytesSent("alice", "bob");
+    QVERIFY2(sent >= expected && sent < expected + 64 * 1024,
+             qPrintable(QString("alice sent %1 bytes for %2 bytes of data").arg(sent).arg(expected)));
+    // The file connections came through the forwarders, so they were counted.
+    QVERIFY(server.ForwardedConnections("alice") + server.ForwardedConnections("bob") >= 3);
+
+    QVERIFY(alice.Terminate());
+    QVERIFY(bob.Terminate());
+
+    const savefile::Parsed bobSaved = bob.Saved();
+    QVERIFY(bobSaved.ok);
+    QCOMPARE(bobSaved.Settings().value("username"), QString("bob"));
+    QCOMPARE(bobSaved.items.value("download_entry").size(), 2);
+    QCOMPARE(bobSaved.items.value("download_entry_status").values(), QStringList{"complete"});
+    QCOMPARE(bobSaved.items.value("complete_download").size(), 2);
+    QStringList names = bobSaved.items.value("complete_download_filename").values();
+    names.sort();
+    QCOMPARE(names, (QStringList{"big.bin", "half.bin"}));
+
+    const savefile::Parsed aliceSaved = alice.Saved();
+    QVERIFY(aliceSaved.ok);
+    QCOMPARE(aliceSaved.Settings().value("username"), QString("alice"));
+    QCOMPARE(aliceSaved.items.value("shared_folder").values(), QStringList{share});
+}
+
+QTEST_GUILESS_MAIN(TestTwoClients)
+#include "tst_twoclients.moc"

@@ -1,0 +1,434 @@
+// The upload side: which files other users may queue from us, one entry per user and file, the
+// queue order, starting uploads as slots free, and the life cycle of an entry once started.
+
+#include "transfers/transferqueuemanager.h"
+
+#include "model/log.h"
+#include "model/settings.h"
+#include "model/stream.h"
+#include "peer/peermessenger.h"
+#include "server/server.h"
+#include "shares/sharedfoldersmanager.h"
+#include "transfers/transferthreads.h"
+
+#include <QFile>
+#include <QTcpSocket>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+const char* const kCategory = "Transfer Queue";
+
+ItemPtr UserItem(const QString& user)
+{
+    return d.GetType("user")->GetItem(Value(user));
+}
+
+bool IsActive(ItemPtr entry)
+{
+    ItemPtr status = entry["upload_entry_status"];
+    return status && status.IsConnected("is_active");
+}
+
+QString StatusOf(ItemPtr entry)
+{
+    return entry["upload_entry_status"].AsString();
+}
+
+// Every upload entry whose status carries the active flag.
+ItemSet ActiveUploads()
+{
+    ItemPtr flag = d.GetType("is_active")->GetGlobalNullItem();
+    return flag.GetItems("upload_entry_status").GetItems("upload_entry");
+}
+
+bool HasActiveUpload(ItemPtr user)
+{
+    for (const ItemPtr& entry : user.GetItems("upload_entry"))
+        if (IsActive(entry))
+            return true;
+    return false;
+}
+
+void SetOrder(ItemPtr entry, long long number)
+{
+    // Renumbering touches every entry of the queue; an unchanged number is left as it is.
+    ItemPtr current = entry["effective_upload_order"];
+    if (current && current.AsInt64() == number)
+        return;
+    entry += d.GetType("effective_upload_order")->GetItem(Value(number));
+}
+
+// Frees the position counter of a running upload and drops its cell, so that neither a status
+// change nor a removal can leave it behind or free it a second time.
+void FreeReadPosition(ItemPtr entry)
+{
+    ItemPtr cell = entry["read_position"];
+    if (!cell)
+        return;
+    delete reinterpret_cast<qint64*>(static_cast<uintptr_t>(cell.AsUInt64()));
+    cell.Remove();
+}
+
+}  // namespace
+
+// The keys that order the upload queue, read once per entry.
+struct TransferQueueManager::UploadSortKey
+{
+    int priority = 0;
+    bool privileged = false;
+    int order = 0;
+
+    bool Before(const UploadSortKey& other) const
+    {
+        if (priority != other.priority)
+            return priority > other.priority;
+        if (privileged != other.privileged)
+            return privileged;
+        return order < other.order;
+    }
+};
+
+TransferQueueManager::UploadSortKey TransferQueueManager::SortKeyOf(ItemPtr entry)
+{
+    UploadSortKey key;
+    ItemPtr user = entry["user"];
+    key.priority = GetUserGroupDownloadPriority(user.AsString());
+    key.privileged = user.IsConnected("is_privileged");
+    key.order = entry["upload_order"].AsInt();
+    return key;
+}
+
+void TransferQueueManager::OnQueueUploadRequested(QString i_user, QString i_file)
+{
+    ItemPtr user = UserItem(i_user);
+    Log(kCategory, 1, QString("Queue upload requested by %1 for file %2").arg(i_user, i_file), user);
+
+    ItemPtr sharedFile = FindSharedFileFor(i_user, i_file);
+    if (!sharedFile) {
+        Log(kCategory, 2, "Denied, file not shared", user);
+        peerMessenger->DenyUpload(i_user, i_file, "File not shared.");
+        return;
+    }
+    if (ItemPtr existing = d.GetItem(user, sharedFile, "upload_entry")) {
+        RequeueExistingUpload(existing);
+        return;
+    }
+
+    int queued = 0;
+    for (const ItemPtr& entry : user.GetItems("upload_entry"))
+        if (StatusOf(entry) == "queued")
+            ++queued;
+    if (queued >= GetSettingInt("max_queued_uploads_per_user")) {
+        Log(kCategory, 2, "Denied, too many files already queued by user", user);
+        peerMessenger->DenyUpload(i_user, i_file, "Too many files");
+        return;
+    }
+
+    NewUploadEntry(user, sharedFile, i_file);
+
+    if (GetSetting("check_for_empty_shares") == "yes" && !user.IsConnected("empty_share_check_status") &&
+        !user.IsConnected("in_user_list")) {
+        peerMessenger->GetUserSharedFiles(i_user);
+        user += d.GetType("empty_share_check_status")->GetItem(Value("requested"));
+    }
+    StartNewUploads();
+}
+
+void TransferQueueManager::AddUpload(QString i_user, QString i_file)
+{
+    ItemPtr user = UserItem(i_user);
+    Log(kCategory, 1, QString("Initiating upload to %1 of file %2").arg(i_user, i_file), user);
+    ItemPtr sharedFile = FindSharedFileFor(i_user, i_file);
+    if (!sharedFile) {
+        Log(kCategory, 2, "Can't upload, file is either not shared or not shared with that particular user.", user);
+        return;
+    }
+    peerMessenger->QueueUpload(i_user, i_file, sharedFile["shared_file_size"].AsInt64());
+    if (ItemPtr existing = d.GetItem(user, sharedFile, "upload_entry")) {
+        RequeueExistingUpload(existing);
+        return;
+    }
+    NewUploadEntry(user, sharedFile, i_file);
+    StartNewUploads();
+}
+
+ItemPtr TransferQueueManager::FindSharedFileFor(const QString& i_user, const QString& i_file)
+{
+    // The peer's text only finds the indexed file; it never becomes a path of its own.
+    QString path = i_file;
+    path.replace('\\', '/');
+    ItemPtr sharedFile = sharedFoldersManager->GetSharedFileItem(path);
+    if (!sharedFile || !sharedFoldersManager->IsFileSharedWithUser(sharedFile, i_user))
+        return ItemPtr();
+    return sharedFile;
+}
+
+void TransferQueueManager::RequeueExistingUpload(ItemPtr entry)
+{
+    ItemPtr user = entry["user"];
+    const QString status = StatusOf(entry);
+    if (status != "queued" && !IsActive(entry)) {
+        Log(kCategory, 2, QString("%1, re-queueing").arg(status), user);
+        SetUploadEntryStatus(entry, "queued");
+        StartNewUploads();
+    } else {
+        Log(kCategory, 2, "Already queued", user);
+    }
+}
+
+ItemPtr TransferQueueManager::NewUploadEntry(ItemPtr user, ItemPtr sharedFile, const QString& file)
+{
+    ItemPtr entry = d.GetType("upload_entry")->NewItem();
+    entry += user;
+    entry += sharedFile;
+    entry += d.GetType("filename_as_requested")->GetItem(Value(file));
+    SetUploadEntryStatus(entry, "queued");
+    const long long counter = GetSetting("transfer_order_counter").toLongLong();
+    entry += d.GetType("upload_order")->GetItem(Value(counter));
+    SetSetting("transfer_order_counter", Value(counter + 1));
+    OrderNewUpload(entry);
+    Log(kCategory, 2, "Queued", user);
+    gp_server->TrackUser(user.AsString());
+    return entry;
+}
+
+bool TransferQueueManager::UploadEntrySortCompare(ItemPtr a, ItemPtr b)
+{
+    return SortKeyOf(a).Before(SortKeyOf(b));
+}
+
+int TransferQueueManager::GetUserGroupDownloadPriority(QString i_user)
+{
+    ItemPtr user = d.GetType("user")->HasItem(Value(i_user));
+    ItemPtr listed = user["in_user_list"];
+    int priority = 0;
+    if (!listed)
+        return priority;
+    for (const ItemPtr& group : listed.GetItems("user_list_group"))
+        if (ItemPtr p = group["group_download_priority"])
+            priority = std::max(priority, p.AsInt());
+    return priority;
+}
+
+std::vector<ItemPtr> TransferQueueManager::UploadsInEffectiveOrder()
+{
+    const std::list<ItemPtr> sorted = g("upload_entry").SortNumericBy("effective_upload_order", true);
+    std::vector<ItemPtr> list;
+    list.reserve(sorted.size());
+    for (const ItemPtr& entry : sorted)
+        if (entry.IsConnected("effective_upload_order"))
+            list.push_back(entry);
+    return list;
+}
+
+void TransferQueueManager::OrderNewUpload(ItemPtr entry)
+{
+    std::vector<ItemPtr> list;
+    bool built = false;
+    if (!m_lastUploadEntry) {
+        list = UploadsInEffectiveOrder();
+        built = true;
+        if (list.empty()) {
+            SetOrder(entry, 1);
+            m_lastUploadEntry = entry;
+            return;
+        }
+        m_lastUploadEntry = list.back();
+    }
+    const UploadSortKey key = SortKeyOf(entry);
+    // The common case: the newcomer belongs at the end, one comparison and one number.
+    if (SortKeyOf(m_lastUploadEntry).Before(key)) {
+        SetOrder(entry, m_lastUploadEntry["effective_upload_order"].AsInt64() + 1);
+        m_lastUploadEntry = entry;
+        return;
+    }
+    if (!built) {
+        list = UploadsInEffectiveOrder();
+        m_lastUploadEntry = list.back();
+    }
+    auto at = std::find_if(list.begin(), list.end(), [&](const ItemPtr& other) { return key.Before(SortKeyOf(other)); });
+    list.insert(at, entry);
+    long long number = 1;
+    for (const ItemPtr& e : list)
+        SetOrder(e, number++);
+}
+
+void TransferQueueManager::DetermineUploadsEffectiveOrder()
+{
+    std::vector<std::pair<UploadSortKey, ItemPtr>> keyed;
+    for (const ItemPtr& entry : g("upload_entry"))
+        keyed.emplace_back(SortKeyOf(entry), entry);
+    std::stable_sort(keyed.begin(), keyed.end(),
+                     [](const auto& a, const auto& b) { return a.first.Before(b.first); });
+    long long number = 0;
+    for (const auto& k : keyed)
+        SetOrder(k.second, number++);
+}
+
+void TransferQueueManager::StartNewUploads()
+{
+    int free = GetSettingInt("upload_slots") - static_cast<int>(ActiveUploads().size());
+    if (free <= 0)
+        return;
+    ItemPtr queuedStatus = d.GetType("upload_entry_status")->HasItem(Value("queued"));
+    ItemSet waiting;
+    for (const ItemPtr& entry : queuedStatus.GetItems("upload_entry"))
+        if (entry["user"].IsConnected("is_online"))
+            waiting.insert(entry);
+    if (waiting.empty())
+        return;
+
+    long long number = 0;
+    for (const ItemPtr& entry : waiting.SortNumericBy("effective_upload_order", true)) {
+        SetOrder(entry, number++);
+        ItemPtr user = entry["user"];
+        if (free <= 0 || HasActiveUpload(user))
+            continue;
+        const uint id = peerMessenger->RequestUpload(user.AsString(), entry["filename_as_requested"].AsString(),
+                                                     entry["shared_file"]["shared_file_size"].AsInt64());
+        SetUploadEntryStatus(entry, "requesting");
+        entry += d.GetType("transfer_req")->GetItem(Value(id));
+        --free;
+        DetermineUploadSpeedLimit();
+    }
+}
+
+void TransferQueueManager::SetUploadEntryStatus(ItemPtr i_entry, QString i_status)
+{
+    const bool wasActive = IsActive(i_entry);
+    i_entry += d.GetType("upload_entry_status")->GetItem(Value(i_status));
+    i_entry += d.GetType("last_status_change_time")->GetItem(Value(Now().toString(Qt::TextDate)));
+    if (!wasActive || IsActive(i_entry))
+        return;
+
+    if (ItemPtr cell = i_entry["upload_thread"]) {
+        auto* thread = reinterpret_cast<UploadThread*>(static_cast<uintptr_t>(cell.AsUInt64()));
+        cell.Remove();
+        thread->wait();
+        thread->deleteLater();
+    }
+    if (ItemPtr cell = i_entry["upload_file"]) {
+        auto* file = reinterpret_cast<QFile*>(static_cast<uintptr_t>(cell.AsUInt64()));
+        cell.Remove();
+        file->close();
+        delete file;
+    }
+    if (ItemPtr cell = i_entry["upload_socket"]) {
+        auto* socket = reinterpret_cast<QTcpSocket*>(static_cast<uintptr_t>(cell.AsUInt64()));
+        cell.Remove();
+        socket->close();
+        socket->deleteLater();
+    }
+    FreeReadPosition(i_entry);
+    for (const char* type : {"last_receipt_time", "last_speed_measurement_time", "bytes_per_second",
+                             "bytes_since_last_receipt"})
+        if (ItemPtr cell = i_entry[type])
+            cell.Remove();
+
+    if (i_status == "aborted") {
+        ItemPtr user = i_entry["user"];
+        MemStream message;
+        message.Write(uint32_t(46));
+        message.Write(i_entry["filename_as_requested"].AsString());
+        Log(kCategory, 1,
+            QString("Upload of %1 to %2 aborted, sending upload failed notification.")
+                .arg(i_entry["shared_file"]["shared_file_name"].AsString(), user.AsString()),
+            user);
+        peerMessenger->SendMessage(user.AsString(), message);
+    }
+    DetermineUploadSpeedLimit();
+}
+
+ItemPtr TransferQueueManager::UploadOfSender(QObject* ip_sender)
+{
+    // Only the address is used: the thread may already be on its way out.
+    ItemPtr cell = d.GetType("upload_thread")->HasItem(Value(ip_sender));
+    return cell ? cell["upload_entry"] : ItemPtr();
+}
+
+void TransferQueueManager::OnUploadComplete()
+{
+    ItemPtr entry = UploadOfSender(sender());
+    if (!entry)
+        return;
+    int speed = 0;
+    if (ItemPtr cell = entry["bytes_per_second"])
+        if (const int* p = reinterpret_cast<const int*>(static_cast<uintptr_t>(cell.AsUInt64())))
+            speed = *p;
+    Log(kCategory, 1, QString("Recording upload speed of %1").arg(speed));
+    if (entry["shared_file"]["shared_file_size"].AsInt64() > 1048576 && speed > 0)
+        gp_server->SendUploadSpeed(speed);
+    SetUploadEntryStatus(entry, "complete");
+    StartNewUploads();
+}
+
+void TransferQueueManager::OnUploadError()
+{
+    ItemPtr entry = UploadOfSender(sender());
+    if (!entry)
+        return;
+    SetUploadEntryStatus(entry, "aborted");
+    StartNewUploads();
+}
+
+void TransferQueueManager::RemoveUpload(ItemPtr i_entry)
+{
+    if (ItemPtr cell = i_entry["upload_thread"]) {
+        auto* thread = reinterpret_cast<UploadThread*>(static_cast<uintptr_t>(cell.AsUInt64()));
+        thread->SignalExit();
+        thread->wait();
+        delete thread;
+        cell.Remove();
+    }
+    if (ItemPtr cell = i_entry["upload_socket"]) {
+        auto* socket = reinterpret_cast<QTcpSocket*>(static_cast<uintptr_t>(cell.AsUInt64()));
+        socket->disconnect();
+        cell.Remove();
+        socket->close();
+        // The socket may be inside one of its own signals further up the stack.
+        socket->deleteLater();
+    }
+    if (ItemPtr cell = i_entry["upload_file"]) {
+        auto* file = reinterpret_cast<QFile*>(static_cast<uintptr_t>(cell.AsUInt64()));
+        file->close();
+        delete file;
+        cell.Remove();
+    }
+    FreeReadPosition(i_entry);
+    for (const char* type : {"last_receipt_time", "last_speed_measurement_time", "bytes_per_second",
+                             "bytes_since_last_receipt"})
+        if (ItemPtr cell = i_entry[type])
+            cell.Remove();
+    if (m_lastUploadEntry == i_entry)
+        m_lastUploadEntry = ItemPtr();
+    i_entry.Remove();
+}
+
+void TransferQueueManager::UnshareUser(QString i_user)
+{
+    ItemPtr user = UserItem(i_user);
+    user += d.GetType("unshared")->GetGlobalNullItem();
+    for (const ItemPtr& entry : user.GetItems("upload_entry")) {
+        peerMessenger->DenyUpload(i_user, entry["filename_as_requested"].AsString(), "File not shared.");
+        RemoveUpload(entry);
+    }
+}
+
+void TransferQueueManager::ReshareUser(QString i_user)
+{
+    UserItem(i_user).Disconnect("unshared");
+}
+
+void TransferQueueManager::OnUploadPlaceInLineRequested(QString i_user, QString i_fileName)
+{
+    ItemPtr user = d.GetType("user")->HasItem(Value(i_user));
+    ItemPtr name = d.GetType("filename_as_requested")->HasItem(Value(i_fileName));
+    if (!user || !name)
+        return;
+    ItemPtr entry = d.GetItem(user, name, "upload_entry");
+    if (ItemPtr place = entry["effective_upload_order"])
+        peerMessenger->SendUploadPlaceInLine(i_user, i_fileName, place.AsInt());
+}
