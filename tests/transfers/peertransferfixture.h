@@ -1,0 +1,124 @@
+// The transfer engine in a test: the peer messenger's fixture (fake central server, messenger
+// listening on 127.0.0.1, test clock), the shared-folder index over a temporary folder, and the
+// engine itself with its own test clock. Fake peers stand in for other users: each holds a
+// messaging connection to the client and can listen for the client's file connections.
+#pragma once
+
+#include "common/deliver.h"
+#include "common/fakepeer.h"
+#include "common/peerfixture.h"
+#include "model/settings.h"
+#include "peer/peermessenger.h"
+#include "shares/sharedfoldersmanager.h"
+#include "transfers/transferqueuemanager.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtEndian>
+
+#include <map>
+#include <memory>
+
+class PeerTransferFixture
+{
+public:
+    bool SetUp()
+    {
+        if (!peer.SetUp())
+            return false;
+        if (!sharedFoldersManager)
+            new SharedFoldersManager();
+        if (!transferQueueManager)
+            new TransferQueueManager();
+        now = peer.now;
+        TransferQueueManager::SetClock([this] { return now; });
+        SetSetting("download_folder", Value(files.filePath("downloads")));
+        ItemPtr folder = sharedFoldersManager->AddSharedFolder(SharePath());
+        folder.NewItem("shared_public");
+        return files.isValid() && QDir().mkpath(SharePath());
+    }
+
+    QString SharePath() const { return files.filePath("share"); }
+    // Writes a shared file and indexes it.
+    bool Share(const QString& relative, const QByteArray& bytes)
+    {
+        const QString path = SharePath() + "/" + relative;
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            return false;
+        file.close();
+        sharedFoldersManager->RescanShares();
+        return sharedFoldersManager->GetSharedFileItem(path);
+    }
+    // The name under which a peer asks for a shared file: the local path with backslashes.
+    QString RemoteName(const QString& relative) const
+    {
+        QString name = SharePath() + "/" + relative;
+        return name.replace('/', '\\');
+    }
+
+    // A user with a messaging connection to the client, online, with an address where it
+    // listens for file connections.
+    FakePeer& User(const QString& name)
+    {
+        std::unique_ptr<Peer>& p = m_peers[name];
+        if (!p) {
+            p = std::make_unique<Peer>();
+            p->files.Listen();
+            p->messages.ConnectTo(peerMessenger->ListeningPort(false));
+            p->messages.SendDirectInit(name, "P");
+            QTest::qWaitFor([&] { return PeerFixture::PeerSocketOf(name) != nullptr; }, 5000);
+            PeerFixture::StoreAddress(name, p->files.Port());
+            d.GetType("user")->GetItem(Value(name)).NewItem("is_online");
+        }
+        return p->messages;
+    }
+    FakePeer& FilesOf(const QString& name)
+    {
+        User(name);
+        return m_peers[name]->files;
+    }
+
+    // The fields of the messages of one code a user has received since they were last cleared.
+    QList<QByteArray> Received(const QString& name, quint32 code)
+    {
+        QList<QByteArray> found;
+        for (const FakePeer::Frame& f : User(name).Frames())
+            if (f.body.size() >= 4 && qFromLittleEndian<quint32>(f.body.constData()) == code)
+                found << f.body.mid(4);
+        return found;
+    }
+    // Waits until a user has received that many messages of the code.
+    QList<QByteArray> WaitFor(const QString& name, quint32 code, int count = 1, int timeoutMs = 5000)
+    {
+        QTest::qWaitFor([&] { return Received(name, code).size() >= count; }, timeoutMs);
+        return Received(name, code);
+    }
+    void Clear(const QString& name) { User(name).TakeFrames(); }
+
+    // Moves the engine's clock on and runs the half-minute sweep.
+    void Sweep(int seconds)
+    {
+        now = now.addSecs(seconds);
+        transferQueueManager->EveryHalfMinute();
+    }
+
+    PeerFixture peer;
+    QTemporaryDir files;
+    QDateTime now;
+
+private:
+    struct Peer
+    {
+        FakePeer messages;
+        FakePeer files;
+    };
+    std::map<QString, std::unique_ptr<Peer>> m_peers;
+};
+
+// Message fields, little-endian, as the peer writes them.
+inline QByteArray U32(quint32 v) { return FakePeer::U32(v); }
+inline QByteArray I64(qint64 v) { return FakePeer::I64(v); }
+inline QByteArray Str(const QString& s) { return FakePeer::Str(s); }
