@@ -25,7 +25,7 @@ ItemPtr UserItem(const QString& user)
 }
 
 template <typename T>
-ItemPtr Cell(const char* type, T* object)
+ItemPtr NewCell(const char* type, T* object)
 {
     return d.GetType(type)->GetItem(Value(object));
 }
@@ -88,7 +88,7 @@ void TransferQueueManager::OnFileTransferRequest(QString i_user, int i_direction
 
     // The entry answers to this request id only, and no other download of the user does.
     ItemPtr req = d.GetType("remote_transfer_req")->GetItem(Value(i_req));
-    for (const ItemPtr& other : req.GetItems("download_entry"))
+    for (ItemPtr other : req.GetItems("download_entry"))
         if (other["user"] == user)
             other.Disconnect(req);
     entry += req;
@@ -162,7 +162,7 @@ void TransferQueueManager::OnFileTransferResponse(QString i_user, uint i_req, bo
     }
     Log(kCategory, 2, "Requesting file connection to user", user);
     peerMessenger->RequestFileConnectionToUser(i_user);
-    entry += Cell("upload_file", file);
+    entry += NewCell("upload_file", file);
     SetUploadEntryStatus(entry, "connecting");
 }
 
@@ -175,19 +175,19 @@ void TransferQueueManager::OnFileConnectionAccepted(QString i_user, QTcpSocket* 
         ip_socket->deleteLater();
         return;
     }
-    entry += Cell("upload_socket", ip_socket);
+    entry += NewCell("upload_socket", ip_socket);
     SetUploadEntryStatus(entry, "uploading");
     const QDateTime now = QDateTime::currentDateTime();
-    entry += Cell("last_receipt_time", new QDateTime(now));
-    entry += Cell("last_speed_measurement_time", new QDateTime(now));
-    entry += Cell("bytes_per_second", new int(0));
-    entry += Cell("bytes_since_last_receipt", new qint64(0));
-    entry += Cell("read_position", new qint64(0));
+    entry += NewCell("last_receipt_time", new QDateTime(now));
+    entry += NewCell("last_speed_measurement_time", new QDateTime(now));
+    entry += NewCell("bytes_per_second", new int(0));
+    entry += NewCell("bytes_since_last_receipt", new qint64(0));
+    entry += NewCell("read_position", new qint64(0));
 
     const uint ticket = entry["transfer_req"].AsUInt();
-    auto* file = reinterpret_cast<QFile*>(static_cast<uintptr_t>(entry["upload_file"].AsUInt64()));
+    auto* file = Cell<QFile>(entry, "upload_file");
     auto* thread = new UploadThread(ip_socket, file, static_cast<int>(ticket));
-    entry += Cell("upload_thread", thread);
+    entry += NewCell("upload_thread", thread);
     HandOver(ip_socket, thread);
     connect(thread, &UploadThread::UploadError, this, &TransferQueueManager::OnUploadError);
     connect(thread, &UploadThread::UploadProgress, this, &TransferQueueManager::OnUploadProgress);
@@ -242,18 +242,18 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
     ip_socket->write(bytes, 8);
     ip_socket->flush();
 
-    entry += Cell("download_socket", ip_socket);
-    entry += Cell("download_file", file);
-    entry += Cell("write_position", new qint64(offset));
+    entry += NewCell("download_socket", ip_socket);
+    entry += NewCell("download_file", file);
+    entry += NewCell("write_position", new qint64(offset));
     SetDownloadEntryStatus(entry, "downloading");
     const QDateTime now = QDateTime::currentDateTime();
-    entry += Cell("last_receipt_time", new QDateTime(now));
-    entry += Cell("last_speed_measurement_time", new QDateTime(now));
-    entry += Cell("bytes_per_second", new int(0));
-    entry += Cell("bytes_since_last_receipt", new qint64(0));
+    entry += NewCell("last_receipt_time", new QDateTime(now));
+    entry += NewCell("last_speed_measurement_time", new QDateTime(now));
+    entry += NewCell("bytes_per_second", new int(0));
+    entry += NewCell("bytes_since_last_receipt", new qint64(0));
 
     auto* thread = new DownloadThread(ip_socket, file, size, offset);
-    entry += Cell("download_thread", thread);
+    entry += NewCell("download_thread", thread);
     HandOver(ip_socket, thread);
     connect(thread, &DownloadThread::DownloadError, this, &TransferQueueManager::OnDownloadError);
     connect(thread, &DownloadThread::DownloadProgress, this, &TransferQueueManager::OnDownloadProgress);

@@ -76,7 +76,7 @@ void TransferQueueManager::EveryHalfMinute()
     }
 
     // Step 3: places in line when due.
-    for (const ItemPtr& user : users) {
+    for (ItemPtr user : users) {
         if (IsActivelyDownloadingFromUser(user.AsString()))
             continue;
         const QDateTime due = StoredTime(user["next_place_in_line_request_time"]);

@@ -6,15 +6,19 @@
 #include "model/datasaver.h"
 #include "model/records.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 class QTcpSocket;
+class QThread;
 
 class TransferQueueManager : public QObject, public DataHandler, public DataLoadedEventHandler
 {
@@ -94,6 +98,11 @@ public:
     void UnshareUser(QString user);
     void ReshareUser(QString user);
 
+    // ---------------------------------------------------------------- half-minute sweep
+    // The time by which handshakes and request intervals are aged; tests put their own clock in.
+    static QDateTime Now();
+    static void SetClock(std::function<QDateTime()> i_clock);
+
 signals:
     void DownloadProgressed(ItemPtr i_download);
     void UploadProgressed(ItemPtr i_upload);
@@ -150,6 +159,17 @@ private:
     // ---------------------------------------------------------------- worker threads and speed limit
     // The entry whose thread cell holds the sender's address; the sender itself is never touched.
     ItemPtr EntryOfSendingThread(const char* threadType, const char* entryType);
+
+    // ---------------------------------------------------------------- upload queue and negotiation
+    struct UploadSortKey;
+    UploadSortKey SortKeyOf(ItemPtr i_entry);
+    std::vector<ItemPtr> UploadsInEffectiveOrder();
+    ItemPtr FindSharedFileFor(const QString& i_user, const QString& i_file);
+    void RequeueExistingUpload(ItemPtr i_entry);
+    ItemPtr NewUploadEntry(ItemPtr i_user, ItemPtr i_sharedFile, const QString& i_file);
+    QString LocalDownloadingPath(ItemPtr i_entry);
+    bool IsPathBeingDownloaded(const QString& i_path, ItemPtr i_except);
+    static void HandOver(QTcpSocket* ip_socket, QThread* ip_thread);
 
     QTimer m_timer;
     QElapsedTimer m_timerTestClock;

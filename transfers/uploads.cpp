@@ -68,7 +68,7 @@ void FreeReadPosition(ItemPtr entry)
     ItemPtr cell = entry["read_position"];
     if (!cell)
         return;
-    delete reinterpret_cast<qint64*>(static_cast<uintptr_t>(cell.AsUInt64()));
+    delete TransferQueueManager::Cell<qint64>(cell);
     cell.Remove();
 }
 
@@ -282,7 +282,7 @@ void TransferQueueManager::StartNewUploads()
         return;
 
     long long number = 0;
-    for (const ItemPtr& entry : waiting.SortNumericBy("effective_upload_order", true)) {
+    for (ItemPtr entry : waiting.SortNumericBy("effective_upload_order", true)) {
         SetOrder(entry, number++);
         ItemPtr user = entry["user"];
         if (free <= 0 || HasActiveUpload(user))
@@ -305,19 +305,19 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr i_entry, QString i_statu
         return;
 
     if (ItemPtr cell = i_entry["upload_thread"]) {
-        auto* thread = reinterpret_cast<UploadThread*>(static_cast<uintptr_t>(cell.AsUInt64()));
+        auto* thread = Cell<UploadThread>(cell);
         cell.Remove();
         thread->wait();
         thread->deleteLater();
     }
     if (ItemPtr cell = i_entry["upload_file"]) {
-        auto* file = reinterpret_cast<QFile*>(static_cast<uintptr_t>(cell.AsUInt64()));
+        auto* file = Cell<QFile>(cell);
         cell.Remove();
         file->close();
         delete file;
     }
     if (ItemPtr cell = i_entry["upload_socket"]) {
-        auto* socket = reinterpret_cast<QTcpSocket*>(static_cast<uintptr_t>(cell.AsUInt64()));
+        auto* socket = Cell<QTcpSocket>(cell);
         cell.Remove();
         socket->close();
         socket->deleteLater();
@@ -342,22 +342,14 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr i_entry, QString i_statu
     DetermineUploadSpeedLimit();
 }
 
-ItemPtr TransferQueueManager::UploadOfSender(QObject* ip_sender)
-{
-    // Only the address is used: the thread may already be on its way out.
-    ItemPtr cell = d.GetType("upload_thread")->HasItem(Value(ip_sender));
-    return cell ? cell["upload_entry"] : ItemPtr();
-}
-
 void TransferQueueManager::OnUploadComplete()
 {
-    ItemPtr entry = UploadOfSender(sender());
+    ItemPtr entry = EntryOfSendingThread("upload_thread", "upload_entry");
     if (!entry)
         return;
     int speed = 0;
-    if (ItemPtr cell = entry["bytes_per_second"])
-        if (const int* p = reinterpret_cast<const int*>(static_cast<uintptr_t>(cell.AsUInt64())))
-            speed = *p;
+    if (const int* p = Cell<int>(entry, "bytes_per_second"))
+        speed = *p;
     Log(kCategory, 1, QString("Recording upload speed of %1").arg(speed));
     if (entry["shared_file"]["shared_file_size"].AsInt64() > 1048576 && speed > 0)
         gp_server->SendUploadSpeed(speed);
@@ -367,7 +359,7 @@ void TransferQueueManager::OnUploadComplete()
 
 void TransferQueueManager::OnUploadError()
 {
-    ItemPtr entry = UploadOfSender(sender());
+    ItemPtr entry = EntryOfSendingThread("upload_thread", "upload_entry");
     if (!entry)
         return;
     SetUploadEntryStatus(entry, "aborted");
@@ -377,14 +369,14 @@ void TransferQueueManager::OnUploadError()
 void TransferQueueManager::RemoveUpload(ItemPtr i_entry)
 {
     if (ItemPtr cell = i_entry["upload_thread"]) {
-        auto* thread = reinterpret_cast<UploadThread*>(static_cast<uintptr_t>(cell.AsUInt64()));
+        auto* thread = Cell<UploadThread>(cell);
         thread->SignalExit();
         thread->wait();
         delete thread;
         cell.Remove();
     }
     if (ItemPtr cell = i_entry["upload_socket"]) {
-        auto* socket = reinterpret_cast<QTcpSocket*>(static_cast<uintptr_t>(cell.AsUInt64()));
+        auto* socket = Cell<QTcpSocket>(cell);
         socket->disconnect();
         cell.Remove();
         socket->close();
@@ -392,7 +384,7 @@ void TransferQueueManager::RemoveUpload(ItemPtr i_entry)
         socket->deleteLater();
     }
     if (ItemPtr cell = i_entry["upload_file"]) {
-        auto* file = reinterpret_cast<QFile*>(static_cast<uintptr_t>(cell.AsUInt64()));
+        auto* file = Cell<QFile>(cell);
         file->close();
         delete file;
         cell.Remove();
@@ -411,7 +403,7 @@ void TransferQueueManager::UnshareUser(QString i_user)
 {
     ItemPtr user = UserItem(i_user);
     user += d.GetType("unshared")->GetGlobalNullItem();
-    for (const ItemPtr& entry : user.GetItems("upload_entry")) {
+    for (ItemPtr entry : user.GetItems("upload_entry")) {
         peerMessenger->DenyUpload(i_user, entry["filename_as_requested"].AsString(), "File not shared.");
         RemoveUpload(entry);
     }
