@@ -50,7 +50,15 @@ public:
             return false;
         file.close();
         sharedFoldersManager->RescanShares();
-        return sharedFoldersManager->GetSharedFileItem(path);
+        return IndexedFile(relative);
+    }
+    // The index's item of a shared file, found by its folder and name as they are on disk.
+    ItemPtr IndexedFile(const QString& relative) const
+    {
+        const QFileInfo info(SharePath() + "/" + relative);
+        ItemPtr folder = d.GetType("shared_file_folder")->HasItem(Value(info.path()));
+        ItemPtr name = d.GetType("shared_file_name")->HasItem(Value(info.fileName()));
+        return folder && name ? d.GetItem(folder, name, "shared_file") : ItemPtr();
     }
     // The name under which a peer asks for a shared file: the local path with backslashes.
     QString RemoteName(const QString& relative) const
@@ -69,7 +77,7 @@ public:
             p->files.Listen();
             p->messages.ConnectTo(peerMessenger->ListeningPort(false));
             p->messages.SendDirectInit(name, "P");
-            QTest::qWaitFor([&] { return PeerFixture::PeerSocketOf(name) != nullptr; }, 5000);
+            (void)QTest::qWaitFor([&] { return PeerFixture::PeerSocketOf(name) != nullptr; }, 5000);
             PeerFixture::StoreAddress(name, p->files.Port());
             d.GetType("user")->GetItem(Value(name)).NewItem("is_online");
         }
@@ -93,7 +101,7 @@ public:
     // Waits until a user has received that many messages of the code.
     QList<QByteArray> WaitFor(const QString& name, quint32 code, int count = 1, int timeoutMs = 5000)
     {
-        QTest::qWaitFor([&] { return Received(name, code).size() >= count; }, timeoutMs);
+        (void)QTest::qWaitFor([&] { return Received(name, code).size() >= count; }, timeoutMs);
         return Received(name, code);
     }
     void Clear(const QString& name) { User(name).TakeFrames(); }

@@ -13,9 +13,9 @@ namespace {
 
 QByteArray Random(int size)
 {
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char& c : bytes)
-        c = char(QRandomGenerator::global()->generate());
+    QByteArray bytes(size + 3, Qt::Uninitialized);
+    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
+    bytes.resize(size);
     return bytes;
 }
 
@@ -94,10 +94,12 @@ QByteArray TestUploadQueue::DataAfterTicket(const QString& user)
 
 void TestUploadQueue::queuedFileTravelsFromPeersOffset()
 {
-    const QByteArray bytes = Random(1048576 + 5000);
+    // More than the system's buffers take at once, so the pause below is part of the measured time.
+    const QByteArray bytes = Random(12 * 1048576 + 5000);
     QVERIFY(f.Share("dir/f.bin", bytes));
     const QString name = f.RemoteName("dir/f.bin");
     SetSetting("transfer_req_counter", Value(500));
+    f.User("bob");
 
     emit peerMessenger->QueueUploadRequested("bob", name);
     QCOMPARE(f.WaitFor("bob", 40).value(0), TransferRequest(500, name, bytes.size()));
@@ -176,6 +178,8 @@ void TestUploadQueue::refusalsTimeoutsAndBreaks()
     for (const char* file : {"a", "b"})
         QVERIFY(f.Share(QString("r/%1.bin").arg(file), Random(10)));
     SetSetting("transfer_req_counter", Value(700));
+    for (const char* user : {"gina", "hank", "ivan"})
+        f.User(user);
     emit peerMessenger->QueueUploadRequested("gina", f.RemoteName("r/a.bin"));
     emit peerMessenger->QueueUploadRequested("hank", f.RemoteName("r/b.bin"));
     emit peerMessenger->QueueUploadRequested("ivan", f.RemoteName("r/big.bin"));
@@ -217,6 +221,7 @@ void TestUploadQueue::unshareStopsAndRemoves()
     QVERIFY(f.Share("u/small.bin", Random(10)));
     SetSetting("upload_slots", Value(2));
     SetSetting("transfer_req_counter", Value(800));
+    f.User("jack");
     emit peerMessenger->QueueUploadRequested("jack", f.RemoteName("u/big.bin"));
     emit peerMessenger->QueueUploadRequested("jack", f.RemoteName("u/small.bin"));
     QCOMPARE(f.WaitFor("jack", 40).size(), 1);
@@ -250,7 +255,7 @@ void TestUploadQueue::localNameWithBackslashOpensIndexedFile()
 {
     // A local name may hold a backslash; the file opened is the one the index holds.
     QVERIFY(f.Share("odd\\name.bin", Random(10)));
-    ItemPtr shared = sharedFoldersManager->GetSharedFileItem(f.SharePath() + "/odd\\name.bin");
+    ItemPtr shared = f.IndexedFile("odd\\name.bin");
     QVERIFY(shared);
     ItemPtr entry = d.GetType("upload_entry")->NewItem();
     entry += d.GetType("user")->GetItem(Value("kim"));
