@@ -119,9 +119,14 @@ RelayServer::~RelayServer()
     // The pipes count into the forwarders' records: they go first.
     for (const QPointer<QObject>& pipe : m_pipes)
         delete pipe.data();
-    for (Client* c : m_clients) {
-        if (c->socket)
+    // Taken out first: an abort reports the disconnection at once.
+    const QList<Client*> clients = m_clients;
+    m_clients.clear();
+    for (Client* c : clients) {
+        if (c->socket) {
+            c->socket->disconnect(this);
             c->socket->abort();
+        }
         delete c;
     }
     qDeleteAll(m_forwarders);
