@@ -223,7 +223,8 @@ bool BlackHole::Open()
         auto* filler = new QTcpSocket();
         m_fillers << filler;
         filler->connectToHost(QHostAddress::LocalHost, m_port);
-        if (!filler->waitForConnected(300))
+        // Not waitForConnected(): it gives up on the attempt when its time runs out.
+        if (!QTest::qWaitFor([filler] { return filler->state() == QAbstractSocket::ConnectedState; }, 300))
             return filler->state() == QAbstractSocket::ConnectingState;
     }
     return false;

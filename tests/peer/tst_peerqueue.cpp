@@ -1,0 +1,333 @@
+// Sending by user name: the unsent-message queue, the newest-connection rule, the request
+// builders; and how attempts and connections end: failures, the server's report, the sweep.
+#include "common/peerfixture.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace {
+const quint32 kLocalHost = 0x7f000001;
+
+quint16 ClosedPort()
+{
+    QTcpServer s;
+    s.listen(QHostAddress::LocalHost, 0);
+    return s.serverPort();
+}
+
+// A socket that takes writes without a connection and refuses the one it is told to.
+class FailingSocket : public QTcpSocket
+{
+public:
+    explicit FailingSocket(int failAt) : m_failAt(failAt) { QIODevice::open(QIODevice::ReadWrite); }
+    QByteArray written;
+
+protected:
+    qint64 writeData(const char* data, qint64 n) override
+    {
+        if (++m_writes == m_failAt)
+            return -1;
+        written.append(data, static_cast<int>(n));
+        return n;
+    }
+
+private:
+    int m_failAt;
+    int m_writes = 0;
+};
+} // namespace
+
+class TestPeerQueue : public QObject
+{
+    Q_OBJECT
+
+    PeerFixture m_env;
+    FakeServer& Server() { return m_env.env.fake; }
+
+    QList<FakeServer::Frame> ServerFrames()
+    {
+        if (!m_env.env.Sync())
+            return {};
+        return Server().TakeFrames();
+    }
+    QList<quint32> ServerCodes()
+    {
+        QList<quint32> codes;
+        for (const FakeServer::Frame& f : ServerFrames())
+            codes << f.code;
+        return codes;
+    }
+    bool Messaging(FakePeer& peer, const QString& user)
+    {
+        if (!peer.ConnectTo(m_env.port))
+            return false;
+        const size_t before = d.GetType("user")->GetItem(Value(user)).GetItems("peer_socket").size();
+        peer.SendDirectInit(user, "P");
+        return QTest::qWaitFor(
+            [&] { return d.GetType("user")->GetItem(Value(user)).GetItems("peer_socket").size() > before; }, 5000);
+    }
+    static ItemPtr Attempt(const QString& user)
+    {
+        return d.GetType("user")->GetItem(Value(user))["connect_to_peer_request"];
+    }
+    static size_t Queued(const QString& user)
+    {
+        return d.GetType("user")->GetItem(Value(user)).GetItems("unsent_message").size();
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(m_env.SetUp()); }
+    void cleanup()
+    {
+        m_env.Clear();
+        ServerFrames();
+    }
+
+    void queuedUntilConnectedThenSentInOrder()
+    {
+        peerMessenger->GetUserSharedFiles("quinn");
+        peerMessenger->GetUserInfo("quinn");
+        peerMessenger->QueueDownload("quinn", "music\\a.mp3");
+        QCOMPARE(ServerCodes(), QList<quint32>({18, 3}));
+        QCOMPARE(Queued("quinn"), size_t(3));
+
+        FakePeer peer;
+        QVERIFY(peer.Listen());
+        QVERIFY(Deliver(Server(), 3,
+                        FakePeer::Str("quinn") + FakePeer::U32(kLocalHost) + FakePeer::U32(peer.Port()) +
+                            FakePeer::U32(0) + FakeServer::U16(0)));
+        QVERIFY(peer.WaitForFrames(4));
+        QCOMPARE(peer.Frames()[1].body, Hex("04000000"));
+        QCOMPARE(peer.Frames()[2].body, Hex("0f000000"));
+        QCOMPARE(peer.Frames()[3].body, Hex("2b000000 0b000000") + "music\\a.mp3");
+        QCOMPARE(Queued("quinn"), size_t(0));
+    }
+
+    // Whichever of the two the set holds first, the one opened later is used.
+    void newestConnectionWins_data()
+    {
+        QTest::addColumn<bool>("firstIsNewer");
+        QTest::newRow("first newer") << true;
+        QTest::newRow("second newer") << false;
+    }
+    void newestConnectionWins()
+    {
+        QFETCH(bool, firstIsNewer);
+        const QString user = firstIsNewer ? "eve" : "fay";
+        FakePeer first, second;
+        const QDateTime start = m_env.now;
+        m_env.now = start.addSecs(firstIsNewer ? 5 : 0);
+        QVERIFY(Messaging(first, user));
+        m_env.now = start.addSecs(firstIsNewer ? 0 : 5);
+        QVERIFY(Messaging(second, user));
+        m_env.now = start.addSecs(5);
+        peerMessenger->GetUserInfo(user);
+        FakePeer& newer = firstIsNewer ? first : second;
+        FakePeer& older = firstIsNewer ? second : first;
+        QVERIFY(newer.WaitForFrames(1));
+        QTest::qWait(20);
+        QCOMPARE(older.Frames().size(), 0);
+    }
+
+    void requestBuilders()
+    {
+        FakePeer peer;
+        QVERIFY(Messaging(peer, "gus"));
+        d.GetType("global")->GetItem(Value("transfer_req_counter")).Disconnect("global_value");
+        QCOMPARE(peerMessenger->RequestUpload("gus", "f", 5), 0u);
+        QCOMPARE(GetSetting("transfer_req_counter"), QString("1"));
+        QCOMPARE(peerMessenger->RequestUpload("gus", "f", 5), 1u);
+        peerMessenger->AcceptTransferRequest("gus", 7, false, 10);
+        peerMessenger->AcceptTransferRequest("gus", 7, true, 10);
+        peerMessenger->DenyTransferRequest("gus", 7, "Queued");
+        peerMessenger->SendUploadPlaceInLine("gus", "f", 3);
+        peerMessenger->DenyUpload("gus", "f", "");
+        peerMessenger->QueueUpload("gus", "f", 5);
+        const QList<QByteArray> expected = {
+            Hex("28000000 01000000 00000000 01000000 66 0500000000000000"),
+            Hex("28000000 01000000 01000000 01000000 66 0500000000000000"),
+            Hex("29000000 07000000 01"),
+            Hex("29000000 07000000 01 0a00000000000000"),
+            Hex("29000000 07000000 00 06000000") + "Queued",
+            Hex("2c000000 01000000 66 03000000"),
+            Hex("32000000 01000000 66 00000000"),
+            Hex("3c000000 01000000 66 0500000000000000"),
+        };
+        QVERIFY(peer.WaitForFrames(expected.size()));
+        for (int k = 0; k < expected.size(); ++k)
+            QCOMPARE(peer.Frames()[k].body, expected[k]);
+    }
+
+    void flushStopsAtFailedWrite()
+    {
+        peerMessenger->GetUserSharedFiles("ivy");
+        peerMessenger->GetUserInfo("ivy");
+        peerMessenger->QueueUpload("ivy", "f", 5);
+        ServerFrames();
+        const ItemSet queued = d.GetType("user")->GetItem(Value("ivy")).GetItems("unsent_message");
+        const std::list<ItemPtr> ordered = queued.SortNumericBy("send_order", true);
+        auto* socket = new FailingSocket(2);
+        ItemPtr record = d.GetType("peer_socket")->NewItem(Value(static_cast<QTcpSocket*>(socket)));
+        record += d.GetType("user")->GetItem(Value("ivy"));
+        peerMessenger->SendUnsentMessages("ivy");
+        QCOMPARE(socket->written, Hex("04000000 04000000"));
+        const std::list<ItemPtr> left =
+            d.GetType("user")->GetItem(Value("ivy")).GetItems("unsent_message").SortNumericBy("send_order", true);
+        QCOMPARE(left, std::list<ItemPtr>(std::next(ordered.begin()), ordered.end()));
+        record.Remove();
+        delete socket;
+    }
+
+    // A dial-back that cannot connect is reported to the server with the request's token.
+    void dialBackFailureReported()
+    {
+        QVERIFY(Deliver(Server(), 18,
+                        FakePeer::Str("hank") + FakePeer::Str("P") + FakePeer::U32(kLocalHost) +
+                            FakePeer::U32(ClosedPort()) + FakePeer::U32(4242) + FakePeer::U8(0) + FakePeer::U32(0)));
+        QTRY_COMPARE(PeerFixture::Count("peer_connection_request"), size_t(0));
+        QCOMPARE(PeerFixture::Count("peer_connection_request_socket"), size_t(0));
+        const QList<FakeServer::Frame> sent = ServerFrames();
+        QCOMPARE(sent.size(), 1);
+        QCOMPARE(sent[0].code, 1001u);
+        QCOMPARE(sent[0].fields, FakePeer::U32(4242) + FakePeer::Str("hank"));
+    }
+
+    // Closed at 120 s without activity, not before; at once, also when the peer reads nothing
+    // and the close would wait for the unsent bytes.
+    void idleConnectionClosed_data()
+    {
+        QTest::addColumn<bool>("peerReads");
+        QTest::newRow("peer reads") << true;
+        QTest::newRow("peer reads nothing") << false;
+    }
+    void idleConnectionClosed()
+    {
+        QFETCH(bool, peerReads);
+        FakePeer peer;
+        QVERIFY(Messaging(peer, "ida"));
+        if (!peerReads) {
+            peer.SetReading(false);
+            MemStream big;
+            big.Write(uint32_t(1));
+            const QByteArray filler(32 * 1024 * 1024, 'x');
+            big.WriteBuffer(filler.constData(), filler.size());
+            peerMessenger->SendMessage("ida", big);
+            QTest::qWait(100);
+        }
+        m_env.Sweep(119);
+        QVERIFY(PeerFixture::PeerSocketOf("ida"));
+        m_env.Sweep(1);
+        QVERIFY(!PeerFixture::PeerSocketOf("ida"));
+        peer.SetReading(true);
+        QVERIFY(peer.WaitForDisconnect());
+    }
+
+    // The message goes at 300 s; the attempt made for a later message of the same user goes on.
+    void queuedMessageExpires()
+    {
+        peerMessenger->GetUserInfo("jo");
+        m_env.Sweep(60);  // the first attempt has failed by now
+        QVERIFY(!Attempt("jo"));
+        m_env.now = m_env.now.addSecs(220);
+        peerMessenger->GetUserSharedFiles("jo");
+        QVERIFY(Attempt("jo"));
+        m_env.Sweep(19);
+        QCOMPARE(Queued("jo"), size_t(2));
+        m_env.Sweep(1);
+        QCOMPARE(Queued("jo"), size_t(1));
+        QVERIFY(Attempt("jo"));
+    }
+
+    // The relayed half expires first, the direct half fails later: one report, after which a new
+    // call starts afresh.
+    void attemptFailsOnceWhenBothHalvesEnd()
+    {
+        QSignalSpy failed(peerMessenger, &PeerMessenger::ConnectionToUserFailed);
+        peerMessenger->ConnectToUser("kim", "P");
+        QCOMPARE(ServerCodes(), QList<quint32>({18, 3}));
+        m_env.now = m_env.now.addSecs(50);
+        PeerFixture::StoreAddress("kim", ClosedPort());
+        QVERIFY(Attempt("kim").IsConnected("connect_to_peer_request_socket"));
+        m_env.Sweep(10);
+        QCOMPARE(failed.size(), 0);
+        QVERIFY(PeerFixture::Log().contains("Indirect connection request of type P to kim expired, removing."));
+        QTRY_COMPARE(failed.size(), 1);
+        QCOMPARE(failed[0], QVariantList({"kim", "P"}));
+        QVERIFY(!Attempt("kim"));
+        m_env.Sweep(60);
+        QCOMPARE(failed.size(), 1);
+
+        peerMessenger->ConnectToUser("kim", "P");
+        QCOMPARE(ServerCodes(), QList<quint32>({18}));
+        QVERIFY(Attempt("kim"));
+    }
+
+    void serverReportWhileDirectConnecting()
+    {
+        BlackHole hole;
+        QVERIFY(hole.Open());
+        PeerFixture::StoreAddress("lou", hole.Port());
+        QSignalSpy failed(peerMessenger, &PeerMessenger::ConnectionToUserFailed);
+        peerMessenger->ConnectToUser("lou", "P");
+        const QList<FakeServer::Frame> sent = ServerFrames();
+        QCOMPARE(sent.size(), 1);
+        const quint32 token = qFromLittleEndian<quint32>(sent[0].fields.constData());
+        QVERIFY(Deliver(Server(), 1001, FakePeer::U32(token)));
+        QVERIFY(PeerFixture::Log().contains("Indirect connection of type P to user lou failed"));
+        QVERIFY(Attempt("lou"));
+        QVERIFY(Attempt("lou").IsConnected("connect_to_peer_request_socket"));
+        QCOMPARE(Attempt("lou")["connect_to_peer_request_status"].AsString(), QString("connecting"));
+        QCOMPARE(failed.size(), 0);
+    }
+
+    // A dial-back still connecting when the sweep gives up on it is ended at once and reported
+    // once; nothing it does later reaches the messenger.
+    void stuckDialBackEndedAtOnce()
+    {
+        BlackHole hole;
+        QVERIFY(hole.Open());
+        QVERIFY(Deliver(Server(), 18,
+                        FakePeer::Str("mo") + FakePeer::Str("P") + FakePeer::U32(kLocalHost) +
+                            FakePeer::U32(hole.Port()) + FakePeer::U32(5151) + FakePeer::U8(0) + FakePeer::U32(0)));
+        QTRY_COMPARE(PeerFixture::Count("peer_connection_request_socket"), size_t(1));
+        m_env.Sweep(60);
+        QCOMPARE(PeerFixture::Count("peer_connection_request_socket"), size_t(0));
+        QCOMPARE(PeerFixture::Count("peer_connection_request"), size_t(0));
+        m_env.Sweep(60);
+        const QList<FakeServer::Frame> sent = ServerFrames();
+        QCOMPARE(sent.size(), 1);
+        QCOMPARE(sent[0].code, 1001u);
+        QCOMPARE(sent[0].fields, FakePeer::U32(5151) + FakePeer::Str("mo"));
+    }
+
+    // Accepted sockets that never send their init, and file sockets that never send their
+    // ticket, go after 60 s, without a word to the server.
+    void silentSocketsDropped_data()
+    {
+        QTest::addColumn<bool>("fileInit");
+        QTest::newRow("no init") << false;
+        QTest::newRow("no ticket") << true;
+    }
+    void silentSocketsDropped()
+    {
+        QFETCH(bool, fileInit);
+        const size_t states = peerMessenger->ReceiveStateCount();
+        FakePeer peer;
+        QVERIFY(peer.ConnectTo(m_env.port));
+        QTRY_COMPARE(peerMessenger->ReceiveStateCount(), states + 1);
+        if (fileInit) {
+            peer.SendDirectInit("nell", "F");
+            QTRY_VERIFY(PeerFixture::Log().contains("Accepted file connection to user nell"));
+        }
+        m_env.Sweep(59);
+        QVERIFY(peer.IsConnected());
+        m_env.Sweep(1);
+        QCOMPARE(peerMessenger->ReceiveStateCount(), states);
+        QCOMPARE(PeerFixture::Count("uninitialized_socket"), size_t(0));
+        QVERIFY(peer.WaitForDisconnect());
+        QCOMPARE(ServerFrames().size(), 0);
+    }
+};
+
+QTEST_MAIN(TestPeerQueue)
+#include "tst_peerqueue.moc"
