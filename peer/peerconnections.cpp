@@ -309,6 +309,7 @@ bool PeerMessenger::HandleInitMessage(QTcpSocket* socket, MemStream& message, It
             SendUnsentMessages(userName);
         } else if (type == "F" || type == "D") {
             socket->disconnect();
+            socket->setParent(nullptr);
             ReceiveState(socket, obfuscated).m_handedOff = true;
             if (type == "F")
                 emit FileConnectionAccepted(userName, socket);
@@ -337,6 +338,7 @@ bool PeerMessenger::HandleInitMessage(QTcpSocket* socket, MemStream& message, It
     } else if (type == "D") {
         Log(kCategory, 1, QString("Accepted %1DNet connection to user %2").arg(prefix, userName));
         socket->disconnect();
+        socket->setParent(nullptr);
         ReceiveState(socket, obfuscated).m_handedOff = true;
         emit DNetConnectionRequested(userName, socket);
     }

@@ -136,6 +136,9 @@ void PeerMessenger::OnSocketReadyToRead()
             const QString user = info->m_user;
             // The bytes behind the ticket belong to whoever takes the socket.
             socket->disconnect();
+            // The new owner may move it to a thread of its own, which a child of the listener
+            // cannot go to.
+            socket->setParent(nullptr);
             EraseReceiveState(socket);
             marker.Dispose();
             emit FileConnectionRequested(user, socket, ticket);

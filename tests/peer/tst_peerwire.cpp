@@ -2,6 +2,7 @@
 // the hand-off of file and distributed-network connections. Fake peers dial the client.
 #include "common/peerfixture.h"
 
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -155,6 +156,7 @@ private slots:
         disconnect(c);
         QCOMPARE(user, QString("fred"));
         QCOMPARE(ticket, 0xdeadbeefu);
+        QVERIFY(!socket->parent());  // free to go to a transfer thread
         QTRY_COMPARE(socket->bytesAvailable(), qint64(4));
         QCOMPARE(socket->readAll(), QByteArray("tail"));
         delete socket.data();
@@ -175,6 +177,7 @@ private slots:
         disconnect(c);
         QTRY_COMPARE(socket->bytesAvailable(), qint64(2));
         QCOMPARE(peerMessenger->ReceiveBufferCapacity(socket), size_t(0));
+        QVERIFY(!socket->parent());
         delete socket;
     }
 
@@ -200,6 +203,31 @@ private slots:
         QTRY_COMPARE(peerMessenger->ReceiveStateCount(), states - 1);
         QCOMPARE(PeerFixture::Count("uninitialized_socket"), size_t(0));
         QCOMPARE(PeerFixture::Count("peer_socket"), size_t(0));
+    }
+
+    // Random bytes on new connections, framed or not: nothing crashes, no buffer grows beyond
+    // what arrived, every socket the peer closes is gone.
+    void randomBytes()
+    {
+        const size_t states = peerMessenger->ReceiveStateCount();
+        QRandomGenerator random(20261207);
+        for (int round = 0; round < 60; ++round) {
+            FakePeer peer(round % 2 == 1);
+            QVERIFY(peer.ConnectTo(round % 2 ? m_env.port + 1 : m_env.port));
+            QByteArray noise(random.bounded(2000), Qt::Uninitialized);
+            for (char& c : noise)
+                c = static_cast<char>(random.bounded(256));
+            if (round % 3 == 0)
+                noise = FakePeer::PlainFrame(noise.left(noise.size() / 2)) + noise;
+            peer.SendRaw(noise);
+            QTest::qWait(1);
+            for (const auto& record : d.GetType("uninitialized_socket")->GetItems())
+                QVERIFY(peerMessenger->ReceiveBufferCapacity(reinterpret_cast<QTcpSocket*>(
+                            static_cast<uintptr_t>(record.AsUInt64()))) <= 4096);
+            peer.Close();
+            QVERIFY(peer.WaitForDisconnect());
+        }
+        QTRY_COMPARE(peerMessenger->ReceiveStateCount(), states);
     }
 
     // Receive state is keyed by the socket's address: whatever ends a socket ends its state, so
