@@ -140,6 +140,27 @@ private slots:
         QTEST(Scan(bytes), "result");
     }
 
+    // Garbage rich in sync bytes: whatever is found is a value the analysis can give.
+    void randomBytes()
+    {
+        QRandomGenerator random(3);
+        for (int k = 0; k < 60; ++k) {
+            QByteArray bytes(int(random.bounded(2 * 65536 + 10)), '\0');
+            for (char& c : bytes)
+                c = char(random.bounded(4) == 0 ? 0xFF : random.bounded(256));
+            MP3Scanner scanner;
+            int version = 0, frequency = 0, bitrate = 0;
+            bool vbr = false;
+            QString mode;
+            if (!scanner.ScanMP3(Write(bytes), version, mode, frequency, vbr, bitrate))
+                continue;
+            QVERIFY(version == 1 || version == 2);
+            QVERIFY(frequency >= 0 && frequency <= 2);
+            QVERIFY(bitrate >= 8 && bitrate <= 320);
+            QVERIFY(QStringList({"stereo", "joint stereo", "dual mono", "mono"}).contains(mode));
+        }
+    }
+
     // 25 million headers back to back: 32-bit percentages overflow at 21.5 million, and a record
     // per header would take half a gigabyte.
     void denseHeadersInFixedMemory()

@@ -266,6 +266,21 @@ private slots:
                               "bitrate=130", "is_scanned="}));
         QCOMPARE(SavedAnalysis(saved, "broken.mp3"), QStringList());
 
+        // What a peer asking for the share list gets: bitrate (code 0) and variable or not (code 2).
+        ItemPtr(d.GetType("shared_folder")->HasItem(Path("mp3"))).NewItem("shared_public");
+        FileInfoMap share;
+        AttributeTranslationTable table;
+        sharedFoldersManager->GetSharedFilesAsUserShare("peer", share, table);
+        QStringList attributes;
+        for (const auto& folder : share)
+            for (const FileInfo& info : folder.second) {
+                QString pairs;
+                for (const auto& pair : info.attributes.attributes)
+                    pairs += QString(" (%1,%2)").arg(pair.first).arg(pair.second);
+                attributes << QString::fromStdString(info.name) + pairs;
+            }
+        QCOMPARE(attributes, QStringList({"broken.mp3", "cbr.mp3 (0,128) (2,0)", "vbr.MP3 (0,130) (2,1)"}));
+
         QSignalSpy requests(sharedFoldersManager, &SharedFoldersManager::MP3ScanRequired);
         QCOMPARE(Rescan(), qMakePair(0, 0));
         QCOMPARE(requests.size(), 1);
