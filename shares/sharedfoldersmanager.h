@@ -79,9 +79,10 @@ public slots:
 
 private:
     void AddSharedFiles(const QString& rootFolder, const QString& folder);
-    void AddFile(ItemPtr folderItem, const std::vector<ItemPtr>& folderTokens, const QString& name,
-                 const QString& path, qint64 size, ItemSet& removalSet);
-    void TokenizeSharedFile(ItemPtr file, const std::vector<ItemPtr>& folderTokens, const QString& name);
+    // The file found or made for a listed name; null when a letter-case twin is shared already.
+    ItemPtr AddFile(ItemPtr folderItem, const QString& name, const QString& path, qint64 size,
+                    ItemSet& removalSet);
+    void TokenizeSharedFiles(const QString& lowerFolder, const std::vector<std::pair<ItemPtr, QString>>& files);
     static void SplitTokens(const QString& lowerText, std::vector<QString>& tokens);
     std::vector<ItemPtr> TokenItems(const QString& lowerText);
     ItemPtr FindSharedFile(const QString& path, bool onlyShared);

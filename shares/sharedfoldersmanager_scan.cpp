@@ -139,15 +139,20 @@ void SharedFoldersManager::AddSharedFiles(const QString& rootFolder, const QStri
     ItemPtr folderItem = mp_fileFolderType->GetItem(folder);
     folderItem += mp_folderType->GetItem(rootFolder);
     ItemSet removalSet = folderItem.GetItems("shared_file");
-    const std::vector<ItemPtr> folderTokens = TokenItems(folder.toLower());
 
     const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+    std::vector<std::pair<ItemPtr, QString>> untokenized;
     for (const Entry& entry : ListFolder(folder)) {
-        if (entry.isFolder)
+        if (entry.isFolder) {
             AddSharedFiles(rootFolder, prefix + entry.name);
-        else
-            AddFile(folderItem, folderTokens, entry.name, prefix + entry.name, entry.size, removalSet);
+            continue;
+        }
+        ItemPtr file = AddFile(folderItem, entry.name, prefix + entry.name, entry.size, removalSet);
+        // A known file already holds its tokens: its folder and name are what they were made from.
+        if (file && !file->IsConnected(mp_tokenType))
+            untokenized.emplace_back(file, entry.name);
     }
+    TokenizeSharedFiles(folder.toLower(), untokenized);
 
     for (ItemPtr file : removalSet) {
         file.Remove();
@@ -156,8 +161,8 @@ void SharedFoldersManager::AddSharedFiles(const QString& rootFolder, const QStri
     m_foldersBeingScanned.erase(canonical);
 }
 
-void SharedFoldersManager::AddFile(ItemPtr folderItem, const std::vector<ItemPtr>& folderTokens,
-                                   const QString& name, const QString& path, qint64 size, ItemSet& removalSet)
+ItemPtr SharedFoldersManager::AddFile(ItemPtr folderItem, const QString& name, const QString& path, qint64 size,
+                                      ItemSet& removalSet)
 {
     const Value sizeText(static_cast<long long>(size));
     ItemPtr nameItem = mp_fileNameType->HasItem(name);
@@ -180,7 +185,7 @@ void SharedFoldersManager::AddFile(ItemPtr folderItem, const std::vector<ItemPtr
     } else {
         // A name that differs only in letter case from a shared one in the same folder.
         if (FindSharedFile(path, false))
-            return;
+            return ItemPtr();
         file = mp_fileType->NewItem();
         file += folderItem;
         file += nameItem;
@@ -190,7 +195,5 @@ void SharedFoldersManager::AddFile(ItemPtr folderItem, const std::vector<ItemPtr
 
     if (IsMP3Name(name) && !file->IsConnected(mp_scannedType))
         emit MP3ScanRequired(path);
-    // A known file already holds its tokens: its folder and name are what they were made from.
-    if (!file->IsConnected(mp_tokenType))
-        TokenizeSharedFile(file, folderTokens, name);
+    return file;
 }

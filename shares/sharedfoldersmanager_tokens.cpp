@@ -2,6 +2,8 @@
 
 #include "shares/sharedfoldersmanager.h"
 
+#include <algorithm>
+
 namespace {
 
 bool IsCoarseSeparator(QChar c)
@@ -73,13 +75,25 @@ void SharedFoldersManager::TokenizeSharedFile(ItemPtr file)
         file += token;
 }
 
-// The backslash between folder and name separates tokens of both kinds, so the folder's tokens,
-// the same for every file in it, are looked up once per folder.
-void SharedFoldersManager::TokenizeSharedFile(ItemPtr file, const std::vector<ItemPtr>& folderTokens,
-                                              const QString& name)
+// The files of one folder, tokenised together. The backslash between folder and name separates
+// tokens of both kinds, so the folder's tokens, the same for every file in it, are looked up once.
+// The links are made token by token and, within a token, in the order of its neighbour set: the
+// part of the set each link walks is then still in the cache from the link before.
+void SharedFoldersManager::TokenizeSharedFiles(const QString& lowerFolder,
+                                               const std::vector<std::pair<ItemPtr, QString>>& files)
 {
-    for (const ItemPtr& token : folderTokens)
-        file += token;
-    for (const ItemPtr& token : TokenItems(name.toLower()))
-        file += token;
+    if (files.empty())
+        return;
+    const std::vector<ItemPtr> folderTokens = TokenItems(lowerFolder);
+    std::vector<std::pair<ItemPtr, ItemPtr>> links;  // token, file
+    links.reserve(files.size() * (folderTokens.size() + 8));
+    for (const auto& file : files) {
+        for (const ItemPtr& token : folderTokens)
+            links.emplace_back(token, file.first);
+        for (const ItemPtr& token : TokenItems(file.second.toLower()))
+            links.emplace_back(token, file.first);
+    }
+    std::sort(links.begin(), links.end());
+    for (auto& link : links)
+        link.second += link.first;
 }
