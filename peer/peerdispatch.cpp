@@ -155,7 +155,7 @@ bool PeerMessenger::HandlePeerMessage(QTcpSocket* ip_socket, MemStream& i_messag
     }
     if (ItemPtr activity = i_peerSocket ? i_peerSocket["last_activity_time"] : ItemPtr())
         if (QDateTime* when = reinterpret_cast<QDateTime*>(static_cast<uintptr_t>(activity.AsUInt64())))
-            *when = QDateTime::currentDateTime();
+            *when = Now();
     Log(kCategory, 1,
         QString("Received %1 message from user %2").arg(MessageCodeToString(static_cast<int>(code)), user),
         UserItem(user));
