@@ -92,11 +92,11 @@ int main(int argc, char** argv)
         return ids[it->second];
     };
 
-    // The searched index: visible to users in the user list.
+    // The searched index: given to one group of the user list.
     double t0 = Now();
     ItemPtr root = sharedFoldersManager->AddSharedFolder("/bench/share");
-    root.NewItem("shared_userlist");
-    d.GetType("user")->GetItem("lisa").NewItem("in_user_list");
+    root += d.GetType("user_list_group")->GetItem("searchers");
+    d.GetType("user")->GetItem("lisa").NewItem("in_user_list") += d.GetType("user_list_group")->GetItem("searchers");
     uint32_t id = 0;
     for (int f = 0; f < kFolders; ++f) {
         const QString path = QString("/bench/share/d%1").arg(f, 3, 10, QChar('0'));
@@ -119,6 +119,7 @@ int main(int argc, char** argv)
     }
     printf("Index of %u files built in %.1f s (%zu search tokens)\n", id, Now() - t0,
            d.GetType("search_token")->ItemCount());
+    fflush(stdout);
 
     // Tokens picked from what was generated: a rare one, and a mid word with a common word.
     const QString rare = d.GetType("search_token")->HasItem(QString("rare000123")) ? "rare000123" : "rare000124";
@@ -146,7 +147,7 @@ int main(int argc, char** argv)
         {"two tokens", mid + " " + common, {mid, common}},
         {"token and an exclusion", mid + " -" + common, {mid}},
     };
-    printf("\nSearch answers over %u files (user in the user list):\n", id);
+    printf("\nSearch answers over %u files (user in the group given the share):\n", id);
     for (const Query& q : queries) {
         const MemStream reply = sharedFoldersManager->BuildSearchReply("lisa", 7, q.text);
         size_t files = 0;
