@@ -277,7 +277,7 @@ private slots:
         uploader.SignalExit();
         downloader.SignalExit();
         QVERIFY(uploader.wait(5000) && downloader.wait(5000));
-        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
         QTRY_VERIFY(up.Ended() && down.Ended());
         QCOMPARE(up.errors, 1);
         QCOMPARE(down.errors, 1);
@@ -403,8 +403,8 @@ private slots:
         QVERIFY(uploader.wait(5000));
         QTRY_COMPARE(up.completions, 1);
         QCOMPARE(received.size(), 4 + 128 * 1024);
-        QVERIFY2(elapsed > 400 && elapsed < 1500, qPrintable(QString::number(elapsed)));
-        QVERIFY2(up.lastSpeed > 200 * 1024 && up.lastSpeed < 320 * 1024, qPrintable(QString::number(up.lastSpeed)));
+        QVERIFY2(elapsed > 400 && elapsed < 5000, qPrintable(QString::number(elapsed)));
+        QVERIFY2(up.lastSpeed > 100 * 1024 && up.lastSpeed < 320 * 1024, qPrintable(QString::number(up.lastSpeed)));
     }
 
     // A report that arrives after its thread and entry are gone changes nothing; the sender's
@@ -460,7 +460,7 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         delete transferQueueManager;
-        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < 1200, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(!transferQueueManager);
         for (auto& thread : threads)
             QVERIFY(thread->isFinished());
