@@ -177,7 +177,7 @@ void TransferQueueManager::RequeueUserDownloads(ItemPtr user)
     const ItemSet entries = user.GetItems("download_entry");
     if (entries.empty())
         return;
-    Log(kCategory, 1, QStringLiteral("Requeueing downloads from user %1").arg(user.AsString()));
+    Log(kCategory, 1, QStringLiteral("Requeueing downloads from user %1").arg(user.AsString()), user);
     for (const ItemPtr& entry : entries.SortNumericBy("download_order", true)) {
         const QString status = StatusOf(entry);
         if (status != QLatin1String("complete") && status != QLatin1String("denied"))
@@ -189,7 +189,7 @@ void TransferQueueManager::RequeueUserDownloads(ItemPtr user)
 
 void TransferQueueManager::OnUserOnline(ItemPtr user)
 {
-    Log(kCategory, 1, QStringLiteral("User %1 went online").arg(user.AsString()));
+    Log(kCategory, 1, QStringLiteral("User %1 went online").arg(user.AsString()), user);
     RequeueUserDownloads(user);
     StartNewUploads();
 }

@@ -29,10 +29,8 @@ private slots:
         row("leading separator", "\\Album", 4, false, "\\downloading\\Album");
         // What a peer sends is never a way out of the download folder.
         row("dot-dot folders", "..\\..", 1, false, "\\downloading\\_\\_");
-        row("dot folder", ".", 0, false, "\\downloading\\_");
         row("control characters", QString::fromUtf8("a\x01\x7f\n.."), 0, false, "\\downloading\\a..");
         row("only control characters", QString::fromUtf8("x\\..\x01"), 0, true, "\\complete\\_");
-        row("hidden folder kept", "x\\.config", 0, true, "\\complete\\.config");
     }
     void folderText()
     {
@@ -47,7 +45,6 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("plain") << "a.mp3" << "a.mp3";
         QTest::newRow("hidden") << ".bashrc" << ".bashrc";
         QTest::newRow("empty") << "" << "_";
         QTest::newRow("dot") << "." << "_";
@@ -55,7 +52,6 @@ private slots:
         QTest::newRow("separators") << "a/b\\c" << "a_b_c";
         QTest::newRow("nul and controls") << QString::fromUtf8("a\0b\tc", 5) << "abc";
         QTest::newRow("dot-dot hidden by a control") << QString::fromUtf8(".\x1f.") << "_";
-        QTest::newRow("three dots") << "..." << "...";
     }
     void safeComponent()
     {
@@ -69,11 +65,9 @@ private slots:
         QVERIFY(LiesInsideFolder("/h/dl/downloading", "/h/dl/downloading/Album/a.mp3"));
         QVERIFY(LiesInsideFolder("/h/dl/downloading/", "/h/dl/downloading/a"));
         QVERIFY(!LiesInsideFolder("/h/dl/downloading", "/h/dl/downloading"));
-        QVERIFY(!LiesInsideFolder("/h/dl/downloading", "/h/dl/downloading/"));
         QVERIFY(!LiesInsideFolder("/h/dl/downloading", "/h/dl/downloading2/a"));
         QVERIFY(!LiesInsideFolder("/h/dl/downloading", "/h/dl/downloading/../../.bashrc"));
         QVERIFY(!LiesInsideFolder("/h/dl/downloading", "/h/dl/downloading/x/../.."));
-        QVERIFY(!LiesInsideFolder("", "/a"));
         QVERIFY(LiesInsideFolder("/", "/a"));
     }
 
