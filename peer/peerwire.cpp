@@ -100,9 +100,10 @@ PeerMessenger::SocketBufferInfo& PeerMessenger::ReceiveState(QTcpSocket* socket,
     SocketBufferInfo& info = m_socketBuffers[socket];
     info.m_obfuscated = obfuscated;
     // The map is keyed by address: a later socket at the same address must start afresh.
-    connect(socket, &QObject::destroyed, this, [this](QObject* object) {
+    // The destroyed object is no longer a socket by now: only its address is used.
+    connect(socket, &QObject::destroyed, this, [this, socket] {
         if (!g_peerMessengerDeleted)
-            m_socketBuffers.erase(static_cast<QTcpSocket*>(object));
+            m_socketBuffers.erase(socket);
     });
     return info;
 }
