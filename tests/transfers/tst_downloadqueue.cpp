@@ -162,28 +162,29 @@ private slots:
         QCOMPARE(Status(entries[4]), QStringLiteral("complete"));
     }
 
+    // The peer's notices arrive as peer messages on the connection the engine's request opened.
     void peerNotifications()
     {
         GoOnline("alice");
         ItemPtr entry = transferQueueManager->AddDownload("alice", "a.mp3", "music\\Album", 5, 0);
-        SentTo(alice, "alice");
-
-        emit peerMessenger->DownloadPlaceInLine("alice", "music\\Album\\a.mp3", 12);
-        QCOMPARE(ValueOf(entry, "place_in_line"), QStringLiteral("12"));
-
-        // An upload failure at the peer asks again while the peer is online...
-        emit peerMessenger->UploadFailed("alice", "music\\Album\\a.mp3");
-        // ...but not for a download that failed here.
         ItemPtr failed = transferQueueManager->AddDownload("alice", "b.mp3", "music\\Album", 5, 0);
         transferQueueManager->SetDownloadEntryStatus(failed, "local error");
-        emit peerMessenger->UploadFailed("alice", "music\\Album\\b.mp3");
-        QVERIFY(QueueLog().contains("Download status local error, not re-queueing music\\Album\\b.mp3"));
-        emit peerMessenger->UploadFailed("alice", "music\\Album\\unknown.mp3");
-        QVERIFY(QueueLog().contains("Download not found."));
-        QCOMPARE(SentTo(alice, "alice"), QueueFrame("music\\Album\\a.mp3") + QueueFrame("music\\Album\\b.mp3"));
+        SentTo(alice, "alice");
+        const auto path = [](const char* name) { return FakePeer::Str(QStringLiteral("music\\Album\\") + name); };
 
-        emit peerMessenger->UploadDenied("alice", "music\\Album\\a.mp3", "Too many files");
-        QCOMPARE(Status(entry), QStringLiteral("denied"));
+        alice.SendMessage(44, path("a.mp3") + FakePeer::U32(12));
+        // An upload failure at the peer asks again while the peer is online, but not for a
+        // download that failed here.
+        alice.SendMessage(46, path("a.mp3"));
+        alice.SendMessage(46, path("b.mp3"));
+        alice.SendMessage(46, path("unknown.mp3"));
+        QTRY_VERIFY(QueueLog().contains("Download not found."));
+        QCOMPARE(ValueOf(entry, "place_in_line"), QStringLiteral("12"));
+        QVERIFY(QueueLog().contains("Download status local error, not re-queueing music\\Album\\b.mp3"));
+        QCOMPARE(SentTo(alice, "alice"), QueueFrame("music\\Album\\a.mp3"));
+
+        alice.SendMessage(50, path("a.mp3") + FakePeer::Str("Too many files"));
+        QTRY_COMPARE(Status(entry), QStringLiteral("denied"));
         QCOMPARE(ValueOf(entry, "denial_reason"), QStringLiteral("Too many files"));
     }
 
