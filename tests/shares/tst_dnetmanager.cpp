@@ -208,6 +208,7 @@ private slots:
         QVERIFY(Deliver(Fake(), 3, F::Str("u") + F::U32(0x7f000001) + F::U32(u.Port()) + F::U32(0) + F::U16(0)));
         QVERIFY(u.WaitForFrames(2));
         QCOMPARE(u.Frames()[1].body.left(4), F::U32(9));
+        QCOMPARE(LogText("Search").count("Sending search results to user u"), 1);
 
         QCOMPARE(Sent(), Hex("08000000 7e000000 05000000"
                              "09000000 7f000000 01000000 4c"
