@@ -141,7 +141,6 @@ void PeerMessenger::OnSocketReadyToRead()
             // cannot go to.
             socket->setParent(nullptr);
             EraseReceiveState(socket);
-            marker.Dispose();
             emit FileConnectionRequested(user, socket, ticket);
             return;
         }
