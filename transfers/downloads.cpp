@@ -23,7 +23,7 @@ const QString kCategory = QStringLiteral("Transfer Queue");
 
 QString TimeText(qint64 secondsFromNow = 0)
 {
-    return QDateTime::currentDateTime().addSecs(secondsFromNow).toString(Qt::TextDate);
+    return TransferQueueManager::Now().addSecs(secondsFromNow).toString(Qt::TextDate);
 }
 
 ItemPtr UserItem(const QString& user) { return d.GetType("user")->HasItem(Value(user)); }
