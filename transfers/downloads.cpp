@@ -152,6 +152,9 @@ void TransferQueueManager::SetDownloadEntryStatus(ItemPtr entry, QString status)
     RemoveCell(entry, "write_position");
     RemoveCell(entry, "last_receipt_time");
     RemoveCell(entry, "bytes_per_second");
+    // Made with the others when the download started; kept, they would wait for a collection.
+    RemoveCell(entry, "last_speed_measurement_time");
+    RemoveCell(entry, "bytes_since_last_receipt");
     SetUserTime(entry["user"], "last_queue_request_time", TimeText());
 }
 
@@ -358,6 +361,7 @@ void TransferQueueManager::RemoveDownload(ItemPtr entry)
     RemoveCell(entry, "last_receipt_time");
     RemoveCell(entry, "last_speed_measurement_time");
     RemoveCell(entry, "bytes_per_second");
+    RemoveCell(entry, "bytes_since_last_receipt");
     entry.Remove();
 }
 

@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -162,7 +163,8 @@ private:
 
     // ---------------------------------------------------------------- upload queue and negotiation
     struct UploadSortKey;
-    UploadSortKey SortKeyOf(ItemPtr i_entry);
+    typedef std::map<ItemPtr, std::pair<int, bool>> UserKeys;
+    static UploadSortKey SortKeyOf(ItemPtr i_entry, UserKeys* io_users = nullptr);
     std::vector<ItemPtr> UploadsInEffectiveOrder();
     ItemPtr FindSharedFileFor(const QString& i_user, const QString& i_file);
     void RequeueExistingUpload(ItemPtr i_entry);

@@ -58,7 +58,21 @@ void SetOrder(ItemPtr entry, long long number)
     ItemPtr current = entry["effective_upload_order"];
     if (current && current.AsInt64() == number)
         return;
-    entry += d.GetType("effective_upload_order")->GetItem(Value(number));
+    static Type* const s_orderType = d.GetType("effective_upload_order");
+    entry += s_orderType->GetItem(Value(number));
+}
+
+// The largest download priority among the user's groups; 0 outside the user list.
+int GroupPriority(ItemPtr user)
+{
+    ItemPtr listed = user["in_user_list"];
+    int priority = 0;
+    if (!listed)
+        return priority;
+    for (const ItemPtr& group : listed.GetItems("user_list_group"))
+        if (ItemPtr p = group["group_download_priority"])
+            priority = std::max(priority, p.AsInt());
+    return priority;
 }
 
 // Frees the position counter of a running upload and drops its cell, so that neither a status
@@ -91,12 +105,21 @@ struct TransferQueueManager::UploadSortKey
     }
 };
 
-TransferQueueManager::UploadSortKey TransferQueueManager::SortKeyOf(ItemPtr entry)
+TransferQueueManager::UploadSortKey TransferQueueManager::SortKeyOf(ItemPtr entry, UserKeys* io_users)
 {
     UploadSortKey key;
     ItemPtr user = entry["user"];
-    key.priority = GetUserGroupDownloadPriority(user.AsString());
-    key.privileged = user.IsConnected("is_privileged");
+    // A full pass meets each user many times; the user's part of the key is read once.
+    auto known = io_users ? io_users->find(user) : UserKeys::iterator();
+    if (io_users && known != io_users->end()) {
+        key.priority = known->second.first;
+        key.privileged = known->second.second;
+    } else {
+        key.priority = GroupPriority(user);
+        key.privileged = user.IsConnected("is_privileged");
+        if (io_users)
+            io_users->emplace(user, std::make_pair(key.priority, key.privileged));
+    }
     key.order = entry["upload_order"].AsInt();
     return key;
 }
@@ -202,15 +225,7 @@ bool TransferQueueManager::UploadEntrySortCompare(ItemPtr a, ItemPtr b)
 
 int TransferQueueManager::GetUserGroupDownloadPriority(QString i_user)
 {
-    ItemPtr user = d.GetType("user")->HasItem(Value(i_user));
-    ItemPtr listed = user["in_user_list"];
-    int priority = 0;
-    if (!listed)
-        return priority;
-    for (const ItemPtr& group : listed.GetItems("user_list_group"))
-        if (ItemPtr p = group["group_download_priority"])
-            priority = std::max(priority, p.AsInt());
-    return priority;
+    return GroupPriority(d.GetType("user")->HasItem(Value(i_user)));
 }
 
 std::vector<ItemPtr> TransferQueueManager::UploadsInEffectiveOrder()
@@ -249,7 +264,9 @@ void TransferQueueManager::OrderNewUpload(ItemPtr entry)
         list = UploadsInEffectiveOrder();
         m_lastUploadEntry = list.back();
     }
-    auto at = std::find_if(list.begin(), list.end(), [&](const ItemPtr& other) { return key.Before(SortKeyOf(other)); });
+    UserKeys users;
+    auto at = std::find_if(list.begin(), list.end(),
+                           [&](const ItemPtr& other) { return key.Before(SortKeyOf(other, &users)); });
     list.insert(at, entry);
     long long number = 1;
     for (const ItemPtr& e : list)
@@ -259,8 +276,9 @@ void TransferQueueManager::OrderNewUpload(ItemPtr entry)
 void TransferQueueManager::DetermineUploadsEffectiveOrder()
 {
     std::vector<std::pair<UploadSortKey, ItemPtr>> keyed;
+    UserKeys users;
     for (const ItemPtr& entry : g("upload_entry"))
-        keyed.emplace_back(SortKeyOf(entry), entry);
+        keyed.emplace_back(SortKeyOf(entry, &users), entry);
     std::stable_sort(keyed.begin(), keyed.end(),
                      [](const auto& a, const auto& b) { return a.first.Before(b.first); });
     long long number = 0;

@@ -106,6 +106,19 @@ public:
     }
     void Clear(const QString& name) { User(name).TakeFrames(); }
 
+    // Ends every transfer and connection, so that nothing outlives the process unfreed.
+    void TearDown()
+    {
+        for (const ItemPtr& entry : d.GetType("upload_entry")->GetItems())
+            transferQueueManager->RemoveUpload(entry);
+        for (const ItemPtr& entry : d.GetType("download_entry")->GetItems())
+            transferQueueManager->RemoveDownload(entry);
+        m_peers.clear();
+        peer.Clear();
+        d.RemoveDisconnectedItems();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
     // Moves the engine's clock on and runs the half-minute sweep.
     void Sweep(int seconds)
     {

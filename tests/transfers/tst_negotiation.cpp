@@ -71,6 +71,7 @@ class TestNegotiation : public QObject
 
 private slots:
     void initTestCase();
+    void cleanupTestCase() { f.TearDown(); }
     void allowedRequestResumesPartialFile();
     void refusalsAndQueueing();
     void secondRequestAbortsRunningDownload();

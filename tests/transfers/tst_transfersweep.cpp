@@ -12,6 +12,7 @@ class TestTransferSweep : public QObject
 
 private slots:
     void initTestCase();
+    void cleanupTestCase() { f.TearDown(); }
     void requeuesAndAsksPlacesWhenDue();
 
 private:

@@ -45,6 +45,7 @@ class TestUploadQueue : public QObject
 
 private slots:
     void initTestCase();
+    void cleanupTestCase() { f.TearDown(); }
     void cleanup();
     void queuedFileTravelsFromPeersOffset();
     void slotsOrderAndLimits();
