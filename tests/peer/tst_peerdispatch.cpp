@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QtTest>
 
 #include <zlib.h>
@@ -278,6 +279,31 @@ private slots:
         QVERIFY(peer.WaitForDisconnect(20000));
         QCOMPARE(m_events, QStringList());
         QCOMPARE(PeerFixture::Log().count("expands beyond 268435456 bytes"), 1);
+    }
+
+    // Random fields behind every handled code, plain and compressed: each message is either
+    // acted on or ends its connection, and nothing crashes.
+    void randomFields()
+    {
+        QRandomGenerator random(1607);
+        const quint32 codes[] = {4, 5, 9, 15, 16, 36, 40, 41, 43, 44, 46, 50, 51, 60};
+        P* peer = nullptr;
+        for (int k = 0; k < 100; ++k) {
+            if (!peer || !peer->IsConnected()) {
+                delete peer;
+                peer = new P;
+                QVERIFY(Connect(*peer, "fuzz"));
+            }
+            QByteArray fields(int(random.bounded(40)), Qt::Uninitialized);
+            for (char& c : fields)
+                c = char(random.bounded(256));
+            const quint32 code = codes[random.bounded(int(sizeof codes / sizeof *codes))];
+            peer->SendMessage(code, (code == 5 || code == 9) && k % 2 ? Zip(fields) : fields);
+            const int before = m_events.size();
+            peer->SendMessage(15);
+            QVERIFY(QTest::qWaitFor([&] { return !peer->IsConnected() || m_events.size() > before; }, 5000));
+        }
+        delete peer;
     }
 
     void searchReplies()
