@@ -122,6 +122,7 @@ private slots:
         peer.SendRaw(FakePeer::PlainFrame(FakePeer::IndirectInit(token)) + "rest");
         QTRY_COMPARE(users, QStringList{"dave"});
         disconnect(c);
+        QVERIFY(!socket->parent());  // free to go to a transfer thread
         QVERIFY(!d.GetType("user")->GetItem(Value("dave")).IsConnected("connect_to_peer_request"));
         QVERIFY(!d.GetType("indirect_connect_to_peer_request")->HasItem(Value(token)));
         QTRY_COMPARE(socket->bytesAvailable(), qint64(4));
