@@ -37,7 +37,7 @@ private slots:
         QCOMPARE(FakePeer::ObfuscatedFrame("ABCD", 0x12345678), Hex("78563412 f4ac6824 a11b920c"));
         QByteArray bytes = Hex("04000000 41424344 45");
         uint32_t key = 0x12345678;
-        // In two pieces, the second starting inside a word.
+        // In two runs, the second starting inside a word.
         PeerMessenger::XorSequence(bytes.data(), 3, key, 0);
         PeerMessenger::XorSequence(bytes.data() + 3, 6, key, 3);
         QCOMPARE(bytes, FakePeer::Xor(Hex("04000000 41424344 45"), 0x12345678));
