@@ -9,7 +9,6 @@
 #include "shares/sharedfoldersmanager.h"
 
 #include <QDateTime>
-#include <QTcpSocket>
 
 #include <vector>
 

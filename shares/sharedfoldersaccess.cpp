@@ -7,7 +7,7 @@
 #include "peer/peermessenger.h"
 #include "shares/sharedfileitems.h"
 
-#include <QDir>
+#include <cstdlib>
 
 SharedFileTypes::SharedFileTypes()
     : sharedFolder(d.GetType("shared_folder")),
@@ -20,10 +20,19 @@ SharedFileTypes::SharedFileTypes()
 {
 }
 
+namespace {
+
+// A decimal value of our own making, read without a detour through a temporary buffer.
+long long NumberOf(const Item* item)
+{
+    return item ? std::strtoll(item->GetValue().str().c_str(), nullptr, 10) : 0;
+}
+
+}  // namespace
+
 FileInfo MakeFileInfo(const SharedFileTypes& t, const Item* file, std::string name, bool withAttributes)
 {
-    const Item* size = FirstNeighbour(file, t.size);
-    FileInfo info(std::move(name), size ? ItemPtr(const_cast<Item*>(size)).AsInt64() : 0);
+    FileInfo info(std::move(name), NumberOf(FirstNeighbour(file, t.size)));
     if (!withAttributes)
         return info;
     const Item* nameItem = FirstNeighbour(file, t.name);
@@ -31,7 +40,7 @@ FileInfo MakeFileInfo(const SharedFileTypes& t, const Item* file, std::string na
         return info;
     info.attributes.extension = "mp3";
     if (const Item* bitrate = FirstNeighbour(file, t.bitrate))
-        info.attributes.Add(0, ItemPtr(const_cast<Item*>(bitrate)).AsUInt());
+        info.attributes.Add(0, static_cast<uint32_t>(NumberOf(bitrate)));
     if (const Item* mode = FirstNeighbour(file, t.bitrateMode))
         info.attributes.Add(2, mode->GetValue().str() == "vbr" ? 1 : 0);
     return info;
