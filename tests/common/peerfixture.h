@@ -61,7 +61,7 @@ public:
 
     // Ends every socket, attempt and queued message the messenger holds, so that nothing of one
     // case leaks into the next or outlives the process.
-    void Clear()
+    static void Clear()
     {
         for (const char* kind : {"peer_connection_request_socket", "uninitialized_socket", "peer_socket",
                                  "connect_to_peer_request_socket"})

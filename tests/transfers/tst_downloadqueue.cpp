@@ -93,6 +93,9 @@ private slots:
         QVERIFY(QDir(Base()).removeRecursively());
     }
 
+    // Connections left standing would outlive the process with their records unfreed.
+    void cleanupTestCase() { PeerFixture::Clear(); }
+
     void addDownload()
     {
         SetSetting("transfer_order_counter", "7");
