@@ -38,7 +38,7 @@ private slots:
     void tabRowsResolveToTheirInnermostPage();
     void ignoresFocusBeforeInitAndAtShutdown();
     void unregisteredWidgetOrUnknownIdChangesNothing();
-    void listSelectionGatesActionsAndFeedsColumnKeys();
+    void actionTextsAreKeptPerWidgetAndId();
     void privilegesButtonText_data();
     void privilegesButtonText();
     void privilegesButtonOpensPercentEncodedPage();
@@ -235,46 +235,19 @@ void TestActionSetToolBar::unregisteredWidgetOrUnknownIdChangesNothing()
     QCOMPARE(m_bar->GetKey("guard_key"), QString());
 }
 
-void TestActionSetToolBar::listSelectionGatesActionsAndFeedsColumnKeys()
+void TestActionSetToolBar::actionTextsAreKeptPerWidgetAndId()
 {
     m_bar->Init();
-    m_bar->AddSetAction("picks", "needs", "Needs Row", "", true);
-    m_bar->AddSetAction("picks", "free", "Always", "", false);
-    auto* view = Add<QWidget>("picks");
-    view->setLayout(new QVBoxLayout);
-    auto* list = new QTreeWidget;
-    list->setColumnCount(2);
-    list->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    view->layout()->addWidget(list);
-    for (const char* name : {"alpha", "beta", "gamma"})
-        new QTreeWidgetItem(list, QStringList{QString(name), QString(name).toUpper()});
-    m_bar->AddWidgetColumnKey(view, "pick_name", 0);
-    m_bar->AddWidgetColumnKey(view, "pick_upper", 1);
-    QSignalSpy triggered(m_bar, &ActionSetToolBar::ActionTriggered);
-
-    // The list lies on the focus path between the focused widget and the registered one.
-    m_bar->OnApplicationFocusChanged(nullptr, list->viewport());
-    Button("Needs Row")->trigger();
-    QCOMPARE(triggered.count(), 0);
-    QCOMPARE(m_bar->GetKey("pick_name"), QString());
-    Button("Always")->trigger();
-    QCOMPARE(triggered.count(), 1);
-
-    list->topLevelItem(1)->setSelected(true);
-    list->topLevelItem(2)->setSelected(true);
-    Button("Needs Row")->trigger();
-    QCOMPARE(triggered.count(), 2);
-    QCOMPARE(triggered.at(1).at(0).value<QWidget*>(), view);
-    QCOMPARE(triggered.at(1).at(1).toString(), QString("needs"));
-    QCOMPARE(m_bar->GetKey("pick_name"), QString("beta"));
-    QCOMPARE(m_bar->GetKey("pick_upper"), QString("BETA"));
-
-    // Focus on the registered widget itself: no list on the path, the flag does not hold it back.
-    list->clearSelection();
-    m_bar->OnApplicationFocusChanged(nullptr, view);
-    Button("Needs Row")->trigger();
-    QCOMPARE(triggered.count(), 3);
-    QCOMPARE(m_bar->GetKey("pick_name"), QString("beta"));  // keys keep their last value
+    m_bar->AddSetAction("pair", "x", "X", "", false);
+    m_bar->AddSetAction("pair", "y", "Y", "", false);
+    auto* one = Add("pair");
+    auto* other = Add("pair");
+    m_bar->SetWidgetActionText(one, "x", "One X");
+    m_bar->SetWidgetActionText(one, "y", "One Y");
+    m_bar->OnApplicationFocusChanged(nullptr, one);
+    QCOMPARE(Layout(), Fixed({"One X", "One Y"}));
+    m_bar->OnApplicationFocusChanged(nullptr, other);
+    QCOMPARE(Layout(), Fixed({"X", "Y"}));
 }
 
 void TestActionSetToolBar::privilegesButtonText_data()

@@ -182,6 +182,15 @@ void TestEventToolBar::shutdownIgnoresPressesAndDestructions()
     m_bar->EventAction(m_bob)->trigger();
     QCOMPARE(Buttons(), QStringList({"Bob"}));
     QCOMPARE(m_mainTabs->currentIndex(), 0);
+
+    // The focus changes of tearing down leave the blinking alone (it needs the window's icon).
+    g_showIsOver = false;
+    Deactivate();
+    m_bar->AddEvent("Alice", ":/icons/chat_icon", m_alice, QString());
+    QVERIFY(m_bar->IsBlinking());
+    g_showIsOver = true;
+    m_bar->OnApplicationFocusChanged(nullptr, m_front);
+    QVERIFY(m_bar->IsBlinking());
     g_showIsOver = false;
 }
 

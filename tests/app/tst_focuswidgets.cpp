@@ -1,9 +1,11 @@
 #include "app/focus.h"
 #include "app/tabwidget.h"
+#include "model/helpers.h"
 
 #include <QApplication>
 #include <QLineEdit>
 #include <QStandardPaths>
+#include <QTabWidget>
 #include <QVBoxLayout>
 #include <QtTest>
 
@@ -17,6 +19,7 @@ private slots:
     void cleanup() { delete m_window; }
 
     void focusWidgetAndParentsSwitchesEveryEnclosingTab();
+    void focusWidgetTakesFocusBackFromTabSwitch();
 
 private:
     QWidget* m_window = nullptr;
@@ -74,6 +77,28 @@ void TestFocusWidgets::focusWidgetAndParentsSwitchesEveryEnclosingTab()
     QCOMPARE(chats->currentIndex(), 2);
     QCOMPARE(carolTabs->currentIndex(), 1);
     QCOMPARE(QApplication::focusWidget(), carolInput);
+}
+
+// The tab switches hand the focus to what the pages had last; the widget asked for takes it back.
+void TestFocusWidgets::focusWidgetTakesFocusBackFromTabSwitch()
+{
+    auto* tabs = new QTabWidget(m_window);
+    m_window->layout()->addWidget(tabs);
+    auto* front = new QLineEdit;
+    tabs->addTab(front, "front");
+    auto* chats = new QTabWidget;
+    tabs->addTab(chats, "chat");
+    chats->addTab(new QLineEdit, "alice");
+    auto* bob = new QLineEdit;
+    chats->addTab(bob, "bob");
+    ShowActive(m_window);
+    front->setFocus();
+    QCOMPARE(QApplication::focusWidget(), front);
+
+    FocusWidget(bob);
+    QCOMPARE(tabs->currentIndex(), 1);
+    QCOMPARE(chats->currentIndex(), 1);
+    QCOMPARE(QApplication::focusWidget(), bob);
 }
 
 QTEST_MAIN(TestFocusWidgets)

@@ -64,13 +64,29 @@ void TestSharedFolders::unshareLeavesNoStaleRow()
     QVERIFY(!d.GetType("shared_folder")->HasItem("/drop"));
     QCOMPARE(Rows("/keep").size(), 1);
 
-    // A row whose folder is gone is dropped by the toolbar's unshare, which shares nothing anew.
+    // The toolbar unshares every selected row; a row whose folder is gone is dropped and shares
+    // nothing anew. Set Folder Permissions on such a row opens nothing and shares nothing.
+    Folder("/a").NewItem("shared_public");
+    Folder("/b").NewItem("shared_public");
     List()->addTopLevelItem(new QTreeWidgetItem(QStringList{"/stale"}));
     List()->clearSelection();
     Rows("/stale").first()->setSelected(true);
-    mainWindow->OnToolBarActionTriggered(nullptr, "unshare_folder");
-    QVERIFY(Rows("/stale").isEmpty());
+    mainWindow->OnSetFolderPermissions();
+    QVERIFY(Visible<AddSharedFolderDialog>().isEmpty());
     QVERIFY(!d.GetType("shared_folder")->HasItem("/stale"));
+    // Two stale rows of one path, the lower picked first: dropping the first path's row takes
+    // the other picked row, which must have been read before.
+    List()->addTopLevelItem(new QTreeWidgetItem(QStringList{"/stale"}));
+    Rows("/stale").last()->setSelected(true);
+    Rows("/stale").first()->setSelected(true);
+    for (const char* path : {"/a", "/b"})
+        Rows(path).first()->setSelected(true);
+    mainWindow->OnToolBarActionTriggered(nullptr, "unshare_folder");
+    for (const char* path : {"/a", "/b", "/stale"}) {
+        QVERIFY(Rows(path).isEmpty());
+        QVERIFY(!d.GetType("shared_folder")->HasItem(path));
+    }
+    QCOMPARE(Rows("/keep").size(), 1);
 }
 
 void TestSharedFolders::dialogOnFolderUnsharedMeanwhile()

@@ -8,6 +8,8 @@
 #include "ui/settings/changeusernamepassworddialog.h"
 
 #include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTextEdit>
 
 namespace {
 
@@ -34,7 +36,10 @@ private slots:
     void initTestCase() { QVERIFY(m_fixture.Start()); }
     void giveUpOwnershipNeedsTwoYes();
     void roomChatLogStaysInLogFolder();
-    void setUserPassDependsOnLogin();
+    void actionsWithoutSubjectDoNothing();
+    void closedTabsCanBeOpenedAgain();
+    void logViewerShowsOnlyTheTail();
+    void setUserPassDependsOnLogin();  // ends offline
     void cleanupTestCase() { delete mainWindow; }
 
 private:
@@ -134,6 +139,73 @@ void TestToolBarActions::setUserPassDependsOnLogin()
     QVERIFY(MainWindowFixture::Trigger(login, "Change Username/Password"));
     QCOMPARE(Visible<ChangeUsernamePasswordDialog>().size(), 1);
     Visible<ChangeUsernamePasswordDialog>().first()->reject();
+}
+
+void TestToolBarActions::actionsWithoutSubjectDoNothing()
+{
+    // No room and no user published, as before any row was ever picked.
+    d.GetType("active_action_key")->GetItems().Remove();
+    QCOMPARE(actionBar->GetKey("room"), QString());
+    QCOMPARE(actionBar->GetKey("user"), QString());
+    QVERIFY(m_fixture.Sync());
+    const int roomTabs = Child<QTabWidget>("roomsTabControl")->count();
+    const int chatTabs = Child<QTabWidget>("chatTabControl")->count();
+    BoxAnswerer answers({QMessageBox::Yes, QMessageBox::Yes});
+    for (const char* id : {"enter_room", "toggle_room_autojoin", "room_chat_log", "give_up_membership",
+                           "give_up_ownership", "browse_user", "message_user", "add_user"})
+        mainWindow->OnToolBarActionTriggered(nullptr, id);
+    QVERIFY(answers.seen.isEmpty());
+    QVERIFY(!d.GetType("room")->HasItem(Value("")));
+    QVERIFY(!d.GetType("user")->HasItem(Value("")));
+    QCOMPARE(Child<QTabWidget>("roomsTabControl")->count(), roomTabs);
+    QCOMPARE(Child<QTabWidget>("chatTabControl")->count(), chatTabs);
+    m_fixture.FramesOf(7);
+    QCOMPARE(m_fixture.server.Codes(), QList<quint32>{7});  // only the sync marker
+}
+
+// A closed room, conversation or log tab leaves no link to its dead widget: the next open makes a new one.
+void TestToolBarActions::closedTabsCanBeOpenedAgain()
+{
+    auto* rooms = Child<QTabWidget>("roomsTabControl");
+    RoomForm* room = EnteredRoom("lounge");
+    QVERIFY(room);
+    QVERIFY(MainWindowFixture::Trigger(room, "Chat Log"));
+    auto* log = qobject_cast<ChatLogForm*>(rooms->currentWidget());
+    QVERIFY(log);
+    mainWindow->OnRoomTabClosed(rooms->indexOf(log));
+    QVERIFY(MainWindowFixture::Trigger(room, "Chat Log"));
+    log = qobject_cast<ChatLogForm*>(rooms->currentWidget());
+    QVERIFY(log);
+    mainWindow->OnRoomTabClosed(rooms->indexOf(log));
+
+    mainWindow->OnRoomTabClosed(rooms->indexOf(room));
+    Room("lounge").Disconnect("in_room");
+    QVERIFY(EnteredRoom("lounge"));
+    QCOMPARE(qobject_cast<RoomForm*>(rooms->currentWidget()), EnteredRoom("lounge"));
+
+    auto* chats = Child<QTabWidget>("chatTabControl");
+    mainWindow->OpenChatForm("frank");
+    mainWindow->OnChatTabClosed(chats->currentIndex());
+    const int count = chats->count();
+    mainWindow->OpenChatForm("frank");
+    QCOMPARE(chats->count(), count + 1);
+    QCOMPARE(chats->tabText(chats->currentIndex()), QString("frank"));
+}
+
+void TestToolBarActions::logViewerShowsOnlyTheTail()
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath("big.log"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("old line\n");
+    const QByteArray line = "0123456789abcde\n";
+    for (qint64 k = 0; k < ChatLogForm::kMaxShownBytes / line.size(); ++k)
+        file.write(line);
+    file.close();
+    ChatLogForm viewer(file.fileName());
+    const QString shown = viewer.findChild<QTextEdit*>("logEdit")->toPlainText();
+    QCOMPARE(shown.size(), int(ChatLogForm::kMaxShownBytes));
+    QVERIFY(shown.startsWith("0123"));
 }
 
 QTEST_MAIN(TestToolBarActions)

@@ -2,6 +2,8 @@
 #include "model/log.h"
 
 #include <QDateTime>
+
+#include <climits>
 #include <QLocale>
 #include <QRegularExpression>
 #include <QTabWidget>
@@ -26,6 +28,9 @@ private slots:
         const QDateTime when(QDate(2026, 12, 5), QTime(19, 31, 47));
         QCOMPARE(FormatLogLine(when, 2, "Found upload"), QString("[Sat Dec 5 19:31:47 2026]    Found upload"));
         QCOMPARE(FormatLogLine(when, -4, "x"), QString("[Sat Dec 5 19:31:47 2026] x"));
+        // Deep levels stop indenting at 32 (31 steps of three spaces).
+        for (int level : {32, 33, 1000000, INT_MAX})
+            QCOMPARE(FormatLogLine(when, level, "x"), "[Sat Dec 5 19:31:47 2026] " + QString(93, ' ') + "x");
         // Two-digit days and the year keep their digits; hours keep their leading zero.
         QCOMPARE(FormatLogLine(QDateTime(QDate(2025, 1, 17), QTime(7, 5, 9)), 1, "y"),
                  QString("[Fri Jan 17 07:05:09 2025] y"));
@@ -98,6 +103,13 @@ private slots:
         Log("Shared", 1, "two");
         QCOMPARE(second.LogTabWidget()->count(), 1);
         QCOMPARE(Lines(second.LogView("Shared")).size(), 1);
+
+        // A page address in the graph that is not one of this window's pages is never written to.
+        QTextBrowser stranger;
+        d.GetType("log")->GetItem(Value("Strange")) += d.GetType("log_widget")->GetItem(Value(&stranger));
+        Log("Strange", 1, "three");
+        QVERIFY(stranger.toPlainText().isEmpty());
+        QCOMPARE(Body(Lines(second.LogView("Strange")).value(0)), QString("three"));
     }
 };
 

@@ -130,6 +130,19 @@ private slots:
         QCOMPARE(Widths(other), QList<int>({40, 40, lastBefore}));
     }
 
+    void widgetAddressFromGraphNeedsLiveRegisteredWidget()
+    {
+        auto tree = Tree({50, 50});
+        m_sizes->RegisterTreeWidget("transfers", tree.get());
+        // A widget item not registered here (as one left by a dead tree at a reused address)
+        // is never turned back into a widget.
+        auto stranger = Tree({40, 40});
+        d.GetType("sizer_tree")->HasItem(Value("transfers")) +=
+            d.GetType("sizer_tree_widget")->GetItem(Value(static_cast<QWidget*>(stranger.get())));
+        tree->header()->resizeSection(0, 80);
+        QCOMPARE(Stored("transfers"), (QMap<int, int>{{0, 80}, {1, 50}}));
+        QCOMPARE(Widths(stranger), QList<int>({40, 40}));
+    }
 };
 
 QTEST_MAIN(TestSizeManager)

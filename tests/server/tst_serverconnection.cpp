@@ -141,6 +141,17 @@ private slots:
         SetSetting("use_upnp", Value("no"));
     }
 
+    void closingSocketIsAbortedBeforeReconnect()
+    {
+        m_env.SetLogin("alice", "secret");
+        QVERIFY(m_env.LogIn());
+        // Bytes still unwritten keep the socket closing after the disconnect.
+        gp_server->GetSocket()->write(QByteArray(1 << 20, '\0'));
+        gp_server->Disconnect();
+        QCOMPARE(gp_server->GetSocket()->state(), QAbstractSocket::ClosingState);
+        QVERIFY(m_env.LogIn());
+    }
+
     void onlyLoginLeavesBeforeTheReply()
     {
         gp_server->EveryFiveMinutes();
