@@ -263,6 +263,10 @@ void PeerMessenger::OnIndirectResponseSocketConnected()
         info.m_user = userName;
         info.m_waitingSince = Now();
     } else if (type == "D") {
+        // The distributed network manager owns it from here: a later error or close of this
+        // socket must not reach the messenger, which would dispose of a socket it no longer owns.
+        socket->disconnect(this);
+        EraseReceiveState(socket);
         emit DNetConnectionRequested(userName, socket);
     }
 }

@@ -103,6 +103,27 @@ private slots:
         QCOMPARE(ServerFrames().size(), 0);
     }
 
+    // A relayed "D" request: once handed on, the socket is its new owner's, even when it closes.
+    void relayedDNetSocketHandedOn()
+    {
+        FakePeer peer;
+        QVERIFY(peer.Listen());
+        QPointer<QTcpSocket> socket;
+        auto c = connect(peerMessenger, &PeerMessenger::DNetConnectionRequested, this,
+                         [&](QString, QTcpSocket* s) { socket = s; });
+        QVERIFY(Deliver(Server(), 18, FakePeer::Str("erin") + FakePeer::Str("D") + FakePeer::U32(kLocalHost) +
+                                          FakePeer::U32(peer.Port()) + FakePeer::U32(778) + FakePeer::U8(0) +
+                                          FakePeer::U32(0)));
+        QTRY_VERIFY(socket);
+        disconnect(c);
+        QVERIFY(peer.WaitForFrames(1));
+        peer.Close();
+        QTRY_COMPARE(socket->state(), QAbstractSocket::UnconnectedState);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(socket);
+        delete socket.data();
+    }
+
     // Our relayed request answered: the peer dials us and names the token.
     void indirectInitCompletesOurRequest()
     {
