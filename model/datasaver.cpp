@@ -68,12 +68,13 @@ public:
         const char b = v ? 1 : 0;
         Bytes(&b, 1);
     }
-    void String(const std::string& s)
+    void String(const std::string& s) { String(s.data(), s.size()); }
+    void String(const char* p, size_t n)
     {
-        if (s.size() > static_cast<size_t>(INT_MAX))
+        if (n > static_cast<size_t>(INT_MAX))
             throw DataSaveFailure();
-        Int(static_cast<int32_t>(s.size()));
-        Bytes(s.data(), s.size());
+        Int(static_cast<int32_t>(n));
+        Bytes(p, n);
     }
     void Count(size_t n)
     {
@@ -245,6 +246,100 @@ void Resolve(Contents& c)
     c.links.erase(std::unique(c.links.begin(), c.links.end()), c.links.end());
 }
 
+// One item of a block: its place in the order and, for a valued type, its value copied into
+// the block's arena.
+struct Entry
+{
+    uint64_t head;  // the first eight bytes of the value, as a number that orders the same way
+    Item* item;
+    size_t offset;
+    size_t size;
+};
+
+// The items of a type in the order of their values as byte strings (identity order for null
+// types), so that the same graph always gives the same file. The items lie scattered in memory:
+// they are visited once, their values copied side by side, and sorting and writing work on the
+// copies.
+void SortByValue(const Type* type, std::vector<Entry>& entries, std::string& arena)
+{
+    const std::vector<Item*> items = type->ItemsUnordered();
+    entries.clear();
+    arena.clear();
+    entries.reserve(items.size());
+    if (!type->IsNull())
+        arena.reserve(items.size() * 16);
+    for (size_t i = 0; i < items.size(); ++i) {
+        // Asking for the next items early overlaps the waits for memory.
+        if (i + 8 < items.size())
+            __builtin_prefetch(items[i + 8]);
+        Item* item = items[i];
+        if (type->IsNull()) {
+            entries.push_back({0, item, 0, 0});
+            continue;
+        }
+        const std::string& value = item->GetValue().str();
+        uint64_t head = 0;
+        const size_t n = std::min<size_t>(value.size(), 8);
+        for (size_t k = 0; k < n; ++k)
+            head |= static_cast<uint64_t>(static_cast<unsigned char>(value[k])) << (56 - 8 * k);
+        entries.push_back({head, item, arena.size(), value.size()});
+        arena += value;
+    }
+    if (type->IsNull())
+        return;
+    const char* bytes = arena.data();
+    std::sort(entries.begin(), entries.end(), [bytes](const Entry& a, const Entry& b) {
+        if (a.head != b.head)
+            return a.head < b.head;
+        const int c = memcmp(bytes + a.offset, bytes + b.offset, std::min(a.size, b.size));
+        return c != 0 ? c < 0 : a.size < b.size;
+    });
+}
+
+// Item to id for the links: open addressing over the ids alone, the item itself compared
+// through byId, which keeps the table at four bytes a slot.
+class IdTable
+{
+public:
+    explicit IdTable(const std::vector<Item*>& byId) : m_byId(byId)
+    {
+        int bits = 4;
+        while ((size_t(1) << bits) < 2 * byId.size())
+            ++bits;
+        m_shift = 64 - bits;
+        m_mask = (size_t(1) << bits) - 1;
+        m_slots.assign(m_mask + 1, 0);
+        for (size_t k = 0; k < byId.size(); ++k) {
+            size_t h = Slot(byId[k]);
+            while (m_slots[h] != 0)
+                h = (h + 1) & m_mask;
+            m_slots[h] = static_cast<int32_t>(k + 1);
+        }
+    }
+
+    // 0 for an item that is not saved.
+    int32_t Find(const Item* item) const
+    {
+        for (size_t h = Slot(item);; h = (h + 1) & m_mask) {
+            const int32_t id = m_slots[h];
+            if (id == 0 || m_byId[static_cast<size_t>(id - 1)] == item)
+                return id;
+        }
+    }
+
+private:
+    size_t Slot(const Item* item) const
+    {
+        const uint64_t p = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(item));
+        return static_cast<size_t>((p * 0x9E3779B97F4A7C15ull) >> m_shift);
+    }
+
+    const std::vector<Item*>& m_byId;
+    std::vector<int32_t> m_slots;
+    int m_shift = 60;
+    size_t m_mask = 0;
+};
+
 // Writes the type blocks and the links of the saved types (the file layout in datasaver.h).
 void WriteGraph(BlockWriter& out, const Data& graph, const std::set<Type*>& whole,
                 const std::map<Type*, std::set<Type*>>& byConnection)
@@ -269,54 +364,48 @@ void WriteGraph(BlockWriter& out, const Data& graph, const std::set<Type*>& whol
     std::vector<Item*> byId;
     byId.reserve(itemBound);
     std::vector<size_t> blockEnd;
+    std::vector<Entry> entries;
+    std::string arena;
     for (size_t k = 0; k < saved.size(); ++k) {
         Type* t = saved[k];
-        // Value order (identity order for null types): the same graph gives the same file.
-        std::vector<Item*> items = t->ItemsInOrder();
+        SortByValue(t, entries, arena);
         if (!all[k]) {
             const std::set<Type*>& others = byConnection.find(t)->second;
-            items.erase(std::remove_if(items.begin(), items.end(),
-                                       [&others](Item* item) {
-                                           for (Type* o : others)
-                                               if (item->IsConnected(o))
-                                                   return false;
-                                           return true;
-                                       }),
-                        items.end());
+            entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                         [&others](const Entry& e) {
+                                             for (Type* o : others)
+                                                 if (e.item->IsConnected(o))
+                                                     return false;
+                                             return true;
+                                         }),
+                          entries.end());
         }
         out.String(t->Name());
         out.Flag(t->IsNull());
-        out.Count(items.size());
-        for (Item* item : items) {
-            byId.push_back(item);
+        out.Count(entries.size());
+        for (const Entry& e : entries) {
+            byId.push_back(e.item);
             if (byId.size() > static_cast<size_t>(INT_MAX))
                 throw DataSaveFailure();
             out.Int(static_cast<int32_t>(byId.size()));
             if (!t->IsNull())
-                out.String(item->GetValue().str());
+                out.String(arena.data() + e.offset, e.size);
         }
         blockEnd.push_back(byId.size());
     }
-
-    // Item to id, by binary search over the items sorted by identity.
-    std::vector<std::pair<Item*, int32_t>> ids(byId.size());
-    for (size_t k = 0; k < byId.size(); ++k)
-        ids[k] = {byId[k], static_cast<int32_t>(k + 1)};
-    std::sort(ids.begin(), ids.end());
-    auto idOf = [&ids](Item* item) -> int32_t {
-        auto it = std::lower_bound(ids.begin(), ids.end(), std::make_pair(item, int32_t(0)));
-        return it != ids.end() && it->first == item ? it->second : 0;
-    };
+    std::vector<Entry>().swap(entries);
+    std::string().swap(arena);
 
     // Each connection is taken from its lower id's end only, so it is written once.
+    const IdTable ids(byId);
     std::vector<std::pair<int32_t, int32_t>> links;
-    std::set<Type*> savedSet(saved.begin(), saved.end());
     size_t first = 0;
     for (size_t k = 0; k < saved.size(); ++k) {
+        // A block written earlier holds only lower ids: its links were taken from its own end.
         std::vector<Type*> related;
-        for (const auto& r : saved[k]->Relations())
-            if (savedSet.count(r.first))
-                related.push_back(r.first);
+        for (size_t j = k; j < saved.size(); ++j)
+            if (saved[k]->IsRelated(saved[j]))
+                related.push_back(saved[j]);
         for (size_t pos = first; pos < blockEnd[k]; ++pos) {
             const int32_t id = static_cast<int32_t>(pos + 1);
             for (Type* other : related) {
@@ -324,7 +413,7 @@ void WriteGraph(BlockWriter& out, const Data& graph, const std::set<Type*>& whol
                 if (!neighbours)
                     continue;
                 for (const ItemPtr& n : *neighbours) {
-                    const int32_t nid = idOf(n.get());
+                    const int32_t nid = ids.Find(n.get());
                     if (nid > id)
                         links.emplace_back(id, nid);
                 }
@@ -338,6 +427,24 @@ void WriteGraph(BlockWriter& out, const Data& graph, const std::set<Type*>& whol
     for (const auto& l : links) {
         out.Int(l.first);
         out.Int(l.second);
+    }
+}
+
+// A save killed midway leaves its numbered temporary file behind; each later kill would add
+// one more, each as large as the whole file.
+void RemoveLeftoverTemporaries(const QString& path)
+{
+    const QFileInfo info(path);
+    QDir folder = info.absoluteDir();
+    const QString prefix = info.fileName() + QLatin1Char('.');
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        if (!name.startsWith(prefix) || name.size() == prefix.size())
+            continue;
+        bool digits = true;
+        for (int k = prefix.size(); k < name.size() && digits; ++k)
+            digits = name.at(k) >= QLatin1Char('0') && name.at(k) <= QLatin1Char('9');
+        if (digits)
+            folder.remove(name);
     }
 }
 
@@ -444,6 +551,7 @@ bool DataSaver::Save(const QString& path)
             throw DataSaveFailure();
         }
         SyncDirectoryOf(path);
+        RemoveLeftoverTemporaries(path);
         return true;
     } catch (const DataSaveFailure&) {
     } catch (const std::bad_alloc&) {

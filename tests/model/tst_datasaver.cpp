@@ -300,6 +300,23 @@ private slots:
         QVERIFY(!QFile::exists(blocked + ".1"));
         QVERIFY(LogText().contains("Could not save"));
     }
+
+    void leftoverTemporariesGoWithTheNextSave()
+    {
+        // Saves killed midway left their numbered files; only those of this file's name go.
+        const QStringList kept{".Tavrinel.", ".Tavrinel.1x", ".Tavrinel.damaged", "other.3"};
+        for (const QString& name : kept + QStringList{".Tavrinel.1", ".Tavrinel.2", ".Tavrinel.17"})
+            WriteFile(m_dir->filePath(name), "partial");
+        Graph g;
+        g.alpha->NewItem("x");
+        DataSaver saver(&g.data, m_path);
+        saver.AddSavedType("alpha");
+        QVERIFY(saver.Save());
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+                 QStringList{".Tavrinel"} + kept);
+        QCOMPARE(ReadFile(m_path), QByteArray::fromHex("01000000 05000000 616c706861 00 01000000 01000000"
+                                                       "01000000 78 00000000"));
+    }
 };
 
 QTEST_MAIN(TestDataSaver)
