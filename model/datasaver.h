@@ -68,7 +68,9 @@ public:
 
     // Writes the file through a temporary file that replaces the old one only once it is complete
     // and on disk. Never throws; a failure is logged under "Configuration Data", the old file is
-    // kept and the temporary file removed. Returns whether the file was replaced.
+    // kept and the temporary file removed. A successful save also removes the numbered temporary
+    // files (path.1, path.2, ...) that earlier saves killed midway left behind. Returns whether the
+    // file was replaced.
     bool Save(const QString& path);
     bool Save() { return Save(m_path); }
 
