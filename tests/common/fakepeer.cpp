@@ -5,6 +5,8 @@
 #include <QTest>
 #include <QtEndian>
 
+#include <zlib.h>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -57,6 +59,16 @@ QByteArray FakePeer::Xor(QByteArray bytes, quint32 key)
 QByteArray FakePeer::ObfuscatedFrame(const QByteArray& body, quint32 key)
 {
     return U32(key) + Xor(PlainFrame(body), key);
+}
+
+QByteArray FakePeer::Zip(const QByteArray& plain)
+{
+    uLongf n = compressBound(uLong(plain.size()));
+    QByteArray out(int(n), '\0');
+    compress2(reinterpret_cast<Bytef*>(out.data()), &n, reinterpret_cast<const Bytef*>(plain.constData()),
+              uLong(plain.size()), 9);
+    out.resize(int(n));
+    return out;
 }
 
 quint16 FakePeer::FreePortPair()

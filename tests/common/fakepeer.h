@@ -26,8 +26,6 @@ public:
     explicit FakePeer(bool obfuscated = false, QObject* parent = nullptr);
     ~FakePeer() override;
 
-    // Both directions of the connection use obfuscated frames.
-    void SetObfuscated(bool obfuscated) { m_obfuscated = obfuscated; }
     bool IsObfuscated() const { return m_obfuscated; }
     // From now on what arrives is raw (after an init message and, on file connections, a ticket).
     void SetRaw(bool raw);
@@ -35,7 +33,6 @@ public:
     // Listens on 127.0.0.1 on a port the system picks; the newest accepted connection is the current one.
     bool Listen();
     quint16 Port() const { return m_server.serverPort(); }
-    void StopListening() { m_server.close(); }
     int ConnectionCount() const { return m_connectionCount; }
     bool WaitForConnection(int timeoutMs = 5000);
     // Dials 127.0.0.1:port; true once connected.
@@ -66,7 +63,6 @@ public:
     QList<Frame> TakeFrames();
     bool WaitForFrames(int count, int timeoutMs = 5000);
     QByteArray Received() const { return m_received; }  // every byte, as it came
-    QByteArray RawAfterFrames() const { return m_pending; }  // bytes not cut into frames
 
     // Builders (little-endian).
     static QByteArray U8(quint8 v) { return QByteArray(1, static_cast<char>(v)); }
@@ -78,6 +74,13 @@ public:
         return U8(1) + Str(user) + Str(type) + U32(token);
     }
     static QByteArray IndirectInit(quint32 token) { return U8(0) + U32(token); }
+    // A FileInfo record: flag 1, name, size, extension, no attributes.
+    static QByteArray File(const QString& name, qint64 size, const QByteArray& ext = QByteArray())
+    {
+        return U8(1) + Str(name) + I64(size) + U32(quint32(ext.size())) + ext + U32(0);
+    }
+    // compress2 level 9: a zlib stream as peers send it.
+    static QByteArray Zip(const QByteArray& plain);
     static QByteArray PlainFrame(const QByteArray& body) { return U32(quint32(body.size())) + body; }
     static QByteArray ObfuscatedFrame(const QByteArray& body, quint32 key);
     // XORs the bytes of a frame's length and body (as one sequence) with the key.

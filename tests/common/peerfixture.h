@@ -10,7 +10,9 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QTcpServer>
 #include <QTcpSocket>
+#include <QTest>
 
 class PeerFixture
 {
@@ -31,6 +33,42 @@ public:
         PeerMessenger::SetClock([this] { return now; });
         env.SetLogin(QStringLiteral("me"), QStringLiteral("secret"));
         return port && (!logIn || env.LogIn());
+    }
+
+    // A fake peer with a messaging connection to the client as the user, on the port of its kind.
+    bool Messaging(FakePeer& peer, const QString& user)
+    {
+        if (!peer.ConnectTo(peer.IsObfuscated() ? port + 1 : port))
+            return false;
+        const size_t before = d.GetType("user")->GetItem(Value(user)).GetItems("peer_socket").size();
+        peer.SendDirectInit(user, "P");
+        return QTest::qWaitFor(
+            [&] { return d.GetType("user")->GetItem(Value(user)).GetItems("peer_socket").size() > before; }, 5000);
+    }
+    // What the client sent the server since the last call.
+    QList<FakeServer::Frame> ServerFrames() { return env.Sync() ? env.fake.TakeFrames() : QList<FakeServer::Frame>(); }
+    // The server relays another user's request (code 18) to dial it at 127.0.0.1.
+    bool RelayedRequest(const QString& user, const QString& type, quint16 port, quint32 token, quint16 obfuscatedPort = 0)
+    {
+        return Deliver(env.fake, 18, FakePeer::Str(user) + FakePeer::Str(type) + FakePeer::U32(0x7f000001) +
+                                         FakePeer::U32(port) + FakePeer::U32(token) + FakePeer::U8(0) +
+                                         FakePeer::U32(obfuscatedPort ? 1 : 0) +
+                                         (obfuscatedPort ? FakePeer::U32(obfuscatedPort) : QByteArray()));
+    }
+    // A port on 127.0.0.1 where nothing listens.
+    static quint16 ClosedPort()
+    {
+        QTcpServer s;
+        s.listen(QHostAddress::LocalHost, 0);
+        return s.serverPort();
+    }
+
+    // The rows of a case run once on each port.
+    static void PlainAndObfuscated()
+    {
+        QTest::addColumn<bool>("obfuscated");
+        QTest::newRow("plain") << false;
+        QTest::newRow("obfuscated") << true;
     }
 
     // Moves the test clock on and runs the half-minute sweep.

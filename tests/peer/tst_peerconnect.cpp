@@ -4,32 +4,13 @@
 
 #include <QtTest>
 
-namespace {
-const quint32 kLocalHost = 0x7f000001;
-
-// A port on 127.0.0.1 where nothing listens.
-quint16 ClosedPort()
-{
-    QTcpServer s;
-    s.listen(QHostAddress::LocalHost, 0);
-    return s.serverPort();
-}
-} // namespace
-
 class TestPeerConnect : public QObject
 {
     Q_OBJECT
 
     PeerFixture m_env;
     FakeServer& Server() { return m_env.env.fake; }
-
-    // What the client sent the server since the last call.
-    QList<FakeServer::Frame> ServerFrames()
-    {
-        if (!m_env.env.Sync())
-            return {};
-        return Server().TakeFrames();
-    }
+    QList<FakeServer::Frame> ServerFrames() { return m_env.ServerFrames(); }
 
 private slots:
     void initTestCase() { QVERIFY(m_env.SetUp()); }
@@ -39,12 +20,7 @@ private slots:
         ServerFrames();
     }
 
-    void connectToUserWithoutAddress_data()
-    {
-        QTest::addColumn<bool>("obfuscated");
-        QTest::newRow("plain") << false;
-        QTest::newRow("obfuscated") << true;
-    }
+    void connectToUserWithoutAddress_data() { PeerFixture::PlainAndObfuscated(); }
     void connectToUserWithoutAddress()
     {
         QFETCH(bool, obfuscated);
@@ -65,9 +41,10 @@ private slots:
         // The address reply: the obfuscated port wins when there is one.
         FakePeer peer(obfuscated);
         QVERIFY(peer.Listen());
-        const QByteArray ports = obfuscated ? FakePeer::U32(ClosedPort()) + FakePeer::U32(1) + FakeServer::U16(peer.Port())
-                                            : FakePeer::U32(peer.Port()) + FakePeer::U32(0) + FakeServer::U16(0);
-        QVERIFY(Deliver(Server(), 3, FakePeer::Str(user) + FakePeer::U32(kLocalHost) + ports));
+        const QByteArray ports = obfuscated
+                                     ? FakePeer::U32(PeerFixture::ClosedPort()) + FakePeer::U32(1) + FakeServer::U16(peer.Port())
+                                     : FakePeer::U32(peer.Port()) + FakePeer::U32(0) + FakeServer::U16(0);
+        QVERIFY(Deliver(Server(), 3, FakePeer::Str(user) + FakePeer::U32(0x7f000001) + ports));
         QVERIFY(peer.WaitForFrames(1));
         QCOMPARE(peer.Frames()[0].body, Hex("01 02000000 6d65 01000000 50 00000000"));
         QTRY_VERIFY(PeerFixture::PeerSocketOf(user));
@@ -78,24 +55,16 @@ private slots:
 
     // The relayed request's own message brings the address to dial; an address stored before
     // must not be used.
-    void relayedRequestDialsBack_data()
-    {
-        QTest::addColumn<bool>("obfuscated");
-        QTest::newRow("plain") << false;
-        QTest::newRow("obfuscated") << true;
-    }
+    void relayedRequestDialsBack_data() { PeerFixture::PlainAndObfuscated(); }
     void relayedRequestDialsBack()
     {
         QFETCH(bool, obfuscated);
         const QString user = obfuscated ? "carol-o" : "carol";
-        PeerFixture::StoreAddress(user, ClosedPort());
+        PeerFixture::StoreAddress(user, PeerFixture::ClosedPort());
         FakePeer peer(obfuscated);
         QVERIFY(peer.Listen());
-        const QByteArray ports = obfuscated ? FakePeer::U32(ClosedPort()) + FakePeer::U32(777) + FakePeer::U8(0) +
-                                                  FakePeer::U32(1) + FakePeer::U32(peer.Port())
-                                            : FakePeer::U32(peer.Port()) + FakePeer::U32(777) + FakePeer::U8(0) +
-                                                  FakePeer::U32(0);
-        QVERIFY(Deliver(Server(), 18, FakePeer::Str(user) + FakePeer::Str("P") + FakePeer::U32(kLocalHost) + ports));
+        QVERIFY(obfuscated ? m_env.RelayedRequest(user, "P", PeerFixture::ClosedPort(), 777, peer.Port())
+                           : m_env.RelayedRequest(user, "P", peer.Port(), 777));
         QVERIFY(peer.WaitForFrames(1));
         QCOMPARE(peer.Frames()[0].body, Hex("00 09030000"));
         QTRY_VERIFY(PeerFixture::PeerSocketOf(user));
@@ -111,9 +80,7 @@ private slots:
         QPointer<QTcpSocket> socket;
         auto c = connect(peerMessenger, &PeerMessenger::DNetConnectionRequested, this,
                          [&](QString, QTcpSocket* s) { socket = s; });
-        QVERIFY(Deliver(Server(), 18, FakePeer::Str("erin") + FakePeer::Str("D") + FakePeer::U32(kLocalHost) +
-                                          FakePeer::U32(peer.Port()) + FakePeer::U32(778) + FakePeer::U8(0) +
-                                          FakePeer::U32(0)));
+        QVERIFY(m_env.RelayedRequest("erin", "D", peer.Port(), 778));
         QTRY_VERIFY(socket);
         disconnect(c);
         QVERIFY(peer.WaitForFrames(1));

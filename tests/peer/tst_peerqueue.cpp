@@ -6,15 +6,6 @@
 #include <QtTest>
 
 namespace {
-const quint32 kLocalHost = 0x7f000001;
-
-quint16 ClosedPort()
-{
-    QTcpServer s;
-    s.listen(QHostAddress::LocalHost, 0);
-    return s.serverPort();
-}
-
 // A socket that takes writes without a connection and refuses the one it is told to.
 class FailingSocket : public QTcpSocket
 {
@@ -44,12 +35,7 @@ class TestPeerQueue : public QObject
     PeerFixture m_env;
     FakeServer& Server() { return m_env.env.fake; }
 
-    QList<FakeServer::Frame> ServerFrames()
-    {
-        if (!m_env.env.Sync())
-            return {};
-        return Server().TakeFrames();
-    }
+    QList<FakeServer::Frame> ServerFrames() { return m_env.ServerFrames(); }
     QList<quint32> ServerCodes()
     {
         QList<quint32> codes;
@@ -57,15 +43,7 @@ class TestPeerQueue : public QObject
             codes << f.code;
         return codes;
     }
-    bool Messaging(FakePeer& peer, const QString& user)
-    {
-        if (!peer.ConnectTo(m_env.port))
-            return false;
-        const size_t before = d.GetType("user")->GetItem(Value(user)).GetItems("peer_socket").size();
-        peer.SendDirectInit(user, "P");
-        return QTest::qWaitFor(
-            [&] { return d.GetType("user")->GetItem(Value(user)).GetItems("peer_socket").size() > before; }, 5000);
-    }
+    bool Messaging(FakePeer& peer, const QString& user) { return m_env.Messaging(peer, user); }
     static ItemPtr Attempt(const QString& user)
     {
         return d.GetType("user")->GetItem(Value(user))["connect_to_peer_request"];
@@ -94,7 +72,7 @@ private slots:
         FakePeer peer;
         QVERIFY(peer.Listen());
         QVERIFY(Deliver(Server(), 3,
-                        FakePeer::Str("quinn") + FakePeer::U32(kLocalHost) + FakePeer::U32(peer.Port()) +
+                        FakePeer::Str("quinn") + FakePeer::U32(0x7f000001) + FakePeer::U32(peer.Port()) +
                             FakePeer::U32(0) + FakeServer::U16(0)));
         QVERIFY(peer.WaitForFrames(4));
         QCOMPARE(peer.Frames()[1].body, Hex("04000000"));
@@ -181,9 +159,7 @@ private slots:
     // A dial-back that cannot connect is reported to the server with the request's token.
     void dialBackFailureReported()
     {
-        QVERIFY(Deliver(Server(), 18,
-                        FakePeer::Str("hank") + FakePeer::Str("P") + FakePeer::U32(kLocalHost) +
-                            FakePeer::U32(ClosedPort()) + FakePeer::U32(4242) + FakePeer::U8(0) + FakePeer::U32(0)));
+        QVERIFY(m_env.RelayedRequest("hank", "P", PeerFixture::ClosedPort(), 4242));
         QTRY_COMPARE(PeerFixture::Count("peer_connection_request"), size_t(0));
         QCOMPARE(PeerFixture::Count("peer_connection_request_socket"), size_t(0));
         const QList<FakeServer::Frame> sent = ServerFrames();
@@ -246,7 +222,7 @@ private slots:
         peerMessenger->ConnectToUser("kim", "P");
         QCOMPARE(ServerCodes(), QList<quint32>({18, 3}));
         m_env.now = m_env.now.addSecs(50);
-        PeerFixture::StoreAddress("kim", ClosedPort());
+        PeerFixture::StoreAddress("kim", PeerFixture::ClosedPort());
         QVERIFY(Attempt("kim").IsConnected("connect_to_peer_request_socket"));
         m_env.Sweep(10);
         QCOMPARE(failed.size(), 0);
@@ -286,9 +262,7 @@ private slots:
     {
         BlackHole hole;
         QVERIFY(hole.Open());
-        QVERIFY(Deliver(Server(), 18,
-                        FakePeer::Str("mo") + FakePeer::Str("P") + FakePeer::U32(kLocalHost) +
-                            FakePeer::U32(hole.Port()) + FakePeer::U32(5151) + FakePeer::U8(0) + FakePeer::U32(0)));
+        QVERIFY(m_env.RelayedRequest("mo", "P", hole.Port(), 5151));
         QTRY_COMPARE(PeerFixture::Count("peer_connection_request_socket"), size_t(1));
         m_env.Sweep(60);
         QCOMPARE(PeerFixture::Count("peer_connection_request_socket"), size_t(0));

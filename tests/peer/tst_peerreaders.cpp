@@ -1,15 +1,13 @@
 // The readers of compressed peer bodies: inflating with a cap, share lists, search replies.
 #include "common/deliver.h"
+#include "common/fakepeer.h"
 #include "common/serverfixture.h"
 #include "model/data.h"
 #include "model/log.h"
 #include "model/zlibstream.h"
 #include "peer/peerreaders.h"
 
-#include <QRandomGenerator>
 #include <QtTest>
-
-#include <zlib.h>
 
 namespace {
 
@@ -26,16 +24,6 @@ QByteArray File(const QByteArray& name, quint64 size, const QByteArray& ext = QB
                      F::U32(quint32(pairs.size()));
     for (const auto& p : pairs)
         out += F::U32(p.first) + F::U32(p.second);
-    return out;
-}
-
-QByteArray Zip(const QByteArray& plain)
-{
-    uLongf n = compressBound(uLong(plain.size()));
-    QByteArray out(int(n), '\0');
-    compress2(reinterpret_cast<Bytef*>(out.data()), &n, reinterpret_cast<const Bytef*>(plain.constData()),
-              uLong(plain.size()), 9);
-    out.resize(int(n));
     return out;
 }
 
@@ -95,13 +83,13 @@ private slots:
         QTest::addColumn<int>("expected");
         QTest::addColumn<QByteArray>("output");
         const QByteArray text = QByteArray("share list ").repeated(1000);
-        QTest::newRow("whole") << Zip(text) << 1 << 0 << text;
-        QTest::newRow("bytes behind the stream") << Zip(text) + "junk" << 1 << 0 << text;
-        QTest::newRow("cut short") << Zip(text).left(40) << 1 << 1 << QByteArray();
+        QTest::newRow("whole") << FakePeer::Zip(text) << 1 << 0 << text;
+        QTest::newRow("bytes behind the stream") << FakePeer::Zip(text) + "junk" << 1 << 0 << text;
+        QTest::newRow("cut short") << FakePeer::Zip(text).left(40) << 1 << 1 << QByteArray();
         QTest::newRow("not zlib") << QByteArray("plain text here") << 1 << 1 << QByteArray();
         QTest::newRow("empty") << QByteArray() << 1 << 1 << QByteArray();
-        QTest::newRow("beyond the cap") << Zip(QByteArray(70000, '\0')) << 65536 << 2 << QByteArray();
-        QTest::newRow("exactly the cap") << Zip(QByteArray(65535, 'x')) << 65536 << 0 << QByteArray(65535, 'x');
+        QTest::newRow("beyond the cap") << FakePeer::Zip(QByteArray(70000, '\0')) << 65536 << 2 << QByteArray();
+        QTest::newRow("exactly the cap") << FakePeer::Zip(QByteArray(65535, 'x')) << 65536 << 0 << QByteArray(65535, 'x');
     }
     void inflate()
     {
@@ -227,8 +215,7 @@ private slots:
         QTest::addColumn<int>("expected");
         Search(601, "sea");
         const QByteArray file = File("\\sea.mp3", 1);
-        QTest::newRow("other user") << Reply("mallory", 601, {file}) << int(SearchReplyResult::Refused);
-        QTest::newRow("unknown token") << Reply("dave", 999999, {file}) << int(SearchReplyResult::Dropped);
+        // Another user's name and an unknown token: in the dispatch test, with the connection's fate.
         QTest::newRow("cut in files") << Reply("dave", 601, {file}, QByteArray()).chopped(3)
                                       << int(SearchReplyResult::Refused);
         QTest::newRow("131073 files") << F::Str("dave") + F::U32(601) + F::U32(131073) << int(SearchReplyResult::Refused);
@@ -243,31 +230,6 @@ private slots:
         ItemPtr results;
         QCOMPARE(int(Store("dave", body, results)), expected);
         QCOMPARE(bool(results), expected == int(SearchReplyResult::Stored));
-    }
-
-    // Random and damaged bodies: no crash, no allocation beyond what the bytes allow.
-    void randomBytes()
-    {
-        Search(701, "a");
-        QRandomGenerator rng(16);
-        const QByteArray valid = Reply("erin", 701, {File("\\a\\a.mp3", 1, "mp3", {{0, 1}})});
-        for (int round = 0; round < 3000; ++round) {
-            QByteArray body = valid;
-            for (int k = 0, n = int(rng.bounded(6)); k < n; ++k)
-                body[int(rng.bounded(body.size()))] = char(rng.bounded(256));
-            if (rng.bounded(2))
-                body.truncate(int(rng.bounded(body.size())));
-            if (round % 10 == 0)
-                body = QByteArray(int(rng.bounded(64)), '\0'), rng.fillRange(reinterpret_cast<quint32*>(body.data()), body.size() / 4);
-            ItemPtr results;
-            Store("erin", body, results);
-            BufferReader reader(body.constData(), size_t(body.size()));
-            FileInfoMap share;
-            AttributeTranslationTable table;
-            ReadShareList(reader, share, table);
-            std::string out;
-            Inflate(body.constData(), size_t(body.size()), out, 1 << 20);
-        }
     }
 };
 

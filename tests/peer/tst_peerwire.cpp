@@ -16,15 +16,7 @@ class TestPeerWire : public QObject
 
     PeerFixture m_env;
 
-    // A fake peer with a messaging connection to the client, as the given user.
-    bool Messaging(FakePeer& peer, const QString& user)
-    {
-        const quint16 port = peer.IsObfuscated() ? m_env.port + 1 : m_env.port;
-        if (!peer.ConnectTo(port))
-            return false;
-        peer.SendDirectInit(user, "P");
-        return QTest::qWaitFor([&] { return PeerFixture::PeerSocketOf(user) != nullptr; }, 5000);
-    }
+    bool Messaging(FakePeer& peer, const QString& user) { return m_env.Messaging(peer, user); }
 
 private slots:
     void initTestCase() { QVERIFY(m_env.SetUp(false)); }
@@ -44,12 +36,7 @@ private slots:
         QCOMPARE(bytes.left(8), Hex("f4ac6824 a11b920c"));
     }
 
-    void directInitMakesMessagingConnection_data()
-    {
-        QTest::addColumn<bool>("obfuscated");
-        QTest::newRow("plain port") << false;
-        QTest::newRow("obfuscated port") << true;
-    }
+    void directInitMakesMessagingConnection_data() { PeerFixture::PlainAndObfuscated(); }
     void directInitMakesMessagingConnection()
     {
         QFETCH(bool, obfuscated);
@@ -92,12 +79,7 @@ private slots:
         QVERIFY(!PeerFixture::PeerSocketOf("big"));
     }
 
-    void framesSplitAndJoined_data()
-    {
-        QTest::addColumn<bool>("obfuscated");
-        QTest::newRow("plain") << false;
-        QTest::newRow("obfuscated") << true;
-    }
+    void framesSplitAndJoined_data() { PeerFixture::PlainAndObfuscated(); }
     void framesSplitAndJoined()
     {
         QFETCH(bool, obfuscated);
@@ -131,12 +113,7 @@ private slots:
 
     // A file connection leaves the framed protocol after its ticket, read raw also on the
     // obfuscated port; the bytes behind it stay in the socket for the transfer engine.
-    void fileConnectionTicket_data()
-    {
-        QTest::addColumn<bool>("obfuscated");
-        QTest::newRow("plain") << false;
-        QTest::newRow("obfuscated") << true;
-    }
+    void fileConnectionTicket_data() { PeerFixture::PlainAndObfuscated(); }
     void fileConnectionTicket()
     {
         QFETCH(bool, obfuscated);

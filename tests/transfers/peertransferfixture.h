@@ -7,6 +7,7 @@
 #include "common/deliver.h"
 #include "common/fakepeer.h"
 #include "common/peerfixture.h"
+#include "common/testfiles.h"
 #include "model/settings.h"
 #include "peer/peermessenger.h"
 #include "shares/sharedfoldersmanager.h"
@@ -43,12 +44,8 @@ public:
     // Writes a shared file and indexes it.
     bool Share(const QString& relative, const QByteArray& bytes)
     {
-        const QString path = SharePath() + "/" + relative;
-        QDir().mkpath(QFileInfo(path).path());
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        if (!WriteFile(SharePath() + "/" + relative, bytes))
             return false;
-        file.close();
         sharedFoldersManager->RescanShares();
         return IndexedFile(relative);
     }

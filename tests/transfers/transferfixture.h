@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/fakepeer.h"
+#include "common/testfiles.h"
 #include "common/serverfixture.h"
 #include "model/settings.h"
 #include "peer/peermessenger.h"

@@ -18,11 +18,6 @@ namespace {
 
 QString Status(ItemPtr entry) { return ValueOf(entry, "download_entry_status"); }
 QString Local(QString text) { return text.replace('\\', '/'); }
-QByteArray Contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 ItemSet Records(const QString& name)
 {
     ItemPtr nameItem = d.GetType("complete_download_filename")->HasItem(Value(name));
@@ -53,12 +48,6 @@ class TestDownloadCompletion : public QObject
     QTcpServer m_listener;
 
     QString Base() { return GetSetting("download_folder"); }
-    void Touch(const QString& path)
-    {
-        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-    }
 
     // Starts the entry's download as the file-connection handler does: the partial file open for
     // appending, the cells, the worker on one end of a connection. Returns the far end, which
@@ -134,14 +123,14 @@ private slots:
         ItemPtr c = Add("alice", "c.mp3", "pop\\Artist\\Album", 1, 2);
         const QString downloading = Base() + "/downloading";
         QVERIFY(Finish(a, "abcdef"));
-        QCOMPARE(Contents(Base() + "/complete/Album/a.mp3"), QByteArray("abcdef"));
+        QCOMPARE(ReadFile(Base() + "/complete/Album/a.mp3"), QByteArray("abcdef"));
         // bob's download of the same remote folder still needs the folder.
         QVERIFY(QDir(downloading + "/Album").exists());
         QVERIFY(Finish(b, ""));
         QVERIFY(!QDir(downloading + "/Album").exists());
         QVERIFY(QDir(downloading).exists());
         QVERIFY(Finish(c, "xy"));
-        QCOMPARE(Contents(Base() + "/complete/Artist/Album/c.mp3"), QByteArray("xy"));
+        QCOMPARE(ReadFile(Base() + "/complete/Artist/Album/c.mp3"), QByteArray("xy"));
         QVERIFY(!QDir(downloading + "/Artist").exists());
 
         QCOMPARE(added.size(), 3);
@@ -172,8 +161,8 @@ private slots:
         const Announced added;
         QVERIFY(Finish(Add("alice", "a.mp3", "x\\Album", 0, 3), "one"));
         QVERIFY(Finish(Add("bob", "a.mp3", "y\\Album", 0, 3), "two"));
-        QCOMPARE(Contents(Base() + "/complete/Album/a.mp3"), QByteArray("one"));
-        QCOMPARE(Contents(Base() + "/complete/Album/a (1).mp3"), QByteArray("two"));
+        QCOMPARE(ReadFile(Base() + "/complete/Album/a.mp3"), QByteArray("one"));
+        QCOMPARE(ReadFile(Base() + "/complete/Album/a (1).mp3"), QByteArray("two"));
         QCOMPARE(ValueOf(Records("a (1).mp3"), "user"), QStringLiteral("bob"));
         QCOMPARE(added.size(), 2);
     }
@@ -182,10 +171,10 @@ private slots:
     void moveFails()
     {
         const Announced added;
-        Touch(Base() + "/complete/Blocked");  // a file where the folder should go
+        QVERIFY(WriteFile(Base() + "/complete/Blocked", ""));  // a file where the folder should go
         ItemPtr entry = Add("alice", "f.bin", "x\\Blocked", 0, 4);
         QVERIFY(Finish(entry, "data", "local error"));
-        QCOMPARE(Contents(Base() + "/downloading/Blocked/f.bin"), QByteArray("data"));
+        QCOMPARE(ReadFile(Base() + "/downloading/Blocked/f.bin"), QByteArray("data"));
         QVERIFY(Records("f.bin").empty());
         QCOMPARE(added.size(), 0);
         QVERIFY(LogText("Transfer Queue").contains("Could not move finished download"));
@@ -198,7 +187,7 @@ private slots:
         QCOMPARE(ValueOf(entry, "file_name"), QStringLiteral(".bashrc"));
         QVERIFY(Finish(entry, "evil\n"));
         QVERIFY(!QFile::exists(f.Home() + "/.bashrc"));
-        QCOMPARE(Contents(Base() + "/complete/_/_/.bashrc"), QByteArray("evil\n"));
+        QCOMPARE(ReadFile(Base() + "/complete/_/_/.bashrc"), QByteArray("evil\n"));
         QCOMPARE(ValueOf(Records(".bashrc"), "complete_download_relative_folder"), QStringLiteral("_\\_"));
         QVERIFY(!QDir(Base() + "/downloading/_").exists());
     }
@@ -245,7 +234,7 @@ private slots:
         // The worker would otherwise sit out its whole read wait for data that never comes.
         QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(far->waitForDisconnected(5000) || far->state() == QAbstractSocket::UnconnectedState);
-        QCOMPARE(Contents(Base() + "/downloading/Big/big.bin"), QByteArray(8192, 'z'));
+        QCOMPARE(ReadFile(Base() + "/downloading/Big/big.bin"), QByteArray(8192, 'z'));
         QCOMPARE(d.GetType("download_entry")->ItemCount(), remove ? size_t(0) : size_t(1));
     }
 };

@@ -37,12 +37,6 @@ class TestDownloadQueue : public QObject
     FakePeer bob;
 
     QString Base() { return GetSetting("download_folder"); }
-    void Touch(const QString& path)
-    {
-        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-    }
     // The server says the user is online: the engine's online handler runs inside.
     void GoOnline(const QString& user)
     {
@@ -116,7 +110,7 @@ private slots:
         QCOMPARE(Status(entry), QStringLiteral("denied"));
 
         // A finished copy in the complete folder: complete at once, nothing asked for.
-        Touch(Base() + "/complete/Album/b.mp3");
+        QVERIFY(WriteFile(Base() + "/complete/Album/b.mp3", ""));
         ItemPtr done = transferQueueManager->AddDownload("alice", "b.mp3", "music\\Artist\\Album", 1, 0);
         QCOMPARE(Status(done), QStringLiteral("complete"));
 
@@ -277,7 +271,7 @@ private slots:
         QCOMPARE(ValueOf(evil, "remote_folder"), QStringLiteral("..\\.."));
         QCOMPARE(transferQueueManager->GetDownloadTargetPath(evil, true), base + "\\complete\\_\\_\\_");
         QCOMPARE(Status(evil), QStringLiteral("queued"));
-        Touch(Base() + "/complete/_/_/_");
+        QVERIFY(WriteFile(Base() + "/complete/_/_/_", ""));
         QVERIFY(transferQueueManager->DoesDownloadItemCompleteFilenameExist(evil));
     }
 };

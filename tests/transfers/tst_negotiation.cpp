@@ -3,34 +3,13 @@
 // resume offset and fills the partial file.
 
 #include "peertransferfixture.h"
+#include "common/testfiles.h"
 
 #include "model/settings.h"
 
-#include <QRandomGenerator>
 #include <QtTest>
 
 namespace {
-
-QByteArray Random(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char& c : bytes)
-        c = char(QRandomGenerator::global()->generate());
-    return bytes;
-}
-
-QByteArray ReadFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool WriteFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 QString StatusOf(ItemPtr entry)
 {
@@ -92,7 +71,7 @@ void TestNegotiation::initTestCase()
 
 void TestNegotiation::allowedRequestResumesPartialFile()
 {
-    const QByteArray bytes = Random(300000);
+    const QByteArray bytes = RandomBytes(300000);
     const int held = 123457;
     QVERIFY(WriteFile(Downloading("dir/f.bin"), bytes.left(held)));
     f.User("kate");
@@ -114,7 +93,7 @@ void TestNegotiation::allowedRequestResumesPartialFile()
 
 void TestNegotiation::refusalsAndQueueing()
 {
-    QVERIFY(f.Share("q.bin", Random(10)));
+    QVERIFY(f.Share("q.bin", RandomBytes(10)));
     f.Clear("leo");
     // Nobody we take pushes from, an unknown file: refused, nothing made.
     const int entries = int(d.GetType("download_entry")->GetItems().size());
@@ -141,7 +120,7 @@ void TestNegotiation::refusalsAndQueueing()
 
 void TestNegotiation::secondRequestAbortsRunningDownload()
 {
-    const QByteArray bytes = Random(1000000);
+    const QByteArray bytes = RandomBytes(1000000);
     f.User("mia");
     ItemPtr entry = transferQueueManager->AddDownload("mia", "g.bin", "dir", bytes.size(), 0);
     emit peerMessenger->FileTransferRequested("mia", 1, 80, "dir\\g.bin", bytes.size());
@@ -177,7 +156,7 @@ void TestNegotiation::secondRequestAbortsRunningDownload()
 
 void TestNegotiation::secondConnectionForSameFileIsClosed()
 {
-    const QByteArray bytes = Random(200000);
+    const QByteArray bytes = RandomBytes(200000);
     f.User("ned");
     f.User("ola");
     ItemPtr first = transferQueueManager->AddDownload("ned", "h.bin", "same", bytes.size(), 0);
@@ -207,7 +186,7 @@ void TestNegotiation::secondConnectionForSameFileIsClosed()
 
 void TestNegotiation::partialFileLargerThanExpected()
 {
-    const QByteArray held = Random(5000);
+    const QByteArray held = RandomBytes(5000);
     QVERIFY(WriteFile(Downloading("big/p.bin"), held));
     f.User("pia");
     ItemPtr entry = transferQueueManager->AddDownload("pia", "p.bin", "big", 4000, 0);

@@ -1,6 +1,7 @@
 // The worker threads over real loopback connections and real files: the bytes on the file
 // connection, resuming, stopping, the speed limit and the progress cells; last, the engine's
 // shut-down while transfers wait on silent peers.
+#include "common/testfiles.h"
 #include "transfers/transferfixture.h"
 #include "transfers/transferthreads.h"
 
@@ -84,26 +85,6 @@ void Start(Thread* thread, QTcpSocket* socket)
     thread->start();
 }
 
-QByteArray RandomBytes(qint64 size)
-{
-    QByteArray bytes(static_cast<int>(size), Qt::Uninitialized);
-    for (int k = 0; k < bytes.size(); ++k)
-        bytes[k] = static_cast<char>(QRandomGenerator::global()->generate());
-    return bytes;
-}
-
-bool WriteFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
-QByteArray ReadFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
-}
-
 // An entry with the cells a running transfer has, tied to its thread.
 ItemPtr RunningEntry(const char* entryType, const char* threadType, const char* positionType, QThread* thread,
                      const char* status)
@@ -172,7 +153,7 @@ private slots:
     {
         QFETCH(qint64, size);
         QFETCH(qint64, partial);
-        const QByteArray source = RandomBytes(size);
+        const QByteArray source = RandomBytes(int(size));
         const QString sourcePath = m_files.filePath("source");
         const QString partPath = m_files.filePath("part");
         QVERIFY(WriteFile(sourcePath, source) && WriteFile(partPath, source.left(static_cast<int>(partial))));

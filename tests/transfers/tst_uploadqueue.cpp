@@ -3,23 +3,15 @@
 // that carries the ticket and the file from the peer's offset, and every way an upload can end.
 
 #include "peertransferfixture.h"
+#include "common/testfiles.h"
 
 #include "model/settings.h"
 
-#include <QRandomGenerator>
 
 #include <algorithm>
 #include <QtTest>
 
 namespace {
-
-QByteArray Random(int size)
-{
-    QByteArray bytes(size + 3, Qt::Uninitialized);
-    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
-    bytes.resize(size);
-    return bytes;
-}
 
 ItemPtr UploadOf(const QString& user, const QString& requested)
 {
@@ -98,7 +90,7 @@ QByteArray TestUploadQueue::DataAfterTicket(const QString& user)
 void TestUploadQueue::queuedFileTravelsFromPeersOffset()
 {
     // More than the system's buffers take at once, so the pause below is part of the measured time.
-    const QByteArray bytes = Random(12 * 1048576 + 5000);
+    const QByteArray bytes = RandomBytes(12 * 1048576 + 5000);
     QVERIFY(f.Share("dir/f.bin", bytes));
     const QString name = f.RemoteName("dir/f.bin");
     SetSetting("transfer_req_counter", Value(500));
@@ -127,7 +119,7 @@ void TestUploadQueue::queuedFileTravelsFromPeersOffset()
 void TestUploadQueue::slotsOrderAndLimits()
 {
     for (const char* file : {"a", "b", "c", "d", "e", "g", "h"})
-        QVERIFY(f.Share(QString("q/%1.bin").arg(file), Random(100)));
+        QVERIFY(f.Share(QString("q/%1.bin").arg(file), RandomBytes(100)));
     SetSetting("transfer_req_counter", Value(600));
     for (const char* user : {"carol", "dave", "erin"})
         f.Clear(user);
@@ -182,10 +174,10 @@ void TestUploadQueue::slotsOrderAndLimits()
 void TestUploadQueue::refusalsTimeoutsAndBreaks()
 {
     // Larger than what the system's buffers hold, so the upload is still sending when the peer goes.
-    const QByteArray big = Random(24 * 1024 * 1024);
+    const QByteArray big = RandomBytes(24 * 1024 * 1024);
     QVERIFY(f.Share("r/big.bin", big));
     for (const char* file : {"a", "b"})
-        QVERIFY(f.Share(QString("r/%1.bin").arg(file), Random(10)));
+        QVERIFY(f.Share(QString("r/%1.bin").arg(file), RandomBytes(10)));
     SetSetting("transfer_req_counter", Value(700));
     for (const char* user : {"gina", "hank", "ivan"})
         f.User(user);
@@ -225,9 +217,9 @@ void TestUploadQueue::refusalsTimeoutsAndBreaks()
 
 void TestUploadQueue::unshareStopsAndRemoves()
 {
-    const QByteArray big = Random(8 * 1024 * 1024);
+    const QByteArray big = RandomBytes(8 * 1024 * 1024);
     QVERIFY(f.Share("u/big.bin", big));
-    QVERIFY(f.Share("u/small.bin", Random(10)));
+    QVERIFY(f.Share("u/small.bin", RandomBytes(10)));
     SetSetting("upload_slots", Value(2));
     SetSetting("transfer_req_counter", Value(800));
     f.User("jack");
@@ -267,7 +259,7 @@ void TestUploadQueue::unshareStopsAndRemoves()
 void TestUploadQueue::localNameWithBackslashOpensIndexedFile()
 {
     // A local name may hold a backslash; the file opened is the one the index holds.
-    QVERIFY(f.Share("odd\\name.bin", Random(10)));
+    QVERIFY(f.Share("odd\\name.bin", RandomBytes(10)));
     ItemPtr shared = f.IndexedFile("odd\\name.bin");
     QVERIFY(shared);
     ItemPtr entry = d.GetType("upload_entry")->NewItem();
