@@ -161,7 +161,7 @@ double MessengerRead(quint16 port, bool obfuscated, uint32_t bodyLength, int fra
     const double seconds = clock.nsecsElapsed() / 1e9;
     QObject::disconnect(done);
     for (ItemPtr record : d.GetType("peer_socket")->GetItems())
-        peerMessenger->DisposeOfSocket(reinterpret_cast<QTcpSocket*>(static_cast<uintptr_t>(record.AsUInt64())));
+        peerMessenger->DisposeOfSocket(ItemObject<QTcpSocket>(record));
     writer.join();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return seconds;

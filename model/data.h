@@ -221,6 +221,13 @@ private:
     Item* mp_item = nullptr;
 };
 
+// The object whose address an item holds as its value (see Value(T*)); null for no item or 0.
+template <typename T>
+T* ItemObject(ItemPtr item)
+{
+    return reinterpret_cast<T*>(static_cast<uintptr_t>(item.AsUInt64()));
+}
+
 class ItemSet : public std::set<ItemPtr>
 {
 public:

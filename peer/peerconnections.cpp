@@ -5,33 +5,19 @@
 
 #include "model/log.h"
 #include "model/settings.h"
+#include "peer/peeritems.h"
 #include "server/server.h"
 
 #include <QHostAddress>
 #include <QMetaObject>
 #include <QTcpSocket>
 
-namespace {
-const char* const kCategory = "Peer Messenger";
+using namespace peeritems;
 
+namespace {
 QString Prefix(bool obfuscated)
 {
     return obfuscated ? QStringLiteral("obfuscated ") : QString();
-}
-
-ItemPtr UserItem(const QString& user)
-{
-    return d.GetType("user")->GetItem(Value(user));
-}
-
-QString TypeOf(ItemPtr item)
-{
-    return item["peer_connection_type"].AsString();
-}
-
-QString UserOf(ItemPtr item)
-{
-    return item["user"].AsString();
 }
 
 void Dial(QTcpSocket* socket, ItemPtr user, int port)
@@ -166,14 +152,30 @@ void PeerMessenger::DialPendingRequests()
     }
 }
 
-ItemPtr PeerMessenger::NewPeerSocket(QTcpSocket* socket, ItemPtr user, bool obfuscated)
+void PeerMessenger::StartMessaging(QTcpSocket* socket, ItemPtr user, bool obfuscated)
 {
     ItemPtr record = d.GetType("peer_socket")->NewItem(Value(socket));
     record += user;
     record += d.GetType("connection_open_time")->GetItem(Value(Now().toString(Qt::TextDate)));
     if (obfuscated)
         record.NewItem("is_obfuscated");
-    return record;
+    SendUnsentMessages(user.AsString());
+}
+
+void PeerMessenger::AwaitTicket(QTcpSocket* socket, bool obfuscated, const QString& user)
+{
+    SocketBufferInfo& info = ReceiveState(socket, obfuscated);
+    info.m_expectTransferTicket = true;
+    info.m_user = user;
+    info.m_waitingSince = Now();
+}
+
+void PeerMessenger::HandOff(QTcpSocket* socket, bool obfuscated)
+{
+    socket->disconnect();
+    // The new owner may move it to a thread of its own, which a child of the listener cannot go to.
+    socket->setParent(nullptr);
+    ReceiveState(socket, obfuscated).m_handedOff = true;
 }
 
 void PeerMessenger::OnConnectToPeerSocketConnected()
@@ -204,17 +206,13 @@ void PeerMessenger::OnConnectToPeerSocketConnected()
     SendMessage(socket, init, obfuscated);
 
     disconnect(socket, &QTcpSocket::errorOccurred, nullptr, nullptr);
-    ItemPtr attempt = record["connect_to_peer_request"];
-    record.Remove();
-    if (attempt)
-        DisposeOfPeerConnectionRequest(attempt);
+    EndTry(record, true);
 
     if (type == "P") {
         connect(socket, &QTcpSocket::readyRead, this, &PeerMessenger::OnSocketReadyToRead);
         connect(socket, &QTcpSocket::errorOccurred, this, &PeerMessenger::OnSocketError);
         connect(socket, &QTcpSocket::disconnected, this, &PeerMessenger::OnSocketClosed);
-        NewPeerSocket(socket, user, obfuscated);
-        SendUnsentMessages(userName);
+        StartMessaging(socket, user, obfuscated);
     } else if (type == "F") {
         socket->disconnect(this);
         emit FileConnectionAccepted(userName, socket);
@@ -254,14 +252,10 @@ void PeerMessenger::OnIndirectResponseSocketConnected()
 
     if (type == "P") {
         connect(socket, &QTcpSocket::readyRead, this, &PeerMessenger::OnSocketReadyToRead);
-        NewPeerSocket(socket, user, obfuscated);
-        SendUnsentMessages(userName);
+        StartMessaging(socket, user, obfuscated);
     } else if (type == "F") {
         connect(socket, &QTcpSocket::readyRead, this, &PeerMessenger::OnSocketReadyToRead);
-        SocketBufferInfo& info = ReceiveState(socket, obfuscated);
-        info.m_expectTransferTicket = true;
-        info.m_user = userName;
-        info.m_waitingSince = Now();
+        AwaitTicket(socket, obfuscated, userName);
     } else if (type == "D") {
         // The distributed network manager owns it from here: a later error or close of this
         // socket must not reach the messenger, which would dispose of a socket it no longer owns.
@@ -302,19 +296,13 @@ bool PeerMessenger::HandleInitMessage(QTcpSocket* socket, MemStream& message, It
         ItemPtr user = indirect["user"];
         const QString userName = user.AsString();
         const QString type = TypeOf(indirect);
-        ItemPtr attempt = indirect["connect_to_peer_request"];
-        indirect.Remove();
-        if (attempt)
-            DisposeOfPeerConnectionRequest(attempt);
+        EndTry(indirect, true);
         Log(kCategory, 1,
             QString("Found req, accepted %1indirect connection to user %2, connection type %3").arg(prefix, userName, type));
         if (type == "P") {
-            NewPeerSocket(socket, user, obfuscated);
-            SendUnsentMessages(userName);
+            StartMessaging(socket, user, obfuscated);
         } else if (type == "F" || type == "D") {
-            socket->disconnect();
-            socket->setParent(nullptr);
-            ReceiveState(socket, obfuscated).m_handedOff = true;
+            HandOff(socket, obfuscated);
             if (type == "F")
                 emit FileConnectionAccepted(userName, socket);
             else
@@ -331,19 +319,13 @@ bool PeerMessenger::HandleInitMessage(QTcpSocket* socket, MemStream& message, It
         return fail();
     if (type == "P") {
         Log(kCategory, 1, QString("Accepted %1messaging connection to user %2").arg(prefix, userName));
-        NewPeerSocket(socket, UserItem(userName), obfuscated);
-        SendUnsentMessages(userName);
+        StartMessaging(socket, UserItem(userName), obfuscated);
     } else if (type == "F") {
         Log(kCategory, 1, QString("Accepted %1file connection to user %2").arg(prefix, userName));
-        SocketBufferInfo& info = ReceiveState(socket, obfuscated);
-        info.m_expectTransferTicket = true;
-        info.m_user = userName;
-        info.m_waitingSince = Now();
+        AwaitTicket(socket, obfuscated, userName);
     } else if (type == "D") {
         Log(kCategory, 1, QString("Accepted %1DNet connection to user %2").arg(prefix, userName));
-        socket->disconnect();
-        socket->setParent(nullptr);
-        ReceiveState(socket, obfuscated).m_handedOff = true;
+        HandOff(socket, obfuscated);
         emit DNetConnectionRequested(userName, socket);
     }
     Log(kCategory, 1, QString("Peer %1connection of type %2 opened from user %3").arg(prefix, type, userName));

@@ -4,6 +4,7 @@
 #include "model/helpers.h"
 #include "model/log.h"
 #include "model/zlibstream.h"
+#include "peer/peeritems.h"
 #include "peer/peerreaders.h"
 #include "shares/searchparser.h"
 #include "shares/sharedfoldersmanager.h"
@@ -12,16 +13,7 @@
 
 #include <vector>
 
-namespace {
-
-const char* const kCategory = "Peer Messenger";
-
-ItemPtr UserItem(const QString& user)
-{
-    return d.GetType("user")->GetItem(user);
-}
-
-}  // namespace
+using namespace peeritems;
 
 QString PeerMessenger::MessageCodeToString(int i_code)
 {
@@ -152,9 +144,7 @@ bool PeerMessenger::HandlePeerMessage(QTcpSocket* ip_socket, MemStream& i_messag
             UserItem(user));
         return false;
     }
-    if (ItemPtr activity = i_peerSocket ? i_peerSocket["last_activity_time"] : ItemPtr())
-        if (QDateTime* when = reinterpret_cast<QDateTime*>(static_cast<uintptr_t>(activity.AsUInt64())))
-            *when = Now();
+    TouchActivity(i_peerSocket, Now());
     Log(kCategory, 1,
         QString("Received %1 message from user %2").arg(MessageCodeToString(static_cast<int>(code)), user),
         UserItem(user));

@@ -3,32 +3,19 @@
 #include "peer/peermessenger.h"
 
 #include "model/log.h"
+#include "peer/peeritems.h"
 #include "server/server.h"
 
 #include <QTcpSocket>
 
 #include <vector>
 
+using namespace peeritems;
+
 namespace {
-const char* const kCategory = "Peer Messenger";
 const qint64 kUnsentMessageLimit = 300000;
 const qint64 kConnectLimit = 60000;
 const qint64 kIdleLimit = 120000;
-
-QTcpSocket* SocketOf(ItemPtr record)
-{
-    return reinterpret_cast<QTcpSocket*>(static_cast<uintptr_t>(record.AsUInt64()));
-}
-
-QString TypeOf(ItemPtr item)
-{
-    return item["peer_connection_type"].AsString();
-}
-
-QString UserOf(ItemPtr item)
-{
-    return item["user"].AsString();
-}
 
 qint64 AgeOf(ItemPtr timeItem, const QDateTime& now)
 {
@@ -51,10 +38,7 @@ void PeerMessenger::OnConnectToPeerSocketError(QAbstractSocket::SocketError i_er
     if (!record)
         return;
     Log(kCategory, 1, QString("Direct connection of type %1 to user %2 failed").arg(TypeOf(record), UserOf(record)));
-    ItemPtr attempt = record["connect_to_peer_request"];
-    record.Remove();
-    if (attempt)
-        InspectPeerConnectionRequest(attempt);
+    EndTry(record, false);
 }
 
 void PeerMessenger::OnIndirectPeerConnectionFailure(uint i_req)
@@ -65,10 +49,26 @@ void PeerMessenger::OnIndirectPeerConnectionFailure(uint i_req)
     if (!indirect)
         return;
     Log(kCategory, 1, QString("Indirect connection of type %1 to user %2 failed").arg(TypeOf(indirect), UserOf(indirect)));
-    ItemPtr attempt = indirect["connect_to_peer_request"];
-    indirect.Remove();
-    if (attempt)
+    EndTry(indirect, false);
+}
+
+void PeerMessenger::EndTry(ItemPtr i_record, bool i_connected)
+{
+    ItemPtr attempt = i_record["connect_to_peer_request"];
+    i_record.Remove();
+    if (!attempt)
+        return;
+    if (i_connected)
+        DisposeOfPeerConnectionRequest(attempt);
+    else
         InspectPeerConnectionRequest(attempt);
+}
+
+void PeerMessenger::DropUnsentMessage(ItemPtr i_item)
+{
+    auto* message = ItemObject<MemStream>(i_item);
+    i_item.Remove();
+    delete message;
 }
 
 void PeerMessenger::InspectPeerConnectionRequest(ItemPtr i_attempt)
@@ -162,9 +162,7 @@ void PeerMessenger::EveryHalfMinute()
     for (ItemPtr item : d.GetType("unsent_message")->GetItems()) {
         if (AgeOf(item["send_time"], now) < kUnsentMessageLimit)
             continue;
-        auto* message = reinterpret_cast<MemStream*>(static_cast<uintptr_t>(item.AsUInt64()));
-        item.Remove();
-        delete message;
+        DropUnsentMessage(item);
     }
 
     for (ItemPtr item : d.GetType("indirect_connect_to_peer_request")->GetItems()) {
@@ -172,10 +170,7 @@ void PeerMessenger::EveryHalfMinute()
             continue;
         Log(kCategory, 1,
             QString("Indirect connection request of type %1 to %2 expired, removing.").arg(TypeOf(item), UserOf(item)));
-        ItemPtr attempt = item["connect_to_peer_request"];
-        item.Remove();
-        if (attempt)
-            InspectPeerConnectionRequest(attempt);
+        EndTry(item, false);
     }
 
     for (ItemPtr item : d.GetType("connect_to_peer_request_socket")->GetItems()) {
@@ -204,7 +199,7 @@ void PeerMessenger::EveryHalfMinute()
 
     for (ItemPtr item : d.GetType("peer_socket")->GetItems()) {
         ItemPtr stamp = item["last_activity_time"];
-        const auto* lastActivity = reinterpret_cast<const QDateTime*>(static_cast<uintptr_t>(stamp.AsUInt64()));
+        const auto* lastActivity = ItemObject<const QDateTime>(stamp);
         if (!lastActivity || lastActivity->msecsTo(now) < kIdleLimit)
             continue;
         Log(kCategory, 1, QString("Peer connection to user %1 expired, closing.").arg(UserOf(item)));

@@ -3,6 +3,7 @@
 #include "model/log.h"
 #include "model/settings.h"
 #include "model/timermanager.h"
+#include "peer/peeritems.h"
 #include "server/server.h"
 
 #include <QHostAddress>
@@ -14,9 +15,10 @@
 PeerMessenger* peerMessenger = nullptr;
 bool g_peerMessengerDeleted = false;
 
+using peeritems::kCategory;
+
 namespace {
 const int kDefaultListeningPort = 2235;
-const char* const kCategory = "Peer Messenger";
 
 std::function<QDateTime()>& Clock()
 {
@@ -293,7 +295,7 @@ void PeerMessenger::OnPeerSocketItemRemoved(ItemPtr i_item)
     ItemPtr lastActivity = i_item["last_activity_time"];
     if (!lastActivity)
         return;
-    auto* time = reinterpret_cast<QDateTime*>(static_cast<uintptr_t>(lastActivity.AsUInt64()));
+    auto* time = ItemObject<QDateTime>(lastActivity);
     lastActivity.Remove();
     delete time;
 }

@@ -157,12 +157,31 @@ private:
     SocketBufferInfo& ReceiveState(QTcpSocket* socket, bool obfuscated);
     void EraseReceiveState(QTcpSocket* socket);
     bool HandleInitMessage(QTcpSocket* socket, MemStream& message, ItemPtr record);
-    ItemPtr NewPeerSocket(QTcpSocket* socket, ItemPtr user, bool obfuscated);
+    // Records a messaging connection, then sends what waited for one.
+    void StartMessaging(QTcpSocket* socket, ItemPtr user, bool obfuscated);
+    // A file connection: its first four bytes are the ticket that names the transfer.
+    void AwaitTicket(QTcpSocket* socket, bool obfuscated, const QString& user);
+    // Gives up the socket after the frame being handled: its new owner reads what follows.
+    void HandOff(QTcpSocket* socket, bool obfuscated);
     void StartDirectSocket(ItemPtr attempt, ItemPtr user, ItemPtr type);
     void DialPendingRequests();
     void OnPeerConnectionRequestRemoved(ItemPtr i_request);
     // Ends a socket the sweep gives up on: no later signal of it reaches the messenger.
     void AbortAndDispose(QTcpSocket* socket);
+    // A request: its code, then its fields in the order given, sent as SendMessage sends.
+    template <typename... Fields>
+    void SendRequest(QString i_user, uint32_t i_code, const Fields&... i_fields)
+    {
+        MemStream m;
+        m.Write(i_code);
+        (m.Write(i_fields), ...);
+        SendMessage(i_user, m);
+    }
+    // Removes the record of one way of reaching a peer (a dial or a relayed request) and hands
+    // its attempt on: to disposal once connected, else to inspection, which drops the attempt
+    // when no way is left.
+    void EndTry(ItemPtr i_record, bool i_connected);
+    void DropUnsentMessage(ItemPtr i_item);
 
     QTcpServer m_listener;
     QTcpServer m_obfuscatedListener;

@@ -4,31 +4,18 @@
 
 #include "model/log.h"
 #include "model/settings.h"
+#include "peer/peeritems.h"
 
 #include <QTcpSocket>
 #include <QtEndian>
 
-namespace {
-const char* const kCategory = "Peer Messenger";
-
-QTcpSocket* SocketOf(ItemPtr record)
-{
-    return reinterpret_cast<QTcpSocket*>(static_cast<uintptr_t>(record.AsUInt64()));
-}
-
-MemStream Request(uint32_t code)
-{
-    MemStream m;
-    m.Write(code);
-    return m;
-}
-} // namespace
+using namespace peeritems;
 
 void PeerMessenger::SendMessage(QString i_user, MemStream& i_message)
 {
     if (g_peerMessengerDeleted)
         return;
-    ItemPtr user = d.GetType("user")->GetItem(Value(i_user));
+    ItemPtr user = UserItem(i_user);
     const ItemSet sockets = user.GetItems("peer_socket");
 
     int32_t code = 0;
@@ -75,7 +62,7 @@ void PeerMessenger::SendUnsentMessages(QString i_user)
 {
     if (g_peerMessengerDeleted)
         return;
-    ItemPtr user = d.GetType("user")->GetItem(Value(i_user));
+    ItemPtr user = UserItem(i_user);
     const ItemSet sockets = user.GetItems("peer_socket");
     if (sockets.empty())
         return;
@@ -87,85 +74,59 @@ void PeerMessenger::SendUnsentMessages(QString i_user)
         return;
     Log(kCategory, 1, QString("Sending %1 pending peer messages to user %2").arg(queued.size()).arg(i_user));
     for (ItemPtr item : queued.SortNumericBy("send_order", true)) {
-        auto* message = reinterpret_cast<MemStream*>(static_cast<uintptr_t>(item.AsUInt64()));
-        if (!SendMessage(socket, *message, obfuscated))
+        if (!SendMessage(socket, *ItemObject<MemStream>(item), obfuscated))
             return;
-        item.Remove();
-        delete message;
+        DropUnsentMessage(item);
     }
 }
 
 void PeerMessenger::GetUserSharedFiles(QString i_user)
 {
-    MemStream m = Request(4);
-    SendMessage(i_user, m);
+    SendRequest(i_user, 4);
 }
 
 void PeerMessenger::GetUserInfo(QString i_user)
 {
-    MemStream m = Request(15);
-    SendMessage(i_user, m);
+    SendRequest(i_user, 15);
 }
 
 uint PeerMessenger::RequestUpload(QString i_user, QString i_file, qint64 i_size)
 {
-    MemStream m = Request(40);
-    m.Write(static_cast<uint32_t>(1));
     const uint id = GetSetting("transfer_req_counter").toUInt();
     SetSetting("transfer_req_counter", Value(id + 1));
-    m.Write(static_cast<uint32_t>(id));
-    m.Write(i_file);
-    m.Write(static_cast<int64_t>(i_size));
-    SendMessage(i_user, m);
+    SendRequest(i_user, 40, static_cast<uint32_t>(1), static_cast<uint32_t>(id), i_file, static_cast<int64_t>(i_size));
     return id;
 }
 
 void PeerMessenger::AcceptTransferRequest(QString i_user, uint i_req, bool i_includeSize, qint64 i_size)
 {
-    MemStream m = Request(41);
-    m.Write(static_cast<uint32_t>(i_req));
-    m.Write(static_cast<uint8_t>(1));
     if (i_includeSize)
-        m.Write(static_cast<int64_t>(i_size));
-    SendMessage(i_user, m);
+        SendRequest(i_user, 41, static_cast<uint32_t>(i_req), static_cast<uint8_t>(1), static_cast<int64_t>(i_size));
+    else
+        SendRequest(i_user, 41, static_cast<uint32_t>(i_req), static_cast<uint8_t>(1));
 }
 
 void PeerMessenger::DenyTransferRequest(QString i_user, uint i_req, QString i_reason)
 {
-    MemStream m = Request(41);
-    m.Write(static_cast<uint32_t>(i_req));
-    m.Write(static_cast<uint8_t>(0));
-    m.Write(i_reason);
-    SendMessage(i_user, m);
+    SendRequest(i_user, 41, static_cast<uint32_t>(i_req), static_cast<uint8_t>(0), i_reason);
 }
 
 void PeerMessenger::QueueDownload(QString i_user, std::string i_file)
 {
-    MemStream m = Request(43);
-    m.Write(i_file);
-    SendMessage(i_user, m);
+    SendRequest(i_user, 43, i_file);
 }
 
 void PeerMessenger::SendUploadPlaceInLine(QString i_user, QString i_file, int i_place)
 {
-    MemStream m = Request(44);
-    m.Write(i_file);
-    m.Write(static_cast<uint32_t>(i_place));
-    SendMessage(i_user, m);
+    SendRequest(i_user, 44, i_file, static_cast<uint32_t>(i_place));
 }
 
 void PeerMessenger::DenyUpload(QString i_user, QString i_file, QString i_reason)
 {
-    MemStream m = Request(50);
-    m.Write(i_file);
-    m.Write(i_reason);
-    SendMessage(i_user, m);
+    SendRequest(i_user, 50, i_file, i_reason);
 }
 
 void PeerMessenger::QueueUpload(QString i_user, QString i_file, qint64 i_size)
 {
-    MemStream m = Request(60);
-    m.Write(i_file);
-    m.Write(static_cast<int64_t>(i_size));
-    SendMessage(i_user, m);
+    SendRequest(i_user, 60, i_file, static_cast<int64_t>(i_size));
 }

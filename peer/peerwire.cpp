@@ -4,6 +4,7 @@
 #include "peer/peermessenger.h"
 
 #include "model/log.h"
+#include "peer/peeritems.h"
 
 #include <QTcpSocket>
 #include <QtEndian>
@@ -11,8 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 
+using namespace peeritems;
+
 namespace {
-const char* const kCategory = "Peer Messenger";
 // Body bytes read at once when they must go through the chunk.
 const qint64 kReadChunkSize = 64 * 1024;
 // The idle stamp of a long frame is renewed once per this many bytes.
@@ -191,11 +193,8 @@ void PeerMessenger::OnSocketReadyToRead()
                 return;
             avail -= got;
             const size_t now = buffer.GetWriteIndex();
-            if (held / kActivityStride != now / kActivityStride) {
-                ItemPtr record = d.GetType("peer_socket")->HasItem(Value(socket));
-                if (ItemPtr stamp = record ? record["last_activity_time"] : ItemPtr())
-                    *reinterpret_cast<QDateTime*>(static_cast<uintptr_t>(stamp.AsUInt64())) = Now();
-            }
+            if (held / kActivityStride != now / kActivityStride)
+                TouchActivity(d.GetType("peer_socket")->HasItem(Value(socket)), Now());
             if (now < info->m_messageLength) {
                 if (got == 0)
                     return;

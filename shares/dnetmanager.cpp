@@ -26,7 +26,7 @@ void ClearSlot(const char* key) { Slot(key).Disconnect("dnet_value"); }
 
 QTcpSocket* SocketOf(ItemPtr item)
 {
-    return item ? reinterpret_cast<QTcpSocket*>(static_cast<uintptr_t>(item.AsUInt64())) : nullptr;
+    return ItemObject<QTcpSocket>(item);
 }
 ItemPtr CandidateOf(QTcpSocket* socket) { return d.GetType("dnet_parent_candidate")->HasItem(Value(socket)); }
 ItemPtr ChildOf(QTcpSocket* socket) { return d.GetType("dnet_child")->HasItem(Value(socket)); }

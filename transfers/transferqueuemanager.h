@@ -43,7 +43,7 @@ public:
     template <typename T>
     static T* Cell(ItemPtr i_item)
     {
-        return i_item ? reinterpret_cast<T*>(static_cast<uintptr_t>(i_item.AsUInt64())) : nullptr;
+        return ItemObject<T>(i_item);
     }
     template <typename T>
     static T* Cell(ItemPtr i_entry, const char* i_type)
