@@ -358,10 +358,7 @@ void TransferQueueManager::RemoveDownload(ItemPtr entry)
         return;
     ReleaseTransfer(entry);
     RemoveCell(entry, "write_position");
-    RemoveCell(entry, "last_receipt_time");
-    RemoveCell(entry, "last_speed_measurement_time");
-    RemoveCell(entry, "bytes_per_second");
-    RemoveCell(entry, "bytes_since_last_receipt");
+    RemoveSpeedCells(entry);
     entry.Remove();
 }
 

@@ -38,6 +38,23 @@ void Discard(QTcpSocket* socket)
 
 }  // namespace
 
+void TransferQueueManager::AddSpeedCells(ItemPtr i_entry)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    i_entry += NewCell("last_receipt_time", new QDateTime(now));
+    i_entry += NewCell("last_speed_measurement_time", new QDateTime(now));
+    i_entry += NewCell("bytes_per_second", new int(0));
+    i_entry += NewCell("bytes_since_last_receipt", new qint64(0));
+}
+
+void TransferQueueManager::RemoveSpeedCells(ItemPtr i_entry)
+{
+    for (const char* type : {"last_receipt_time", "last_speed_measurement_time", "bytes_per_second",
+                             "bytes_since_last_receipt"})
+        if (ItemPtr cell = i_entry[type])
+            cell.Remove();
+}
+
 void TransferQueueManager::OnFileTransferRequest(QString i_user, int i_direction, uint i_req, std::string i_file,
                                                  qint64 i_fileSize)
 {
@@ -177,11 +194,7 @@ void TransferQueueManager::OnFileConnectionAccepted(QString i_user, QTcpSocket* 
     }
     entry += NewCell("upload_socket", ip_socket);
     SetUploadEntryStatus(entry, "uploading");
-    const QDateTime now = QDateTime::currentDateTime();
-    entry += NewCell("last_receipt_time", new QDateTime(now));
-    entry += NewCell("last_speed_measurement_time", new QDateTime(now));
-    entry += NewCell("bytes_per_second", new int(0));
-    entry += NewCell("bytes_since_last_receipt", new qint64(0));
+    AddSpeedCells(entry);
     entry += NewCell("read_position", new qint64(0));
 
     const uint ticket = entry["transfer_req"].AsUInt();
@@ -246,11 +259,7 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
     entry += NewCell("download_file", file);
     entry += NewCell("write_position", new qint64(offset));
     SetDownloadEntryStatus(entry, "downloading");
-    const QDateTime now = QDateTime::currentDateTime();
-    entry += NewCell("last_receipt_time", new QDateTime(now));
-    entry += NewCell("last_speed_measurement_time", new QDateTime(now));
-    entry += NewCell("bytes_per_second", new int(0));
-    entry += NewCell("bytes_since_last_receipt", new qint64(0));
+    AddSpeedCells(entry);
 
     auto* thread = new DownloadThread(ip_socket, file, size, offset);
     entry += NewCell("download_thread", thread);

@@ -50,6 +50,10 @@ public:
     {
         return i_entry ? Cell<T>(i_entry[i_type]) : nullptr;
     }
+    // The cells a running transfer's progress reports and the speed limit write: made when its
+    // worker starts, dropped (their handlers free the objects) when it ends.
+    static void AddSpeedCells(ItemPtr i_entry);
+    static void RemoveSpeedCells(ItemPtr i_entry);
 
     // ---------------------------------------------------------------- worker threads and speed limit
     int GetUploadSpeed();
@@ -160,6 +164,9 @@ private:
     // ---------------------------------------------------------------- worker threads and speed limit
     // The entry whose thread cell holds the sender's address; the sender itself is never touched.
     ItemPtr EntryOfSendingThread(const char* threadType, const char* entryType);
+    // Stores the sending thread's progress report in its entry; null when the entry is gone.
+    ItemPtr StoreProgress(const char* threadType, const char* entryType, const char* positionType, qint64 i_offset,
+                          int i_bytesPerSecond);
 
     // ---------------------------------------------------------------- upload queue and negotiation
     struct UploadSortKey;

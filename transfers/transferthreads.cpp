@@ -44,6 +44,25 @@ WaitResult WaitReadable(QTcpSocket* ip_socket, const std::function<bool()>& i_st
         i_stop);
 }
 
+enum class ReadResult { Done, ReadFailed, WaitFailed, Stopped };
+
+// Reads exactly n bytes, waiting (stoppably) whenever the socket has none buffered.
+ReadResult ReadExactly(QTcpSocket* ip_socket, char* op_buffer, qint64 i_n, const std::function<bool()>& i_stop)
+{
+    for (qint64 got = 0; got < i_n;) {
+        const qint64 read = ip_socket->read(op_buffer + got, i_n - got);
+        if (read < 0)
+            return ReadResult::ReadFailed;
+        got += read;
+        if (got < i_n && ip_socket->bytesAvailable() == 0) {
+            const WaitResult wait = WaitReadable(ip_socket, i_stop);
+            if (wait != WaitResult::Ready)
+                return wait == WaitResult::Stopped ? ReadResult::Stopped : ReadResult::WaitFailed;
+        }
+    }
+    return ReadResult::Done;
+}
+
 int Speed(qint64 i_bytes, qint64 i_ms)
 {
     return i_ms > 0 ? static_cast<int>(qMin<qint64>(i_bytes * 1000 / i_ms, INT_MAX)) : 0;
@@ -51,24 +70,27 @@ int Speed(qint64 i_bytes, qint64 i_ms)
 
 } // namespace
 
-// ---------------------------------------------------------------- UploadThread
+// ---------------------------------------------------------------- TransferThread
 
-UploadThread::UploadThread(QTcpSocket* ip_socket, QFile* ip_file, int i_transferTicket)
-    : mp_socket(ip_socket), mp_file(ip_file), m_transferTicket(i_transferTicket),
-      mp_homeThread(QThread::currentThread())
-{
-}
+TransferThread::TransferThread() : mp_homeThread(QThread::currentThread()) {}
 
-void UploadThread::SignalExit()
+void TransferThread::SignalExit()
 {
     QMutexLocker lock(&m_exitMutex);
     m_exitRequested = true;
 }
 
-bool UploadThread::ExitRequested()
+bool TransferThread::ExitRequested()
 {
     QMutexLocker lock(&m_exitMutex);
     return m_exitRequested;
+}
+
+// ---------------------------------------------------------------- UploadThread
+
+UploadThread::UploadThread(QTcpSocket* ip_socket, QFile* ip_file, int i_transferTicket)
+    : mp_socket(ip_socket), mp_file(ip_file), m_transferTicket(i_transferTicket)
+{
 }
 
 qint64 UploadThread::Credit(int i_limitKiB, qint64 i_elapsedMs, qint64 i_deficit)
@@ -95,14 +117,8 @@ bool UploadThread::Upload()
     mp_socket->flush();
 
     char offsetBytes[8];
-    for (qint64 got = 0; got < 8;) {
-        const qint64 read = mp_socket->read(offsetBytes + got, 8 - got);
-        if (read < 0)
-            return false;
-        got += read;
-        if (got < 8 && mp_socket->bytesAvailable() == 0 && WaitReadable(mp_socket, stop) != WaitResult::Ready)
-            return false;
-    }
+    if (ReadExactly(mp_socket, offsetBytes, 8, stop) != ReadResult::Done)
+        return false;
     const qint64 offset = qFromLittleEndian<qint64>(offsetBytes);
     const qint64 size = mp_file->size();
     if (offset < 0 || offset > size || !mp_file->seek(offset))
@@ -188,21 +204,8 @@ bool UploadThread::SettleCredit(int i_limit, qint64& io_unpaid, QElapsedTimer& i
 // ---------------------------------------------------------------- DownloadThread
 
 DownloadThread::DownloadThread(QTcpSocket* ip_socket, QFile* ip_file, qint64 i_fileSize, qint64 i_writePosition)
-    : mp_socket(ip_socket), mp_file(ip_file), m_fileSize(i_fileSize), m_writePosition(i_writePosition),
-      mp_homeThread(QThread::currentThread())
+    : mp_socket(ip_socket), mp_file(ip_file), m_fileSize(i_fileSize), m_writePosition(i_writePosition)
 {
-}
-
-void DownloadThread::SignalExit()
-{
-    QMutexLocker lock(&m_exitMutex);
-    m_exitRequested = true;
-}
-
-bool DownloadThread::ExitRequested()
-{
-    QMutexLocker lock(&m_exitMutex);
-    return m_exitRequested;
 }
 
 void DownloadThread::run()
@@ -235,24 +238,18 @@ bool DownloadThread::Download()
                                 .arg(m_fileSize);
             return false;
         }
-        for (qint64 got = 0; got < n;) {
-            const qint64 read = mp_socket->read(buffer + got, n - got);
-            if (read < 0) {
-                m_errorString = "Socket read failed. Error string: " + mp_socket->errorString();
-                return false;
-            }
-            got += read;
-            if (got < n && mp_socket->bytesAvailable() == 0) {
-                const WaitResult wait = WaitReadable(mp_socket, stop);
-                if (wait == WaitResult::Stopped) {
-                    m_errorString = "Exit requested.";
-                    return false;
-                }
-                if (wait == WaitResult::Failed) {
-                    m_errorString = "Waiting for data to read failed. Error string: " + mp_socket->errorString();
-                    return false;
-                }
-            }
+        switch (ReadExactly(mp_socket, buffer, n, stop)) {
+        case ReadResult::Done:
+            break;
+        case ReadResult::ReadFailed:
+            m_errorString = "Socket read failed. Error string: " + mp_socket->errorString();
+            return false;
+        case ReadResult::Stopped:
+            m_errorString = "Exit requested.";
+            return false;
+        case ReadResult::WaitFailed:
+            m_errorString = "Waiting for data to read failed. Error string: " + mp_socket->errorString();
+            return false;
         }
         m_writePosition += n;
         received += n;
@@ -360,30 +357,29 @@ ItemPtr TransferQueueManager::EntryOfSendingThread(const char* threadType, const
     return threadItem ? threadItem[entryType] : ItemPtr();
 }
 
-void TransferQueueManager::OnUploadProgress(qint64 i_offset, int i_bytesPerSecond)
+ItemPtr TransferQueueManager::StoreProgress(const char* threadType, const char* entryType, const char* positionType,
+                                            qint64 i_offset, int i_bytesPerSecond)
 {
-    ItemPtr entry = EntryOfSendingThread("upload_thread", "upload_entry");
+    ItemPtr entry = EntryOfSendingThread(threadType, entryType);
     if (!entry)
-        return;
-    if (auto* position = Cell<qint64>(entry, "read_position"))
+        return entry;
+    if (auto* position = Cell<qint64>(entry, positionType))
         *position = i_offset;
     if (auto* speed = Cell<int>(entry, "bytes_per_second"))
         *speed = i_bytesPerSecond;
     if (auto* receipt = Cell<QDateTime>(entry, "last_receipt_time"))
         *receipt = QDateTime::currentDateTime();
-    emit UploadProgressed(entry);
+    return entry;
+}
+
+void TransferQueueManager::OnUploadProgress(qint64 i_offset, int i_bytesPerSecond)
+{
+    if (ItemPtr entry = StoreProgress("upload_thread", "upload_entry", "read_position", i_offset, i_bytesPerSecond))
+        emit UploadProgressed(entry);
 }
 
 void TransferQueueManager::OnDownloadProgress(qint64 i_offset, int i_bytesPerSecond)
 {
-    ItemPtr entry = EntryOfSendingThread("download_thread", "download_entry");
-    if (!entry)
-        return;
-    if (auto* position = Cell<qint64>(entry, "write_position"))
-        *position = i_offset;
-    if (auto* speed = Cell<int>(entry, "bytes_per_second"))
-        *speed = i_bytesPerSecond;
-    if (auto* receipt = Cell<QDateTime>(entry, "last_receipt_time"))
-        *receipt = QDateTime::currentDateTime();
-    emit DownloadProgressed(entry);
+    if (ItemPtr entry = StoreProgress("download_thread", "download_entry", "write_position", i_offset, i_bytesPerSecond))
+        emit DownloadProgressed(entry);
 }

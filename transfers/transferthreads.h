@@ -18,7 +18,28 @@ constexpr int kTransferWaitSliceMs = 250;
 constexpr int kTransferWaitMs = 30000;
 constexpr qint64 kTransferPieceSize = 8192;
 
-class UploadThread : public QThread
+// What both transfer threads share: a stop that any thread may ask for, and the thread their
+// socket goes back to when the run ends.
+class TransferThread : public QThread
+{
+    Q_OBJECT
+
+public:
+    // Safe from any thread.
+    void SignalExit();
+
+protected:
+    TransferThread();
+    bool ExitRequested();
+
+    QThread* const mp_homeThread;
+
+private:
+    QMutex m_exitMutex;
+    bool m_exitRequested = false;
+};
+
+class UploadThread : public TransferThread
 {
     Q_OBJECT
 
@@ -26,9 +47,6 @@ public:
     // The socket and the file (open for reading) stay owned by the caller. The socket must have
     // been moved to this thread before start(); the run hands it back before it reports its end.
     UploadThread(QTcpSocket* ip_socket, QFile* ip_file, int i_transferTicket);
-
-    // Safe from any thread.
-    void SignalExit();
 
     // What one settlement adds to the shared pool: the allowance of i_elapsedMs at i_limitKiB KiB/s
     // less what the pool could not cover. 64-bit throughout: limits and intervals are unchecked.
@@ -43,7 +61,6 @@ protected:
     void run() override;
 
 private:
-    bool ExitRequested();
     bool Upload();
     // Throttles to the per-upload limit; false when a stop came during the sleep.
     bool SettleCredit(int i_limit, qint64& io_unpaid, QElapsedTimer& io_interval);
@@ -51,12 +68,9 @@ private:
     QTcpSocket* mp_socket;
     QFile* mp_file;
     int m_transferTicket;
-    QMutex m_exitMutex;
-    bool m_exitRequested = false;
-    QThread* mp_homeThread;
 };
 
-class DownloadThread : public QThread
+class DownloadThread : public TransferThread
 {
     Q_OBJECT
 
@@ -64,9 +78,6 @@ public:
     // The socket and the partial file (open for appending) stay owned by the caller. The socket
     // must have been moved to this thread before start(); the run hands it back before it reports.
     DownloadThread(QTcpSocket* ip_socket, QFile* ip_file, qint64 i_fileSize, qint64 i_writePosition);
-
-    // Safe from any thread.
-    void SignalExit();
 
 signals:
     void DownloadProgress(qint64 i_offset, int i_bytesPerSecond);
@@ -77,15 +88,11 @@ protected:
     void run() override;
 
 private:
-    bool ExitRequested();
     bool Download();
 
     QTcpSocket* mp_socket;
     QFile* mp_file;
     qint64 m_fileSize;
     qint64 m_writePosition;
-    QMutex m_exitMutex;
-    bool m_exitRequested = false;
     QString m_errorString;
-    QThread* mp_homeThread;
 };

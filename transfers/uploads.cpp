@@ -341,10 +341,7 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr i_entry, QString i_statu
         socket->deleteLater();
     }
     FreeReadPosition(i_entry);
-    for (const char* type : {"last_receipt_time", "last_speed_measurement_time", "bytes_per_second",
-                             "bytes_since_last_receipt"})
-        if (ItemPtr cell = i_entry[type])
-            cell.Remove();
+    RemoveSpeedCells(i_entry);
 
     if (i_status == "aborted") {
         ItemPtr user = i_entry["user"];
@@ -408,10 +405,7 @@ void TransferQueueManager::RemoveUpload(ItemPtr i_entry)
         cell.Remove();
     }
     FreeReadPosition(i_entry);
-    for (const char* type : {"last_receipt_time", "last_speed_measurement_time", "bytes_per_second",
-                             "bytes_since_last_receipt"})
-        if (ItemPtr cell = i_entry[type])
-            cell.Remove();
+    RemoveSpeedCells(i_entry);
     if (m_lastUploadEntry == i_entry)
         m_lastUploadEntry = ItemPtr();
     i_entry.Remove();
