@@ -239,6 +239,21 @@ auto FindGroup(Groups& groups, Type* type)
                             [](const std::pair<Type*, ItemSet>& e, Type* t) { return std::less<Type*>()(e.first, t); });
 }
 
+// Items are mostly linked to items made after everything already in the set, which sit at
+// the highest addresses: the end is tried first, at one comparison, before a full descent.
+void AddNeighbour(ItemSet& set, Item* item)
+{
+    set.insert(set.end(), ItemPtr(item));
+}
+
+// Whether the set holds the item; an item above the highest one is answered without a descent.
+bool HasNeighbour(const ItemSet& set, Item* item)
+{
+    if (set.empty() || *set.rbegin() < ItemPtr(item))
+        return false;
+    return set.count(item) != 0;
+}
+
 } // namespace
 
 ItemSet& Item::NeighboursFor(Type* type)
@@ -262,7 +277,10 @@ void Item::DropNeighbour(Type* type, Item* other)
     auto it = FindGroup(m_connections, type);
     if (it == m_connections.end() || it->first != type)
         return;
-    it->second.erase(other);
+    // One descent: erasing by key would look the item up twice, for both ends of its range.
+    auto n = it->second.find(other);
+    if (n != it->second.end())
+        it->second.erase(n);
     if (it->second.empty())
         m_connections.erase(it);
 }
@@ -322,8 +340,8 @@ Item* Item::Connect(Item* other)
     // Handlers of the push-outs may have removed either side.
     if (m_removed || other->m_removed)
         return other;
-    NeighboursFor(tb).insert(other);
-    other->NeighboursFor(ta).insert(this);
+    AddNeighbour(NeighboursFor(tb), other);
+    AddNeighbour(other->NeighboursFor(ta), this);
 
     RaiseLinkEvents(other, true);
     return other;
@@ -348,11 +366,12 @@ void Item::Disconnect(const char* typeName)
     if (!s)
         return;
     Data::Scope scope(mp_type->mp_data);
-    ItemSet copy(*s);
-    for (const ItemPtr& n : copy) {
+    // A flat copy: handlers may change the set, and a vector costs one allocation, not one per item.
+    const std::vector<Item*> copy(s->begin(), s->end());
+    for (Item* n : copy) {
         if (n->m_removed)
             continue;
-        Disconnect(n.get());
+        Disconnect(n);
     }
 }
 
@@ -385,12 +404,15 @@ void Item::Remove()
     mp_type->itemRemoved.Notify(self);
     data->itemRemoved.Notify(self);
     // Handlers may have linked the item anew; repeat until nothing is left.
+    std::vector<Item*> copy;
     while (!m_connections.empty()) {
-        std::vector<std::pair<Type*, ItemSet>> copy(m_connections);
-        for (auto& group : copy)
-            for (const ItemPtr& n : group.second)
-                if (IsConnected(n.get()))
-                    Disconnect(n.get());
+        // The neighbours as they are now, in type and identity order, flat.
+        copy.clear();
+        for (auto& group : m_connections)
+            copy.insert(copy.end(), group.second.begin(), group.second.end());
+        for (Item* n : copy)
+            if (IsConnected(n))
+                Disconnect(n);
     }
     m_candidate = false;
     data->Free(this);
@@ -401,7 +423,7 @@ bool Item::IsConnected(Item* other) const
     if (!other)
         return false;
     const ItemSet* s = Neighbours(other->mp_type);
-    return s && s->count(other);
+    return s && HasNeighbour(*s, other);
 }
 
 bool Item::IsConnected(Type* type) const
