@@ -235,8 +235,15 @@ namespace {
 template <typename Groups>
 auto FindGroup(Groups& groups, Type* type)
 {
-    return std::lower_bound(groups.begin(), groups.end(), type,
-                            [](const std::pair<Type*, ItemSet>& e, Type* t) { return std::less<Type*>()(e.first, t); });
+    // An item has neighbours of a handful of types: a forward scan beats a binary search there.
+    auto it = groups.begin();
+    if (groups.size() > 8)
+        return std::lower_bound(it, groups.end(), type, [](const std::pair<Type*, ItemSet>& e, Type* t) {
+            return std::less<Type*>()(e.first, t);
+        });
+    while (it != groups.end() && std::less<Type*>()(it->first, type))
+        ++it;
+    return it;
 }
 
 // Items are mostly linked to items made after everything already in the set, which sit at
