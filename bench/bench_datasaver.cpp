@@ -3,46 +3,21 @@
 // its peak resident size (ru_maxrss) is its own.
 //
 //   bench_datasaver [folder]     (default: a fresh folder under /tmp)
-#include "model/datasaver.h"
+#include "bench/benchutil.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <functional>
 #include <string>
-#include <vector>
 
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
+using namespace benchutil;
 
 namespace {
 
 const int kHalf = 500000;
-
-long PeakKiB()
-{
-    rusage u;
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_maxrss;
-}
-
-long CurrentKiB()
-{
-    long pages = 0, resident = 0;
-    if (FILE* f = fopen("/proc/self/statm", "r")) {
-        if (fscanf(f, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        fclose(f);
-    }
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
 
 void Declare(Data& data)
 {
@@ -65,25 +40,6 @@ void Build(Data& data)
         item += bs[k];
         item += bs[(k + 1) % kHalf];
     }
-}
-
-// Runs one phase in a child process; the child prints its own figures.
-void Phase(const std::function<void()>& body)
-{
-    fflush(stdout);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        body();
-        fflush(stdout);
-        _exit(0);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-}
-
-double Ms(QElapsedTimer& t)
-{
-    return t.nsecsElapsed() / 1e6;
 }
 
 }  // namespace

@@ -3,29 +3,17 @@
 // then a batch of frames (code 1, filler) and last a user-info request, whose signal marks the
 // moment the messenger has handled the batch. The same bytes read by a bare QTcpSocket into a
 // fixed buffer give the figure of the socket alone.
-#include "model/data.h"
-#include "model/datasaver.h"
-#include "model/settings.h"
-#include "model/timermanager.h"
-#include "peer/peermessenger.h"
-#include "server/server.h"
+#include "bench/benchutil.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
-#include <QtEndian>
 
-#include <arpa/inet.h>
-#include <cstdio>
 #include <cstring>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
-#include <vector>
+
+using namespace benchutil;
 
 namespace {
 
@@ -33,13 +21,6 @@ const uint32_t kLargeBody = 10485760;
 const int kLargeFrames = 100;
 const uint32_t kSmallBody = 100;
 const int kSmallFrames = 1000000;
-
-void PutU32(std::vector<char>& out, quint32 v)
-{
-    char b[4];
-    qToLittleEndian(v, b);
-    out.insert(out.end(), b, b + 4);
-}
 
 void PutString(std::vector<char>& out, const char* s)
 {
@@ -67,30 +48,12 @@ std::vector<char> Body(uint32_t code, uint32_t length)
     return body;
 }
 
-bool WriteAll(int fd, const char* p, size_t n)
-{
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w <= 0)
-            return false;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
-
 // Dials the port and writes the init (unless bare), the batch repeated, and the closing request.
 void Write(quint16 port, bool obfuscated, bool bare, uint32_t bodyLength, int frames)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
+    const int fd = DialLoopback(port);
+    if (fd < 0)
         return;
-    }
     std::vector<char> head;
     if (!bare) {
         std::vector<char> init;
@@ -183,11 +146,7 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
-    new TimerManager();
-    new DataSaver(&d, dir.filePath("save"));
-    DeclareSettingTypes();
-    auto* server = new Server();
-    server->CreateData();
+    Server* server = StartCore(dir);
     new PeerMessenger();
     const quint16 port = FreePortPair();
     SetSetting("use_upnp", Value("no"));

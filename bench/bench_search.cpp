@@ -3,18 +3,10 @@
 // access rule, records, compression) next to a plain intersection of the same tokens' sorted id
 // lists. Then a share of 100,000 files is listed and compressed, next to compress2 at level 9
 // of the same bytes alone, and its compressed size is set against the 10 MiB frame limit.
-#include "model/data.h"
-#include "model/datasaver.h"
-#include "model/settings.h"
-#include "model/timermanager.h"
+#include "bench/benchutil.h"
 #include "model/zlibstream.h"
-#include "peer/peermessenger.h"
-#include "server/server.h"
-#include "shares/sharedfoldersmanager.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QTemporaryDir>
 
 #include <zlib.h>
 
@@ -74,11 +66,7 @@ int main(int argc, char** argv)
     if (argc > 1)
         g_folders = std::max(1, atoi(argv[1]) / kFilesPerFolder);
     QTemporaryDir dir;
-    new TimerManager();
-    new DataSaver(&d, dir.filePath("save"));
-    DeclareSettingTypes();
-    Server* server = new Server();
-    server->CreateData();
+    benchutil::StartCore(dir);
     PeerMessenger::CreateData();
     new SharedFoldersManager();
     SetSetting("username", Value("me"));

@@ -2,23 +2,15 @@
 // answers the login, then streams 1,000,000 small frames (code 5000, 8-byte bodies) and 1,000
 // frames with 1 MiB bodies from a thread of its own; each batch ends with a code 92 frame whose
 // signal marks the moment the client has handled the batch.
-#include "model/data.h"
-#include "model/datasaver.h"
-#include "model/settings.h"
-#include "model/timermanager.h"
-#include "server/server.h"
+#include "bench/benchutil.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTcpServer>
-#include <QTemporaryDir>
-#include <QtEndian>
 
-#include <cstdio>
 #include <fcntl.h>
 #include <thread>
-#include <unistd.h>
-#include <vector>
+
+using namespace benchutil;
 
 namespace {
 
@@ -26,43 +18,12 @@ const int kSmallFrames = 1000000;
 const int kLargeFrames = 1000;
 const int kLargeBody = 1024 * 1024;
 
-void PutU32(std::vector<char>& out, quint32 v)
-{
-    char b[4];
-    qToLittleEndian(v, b);
-    out.insert(out.end(), b, b + 4);
-}
-
 // A frame whose body is the code followed by filler up to the body length.
 void PutFrame(std::vector<char>& out, quint32 code, quint32 bodyLength)
 {
     PutU32(out, bodyLength);
     PutU32(out, code);
     out.insert(out.end(), bodyLength - 4, 'x');
-}
-
-bool WriteAll(int fd, const char* p, size_t n)
-{
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w <= 0)
-            return false;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
-
-bool ReadAll(int fd, char* p, size_t n)
-{
-    while (n > 0) {
-        const ssize_t r = ::read(fd, p, n);
-        if (r <= 0)
-            return false;
-        p += r;
-        n -= static_cast<size_t>(r);
-    }
-    return true;
 }
 
 // Blocking writer on the accepted descriptor: reads the login, accepts it, streams the batches.
@@ -142,11 +103,7 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
 
-    new TimerManager();
-    new DataSaver(&d, dir.filePath("save"));
-    DeclareSettingTypes();
-    Server* server = new Server();
-    server->CreateData();
+    Server* server = StartCore(dir);
 
     StreamingServer listener;
     if (!listener.listen(QHostAddress::LocalHost, 0)) {

@@ -8,38 +8,23 @@
 //                                           the lateness of a 10 ms GUI timer
 //   bench_transfer limit KiB uploads [s]    that many uploads under that limit for s seconds
 //                                           (default 30); the total rate received
-#include "model/data.h"
-#include "model/datasaver.h"
-#include "model/settings.h"
-#include "model/timermanager.h"
-#include "peer/peermessenger.h"
-#include "server/server.h"
-#include "shares/sharedfoldersmanager.h"
-#include "transfers/transferqueuemanager.h"
+#include "bench/benchutil.h"
 #include "transfers/transferthreads.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QTimer>
-#include <QtEndian>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <atomic>
-#include <cstdio>
 #include <memory>
-#include <netinet/in.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
-#include <vector>
+
+using namespace benchutil;
 
 namespace {
 
@@ -57,13 +42,6 @@ struct Cpu
         return {Seconds(self.ru_utime) + Seconds(self.ru_stime), Seconds(thread.ru_utime) + Seconds(thread.ru_stime)};
     }
 };
-
-long PeakRssMiB()
-{
-    rusage self{};
-    getrusage(RUSAGE_SELF, &self);
-    return self.ru_maxrss / 1024;
-}
 
 struct Pair
 {
@@ -117,15 +95,7 @@ bool SameFiles(const QString& a, const QString& b)
 void BuildEngine(const QTemporaryDir& dir)
 {
     qputenv("HOME", dir.path().toLocal8Bit());
-    new TimerManager();
-    new DataSaver(&d, dir.filePath("save"));
-    DeclareSettingTypes();
-    new Server();
-    gp_server->CreateData();
-    SetSetting("use_upnp", Value("no"));
-    new PeerMessenger();
-    new SharedFoldersManager();
-    new TransferQueueManager();
+    StartEngine(dir);
 }
 
 // GUI event loop latency: how late each tick of a 10 ms timer comes.
@@ -246,8 +216,7 @@ double PlainCopy(const QString& source, const QString& target, qint64 size, size
     QElapsedTimer clock;
     clock.start();
     std::thread sender([&] {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        const int fd = DialLoopback(ntohs(address.sin_port));
         QFile in(source);
         in.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
         std::vector<char> buffer(piece);
@@ -293,7 +262,7 @@ int Copy(qint64 mib)
         EngineCopy(source, target, size, false);
     }
     std::printf("best engine / best plain (64 KiB) speed: %.2f\n", plain / engine);
-    std::printf("peak resident memory: %ld MiB\n", PeakRssMiB());
+    std::printf("peak resident memory: %ld MiB\n", PeakKiB() / 1024);
     return 0;
 }
 

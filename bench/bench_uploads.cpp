@@ -4,19 +4,11 @@
 // queue order (so a faster queue cannot change what peers are told).
 //
 //   bench_uploads            (runs with no network: nobody is connected, nothing is sent)
-#include "model/datasaver.h"
-#include "model/settings.h"
-#include "model/timermanager.h"
-#include "peer/peermessenger.h"
-#include "server/server.h"
-#include "shares/sharedfoldersmanager.h"
-#include "transfers/transferqueuemanager.h"
+#include "bench/benchutil.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -62,15 +54,7 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
-    new TimerManager();
-    new DataSaver(&d, dir.filePath("save"));
-    DeclareSettingTypes();
-    new Server();
-    gp_server->CreateData();
-    SetSetting("use_upnp", Value("no"));
-    new PeerMessenger();
-    new SharedFoldersManager();
-    new TransferQueueManager();
+    benchutil::StartEngine(dir);
 
     const QString share = dir.filePath("share");
     QDir().mkpath(share);

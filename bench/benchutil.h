@@ -1,0 +1,137 @@
+// What several benchmarks need alike: the core objects the program makes at start, frame bytes,
+// blocking loopback sockets, and figures of memory and time.
+#pragma once
+
+#include "model/data.h"
+#include "model/datasaver.h"
+#include "model/settings.h"
+#include "model/timermanager.h"
+#include "peer/peermessenger.h"
+#include "server/server.h"
+#include "shares/sharedfoldersmanager.h"
+#include "transfers/transferqueuemanager.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QtEndian>
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <functional>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace benchutil {
+
+// The timers, the save file (in dir), the settings and the server connection (not connected), in
+// the order the program makes them.
+inline Server* StartCore(const QTemporaryDir& dir)
+{
+    new TimerManager();
+    new DataSaver(&d, dir.filePath("save"));
+    DeclareSettingTypes();
+    auto* server = new Server();
+    server->CreateData();
+    return server;
+}
+
+// The core, the peer messenger, the shares and the transfer engine, with UPnP off: no server is
+// reached and nothing is sent off the machine.
+inline void StartEngine(const QTemporaryDir& dir)
+{
+    StartCore(dir);
+    SetSetting("use_upnp", Value("no"));
+    new PeerMessenger();
+    new SharedFoldersManager();
+    new TransferQueueManager();
+}
+
+inline void PutU32(std::vector<char>& out, quint32 v)
+{
+    char b[4];
+    qToLittleEndian(v, b);
+    out.insert(out.end(), b, b + 4);
+}
+
+inline bool WriteAll(int fd, const char* p, size_t n)
+{
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w <= 0)
+            return false;
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+inline bool ReadAll(int fd, char* p, size_t n)
+{
+    while (n > 0) {
+        const ssize_t r = ::read(fd, p, n);
+        if (r <= 0)
+            return false;
+        p += r;
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
+
+// A blocking socket connected to 127.0.0.1:port, or -1.
+inline int DialLoopback(quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+inline long PeakKiB()
+{
+    rusage u;
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+inline long CurrentKiB()
+{
+    long pages = 0, resident = 0;
+    if (FILE* f = fopen("/proc/self/statm", "r")) {
+        if (fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        fclose(f);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+inline double Ms(QElapsedTimer& t)
+{
+    return t.nsecsElapsed() / 1e6;
+}
+
+// Runs one phase in a child process, so its peak resident size is its own; the child prints
+// its own figures.
+inline void Phase(const std::function<void()>& body)
+{
+    fflush(stdout);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        body();
+        fflush(stdout);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+}
+
+} // namespace benchutil
