@@ -40,6 +40,73 @@ private:
     int m_pos = 0;
 };
 
+// Joins two sockets: what one receives goes out on the other, and a close on one side closes
+// the other once what is still on its way has been written. The byte counts grow as data passes.
+class Pipe : public QObject
+{
+public:
+    Pipe(QTcpSocket* dialler, quint16 target, qint64* bytesIn, qint64* bytesOut, QObject* parent)
+        : QObject(parent), mp_dialler(dialler), mp_bytesIn(bytesIn), mp_bytesOut(bytesOut)
+    {
+        dialler->setParent(this);
+        mp_target = new QTcpSocket(this);
+        connect(mp_target, &QTcpSocket::connected, this, [this] {
+            mp_target->write(m_early);
+            m_early.clear();
+            if (m_diallerGone)
+                mp_target->disconnectFromHost();
+        });
+        connect(dialler, &QTcpSocket::readyRead, this, [this] {
+            const QByteArray bytes = mp_dialler->readAll();
+            *mp_bytesIn += bytes.size();
+            if (mp_target->state() == QAbstractSocket::ConnectedState)
+                mp_target->write(bytes);
+            else
+                m_early += bytes;
+        });
+        connect(mp_target, &QTcpSocket::readyRead, this, [this] {
+            const QByteArray bytes = mp_target->readAll();
+            *mp_bytesOut += bytes.size();
+            mp_dialler->write(bytes);
+        });
+        connect(dialler, &QTcpSocket::disconnected, this, [this] {
+            m_diallerGone = true;
+            if (mp_target->state() == QAbstractSocket::ConnectedState)
+                mp_target->disconnectFromHost();
+            Finish();
+        });
+        connect(mp_target, &QTcpSocket::disconnected, this, [this] {
+            m_targetGone = true;
+            mp_dialler->disconnectFromHost();
+            Finish();
+        });
+        connect(mp_target, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
+            if (e != QAbstractSocket::RemoteHostClosedError && mp_target->state() != QAbstractSocket::ConnectedState) {
+                m_targetGone = true;
+                mp_dialler->abort();
+                m_diallerGone = true;
+                Finish();
+            }
+        });
+        mp_target->connectToHost(QHostAddress::LocalHost, target);
+    }
+
+private:
+    void Finish()
+    {
+        if (m_diallerGone && m_targetGone)
+            deleteLater();
+    }
+
+    QTcpSocket* mp_dialler;
+    QTcpSocket* mp_target;
+    qint64* mp_bytesIn;
+    qint64* mp_bytesOut;
+    QByteArray m_early;
+    bool m_diallerGone = false;
+    bool m_targetGone = false;
+};
+
 }  // namespace
 
 RelayServer::RelayServer(QObject* parent) : QObject(parent)
@@ -49,6 +116,9 @@ RelayServer::RelayServer(QObject* parent) : QObject(parent)
 
 RelayServer::~RelayServer()
 {
+    // The pipes count into the forwarders' records: they go first.
+    for (const QPointer<QObject>& pipe : m_pipes)
+        delete pipe.data();
     // Taken out first: an abort reports the disconnection at once.
     const QList<Client*> clients = m_clients;
     m_clients.clear();
@@ -59,6 +129,12 @@ RelayServer::~RelayServer()
         }
         delete c;
     }
+    qDeleteAll(m_forwarders);
+}
+
+bool RelayServer::Listen()
+{
+    return m_server.listen(QHostAddress::LocalHost, 0);
 }
 
 bool RelayServer::IsReady(const QString& user) const
@@ -69,7 +145,7 @@ bool RelayServer::IsReady(const QString& user) const
     return false;
 }
 
-RelayServer::Client* RelayServer::ClientOf(const QString& user) const
+RelayServer::Client* RelayServer::ClientOf(const QString& user)
 {
     // The newest login of a name is the one that counts.
     for (int k = m_clients.size() - 1; k >= 0; --k)
@@ -140,21 +216,26 @@ void RelayServer::Send(QTcpSocket* socket, quint32 code, const QByteArray& field
 void RelayServer::Handle(Client& client, quint32 code, const QByteArray& fields)
 {
     Reader in(fields);
+    if (!client.user.isEmpty())
+        m_codes[client.user] << code;
     switch (code) {
     case 1: {  // login: everybody is welcome
         client.user = in.Str();
+        m_codes[client.user] << code;
         Send(client.socket, 1, U8(1) + Str("welcome") + U32(kLoopback) + Str(QString()));
         TellWatchers(client.user, true);
         break;
     }
-    case 2:  // the listening ports; only the plain one is handed out
+    case 2: {  // the listening ports; only the plain one is handed out
         client.port = quint16(in.U32());
+        ForwardPortOf(client.user);
         break;
+    }
     case 3: {  // where a user can be reached
         const QString user = in.Str();
         Client* other = ClientOf(user);
         const bool reachable = other && other->port != 0;
-        Send(client.socket, 3, Str(user) + U32(reachable ? kLoopback : 0) + U32(reachable ? other->port : 0) +
+        Send(client.socket, 3, Str(user) + U32(reachable ? kLoopback : 0) + U32(reachable ? ForwardPortOf(user) : 0) +
                                    U32(0) + U16(0));
         break;
     }
@@ -185,7 +266,7 @@ void RelayServer::Handle(Client& client, quint32 code, const QByteArray& fields)
             Send(client.socket, 1001, U32(token));
             break;
         }
-        Send(other->socket, 18, Str(client.user) + Str(type) + U32(kLoopback) + U32(client.port) +
+        Send(other->socket, 18, Str(client.user) + Str(type) + U32(kLoopback) + U32(ForwardPortOf(client.user)) +
                                     U32(token) + U8(0) + U32(0));
         break;
     }
@@ -206,4 +287,29 @@ void RelayServer::TellWatchers(const QString& user, bool online)
     for (const QString& watcher : m_watchers.value(user))
         if (Client* c = ClientOf(watcher))
             Send(c->socket, 7, Str(user) + U32(online ? 2 : 0) + U8(0));
+}
+
+quint16 RelayServer::ForwardPortOf(const QString& user)
+{
+    Client* client = ClientOf(user);
+    Forwarder* f = m_forwarders.value(user);
+    if (!f) {
+        f = new Forwarder;
+        f->owner = user;
+        f->server = std::make_unique<QTcpServer>();
+        f->server->listen(QHostAddress::LocalHost, 0);
+        connect(f->server.get(), &QTcpServer::newConnection, this, [this, f] { OnForwardedConnection(f); });
+        m_forwarders.insert(user, f);
+    }
+    if (client && client->port != 0)
+        f->target = client->port;
+    return f->server->serverPort();
+}
+
+void RelayServer::OnForwardedConnection(Forwarder* f)
+{
+    while (QTcpSocket* socket = f->server->nextPendingConnection()) {
+        ++f->connections;
+        m_pipes << new Pipe(socket, f->target, &f->bytesIn, &f->bytesOut, this);
+    }
 }
