@@ -20,6 +20,14 @@ using peeritems::kCategory;
 namespace {
 const int kDefaultListeningPort = 2235;
 
+// A user's address and ports: a request is dialled, and a waiting attempt resumes, once all are in.
+void AddAddressNodes(PathNode* user)
+{
+    new PathNode(user, "user_address", PathConnected);
+    new PathNode(user, "user_port", PathConnected);
+    new PathNode(user, "user_obfuscated_port", PathConnected);
+}
+
 std::function<QDateTime()>& Clock()
 {
     static std::function<QDateTime()> s_clock;
@@ -52,18 +60,13 @@ PeerMessenger::PeerMessenger()
     auto* request = new PathNode(&d, "peer_connection_request");
     new PathNode(request, "peer_connection_request_id", PathConnected);
     new PathNode(request, "peer_connection_type", PathConnected);
-    auto* requester = new PathNode(request, "user", PathConnected);
-    new PathNode(requester, "user_address", PathConnected);
-    new PathNode(requester, "user_port", PathConnected);
-    new PathNode(requester, "user_obfuscated_port", PathConnected);
+    AddAddressNodes(new PathNode(request, "user", PathConnected));
     auto* onRequest = new EventHandler<PeerMessenger, ItemPtr>(this, &PeerMessenger::OnPeerConnectionRequest);
     AddDataHandler(onRequest);
     d.AddPathEventHandler(request, onRequest);
 
     auto* user = new PathNode(&d, "user");
-    new PathNode(user, "user_address", PathConnected);
-    new PathNode(user, "user_port", PathConnected);
-    new PathNode(user, "user_obfuscated_port", PathConnected);
+    AddAddressNodes(user);
     auto* onAddress = new EventHandler<PeerMessenger, ItemPtr>(this, &PeerMessenger::OnUserAddress);
     AddDataHandler(onAddress);
     d.AddPathEventHandler(user, onAddress);

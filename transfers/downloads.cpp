@@ -233,6 +233,14 @@ void TransferQueueManager::OnQueueDownloadRequested(QString i_user, std::string 
         AddDownload(i_user, GetFileName(i_fileName), GetFolder(i_fileName), i_fileSize, 0);
 }
 
+ItemPtr TransferQueueManager::NoticedDownload(const QString& i_user, const std::string& i_file, ItemPtr i_userItem)
+{
+    ItemPtr entry = GetDownloadEntry(i_user, GetFileName(i_file), GetFolder(i_file));
+    if (!entry)
+        Log(kCategory, 2, QStringLiteral("Download not found."), i_userItem);
+    return entry;
+}
+
 void TransferQueueManager::OnUploadDeniedNotification(QString i_user, std::string i_file, QString i_reason)
 {
     ItemPtr user = UserItem(i_user);
@@ -240,11 +248,9 @@ void TransferQueueManager::OnUploadDeniedNotification(QString i_user, std::strin
         QStringLiteral("Received peer notification from %1 that upload of %2 was denied, reason: %3")
             .arg(i_user, ToQString(i_file), i_reason),
         user);
-    ItemPtr entry = GetDownloadEntry(i_user, GetFileName(i_file), GetFolder(i_file));
-    if (!entry) {
-        Log(kCategory, 2, QStringLiteral("Download not found."), user);
+    ItemPtr entry = NoticedDownload(i_user, i_file, user);
+    if (!entry)
         return;
-    }
     Log(kCategory, 2, QStringLiteral("Download found, marking as denied."), user);
     entry += d.GetType("denial_reason")->GetItem(Value(i_reason));
     SetDownloadEntryStatus(entry, "denied");
@@ -256,11 +262,9 @@ void TransferQueueManager::OnUploadFailedNotification(QString i_user, std::strin
     Log(kCategory, 1,
         QStringLiteral("Received peer notification from %1 that upload of %2 failed").arg(i_user, ToQString(i_file)),
         user);
-    ItemPtr entry = GetDownloadEntry(i_user, GetFileName(i_file), GetFolder(i_file));
-    if (!entry) {
-        Log(kCategory, 2, QStringLiteral("Download not found."), user);
+    ItemPtr entry = NoticedDownload(i_user, i_file, user);
+    if (!entry)
         return;
-    }
     Log(kCategory, 2, QStringLiteral("Download found!"), user);
     QueueDownloadIfUserOnline(entry);
     SetUserTime(user, "last_queue_request_time", TimeText());

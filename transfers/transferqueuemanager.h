@@ -70,6 +70,8 @@ public:
     // ---------------------------------------------------------------- download queue and life cycle
     ItemPtr AddDownload(QString user, std::string fileName, std::string folder, qint64 size, int subfolderSaveLevel);
     ItemPtr GetDownloadEntry(QString user, std::string fileName, std::string folder);
+    // The download a peer's notice names; logged and null when there is none.
+    ItemPtr NoticedDownload(const QString& i_user, const std::string& i_file, ItemPtr i_userItem);
     void SetDownloadEntryStatus(ItemPtr entry, QString status);
     void RequeueDownload(ItemPtr entry);
     void RequeueUserDownloads(ItemPtr user);
