@@ -38,6 +38,13 @@ void CutSignals(QTcpSocket* socket)
     QObject::disconnect(socket, &QTcpSocket::disconnected, nullptr, nullptr);
 }
 
+void CloseSocket(QTcpSocket* socket)
+{
+    CutSignals(socket);
+    socket->close();
+    socket->deleteLater();
+}
+
 void DNetLog(int level, const QString& text) { Log(QStringLiteral("Distributed Network"), level, text); }
 
 } // namespace dnetstate
@@ -241,11 +248,8 @@ void DNetManager::AdoptParent(QTcpSocket* ip_socket, ItemPtr i_candidate)
         if (SocketOf(c) != ip_socket)
             others.push_back(SocketOf(c));
     candidates.Remove();
-    for (QTcpSocket* other : others) {
-        CutSignals(other);
-        other->close();
-        other->deleteLater();
-    }
+    for (QTcpSocket* other : others)
+        CloseSocket(other);
     gp_server->SendDNetHasParent(true);
 }
 
@@ -285,9 +289,7 @@ void DNetManager::OnDNetConnectionRequested(QString i_user, QTcpSocket* ip_socke
         DNetLog(2, "Child connection already found, closing old connection.");
         QTcpSocket* oldSocket = SocketOf(old);
         old.Remove();
-        CutSignals(oldSocket);
-        oldSocket->close();
-        oldSocket->deleteLater();
+        CloseSocket(oldSocket);
     }
     ItemPtr child = d.GetType("dnet_child")->NewItem(Value(ip_socket));
     child += user;

@@ -107,9 +107,7 @@ void DNetManager::HandleMessage(QTcpSocket* ip_socket, MemStream& i_message)
         const bool fromParent = HasParent() && SocketOf(SlotValue("dnet_parent_socket")) == ip_socket;
         candidate = HasParent() ? ItemPtr() : CandidateOf(ip_socket);
         if (!fromParent && !candidate) {
-            CutSignals(ip_socket);
-            ip_socket->close();
-            ip_socket->deleteLater();
+            CloseSocket(ip_socket);
             return;
         }
         source = fromParent ? Source::Parent : Source::Candidate;
@@ -208,9 +206,7 @@ void DNetManager::HandleChildMessage(QTcpSocket* ip_socket, MemStream& i_message
     }
     ItemPtr child = ChildOf(ip_socket);
     if (!child) {
-        CutSignals(ip_socket);
-        ip_socket->close();
-        ip_socket->deleteLater();
+        CloseSocket(ip_socket);
         return;
     }
     DNetLog(1, QString("Received message from child, code %1").arg(code));

@@ -24,6 +24,8 @@ ItemPtr ChildOf(QTcpSocket* socket);
 
 // Detaches the socket from whoever still listens to its reads, errors and end.
 void CutSignals(QTcpSocket* socket);
+// Cuts its signals and closes it; it is deleted later, as it may be inside one of its own signals.
+void CloseSocket(QTcpSocket* socket);
 
 void DNetLog(int level, const QString& text);
 
