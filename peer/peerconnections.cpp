@@ -209,9 +209,7 @@ void PeerMessenger::OnConnectToPeerSocketConnected()
     EndTry(record, true);
 
     if (type == "P") {
-        connect(socket, &QTcpSocket::readyRead, this, &PeerMessenger::OnSocketReadyToRead);
-        connect(socket, &QTcpSocket::errorOccurred, this, &PeerMessenger::OnSocketError);
-        connect(socket, &QTcpSocket::disconnected, this, &PeerMessenger::OnSocketClosed);
+        WatchSocket(socket);
         StartMessaging(socket, user, obfuscated);
     } else if (type == "F") {
         socket->disconnect(this);

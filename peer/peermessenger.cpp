@@ -259,14 +259,19 @@ void PeerMessenger::AcceptConnection(QTcpServer& listener, bool obfuscated)
     if (!socket)
         return;
     socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
-    connect(socket, &QTcpSocket::readyRead, this, &PeerMessenger::OnSocketReadyToRead);
-    connect(socket, &QTcpSocket::errorOccurred, this, &PeerMessenger::OnSocketError);
-    connect(socket, &QTcpSocket::disconnected, this, &PeerMessenger::OnSocketClosed);
+    WatchSocket(socket);
     ItemPtr record = d.GetType("uninitialized_socket")->NewItem(Value(socket));
     if (obfuscated)
         record.NewItem("is_obfuscated");
     // Made now rather than at the first bytes, so a peer that never sends any is still timed.
     ReceiveState(socket, obfuscated).m_waitingSince = Now();
+}
+
+void PeerMessenger::WatchSocket(QTcpSocket* socket)
+{
+    connect(socket, &QTcpSocket::readyRead, this, &PeerMessenger::OnSocketReadyToRead);
+    connect(socket, &QTcpSocket::errorOccurred, this, &PeerMessenger::OnSocketError);
+    connect(socket, &QTcpSocket::disconnected, this, &PeerMessenger::OnSocketClosed);
 }
 
 void PeerMessenger::OnSocketClosed()

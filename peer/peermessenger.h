@@ -153,6 +153,8 @@ public slots:
 
 private:
     void AcceptConnection(QTcpServer& listener, bool obfuscated);
+    // The reads, errors and end of a socket the messenger reads frames from.
+    void WatchSocket(QTcpSocket* socket);
     // The receive state of a socket, made when missing; obfuscated only counts when it is made.
     SocketBufferInfo& ReceiveState(QTcpSocket* socket, bool obfuscated);
     void EraseReceiveState(QTcpSocket* socket);
