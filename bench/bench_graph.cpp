@@ -1,24 +1,15 @@
 // Item graph under load: 1,000,000 items of one value type, each linked to one of 1,000 hubs.
-#include "model/data.h"
+#include "bench/benchutil.h"
 
 #include <chrono>
 #include <cstdio>
 #include <algorithm>
-#include <fstream>
 #include <random>
 #include <string>
 
-namespace {
+using benchutil::CurrentKiB;
 
-long ResidentKiB()
-{
-    std::ifstream f("/proc/self/status");
-    std::string line;
-    while (std::getline(f, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return 0;
-}
+namespace {
 
 double Seconds(std::chrono::steady_clock::time_point since)
 {
@@ -41,14 +32,14 @@ int main()
     for (int h = 0; h < hubs; ++h)
         hubItems.push_back(h % 2 == 0 ? kept->GetItem(Value(h)) : lost->GetItem(Value(h)));
 
-    const long before = ResidentKiB();
+    const long before = CurrentKiB();
     auto t0 = std::chrono::steady_clock::now();
     for (int k = 0; k < items; ++k) {
         ItemPtr p = leaf->NewItem(Value(k));
         p += hubItems[k % hubs];
     }
     const double create = Seconds(t0);
-    const long after = ResidentKiB();
+    const long after = CurrentKiB();
 
     t0 = std::chrono::steady_clock::now();
     long found = 0;
