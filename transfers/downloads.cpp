@@ -61,31 +61,19 @@ void RemoveCell(ItemPtr entry, const char* type)
 // the peer has sent the whole file.
 void ReleaseTransfer(ItemPtr entry)
 {
-    if (ItemPtr cell = entry["download_thread"]) {
-        auto* thread = TransferQueueManager::Cell<DownloadThread>(cell);
-        cell.Remove();
-        if (thread) {
-            thread->SignalExit();
-            thread->wait();
-            thread->deleteLater();
-        }
+    if (auto* thread = TransferQueueManager::TakeCell<DownloadThread>(entry, "download_thread")) {
+        thread->SignalExit();
+        thread->wait();
+        thread->deleteLater();
     }
-    if (ItemPtr cell = entry["download_file"]) {
-        auto* file = TransferQueueManager::Cell<QFile>(cell);
-        cell.Remove();
-        if (file) {
-            file->close();
-            delete file;
-        }
+    if (auto* file = TransferQueueManager::TakeCell<QFile>(entry, "download_file")) {
+        file->close();
+        delete file;
     }
-    if (ItemPtr cell = entry["download_socket"]) {
-        auto* socket = TransferQueueManager::Cell<QTcpSocket>(cell);
-        cell.Remove();
-        if (socket) {
-            socket->disconnect();
-            socket->close();
-            socket->deleteLater();
-        }
+    if (auto* socket = TransferQueueManager::TakeCell<QTcpSocket>(entry, "download_socket")) {
+        socket->disconnect();
+        socket->close();
+        socket->deleteLater();
     }
 }
 

@@ -50,6 +50,18 @@ public:
     {
         return i_entry ? Cell<T>(i_entry[i_type]) : nullptr;
     }
+    // Drops the entry's cell of that type and hands back the object it held, which the caller
+    // now ends; null when there was none.
+    template <typename T>
+    static T* TakeCell(ItemPtr i_entry, const char* i_type)
+    {
+        ItemPtr cell = i_entry[i_type];
+        if (!cell)
+            return nullptr;
+        T* object = Cell<T>(cell);
+        cell.Remove();
+        return object;
+    }
     // The cells a running transfer's progress reports and the speed limit write: made when its
     // worker starts, dropped (their handlers free the objects) when it ends.
     static void AddSpeedCells(ItemPtr i_entry);

@@ -322,21 +322,15 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr i_entry, QString i_statu
     if (!wasActive || IsActive(i_entry))
         return;
 
-    if (ItemPtr cell = i_entry["upload_thread"]) {
-        auto* thread = Cell<UploadThread>(cell);
-        cell.Remove();
+    if (auto* thread = TakeCell<UploadThread>(i_entry, "upload_thread")) {
         thread->wait();
         thread->deleteLater();
     }
-    if (ItemPtr cell = i_entry["upload_file"]) {
-        auto* file = Cell<QFile>(cell);
-        cell.Remove();
+    if (auto* file = TakeCell<QFile>(i_entry, "upload_file")) {
         file->close();
         delete file;
     }
-    if (ItemPtr cell = i_entry["upload_socket"]) {
-        auto* socket = Cell<QTcpSocket>(cell);
-        cell.Remove();
+    if (auto* socket = TakeCell<QTcpSocket>(i_entry, "upload_socket")) {
         socket->close();
         socket->deleteLater();
     }
