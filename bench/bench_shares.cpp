@@ -5,6 +5,7 @@
 // own, so its peak resident size is its own.
 //
 //   bench_shares [folder]     (default: a fresh folder under /tmp, removed at the end)
+#include "bench/benchutil.h"
 #include "model/data.h"
 #include "model/datasaver.h"
 #include "model/settings.h"
@@ -30,32 +31,11 @@
 
 namespace {
 
+using namespace benchutil;
+
 const int kArtists = 50;
 const int kAlbums = 20;  // per artist: 1,000 folders
 const int kTracks = 100; // per album: 100,000 files
-
-long PeakKiB()
-{
-    rusage u;
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_maxrss;
-}
-
-long CurrentKiB()
-{
-    long pages = 0, resident = 0;
-    if (FILE* f = fopen("/proc/self/statm", "r")) {
-        if (fscanf(f, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        fclose(f);
-    }
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
-double Ms(QElapsedTimer& t)
-{
-    return t.nsecsElapsed() / 1e6;
-}
 
 // CPU time of the calling thread (the scanner thread's reading is not counted), in ms: on a busy
 // machine a steadier figure than the elapsed time.
@@ -71,19 +51,6 @@ double ChildrenCpuMs()
     rusage u;
     getrusage(RUSAGE_CHILDREN, &u);
     return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
-}
-
-void Phase(const std::function<void()>& body)
-{
-    fflush(stdout);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        body();
-        fflush(stdout);
-        _exit(0);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
 }
 
 // Words for names, so that tokens repeat the way they do in a music collection.

@@ -4,6 +4,7 @@
 // but headers (one every 4 bytes, the worst case for the analysis).
 //
 //   bench_shares_mp3 [folder]     (default: a fresh folder under /tmp; the files are removed)
+#include "bench/benchutil.h"
 #include "shares/mp3scanner.h"
 
 #include <QCoreApplication>
@@ -20,21 +21,11 @@
 
 namespace {
 
+using namespace benchutil;
+
 const int kFiles = 10;
 const qint64 kFileSize = 50 * 1000 * 1000;
 const qint64 kLargeSize = qint64(2) << 30;
-
-long PeakKiB()
-{
-    rusage u;
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_maxrss;
-}
-
-double Ms(QElapsedTimer& t)
-{
-    return t.nsecsElapsed() / 1e6;
-}
 
 bool WriteFrames(const QString& path, qint64 size, QRandomGenerator& random)
 {
