@@ -9,11 +9,11 @@
 #include "server/portforwarder.h"
 #include "server/server.h"
 
-#include "modalwatcher.h"
 #include "savefile.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
@@ -72,6 +72,59 @@ inline bool TerminateProgram(QProcess& program)
            program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0;
 }
 
+// Answers the modal dialogs that open while it lives, recording what they showed: message boxes
+// with the given buttons in order (without answers every box is accepted and every other dialog
+// rejected, as for the nested loops of start-up).
+class BoxAnswerer
+{
+public:
+    struct Seen
+    {
+        QString title, text;
+        Qt::TextFormat format;
+        QMessageBox::StandardButton defaultButton;
+    };
+
+    explicit BoxAnswerer(QList<QMessageBox::StandardButton> answers = {})
+        : m_answers(answers), m_answerAll(answers.isEmpty())
+    {
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { Poll(); });
+        m_timer.start();
+    }
+
+    QStringList Titles() const
+    {
+        QStringList titles;
+        for (const Seen& s : seen)
+            titles << s.title;
+        return titles;
+    }
+
+    QList<Seen> seen;
+
+private:
+    void Poll()
+    {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        auto* box = qobject_cast<QMessageBox*>(dialog);
+        if (!dialog || !dialog->isVisible() || (!m_answerAll && (!box || m_answers.isEmpty())))
+            return;
+        seen << Seen{dialog->windowTitle(), box ? box->text() : QString(), box ? box->textFormat() : Qt::AutoText,
+                     box && box->defaultButton() ? box->standardButton(box->defaultButton()) : QMessageBox::NoButton};
+        if (!m_answerAll && box)
+            box->button(m_answers.takeFirst())->click();
+        else if (box)
+            box->accept();
+        else
+            dialog->reject();
+    }
+
+    QList<QMessageBox::StandardButton> m_answers;
+    const bool m_answerAll;
+    QTimer m_timer;
+};
+
 class MainWindowFixture
 {
 public:
@@ -106,11 +159,11 @@ public:
             return false;
         // A gateway that only records: real discovery must never run here.
         new PortForwarder(std::make_unique<RecordingGateway>());
-        ModalWatcher watcher;
+        BoxAnswerer watcher;
         auto* window = new MainWindow;
         window->setVisible(true);
         window->Init();
-        firstRunTitles = watcher.titles;
+        firstRunTitles = watcher.Titles();
         return mainWindow == window;
     }
 
@@ -183,41 +236,4 @@ private:
         }
         return false;
     }
-};
-
-// Answers the next message boxes, in order, with the given buttons, recording what they showed.
-class BoxAnswerer
-{
-public:
-    struct Seen
-    {
-        QString title, text;
-        Qt::TextFormat format;
-        QWidget* parent;
-        QMessageBox::StandardButtons buttons;
-        QMessageBox::StandardButton defaultButton;
-    };
-
-    explicit BoxAnswerer(QList<QMessageBox::StandardButton> answers) : m_answers(answers)
-    {
-        m_timer.setInterval(5);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { Poll(); });
-        m_timer.start();
-    }
-
-    QList<Seen> seen;
-
-private:
-    void Poll()
-    {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible() || m_answers.isEmpty())
-            return;
-        seen << Seen{box->windowTitle(), box->text(), box->textFormat(), box->parentWidget(), box->standardButtons(),
-                     box->defaultButton() ? box->standardButton(box->defaultButton()) : QMessageBox::NoButton};
-        box->button(m_answers.takeFirst())->click();
-    }
-
-    QList<QMessageBox::StandardButton> m_answers;
-    QTimer m_timer;
 };

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDataStream>
 #include <QList>
 #include <QMap>
 #include <QPair>
@@ -14,6 +15,7 @@
 
 namespace savefile {
 
+// For other tests that write whole files by hand.
 inline void PutInt(QByteArray& out, qint32 v)
 {
     char b[4];
@@ -30,34 +32,33 @@ inline void PutString(QByteArray& out, const QByteArray& s)
 // A file holding only settings: the `global` keys and their `global_value` items, linked.
 inline QByteArray BuildSettings(const QList<QPair<QString, QString>>& settings)
 {
-    QList<QByteArray> values;
-    for (const auto& s : settings)
-        if (!values.contains(s.second.toUtf8()))
-            values.append(s.second.toUtf8());
-
     QByteArray out;
-    PutInt(out, 2);
-    PutString(out, "global");
-    out.append(char(0));
-    PutInt(out, settings.size());
-    int id = 1;
-    for (const auto& s : settings) {
-        PutInt(out, id++);
-        PutString(out, s.first.toUtf8());
-    }
-    PutString(out, "global_value");
-    out.append(char(0));
-    PutInt(out, values.size());
-    const int firstValueId = id;
-    for (const QByteArray& v : values) {
-        PutInt(out, id++);
-        PutString(out, v);
-    }
-    PutInt(out, settings.size());
+    QDataStream s(&out, QIODevice::WriteOnly);
+    s.setByteOrder(QDataStream::LittleEndian);
+    const auto str = [&](const QByteArray& text) {
+        s << qint32(text.size());
+        s.writeRawData(text.constData(), text.size());
+    };
+    QList<QByteArray> values;
+    for (const auto& setting : settings)
+        if (!values.contains(setting.second.toUtf8()))
+            values.append(setting.second.toUtf8());
+    s << qint32(2);
+    str("global");
+    s << quint8(0) << qint32(settings.size());
     for (int k = 0; k < settings.size(); ++k) {
-        PutInt(out, k + 1);
-        PutInt(out, firstValueId + values.indexOf(settings[k].second.toUtf8()));
+        s << qint32(k + 1);
+        str(settings[k].first.toUtf8());
     }
+    str("global_value");
+    s << quint8(0) << qint32(values.size());
+    for (int k = 0; k < values.size(); ++k) {
+        s << qint32(settings.size() + 1 + k);
+        str(values[k]);
+    }
+    s << qint32(settings.size());
+    for (int k = 0; k < settings.size(); ++k)
+        s << qint32(k + 1) << qint32(settings.size() + 1 + values.indexOf(settings[k].second.toUtf8()));
     return out;
 }
 
@@ -92,56 +93,42 @@ struct Parsed
     }
 };
 
-// Refuses counts and lengths beyond the bytes left, so a bad file cannot make it allocate.
+// Stops at the first short read, and sizes nothing from a count, so a bad file cannot make it allocate.
 inline Parsed Parse(const QByteArray& file)
 {
     Parsed p;
-    int pos = 0;
-    auto readInt = [&](qint32& v) {
-        if (file.size() - pos < 4)
-            return false;
-        v = qFromLittleEndian<qint32>(file.constData() + pos);
-        pos += 4;
-        return true;
-    };
-    auto readString = [&](QString& s) {
-        qint32 n = 0;
-        if (!readInt(n) || n < 0 || n > file.size() - pos)
-            return false;
-        s = QString::fromUtf8(file.constData() + pos, n);
-        pos += n;
-        return true;
+    QDataStream in(file);
+    in.setByteOrder(QDataStream::LittleEndian);
+    const auto good = [&] { return in.status() == QDataStream::Ok; };
+    const auto readString = [&] {
+        qint32 n = -1;
+        in >> n;
+        QByteArray bytes(n >= 0 && n <= file.size() ? n : 0, '\0');
+        if (bytes.size() != n || in.readRawData(bytes.data(), n) != n)
+            in.setStatus(QDataStream::ReadCorruptData);
+        return QString::fromUtf8(bytes);
     };
     qint32 types = 0;
-    if (!readInt(types) || types < 0 || types > file.size())
-        return p;
-    for (qint32 t = 0; t < types; ++t) {
-        QString name;
-        if (!readString(name) || pos >= file.size())
-            return p;
-        const bool null = file.at(pos++) != 0;
+    in >> types;
+    for (qint32 t = 0; t < types && good(); ++t) {
+        const QString name = readString();
+        quint8 null = 0;
         qint32 count = 0;
-        if (!readInt(count) || count < 0 || count > file.size())
-            return p;
-        auto& bucket = p.items[name];
-        for (qint32 k = 0; k < count; ++k) {
+        in >> null >> count;
+        for (qint32 k = 0; k < count && good(); ++k) {
             qint32 id = 0;
-            QString value;
-            if (!readInt(id) || (!null && !readString(value)))
-                return p;
-            bucket.insert(id, value);
+            in >> id;
+            p.items[name].insert(id, null ? QString() : readString());
         }
     }
     qint32 links = 0;
-    if (!readInt(links) || links < 0 || links > file.size())
-        return p;
-    for (qint32 k = 0; k < links; ++k) {
+    in >> links;
+    for (qint32 k = 0; k < links && good(); ++k) {
         qint32 a = 0, b = 0;
-        if (!readInt(a) || !readInt(b))
-            return p;
+        in >> a >> b;
         p.links.insert(qMakePair(a, b));
     }
-    p.ok = true;
+    p.ok = good();
     return p;
 }
 

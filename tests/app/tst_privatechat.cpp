@@ -10,11 +10,6 @@
 
 namespace {
 
-ItemPtr User(const QString& name)
-{
-    return d.GetType("user")->GetItem(Value(name));
-}
-
 QByteArray PrivateMessage(quint32 id, const QString& user, const QString& text)
 {
     return FakeServer::U32(id) + FakeServer::I32(1700000000) + FakeServer::Str(user) + FakeServer::Str(text) +
@@ -47,12 +42,12 @@ void TestPrivateChat::initTestCase()
     mp_tabs = Child<QTabWidget>("chatTabControl");
 }
 
+// The index of the only tab of `user`; -1 for none, -2 for several.
 int TestPrivateChat::TabOf(const QString& user)
 {
     int found = -1;
     for (int k = 0; k < mp_tabs->count(); ++k)
-        if (mp_tabs->tabText(k) == user)
-            found = found == -1 ? k : -2;
+        found = mp_tabs->tabText(k) != user ? found : found == -1 ? k : -2;
     return found;
 }
 
@@ -68,18 +63,15 @@ void TestPrivateChat::messagesFromNewUserShareOneBackgroundTab()
     mainWindow->OpenChatForm("erin");
     QCOMPARE(mp_tabs->currentIndex(), TabOf("erin"));
     QVERIFY(m_fixture.Sync());
-    QVERIFY(!d.GetType("user")->HasItem(Value("dave")));
 
     m_fixture.server.Send(22, PrivateMessage(7, "dave", "hello <b>there</b>"));
     QTRY_VERIFY(FormOf("dave"));
     // In the background: the current conversation stays.
     QCOMPARE(mp_tabs->currentIndex(), TabOf("erin"));
-    QVERIFY(User("dave").IsConnected("user_chat_widget"));
     QVERIFY(Text("dave").contains("hello <b>there</b>"));
     const QList<FakeServer::Frame> tracks = m_fixture.FramesOf(5);
     QCOMPARE(tracks.size(), 1);
     QCOMPARE(tracks.first().raw, QByteArray::fromHex("0c000000 05000000 04000000") + "dave");
-    QVERIFY(User("dave").IsConnected("is_tracked"));
 
     QVERIFY(m_fixture.Sync());
     const int tabs = mp_tabs->count();
@@ -90,10 +82,6 @@ void TestPrivateChat::messagesFromNewUserShareOneBackgroundTab()
     QCOMPARE(mp_tabs->count(), tabs);
     QCOMPARE(FormOf("dave"), form);
     QVERIFY(m_fixture.FramesOf(5).isEmpty());
-
-    // Closing an index without a tab does nothing.
-    mainWindow->OnChatTabClosed(tabs + 3);
-    QCOMPARE(mp_tabs->count(), tabs);
 }
 
 QTEST_MAIN(TestPrivateChat)

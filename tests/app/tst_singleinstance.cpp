@@ -3,16 +3,14 @@
 #include "app/quitonsignal.h"
 #include "app/singleinstance.h"
 
+#include "savefile.h"
+
 #include <QDateTime>
-#include <QFile>
+#include <QDir>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include "savefile.h"
-
-#include <QDir>
 
 #include <csignal>
 #include <fcntl.h>
@@ -51,7 +49,6 @@ void TestSingleInstance::secondInstanceSeesFirst()
     QVERIFY(!SingleInstance("SomethingElse").isRunning());
 
     first.reset();
-    QVERIFY(!QFile::exists(SingleInstance::lockFilePath("TavrinelQt")));
     QVERIFY(!SingleInstance("TavrinelQt").isRunning());
 }
 
@@ -83,17 +80,13 @@ void TestSingleInstance::lockOfDeadProcessIsTakenOver()
 
 void TestSingleInstance::signalsBecomeQuit()
 {
+    // SIGTERM is the end-to-end test's; SIGINT takes the same way.
     QuitOnSignal quit;
-    QVERIFY(quit.isActive());
-    QVERIFY(!quit.quitRequested());
     QSignalSpy received(&quit, &QuitOnSignal::signalReceived);
-    ::raise(SIGTERM);
-    QTRY_COMPARE(received.count(), 1);
-    QCOMPARE(received.first().first().toInt(), int(SIGTERM));
-    QVERIFY(quit.quitRequested());
     ::raise(SIGINT);
-    QTRY_COMPARE(received.count(), 2);
-    QCOMPARE(received.last().first().toInt(), int(SIGINT));
+    QTRY_COMPARE(received.count(), 1);
+    QCOMPARE(received.first().first().toInt(), int(SIGINT));
+    QVERIFY(quit.quitRequested());
 }
 
 // The program's handler is in place before it touches the lock: a lock file that is a pipe holds
