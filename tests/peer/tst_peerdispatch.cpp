@@ -8,7 +8,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QtTest>
 
 #include <zlib.h>
@@ -79,6 +78,13 @@ class TestPeerDispatch : public QObject
     {
         QObject::connect(peerMessenger, signal, this, slot);
     }
+    static QString Text(const QString& s) { return s; }
+    static QString Text(const std::string& s) { return QString::fromStdString(s); }
+    template <typename T>
+    static QString Text(T v) { return QString::number(v); }
+    // One signal as text: its name, then its fields.
+    template <typename... A>
+    void Add(const char* what, const A&... a) { m_events << (QStringList{what} << ... << Text(a)).join(' '); }
 
 private slots:
     void initTestCase()
@@ -86,54 +92,29 @@ private slots:
         QVERIFY(m_fx.SetUp());
         new SharedFoldersManager();
         new TransferQueueManager();
-        auto bytes = [](const std::string& s) { return QString::fromStdString(s); };
-        Record(&PeerMessenger::UserInfoRequested, [this](QString u) { m_events << "info request " + u; });
-        Record(&PeerMessenger::UserInfoReceived,
-               [this](QString u, QString text, bool has, char* picture, int length, int uploadSlots, int queued, bool free) {
-                   m_events << QString("info %1 %2 %3 %4 %5 %6 %7 %8")
-                                   .arg(u, text)
-                                   .arg(int(has))
-                                   .arg(picture ? QString::fromLatin1(picture, length) : "null")
-                                   .arg(length)
-                                   .arg(uploadSlots)
-                                   .arg(queued)
-                                   .arg(int(free));
-               });
-        Record(&PeerMessenger::FileTransferRequested, [this, bytes](QString u, int dir, uint req, std::string f, qint64 s) {
-            m_events << QString("transfer request %1 %2 %3 %4 %5").arg(u).arg(dir).arg(req).arg(bytes(f)).arg(s);
+        using M = PeerMessenger;
+        Record(&M::UserInfoRequested, [this](QString u) { Add("info request", u); });
+        Record(&M::UserInfoReceived, [this](QString u, QString t, bool has, char* pic, int n, int upSlots, int queued, bool free) {
+            Add("info", u, t, has, pic ? QString::fromLatin1(pic, n) : "null", n, upSlots, queued, free);
         });
-        Record(&PeerMessenger::FileTransferResponse,
-               [this](QString u, uint req, bool ok, bool hasSize, qint64 size, QString reason) {
-                   m_events << QString("transfer response %1 %2 %3 %4 %5 %6")
-                                   .arg(u)
-                                   .arg(req)
-                                   .arg(int(ok))
-                                   .arg(int(hasSize))
-                                   .arg(size)
-                                   .arg(reason);
-               });
-        Record(&PeerMessenger::QueueUploadRequested, [this](QString u, QString f) { m_events << "queue upload " + u + " " + f; });
-        Record(&PeerMessenger::DownloadPlaceInLine, [this, bytes](QString u, std::string f, int place) {
-            m_events << QString("place %1 %2 %3").arg(u, bytes(f)).arg(place);
+        Record(&M::FileTransferRequested,
+               [this](QString u, int dir, uint req, std::string f, qint64 s) { Add("transfer request", u, dir, req, f, s); });
+        Record(&M::FileTransferResponse, [this](QString u, uint req, bool ok, bool hasSize, qint64 size, QString why) {
+            Add("transfer response", u, req, ok, hasSize, size, why);
         });
-        Record(&PeerMessenger::UploadFailed, [this, bytes](QString u, std::string f) { m_events << "failed " + u + " " + bytes(f); });
-        Record(&PeerMessenger::UploadDenied, [this, bytes](QString u, std::string f, QString why) {
-            m_events << "denied " + u + " " + bytes(f) + " " + why;
-        });
-        Record(&PeerMessenger::UploadPlaceInLineRequested,
-               [this](QString u, QString f) { m_events << "place request " + u + " " + f; });
-        Record(&PeerMessenger::QueueDownloadRequested, [this, bytes](QString u, std::string f, qint64 s) {
-            m_events << QString("queue download %1 %2 %3").arg(u, bytes(f)).arg(s);
-        });
-        Record(&PeerMessenger::UserShare, [this](QString u, FileInfoMap& share, AttributeTranslationTable& table) {
+        Record(&M::QueueUploadRequested, [this](QString u, QString f) { Add("queue upload", u, f); });
+        Record(&M::DownloadPlaceInLine, [this](QString u, std::string f, int place) { Add("place", u, f, place); });
+        Record(&M::UploadFailed, [this](QString u, std::string f) { Add("failed", u, f); });
+        Record(&M::UploadDenied, [this](QString u, std::string f, QString why) { Add("denied", u, f, why); });
+        Record(&M::UploadPlaceInLineRequested, [this](QString u, QString f) { Add("place request", u, f); });
+        Record(&M::QueueDownloadRequested, [this](QString u, std::string f, qint64 s) { Add("queue download", u, f, s); });
+        Record(&M::UserShare, [this](QString u, FileInfoMap& share, AttributeTranslationTable& table) {
             QStringList folders;
             for (const auto& f : share)
                 folders << QString::fromStdString(f.first) + ":" + QString::number(f.second.size());
-            m_events << QString("share %1 %2 %3").arg(u, folders.join(',')).arg(table.size());
+            Add("share", u, folders.join(','), int(table.size()));
         });
-        Record(&PeerMessenger::SearchResults, [this](ItemPtr r) {
-            m_events << QString("results %1 %2").arg(ValueOf(r, "user")).arg(r.GetItems("search_result").size());
-        });
+        Record(&M::SearchResults, [this](ItemPtr r) { Add("results", ValueOf(r, "user"), int(r.GetItems("search_result").size())); });
 
         m_root = QDir(m_fx.env.dir.filePath("disk")).absolutePath();
         QVERIFY(WriteFile(m_root + "/pub/River Song.mp3", QByteArray(3, 'x')));
@@ -143,9 +124,6 @@ private slots:
         sharedFoldersManager->AddSharedFolder(m_root + "/pub").NewItem("shared_public");
         sharedFoldersManager->AddSharedFolder(m_root + "/friends").NewItem("shared_userlist");
         d.GetType("user")->GetItem("lisa").NewItem("in_user_list");
-        for (int k = 1; k <= 201; ++k)
-            QVERIFY(WriteFile(m_root + QString("/many/tune %1.txt").arg(k, 3, 10, QChar('0')), QByteArray(1, 'x')));
-        sharedFoldersManager->AddSharedFolder(m_root + "/many").NewItem("shared_public");
     }
     void init() { m_events.clear(); }
     void cleanup() { m_fx.Clear(); }
@@ -160,45 +138,42 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("event");  // empty: no signal
         QTest::addColumn<bool>("stays");
-        QTest::newRow("15") << P::U32(15) << "info request bob" << true;
-        QTest::newRow("16 with picture") << P::U32(16) + P::Str("hi") + P::U8(1) + P::U32(3) + "abc" + P::U32(2) +
-                                                P::U32(5) + P::U8(1)
-                                         << "info bob hi 1 abc 3 2 5 1" << true;
-        QTest::newRow("16 without") << P::U32(16) + P::Str("hi") + P::U8(0) + P::U32(2) + P::U32(0) + P::U8(0)
-                                    << "info bob hi 0 null 0 2 0 0" << true;
-        QTest::newRow("16 picture beyond the end")
-            << P::U32(16) + P::Str("hi") + P::U8(1) + P::U32(0x7fffffff) + "abc" << "" << false;
-        QTest::newRow("40 upload") << P::U32(40) + P::U32(1) + P::U32(77) + P::Str("a\\b.mp3") + P::I64(1234)
-                                   << "transfer request bob 1 77 a\\b.mp3 1234" << true;
-        QTest::newRow("40 download") << P::U32(40) + P::U32(0) + P::U32(78) + P::Str("x")
-                                     << "transfer request bob 0 78 x 0" << true;
-        QTest::newRow("40 cut") << P::U32(40) + P::U32(1) + P::U32(77) + P::Str("x") + P::U32(9) << "" << false;
-        QTest::newRow("41 allowed, size") << P::U32(41) + P::U32(5) + P::U8(1) + P::I64(99)
-                                          << "transfer response bob 5 1 1 99 " << true;
-        QTest::newRow("41 allowed, no size") << P::U32(41) + P::U32(5) + P::U8(1) << "transfer response bob 5 1 0 0 "
-                                             << true;
-        QTest::newRow("41 refused") << P::U32(41) + P::U32(6) + P::U8(0) + P::Str("Queued")
-                                    << "transfer response bob 6 0 0 0 Queued" << true;
-        QTest::newRow("41 refused, no reason") << P::U32(41) + P::U32(6) + P::U8(0) << "" << false;
-        QTest::newRow("43") << P::U32(43) + P::Str("f") << "queue upload bob f" << true;
-        QTest::newRow("44") << P::U32(44) + P::Str("f") + P::U32(3) << "place bob f 3" << true;
-        QTest::newRow("44 cut") << P::U32(44) + P::Str("f") + P::U8(3) << "" << false;
-        QTest::newRow("46") << P::U32(46) + P::U32(3) + QByteArray("f\0g", 3) << "failed bob f" << true;
-        QTest::newRow("50") << P::U32(50) + P::Str("f") + P::Str("Banned") << "denied bob f Banned" << true;
-        QTest::newRow("50 cut") << P::U32(50) + P::Str("f") << "" << false;
-        QTest::newRow("51") << P::U32(51) + P::Str("f") << "place request bob f" << true;
-        QTest::newRow("60") << P::U32(60) + P::Str("f") + P::I64(10) << "queue download bob f 10" << true;
-        QTest::newRow("60 cut") << P::U32(60) + P::Str("f") << "" << false;
-        QTest::newRow("string beyond the limit") << P::U32(43) + P::U32(131073) << "" << false;
-        QTest::newRow("empty body") << QByteArray() << "" << false;
-        QTest::newRow("3 bytes") << QByteArray("\x0f\0\0", 3) << "" << false;
-        QTest::newRow("unknown") << P::U32(999) + "junk" << "" << true;
-        for (quint32 ignored : {37u, 42u, 47u, 48u})
-            QTest::newRow(qPrintable(QString::number(ignored))) << P::U32(ignored) + "x" << "" << true;
-        QTest::newRow("5 not zlib") << P::U32(5) + "not zlib" << "" << false;
-        QTest::newRow("5") << P::U32(5) + P::Zip(P::U32(1) + P::Str("\\m") + P::U32(1) + P::File("a", 1) + P::U32(0))
-                           << "share bob \\m:1 0" << true;
-        QTest::newRow("5, 131073 folders") << P::U32(5) + P::Zip(P::U32(131073)) << "" << false;
+        const auto U8 = &P::U8;
+        const auto U32 = &P::U32;
+        const auto Str = &P::Str;
+        const auto row = [](const char* name, const QByteArray& body, const char* event, bool stays) {
+            QTest::newRow(name) << body << QString(event) << stays;
+        };
+        row("15", U32(15), "info request bob", true);
+        row("16 with picture", U32(16) + Str("hi") + U8(1) + U32(3) + "abc" + U32(2) + U32(5) + U8(1),
+            "info bob hi 1 abc 3 2 5 1", true);
+        row("16 without", U32(16) + Str("hi") + U8(0) + U32(2) + U32(0) + U8(0), "info bob hi 0 null 0 2 0 0", true);
+        row("16 picture beyond the end", U32(16) + Str("hi") + U8(1) + U32(0x7fffffff) + "abc", "", false);
+        row("40 upload", U32(40) + U32(1) + U32(77) + Str("a\\b.mp3") + P::I64(1234), "transfer request bob 1 77 a\\b.mp3 1234", true);
+        row("40 download", U32(40) + U32(0) + U32(78) + Str("x"), "transfer request bob 0 78 x 0", true);
+        row("40 cut", U32(40) + U32(1) + U32(77) + Str("x") + U32(9), "", false);
+        row("41 allowed, size", U32(41) + U32(5) + U8(1) + P::I64(99), "transfer response bob 5 1 1 99 ", true);
+        row("41 allowed, no size", U32(41) + U32(5) + U8(1), "transfer response bob 5 1 0 0 ", true);
+        row("41 refused", U32(41) + U32(6) + U8(0) + Str("Queued"), "transfer response bob 6 0 0 0 Queued", true);
+        row("41 refused, no reason", U32(41) + U32(6) + U8(0), "", false);
+        row("43", U32(43) + Str("f"), "queue upload bob f", true);
+        row("44", U32(44) + Str("f") + U32(3), "place bob f 3", true);
+        row("44 cut", U32(44) + Str("f") + U8(3), "", false);
+        row("46", U32(46) + U32(3) + QByteArray("f\0g", 3), "failed bob f", true);
+        row("50", U32(50) + Str("f") + Str("Banned"), "denied bob f Banned", true);
+        row("50 cut", U32(50) + Str("f"), "", false);
+        row("51", U32(51) + Str("f"), "place request bob f", true);
+        row("60", U32(60) + Str("f") + P::I64(10), "queue download bob f 10", true);
+        row("60 cut", U32(60) + Str("f"), "", false);
+        row("string beyond the limit", U32(43) + U32(131073), "", false);
+        row("empty body", QByteArray(), "", false);
+        row("3 bytes", QByteArray("\x0f\0\0", 3), "", false);
+        row("unknown", U32(999) + "junk", "", true);
+        for (const char* ignored : {"37", "42", "47", "48"})
+            row(ignored, U32(QByteArray(ignored).toUInt()) + "x", "", true);
+        row("5 not zlib", U32(5) + "not zlib", "", false);
+        row("5", U32(5) + P::Zip(U32(1) + Str("\\m") + U32(1) + P::File("a", 1) + U32(0)), "share bob \\m:1 0", true);
+        row("5, 131073 folders", U32(5) + P::Zip(U32(131073)), "", false);
     }
     void signalsAndFate()
     {
@@ -218,18 +193,6 @@ private slots:
         QCOMPARE(m_events.join(';'), event);
     }
 
-    void codeNamedInTheLog()
-    {
-        P peer;
-        QVERIFY(Connect(peer, "bob"));
-        peer.SendMessage(0xffffffffu);
-        peer.SendMessage(60, P::Str("f") + P::I64(1));
-        QVERIFY(StillStands(peer));
-        QVERIFY(PeerFixture::Log().contains("Received -1 (unknown) message from user bob"));
-        QVERIFY(PeerFixture::Log().contains("Received 60 (unknown) message from user bob"));
-        QVERIFY(PeerFixture::Log().contains("Received PM_USER_INFO_REQUEST message from user bob"));
-    }
-
     // A small frame that inflates past the cap is refused without inflating it all.
     void decompressionBomb()
     {
@@ -241,31 +204,6 @@ private slots:
         QVERIFY(peer.WaitForDisconnect(20000));
         QCOMPARE(m_events, QStringList());
         QCOMPARE(PeerFixture::Log().count("expands beyond 268435456 bytes"), 1);
-    }
-
-    // Random fields behind every handled code, plain and compressed: each message is either
-    // acted on or ends its connection, and nothing crashes.
-    void randomFields()
-    {
-        QRandomGenerator random(1607);
-        const quint32 codes[] = {4, 5, 9, 15, 16, 36, 40, 41, 43, 44, 46, 50, 51, 60};
-        P* peer = nullptr;
-        for (int k = 0; k < 100; ++k) {
-            if (!peer || !peer->IsConnected()) {
-                delete peer;
-                peer = new P;
-                QVERIFY(Connect(*peer, "fuzz"));
-            }
-            QByteArray fields(int(random.bounded(40)), Qt::Uninitialized);
-            for (char& c : fields)
-                c = char(random.bounded(256));
-            const quint32 code = codes[random.bounded(int(sizeof codes / sizeof *codes))];
-            peer->SendMessage(code, (code == 5 || code == 9) && k % 2 ? P::Zip(fields) : fields);
-            const int before = m_events.size();
-            peer->SendMessage(15);
-            QVERIFY(QTest::qWaitFor([&] { return !peer->IsConnected() || m_events.size() > before; }, 5000));
-        }
-        delete peer;
     }
 
     void searchReplies()
@@ -292,22 +230,14 @@ private slots:
         peer.TakeFrames();
         peer.SendMessage(4);
         peer.SendMessage(36, P::U32(7) + P::Str(Wire(m_root + "/pub")));
-        peer.SendMessage(36, P::U32(8) + P::Str(Wire(m_root + "/friends")));
-        QVERIFY(peer.WaitForFrames(3));
+        QVERIFY(peer.WaitForFrames(2));
         const QString pub = Wire(m_root + "/pub");
-        const QString many = Wire(m_root + "/many");
-        QByteArray manyFiles;
-        for (int k = 1; k <= 201; ++k)
-            manyFiles += P::File(QString("tune %1.txt").arg(k, 3, 10, QChar('0')), 1);
         QCOMPARE(InflatedBody(peer.Frames()[0].body, 5),
-                 P::U32(3) + P::Str(many) + P::U32(201) + manyFiles + P::Str(pub) + P::U32(2) +
+                 P::U32(2) + P::Str(pub) + P::U32(2) +
                      P::File("River Song.mp3", 3, "mp3") + P::File("b.txt", 2) + P::Str(pub + "\\Empty") + P::U32(0) +
                      P::U32(0));
         QCOMPARE(InflatedBody(peer.Frames()[1].body, 37), P::U32(7) + P::Str(pub) + P::U32(1) + P::Str(pub) + P::U32(2) +
                                                               P::File("River Song.mp3", 3) + P::File("b.txt", 2) + P::U32(0));
-        QCOMPARE(InflatedBody(peer.Frames()[2].body, 37),
-                 P::U32(8) + P::Str(Wire(m_root + "/friends")) + P::U32(1) + P::Str(Wire(m_root + "/friends")) +
-                     P::U32(0) + P::U32(0));
     }
 
     // Searches relayed by the server are answered over a peer connection formed for the answer.
@@ -319,11 +249,8 @@ private slots:
         QTest::newRow("answered") << "lisa" << "river"
                                   << P::U32(2) + P::File(Wire(m_root + "/friends/River Live.txt"), 4) +
                                          P::File(Wire(m_root + "/pub/River Song.mp3"), 3, "mp3");
-        QTest::newRow("stranger") << "carol" << "river" << P::U32(1) + P::File(Wire(m_root + "/pub/River Song.mp3"), 3, "mp3");
         QTest::newRow("own name") << "me" << "river" << QByteArray();
         QTest::newRow("no match") << "carol" << "ocean" << QByteArray();
-        QTest::newRow("201 matches") << "carol" << "tune" << QByteArray();
-        QTest::newRow("parts only") << "carol" << "*river" << QByteArray();
     }
     void searchAnswers()
     {

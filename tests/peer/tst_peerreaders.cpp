@@ -11,17 +11,11 @@
 
 namespace {
 
-QByteArray U64(quint64 v)
-{
-    return F::U32(quint32(v)) + F::U32(quint32(v >> 32));
-}
-
-// A FileInfo record: flag 1, name, size, extension and (code, value) pairs.
-QByteArray File(const QByteArray& name, quint64 size, const QByteArray& ext = QByteArray(),
+// A FileInfo record with its (code, value) pairs.
+QByteArray File(const QString& name, qint64 size, const QByteArray& ext = QByteArray(),
                 const QVector<QPair<quint32, quint32>>& pairs = {})
 {
-    QByteArray out = F::U8(1) + F::U32(quint32(name.size())) + name + U64(size) + F::U32(quint32(ext.size())) + ext +
-                     F::U32(quint32(pairs.size()));
+    QByteArray out = FakePeer::File(name, size, ext).chopped(4) + F::U32(quint32(pairs.size()));
     for (const auto& p : pairs)
         out += F::U32(p.first) + F::U32(p.second);
     return out;

@@ -1,12 +1,10 @@
 // The shared-folder index over real folders: the walk and its counts, the lower-case lookup,
 // the token index, the counts told to the server, and the index across a save and a load.
+#include "common/deliver.h"
 #include "common/serverfixture.h"
 #include "model/datasaver.h"
 #include "model/settings.h"
-#include "server/server.h"
 #include "shares/sharedfoldersmanager.h"
-
-#include "app/savefile.h"
 
 #include <QDir>
 #include <QFile>
@@ -42,34 +40,6 @@ QByteArray Frames(const char* headerHex, int count)
     return out;
 }
 
-// What the save file holds for the shared file of that name: type=value of its analysis links.
-QStringList SavedAnalysis(const savefile::Parsed& saved, const QString& name)
-{
-    QStringList result;
-    const auto& names = saved.items.value("shared_file_name");
-    const qint32 nameId = names.key(name, -1);
-    for (qint32 file : saved.items.value("shared_file").keys()) {
-        if (!saved.links.contains(qMakePair(qMin(file, nameId), qMax(file, nameId))))
-            continue;
-        for (const char* type :
-             {"mpeg_version", "channel_mode", "audio_frequency", "bitrate_mode", "bitrate", "is_scanned"}) {
-            const auto& values = saved.items.value(type);
-            for (auto v = values.begin(); v != values.end(); ++v)
-                if (saved.links.contains(qMakePair(qMin(file, v.key()), qMax(file, v.key()))))
-                    result << QString("%1=%2").arg(type, v.value());
-        }
-    }
-    return result;
-}
-
-ItemPtr HandMadeFile(const QString& folder, const QString& name)
-{
-    ItemPtr file = d.GetType("shared_file")->NewItem();
-    file += d.GetType("shared_file_folder")->GetItem(folder);
-    file += d.GetType("shared_file_name")->GetItem(name);
-    return file;
-}
-
 } // namespace
 
 class TestSharedFoldersIndex : public QObject
@@ -96,7 +66,6 @@ private slots:
         QVERIFY(m_env.SetUp(true, true));
         new SharedFoldersManager();
         m_root = m_env.dir.filePath("disk");
-        qRegisterMetaType<UserStats>("UserStats");
     }
     void cleanup()
     {
@@ -224,21 +193,12 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QStringList, tokens);
         tokens.sort();
-        ItemPtr file = HandMadeFile(folder, name);
+        ItemPtr file = d.GetType("shared_file")->NewItem();
+        file += d.GetType("shared_file_folder")->GetItem(folder);
+        file += d.GetType("shared_file_name")->GetItem(name);
         sharedFoldersManager->TokenizeSharedFile(file);
         QCOMPARE(TokensOf(file), tokens);
         file.Remove();
-    }
-
-    void tokensOfAWalkedFile()
-    {
-        MakeFile(Path("Rock/Some Song.ogg"));
-        sharedFoldersManager->AddSharedFolder(Path("Rock"));
-        const QStringList tokens = TokensOf(sharedFoldersManager->GetSharedFileItem(Path("Rock/Some Song.ogg")));
-        for (const char* expected : {"disk", "rock", "some", "song", "song.ogg", "ogg"})
-            QVERIFY2(tokens.contains(expected), qPrintable(expected));
-        for (const QString& component : QDir::cleanPath(m_root).toLower().split('/', Qt::SkipEmptyParts))
-            QVERIFY2(tokens.contains(component), qPrintable(component));
     }
 
     void analysisStoredSavedAndRetried()
@@ -251,20 +211,7 @@ private slots:
         ItemPtr vbr = sharedFoldersManager->GetSharedFileItem(Path("mp3/vbr.MP3"));
         QTRY_VERIFY(cbr.IsConnected("is_scanned") && vbr.IsConnected("is_scanned"));
         QTRY_VERIFY(LogText("MP3 Scanning").contains("Scanned " + Path("mp3/vbr.MP3")));
-
-        const QString save = m_env.dir.filePath("analysis-save");
-        QVERIFY(dataSaver->Save(save));
-        QFile file(save);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const savefile::Parsed saved = savefile::Parse(file.readAll());
-        QVERIFY(saved.ok);
-        QCOMPARE(SavedAnalysis(saved, "cbr.mp3"),
-                 QStringList({"mpeg_version=1", "channel_mode=joint stereo", "audio_frequency=0", "bitrate_mode=cbr",
-                              "bitrate=128", "is_scanned="}));
-        QCOMPARE(SavedAnalysis(saved, "vbr.MP3"),
-                 QStringList({"mpeg_version=1", "channel_mode=joint stereo", "audio_frequency=0", "bitrate_mode=vbr",
-                              "bitrate=130", "is_scanned="}));
-        QCOMPARE(SavedAnalysis(saved, "broken.mp3"), QStringList());
+        // Kept across a save and a load: indexSurvivesSaveAndLoad.
 
         // What a peer asking for the share list gets: bitrate (code 0) and variable or not (code 2).
         ItemPtr(d.GetType("shared_folder")->HasItem(Path("mp3"))).NewItem("shared_public");
@@ -306,26 +253,16 @@ private slots:
         m_env.SetLogin("me", "secret");
         QVERIFY(m_env.LogIn(true));
         QVERIFY(m_env.Sync());
-        QList<FakeServer::Frame> frames = m_env.fake.TakeFrames();
         QList<QByteArray> ours;
-        for (const FakeServer::Frame& f : frames)
+        for (const FakeServer::Frame& f : m_env.fake.TakeFrames())
             if (f.code == 35 || f.code == 36)
                 ours << f.raw;
-        QCOMPARE(ours, QList<QByteArray>({QByteArray::fromHex("0c000000 23000000 05000000 04000000"),
-                                          QByteArray::fromHex("0a000000 24000000 02000000 6d65")}));
+        QCOMPARE(ours, QList<QByteArray>({Hex("0c000000 23000000 05000000 04000000"), Hex("0a000000 24000000 02000000 6d65")}));
 
         SetSetting("upload_speed", Value("7"));
-        auto stats = [](const char* user, quint32 speed) {
-            return FakeServer::Str(user) + FakeServer::U32(speed) + FakeServer::U32(5) + FakeServer::U32(0) +
-                   FakeServer::U32(4) + FakeServer::U32(5);
-        };
-        QSignalSpy replies(gp_server, &Server::ReceivedUserStats);
-        m_env.fake.Send(36, stats("other", 999));
-        m_env.fake.Send(36, stats("me", 12345));
-        QTRY_COMPARE(replies.size(), 2);
+        QVERIFY(Deliver(m_env.fake, 36, F::Str("me") + Stats(12345, 4)));
         QCOMPARE(GetSetting("upload_speed"), QString("12345"));
-        m_env.fake.Send(36, stats("other", 999));
-        QTRY_COMPARE(replies.size(), 3);
+        QVERIFY(Deliver(m_env.fake, 36, F::Str("other") + Stats(999, 4)));
         QCOMPARE(GetSetting("upload_speed"), QString("12345"));
         QVERIFY(m_env.Reset());
     }

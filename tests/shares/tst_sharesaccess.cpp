@@ -1,9 +1,12 @@
 // What other users see of the shares: the access rule, the share list, folder contents and
-// search answers, compared as inflated bytes laid out by hand.
+// search answers, compared as inflated bytes laid out by hand; and search texts into whole, part
+// and excluded tokens, and paths matched against them.
 #include "common/deliver.h"
+#include "common/fakepeer.h"
 #include "common/serverfixture.h"
 #include "model/settings.h"
 #include "model/zlibstream.h"
+#include "shares/searchparser.h"
 #include "shares/sharedfoldersmanager.h"
 
 #include <QDir>
@@ -12,16 +15,11 @@
 
 namespace {
 
-QByteArray U64(quint64 v)
-{
-    return F::U32(quint32(v)) + F::U32(quint32(v >> 32));
-}
-
-QByteArray File(const QString& name, quint64 size, const QByteArray& ext = QByteArray(),
+// A FileInfo record with its (code, value) pairs.
+QByteArray File(const QString& name, qint64 size, const QByteArray& ext = QByteArray(),
                 const QVector<QPair<quint32, quint32>>& pairs = {})
 {
-    QByteArray out = F::U8(1) + F::Str(name) + U64(size) + F::U32(quint32(ext.size())) + ext +
-                     F::U32(quint32(pairs.size()));
+    QByteArray out = FakePeer::File(name, size, ext).chopped(4) + F::U32(quint32(pairs.size()));
     for (const auto& p : pairs)
         out += F::U32(p.first) + F::U32(p.second);
     return out;
@@ -47,6 +45,11 @@ QByteArray Inflated(const MemStream& message, quint32 code)
     if (Inflate(all.constData() + 4, size_t(all.size() - 4), body) != InflateResult::Inflated)
         return "does not inflate";
     return QByteArray::fromStdString(body);
+}
+
+QString Join(const std::set<QString>& tokens)
+{
+    return QStringList(tokens.begin(), tokens.end()).join('|');
 }
 
 QString Wire(QString path)
@@ -232,7 +235,7 @@ private slots:
         if (!files.isEmpty()) {
             expected = F::Str("me") + F::U32(4242) + F::U32(quint32(files.size()));
             for (const QString& f : files)
-                expected += File(Wire(Path(f)), quint64(QFileInfo(Path(f)).size()),
+                expected += File(Wire(Path(f)), QFileInfo(Path(f)).size(),
                                  f.endsWith(".mp3") ? "mp3" : "");
             expected += F::U8(0) + F::U32(0) + F::U32(0) + F::U32(0);
         }
@@ -269,12 +272,9 @@ private slots:
         QFETCH(QString, length);
         QFETCH(QString, text);
         ItemPtr file = d.GetType("user_share_file")->NewItem();
-        if (!bitrate.isEmpty())
-            file += d.GetType("bitrate")->GetItem(bitrate);
-        if (!mode.isEmpty())
-            file += d.GetType("bitrate_mode")->GetItem(mode);
-        if (!length.isEmpty())
-            file += d.GetType("length_seconds")->GetItem(length);
+        for (const auto& [type, value] : {std::pair{"bitrate", bitrate}, {"bitrate_mode", mode}, {"length_seconds", length}})
+            if (!value.isEmpty())
+                file += d.GetType(type)->GetItem(value);
         QCOMPARE(sharedFoldersManager->GetFileItemDisplayString(file), text);
         file.Remove();
     }
@@ -298,6 +298,57 @@ private slots:
         QCOMPARE(d.GetType("user_share_file")->ItemCount(), size_t(0));
         QVERIFY(!d.GetType("user_share_file_name")->HasItem(QString("\\a.txt")));
         QVERIFY(!d.GetType("user")->HasItem(QString("nobody at all")));
+    }
+
+    void tokenize_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("usable");
+        QTest::addColumn<QString>("included");
+        QTest::addColumn<QString>("parts");
+        QTest::addColumn<QString>("excluded");
+        QTest::newRow("two words") << "Abc DEF" << true << "abc|def" << "" << "";
+        QTest::newRow("repeated") << "abc abc" << true << "abc" << "" << "";
+        QTest::newRow("part") << "*abc" << true << "" << "abc" << "";
+        QTest::newRow("excluded only") << "-abc" << false << "" << "" << "abc";
+        QTest::newRow("with excluded") << "abc -def" << true << "abc" << "" << "def";
+        QTest::newRow("minus last") << "abc -" << false << "abc" << "" << "";
+        QTest::newRow("star last") << "abc *" << false << "abc" << "" << "";
+        QTest::newRow("empty excluded") << "abc - def" << false << "abc" << "" << "";
+        QTest::newRow("quoted") << "\"ab cd\"" << true << "ab cd" << "" << "";
+        QTest::newRow("unclosed quote") << "\"ab cd" << true << "ab cd" << "" << "";
+        QTest::newRow("quote then word") << "\"ab\"cd" << true << "ab|cd" << "" << "";
+        QTest::newRow("empty quotes") << "\"\"" << false << "" << "" << "";
+        QTest::newRow("quote inside") << "ab\"cd" << false << "" << "" << "";
+        QTest::newRow("tab") << "ab\tcd" << true << "ab|cd" << "" << "";
+        QTest::newRow("no other separator") << "rock-n-roll a,b_c/d.e" << true << "a,b_c/d.e|rock-n-roll" << ""
+                                            << "";
+        QTest::newRow("one prefix only") << "x -*abc --abc" << true << "x" << "" << "*abc|-abc";
+        QTest::newRow("quoted excluded") << "x -\"a b\"" << true << "x" << "" << "a b";
+        QTest::newRow("blank") << " \t " << false << "" << "" << "";
+        QTest::newRow("empty") << "" << false << "" << "" << "";
+        QTest::newRow("unicode") << QString::fromUtf8("ÄÖ *Ü") << true << QString::fromUtf8("äö")
+                                 << QString::fromUtf8("ü") << "";
+    }
+    void tokenize()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, usable);
+        SearchParser parser;
+        QCOMPARE(parser.SetSearchText(text), usable);
+        QTEST(Join(parser.GetIncludedTokenSet()), "included");
+        QTEST(Join(parser.GetIncludedPartTokenSet()), "parts");
+        QTEST(Join(parser.GetExcludedTokenSet()), "excluded");
+    }
+
+    void match()
+    {
+        SearchParser parser;
+        QVERIFY(parser.IsMatch("anything at all"));
+        QVERIFY(parser.SetSearchText("rain *live -demo"));
+        QVERIFY(parser.IsMatch("Songs\\Rainfall\\Live Recording.mp3"));
+        QVERIFY(!parser.IsMatch("Songs\\Rainfall\\Live Demo.mp3"));
+        QVERIFY(!parser.IsMatch("Songs\\Sunny\\Live.mp3"));
     }
 };
 
