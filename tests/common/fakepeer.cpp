@@ -26,24 +26,6 @@ FakePeer::~FakePeer()
     }
 }
 
-QByteArray FakePeer::U32(quint32 v)
-{
-    v = qToLittleEndian(v);
-    return QByteArray(reinterpret_cast<const char*>(&v), 4);
-}
-
-QByteArray FakePeer::I64(qint64 v)
-{
-    v = qToLittleEndian(v);
-    return QByteArray(reinterpret_cast<const char*>(&v), 8);
-}
-
-QByteArray FakePeer::Str(const QString& s)
-{
-    const QByteArray b = s.toUtf8();
-    return U32(quint32(b.size())) + b;
-}
-
 // Written from the rule as stated, byte by byte, independent of the client's word-wise version.
 QByteArray FakePeer::Xor(QByteArray bytes, quint32 key)
 {
@@ -54,11 +36,6 @@ QByteArray FakePeer::Xor(QByteArray bytes, quint32 key)
         bytes[i] = static_cast<char>(bytes[i] ^ static_cast<char>((k >> (8 * (i % 4))) & 0xff));
     }
     return bytes;
-}
-
-QByteArray FakePeer::ObfuscatedFrame(const QByteArray& body, quint32 key)
-{
-    return U32(key) + Xor(PlainFrame(body), key);
 }
 
 QByteArray FakePeer::Zip(const QByteArray& plain)
@@ -84,16 +61,6 @@ quint16 FakePeer::FreePortPair()
     return 0;
 }
 
-void FakePeer::SetRaw(bool raw)
-{
-    m_raw = raw;
-}
-
-bool FakePeer::Listen()
-{
-    return m_server.listen(QHostAddress::LocalHost, 0);
-}
-
 bool FakePeer::WaitForConnection(int timeoutMs)
 {
     const int before = m_connectionCount;
@@ -106,17 +73,6 @@ bool FakePeer::ConnectTo(quint16 port, int timeoutMs)
     Adopt(socket);
     socket->connectToHost(QHostAddress::LocalHost, port);
     return QTest::qWaitFor([&] { return IsConnected(); }, timeoutMs);
-}
-
-bool FakePeer::WaitForDisconnect(int timeoutMs)
-{
-    return QTest::qWaitFor([&] { return !IsConnected(); }, timeoutMs);
-}
-
-void FakePeer::Close()
-{
-    if (mp_socket)
-        mp_socket->disconnectFromHost();
 }
 
 void FakePeer::Adopt(QTcpSocket* socket)
@@ -196,18 +152,6 @@ void FakePeer::SendFrame(const QByteArray& body)
 void FakePeer::SendFrame(const QByteArray& body, quint32 key)
 {
     SendRaw(m_obfuscated ? ObfuscatedFrame(body, key) : PlainFrame(body));
-}
-
-QList<FakePeer::Frame> FakePeer::TakeFrames()
-{
-    QList<Frame> f;
-    f.swap(m_frames);
-    return f;
-}
-
-bool FakePeer::WaitForFrames(int count, int timeoutMs)
-{
-    return QTest::qWaitFor([&] { return m_frames.size() >= count; }, timeoutMs);
 }
 
 BlackHole::~BlackHole()

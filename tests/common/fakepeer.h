@@ -5,13 +5,7 @@
 // it is told the connection has left the framed protocol, cuts them into frames.
 #pragma once
 
-#include <QByteArray>
-#include <QList>
-#include <QObject>
-#include <QPointer>
-#include <QString>
-#include <QTcpServer>
-#include <QTcpSocket>
+#include "common/fakeserver.h"
 
 class FakePeer : public QObject
 {
@@ -28,10 +22,10 @@ public:
 
     bool IsObfuscated() const { return m_obfuscated; }
     // From now on what arrives is raw (after an init message and, on file connections, a ticket).
-    void SetRaw(bool raw);
+    void SetRaw(bool raw) { m_raw = raw; }
 
     // Listens on 127.0.0.1 on a port the system picks; the newest accepted connection is the current one.
-    bool Listen();
+    bool Listen() { return m_server.listen(QHostAddress::LocalHost, 0); }
     quint16 Port() const { return m_server.serverPort(); }
     int ConnectionCount() const { return m_connectionCount; }
     bool WaitForConnection(int timeoutMs = 5000);
@@ -40,8 +34,11 @@ public:
 
     bool IsConnected() const { return mp_socket && mp_socket->state() == QAbstractSocket::ConnectedState; }
     // True once the current connection has been closed by the client (or never stood).
-    bool WaitForDisconnect(int timeoutMs = 5000);
-    void Close();
+    bool WaitForDisconnect(int timeoutMs = 5000)
+    {
+        return QTest::qWaitFor([&] { return !IsConnected(); }, timeoutMs);
+    }
+    void Close() { if (mp_socket) mp_socket->disconnectFromHost(); }
     QTcpSocket* Socket() const { return mp_socket; }
 
     // Sending on the current connection.
@@ -53,22 +50,24 @@ public:
     {
         SendFrame(DirectInit(user, type, token));
     }
-    void SendIndirectInit(quint32 token) { SendFrame(IndirectInit(token)); }
 
     // While not reading, what the client sends piles up in the system's buffers.
     void SetReading(bool reading);
 
     // What arrived.
     const QList<Frame>& Frames() const { return m_frames; }
-    QList<Frame> TakeFrames();
-    bool WaitForFrames(int count, int timeoutMs = 5000);
+    QList<Frame> TakeFrames() { QList<Frame> f; f.swap(m_frames); return f; }
+    bool WaitForFrames(int count, int timeoutMs = 5000)
+    {
+        return QTest::qWaitFor([&] { return m_frames.size() >= count; }, timeoutMs);
+    }
     QByteArray Received() const { return m_received; }  // every byte, as it came
 
     // Builders (little-endian).
     static QByteArray U8(quint8 v) { return QByteArray(1, static_cast<char>(v)); }
-    static QByteArray U32(quint32 v);
-    static QByteArray I64(qint64 v);
-    static QByteArray Str(const QString& s);
+    static QByteArray U32(quint32 v) { return FakeServer::U32(v); }
+    static QByteArray I64(qint64 v) { return FakeServer::U32(quint32(v)) + FakeServer::U32(quint32(quint64(v) >> 32)); }
+    static QByteArray Str(const QString& s) { return FakeServer::Str(s); }
     static QByteArray DirectInit(const QString& user, const QString& type, quint32 token = 0)
     {
         return U8(1) + Str(user) + Str(type) + U32(token);
@@ -82,7 +81,7 @@ public:
     // compress2 level 9: a zlib stream as peers send it.
     static QByteArray Zip(const QByteArray& plain);
     static QByteArray PlainFrame(const QByteArray& body) { return U32(quint32(body.size())) + body; }
-    static QByteArray ObfuscatedFrame(const QByteArray& body, quint32 key);
+    static QByteArray ObfuscatedFrame(const QByteArray& body, quint32 key) { return U32(key) + Xor(PlainFrame(body), key); }
     // XORs the bytes of a frame's length and body (as one sequence) with the key.
     static QByteArray Xor(QByteArray bytes, quint32 key);
 

@@ -1,16 +1,9 @@
 // The download queue: adding, re-queueing when the peer comes online, the peer's notifications
-// and offers, the empty-share check, and the local folders, with a fake server and a fake peer
-// on 127.0.0.1 and files under a temporary home.
-#include "transfers/transferfixture.h"
+// and offers, the empty-share check, the sweep, the answer to transfer requests and the file
+// connections that follow, and the local folders, with a fake server and fake peers on
+// 127.0.0.1 and files in a temporary folder.
+#include "peertransferfixture.h"
 
-#include "common/deliver.h"
-#include "common/fakepeer.h"
-#include "common/peerfixture.h"
-#include "model/settings.h"
-#include "peer/peermessenger.h"
-
-#include <QDir>
-#include <QFile>
 #include <QtTest>
 
 namespace {
@@ -20,11 +13,31 @@ QString Status(ItemPtr entry) { return ValueOf(entry, "download_entry_status"); 
 int Count(const QString& text, const QString& part) { return text.count(part); }
 QString QueueLog() { return LogText(QStringLiteral("Transfer Queue")); }
 
-// Code 43 as the fake peer sees it: the u32 body length, the code, the counted path bytes.
-QByteArray QueueFrame(const QByteArray& path)
+// Peer message 41 as the client must write it (after the code).
+QByteArray Allowed(quint32 id) { return U32(id) + FakePeer::U8(1); }
+QByteArray Refused(quint32 id, const QString& reason) { return U32(id) + FakePeer::U8(0) + Str(reason); }
+
+// A file connection opened by the peer: the direct init, then the ticket.
+struct FileConnection
 {
-    return FakePeer::U32(quint32(8 + path.size())) + FakePeer::U32(43) + FakePeer::U32(quint32(path.size())) + path;
-}
+    FakePeer peer;
+
+    bool Open(const QString& user, quint32 ticket)
+    {
+        if (!peer.ConnectTo(peerMessenger->ListeningPort(false)))
+            return false;
+        peer.SetRaw(true);
+        peer.SendRaw(FakePeer::PlainFrame(FakePeer::DirectInit(user, "F")) + U32(ticket));
+        return true;
+    }
+    // The resume offset the client wrote, or -1 when none came.
+    qint64 Offset(int timeoutMs = 5000)
+    {
+        if (!QTest::qWaitFor([&] { return peer.Received().size() >= 8; }, timeoutMs))
+            return -1;
+        return qFromLittleEndian<qint64>(peer.Received().constData());
+    }
+};
 
 }  // namespace
 
@@ -32,54 +45,29 @@ class TestDownloadQueue : public QObject
 {
     Q_OBJECT
 
-    TransferFixture f;
-    FakePeer alice;
-    FakePeer bob;
+    PeerTransferFixture f;
 
     QString Base() { return GetSetting("download_folder"); }
-    // The server says the user is online: the engine's online handler runs inside.
-    void GoOnline(const QString& user)
+    QString Downloading(const QString& relative) { return Base() + "/downloading/" + relative; }
+    QString Complete(const QString& relative) { return Base() + "/complete/" + relative; }
+    // Waits until everything sent to the user so far has arrived: a place in line the peer
+    // cannot otherwise get is sent behind it.
+    bool Settle(const QString& user)
     {
-        QVERIFY(Deliver(f.server.fake, 5, F::Str(user) + F::U8(1) + F::I32(2) + Stats(0, 0) + F::Str("NL")));
-        QVERIFY(User(user).IsConnected("is_online"));
+        peerMessenger->SendUploadPlaceInLine(user, "marker", 0);
+        return QTest::qWaitFor([&] { return f.Received(user, 44).contains(Str("marker") + U32(0)); }, 5000);
     }
-    // The messages that reached the peer since the last call, raw frames back to back, init
-    // messages left out. A place-in-line request for a marker entry is sent last and cut off, so
-    // nothing still on its way is missed.
-    QByteArray SentTo(FakePeer& peer, const QString& user)
+    // The messages of a code the user received since the last call.
+    QList<QByteArray> Sent(const QString& user, quint32 code)
     {
-        ItemPtr marker = d.GetType("download_entry")->NewItem();
-        marker += User(user);
-        marker += d.GetType("file_name")->GetItem("marker");
-        marker += d.GetType("remote_folder")->GetItem("");
-        transferQueueManager->RequestDownloadPlaceInLine(marker);
-        marker.Remove();
-        // Code 51: the u32 body length 15, the code, the counted path "\marker".
-        const QByteArray end = Hex("0f000000 33000000 07000000") + "\\marker";
-        QByteArray all;
-        const bool seen = QTest::qWaitFor(
-            [&] {
-                for (const FakePeer::Frame& frame : peer.TakeFrames())
-                    if (!frame.body.startsWith(FakePeer::DirectInit("me", "P").chopped(4)))
-                        all += frame.raw;
-                return all.endsWith(end);
-            },
-            5000);
-        if (!seen)
-            return "marker not seen: " + all.toHex();
-        all.chop(end.size());
-        return all;
+        const QList<QByteArray> found = Settle(user) ? f.Received(user, code) : QList<QByteArray>{"marker not seen"};
+        f.Clear(user);
+        return found;
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(f.SetUp(true));
-        QVERIFY(alice.Listen() && bob.Listen());
-        PeerFixture::StoreAddress("alice", alice.Port());
-        PeerFixture::StoreAddress("bob", bob.Port());
-    }
-
+    void initTestCase() { QVERIFY(f.SetUp()); }
+    void cleanupTestCase() { f.TearDown(); }
     void cleanup()
     {
         for (ItemPtr entry : d.GetType("download_entry")->GetItems())
@@ -87,22 +75,18 @@ private slots:
         QVERIFY(QDir(Base()).removeRecursively());
     }
 
-    // Connections left standing would outlive the process with their records unfreed.
-    void cleanupTestCase() { PeerFixture::Clear(); }
-
     void addDownload()
     {
         SetSetting("transfer_order_counter", "7");
-        GoOnline("alice");
-        f.server.fake.ClearFrames();
+        f.User("alice");
+        SentSoFar(f.peer.env.fake);
         ItemPtr entry = transferQueueManager->AddDownload("alice", "a.mp3", "music\\Artist\\Album", 1234, 0);
         QCOMPARE(Status(entry), QStringLiteral("queued"));
         QCOMPARE(ValueOf(entry, "download_order"), QStringLiteral("7"));
         QCOMPARE(GetSetting("transfer_order_counter"), QStringLiteral("8"));
-        QCOMPARE(ValueOf(entry, "file_size"), QStringLiteral("1234"));
         QVERIFY(User("alice").IsConnected("next_place_in_line_request_time"));
         // Tracking the user asks the server to watch it (code 5) once.
-        QVERIFY(SentSoFar(f.server.fake).contains(F::MakeFrame(5, F::Str("alice"))));
+        QVERIFY(SentSoFar(f.peer.env.fake).contains(F::MakeFrame(5, F::Str("alice"))));
 
         // The same key again: the same entry, untouched, and nothing sent.
         transferQueueManager->SetDownloadEntryStatus(entry, "denied");
@@ -114,8 +98,7 @@ private slots:
         ItemPtr done = transferQueueManager->AddDownload("alice", "b.mp3", "music\\Artist\\Album", 1, 0);
         QCOMPARE(Status(done), QStringLiteral("complete"));
 
-        // Code 43: the u32 body length 32, the code, the path's 24 stored bytes with their count.
-        QCOMPARE(SentTo(alice, "alice"), Hex("20000000 2b000000 18000000") + "music\\Artist\\Album\\a.mp3");
+        QCOMPARE(Sent("alice", 43), QList<QByteArray>{Str("music\\Artist\\Album\\a.mp3")});
     }
 
     // Entries nobody could ask for or store are refused with a line in the log.
@@ -150,26 +133,26 @@ private slots:
             transferQueueManager->SetDownloadEntryStatus(entries.last(), status);
         }
         const int before = Count(QueueLog(), "Requeueing downloads from user bob");
-        GoOnline("bob");
+        f.User("bob");
         QCOMPARE(Count(QueueLog(), "Requeueing downloads from user bob"), before + 1);
-        QCOMPARE(SentTo(bob, "bob"), QueueFrame("f\\local error.mp3") + QueueFrame("f\\queued.mp3") +
-                                         QueueFrame("f\\aborted.mp3"));
+        QCOMPARE(Sent("bob", 43), (QList<QByteArray>{Str("f\\local error.mp3"), Str("f\\queued.mp3"),
+                                                     Str("f\\aborted.mp3")}));
         QCOMPARE(Status(entries[0]), QStringLiteral("queued"));
         QCOMPARE(Status(entries[2]), QStringLiteral("denied"));
         QCOMPARE(Status(entries[4]), QStringLiteral("complete"));
     }
 
-    // The peer's notices arrive as peer messages on the connection the engine's request opened.
+    // The peer's notices arrive as peer messages on its messaging connection.
     void peerNotifications()
     {
-        GoOnline("alice");
+        FakePeer& alice = f.User("alice");
         ItemPtr entry = transferQueueManager->AddDownload("alice", "a.mp3", "music\\Album", 5, 0);
         ItemPtr failed = transferQueueManager->AddDownload("alice", "b.mp3", "music\\Album", 5, 0);
         transferQueueManager->SetDownloadEntryStatus(failed, "local error");
-        SentTo(alice, "alice");
-        const auto path = [](const char* name) { return FakePeer::Str(QStringLiteral("music\\Album\\") + name); };
+        Sent("alice", 43);
+        const auto path = [](const char* name) { return Str(QStringLiteral("music\\Album\\") + name); };
 
-        alice.SendMessage(44, path("a.mp3") + FakePeer::U32(12));
+        alice.SendMessage(44, path("a.mp3") + U32(12));
         // An upload failure at the peer asks again while the peer is online, but not for a
         // download that failed here.
         alice.SendMessage(46, path("a.mp3"));
@@ -177,10 +160,9 @@ private slots:
         alice.SendMessage(46, path("unknown.mp3"));
         QTRY_VERIFY(QueueLog().contains("Download not found."));
         QCOMPARE(ValueOf(entry, "place_in_line"), QStringLiteral("12"));
-        QVERIFY(QueueLog().contains("Download status local error, not re-queueing music\\Album\\b.mp3"));
-        QCOMPARE(SentTo(alice, "alice"), QueueFrame("music\\Album\\a.mp3"));
+        QCOMPARE(Sent("alice", 43), QList<QByteArray>{Str("music\\Album\\a.mp3")});
 
-        alice.SendMessage(50, path("a.mp3") + FakePeer::Str("Too many files"));
+        alice.SendMessage(50, path("a.mp3") + Str("Too many files"));
         QTRY_COMPARE(Status(entry), QStringLiteral("denied"));
         QCOMPARE(ValueOf(entry, "denial_reason"), QStringLiteral("Too many files"));
     }
@@ -240,7 +222,7 @@ private slots:
         share("dave", true);  // once only, until asked for again
         QCOMPARE(ValueOf(User("dave"), "empty_share_check_status"), QStringLiteral("empty"));
         QCOMPARE(ValueOf(User("dave"), "sent_empty_share_warning_message"), QStringLiteral("Share something"));
-        QCOMPARE(SentSoFar(f.server.fake).count(message), 1);
+        QCOMPARE(SentSoFar(f.peer.env.fake).count(message), 1);
 
         check("dave");
         share("dave", false);
@@ -249,22 +231,193 @@ private slots:
         check("dave");
         share("dave", true);
         QCOMPARE(ValueOf(User("dave"), "empty_share_check_status"), QStringLiteral("empty"));
-        QCOMPARE(SentSoFar(f.server.fake).count(message), 0);
+        QCOMPARE(SentSoFar(f.peer.env.fake).count(message), 0);
+    }
+
+    // The half-minute sweep on the engine's clock: queue requests repeated every ten minutes,
+    // places in line asked when due, both held back while a download from that peer runs or the
+    // peer is offline.
+    void sweepRequeuesAndAsksPlacesWhenDue()
+    {
+        f.User("quin");
+        const auto sent = [&] {
+            const auto counts = Settle("quin") ? qMakePair(f.Received("quin", 43).size(), f.Received("quin", 51).size())
+                                               : qMakePair(-1, -1);
+            f.Clear("quin");
+            return counts;
+        };
+        ItemPtr a = transferQueueManager->AddDownload("quin", "a.bin", "s", 10, 0);
+        transferQueueManager->AddDownload("quin", "b.bin", "s", 10, 0);
+        QCOMPARE(sent(), qMakePair(2, 0));
+
+        // Never re-queued before: at once; the places follow 30 s later, then every ten minutes.
+        f.Sweep(5);
+        QCOMPARE(sent(), qMakePair(2, 0));
+        f.Sweep(29);
+        QCOMPARE(sent(), qMakePair(0, 0));
+        f.Sweep(1);
+        QCOMPARE(sent(), qMakePair(0, 2));
+        f.Sweep(565);
+        QCOMPARE(sent(), qMakePair(0, 0));
+        f.Sweep(5);
+        QCOMPARE(sent(), qMakePair(2, 0));
+
+        // While a download from the peer runs, neither; nor while the peer is offline.
+        transferQueueManager->SetDownloadEntryStatus(a, "downloading");
+        f.Sweep(1300);
+        QCOMPARE(sent(), qMakePair(0, 0));
+        transferQueueManager->SetDownloadEntryStatus(a, "queued");
+        User("quin").Disconnect("is_online");
+        f.Sweep(1300);
+        QCOMPARE(sent(), qMakePair(0, 0));
+        // Back online: asked again at once, and the places half a minute later.
+        User("quin").NewItem("is_online");
+        QCOMPARE(sent(), qMakePair(2, 0));
+        f.Sweep(31);
+        QCOMPARE(sent(), qMakePair(0, 2));
+    }
+
+    // The answer to a peer's transfer request, and the file connection that arrives with the
+    // ticket, gets the resume offset and fills the partial file.
+    void allowedRequestResumesPartialFile()
+    {
+        const QByteArray bytes = RandomBytes(300000);
+        const int held = 123457;
+        QVERIFY(WriteFile(Downloading("dir/f.bin"), bytes.left(held)));
+        f.User("kate");
+        ItemPtr entry = transferQueueManager->AddDownload("kate", "f.bin", "dir", bytes.size(), 0);
+        QCOMPARE(Status(entry), QString("queued"));
+
+        emit peerMessenger->FileTransferRequested("kate", 1, 77, "dir\\f.bin", bytes.size());
+        QCOMPARE(f.WaitFor("kate", 41).value(0), Allowed(77));
+        QCOMPARE(Status(entry), QString("queued"));
+
+        FileConnection connection;
+        QVERIFY(connection.Open("kate", 77));
+        QCOMPARE(connection.Offset(), qint64(held));
+        QTRY_COMPARE(Status(entry), QString("downloading"));
+        connection.peer.SendRaw(bytes.mid(held));
+        QTRY_COMPARE_WITH_TIMEOUT(Status(entry), QString("complete"), 10000);
+        QCOMPARE(ReadFile(Complete("dir/f.bin")), bytes);
+    }
+    void refusalsAndQueueing()
+    {
+        QVERIFY(f.Share("q.bin", RandomBytes(10)));
+        f.Clear("leo");
+        // Nobody we take pushes from, an unknown file: refused, nothing made.
+        const int entries = int(d.GetType("download_entry")->GetItems().size());
+        emit peerMessenger->FileTransferRequested("leo", 1, 5, "up\\pushed.bin", 10);
+        // A negative size is never allowed, not even for a download we asked for.
+        ItemPtr wanted = transferQueueManager->AddDownload("leo", "neg.bin", "up", 10, 0);
+        emit peerMessenger->FileTransferRequested("leo", 1, 6, "up\\neg.bin", -1);
+        // A file we already have.
+        ItemPtr done = transferQueueManager->AddDownload("leo", "done.bin", "up", 10, 0);
+        transferQueueManager->SetDownloadEntryStatus(done, "complete");
+        emit peerMessenger->FileTransferRequested("leo", 1, 7, "up\\done.bin", 10);
+        // Direction 0: the peer wants a file from us; it is queued instead.
+        emit peerMessenger->FileTransferRequested("leo", 0, 8, f.RemoteName("q.bin").toStdString(), 0);
+
+        QCOMPARE(f.WaitFor("leo", 41, 4),
+                 (QList<QByteArray>{Refused(5, "Cancelled"), Refused(6, "Cancelled"), Refused(7, "Complete"),
+                                    Refused(8, "Queued")}));
+        QCOMPARE(int(d.GetType("download_entry")->GetItems().size()), entries + 2);
+        QCOMPARE(Status(wanted), QString("queued"));
+        QVERIFY(!QFileInfo::exists(Downloading("up/pushed.bin")));
+        QCOMPARE(f.WaitFor("leo", 40).size(), 1);
+        QVERIFY(f.Received("leo", 40).value(0).contains(Str(f.RemoteName("q.bin"))));
+    }
+    void secondRequestAbortsRunningDownload()
+    {
+        const QByteArray bytes = RandomBytes(1000000);
+        f.User("mia");
+        ItemPtr entry = transferQueueManager->AddDownload("mia", "g.bin", "dir", bytes.size(), 0);
+        emit peerMessenger->FileTransferRequested("mia", 1, 80, "dir\\g.bin", bytes.size());
+        FileConnection first;
+        QVERIFY(first.Open("mia", 80));
+        QCOMPARE(first.Offset(), qint64(0));
+        // Whole pieces, so that all that was sent is on disk when the download stops.
+        const int sent = 12 * 8192;
+        first.peer.SendRaw(bytes.left(sent));
+        QTRY_VERIFY(TransferQueueManager::Cell<qint64>(entry, "write_position") &&
+                    *TransferQueueManager::Cell<qint64>(entry, "write_position") == sent);
+
+        // The peer starts the file anew while the old connection hangs: no long wait.
+        QElapsedTimer timer;
+        timer.start();
+        emit peerMessenger->FileTransferRequested("mia", 1, 81, "dir\\g.bin", bytes.size());
+        QVERIFY2(timer.elapsed() < 3000, qPrintable(QString("took %1 ms").arg(timer.elapsed())));
+        QCOMPARE(Status(entry), QString("aborted"));
+        QCOMPARE(f.WaitFor("mia", 41, 2).value(1), Allowed(81));
+
+        FileConnection stale;
+        QVERIFY(stale.Open("mia", 80));
+        QVERIFY(stale.peer.WaitForDisconnect());
+        QCOMPARE(stale.peer.Received(), QByteArray());
+
+        FileConnection second;
+        QVERIFY(second.Open("mia", 81));
+        QCOMPARE(second.Offset(), qint64(sent));
+        second.peer.SendRaw(bytes.mid(sent));
+        QTRY_COMPARE_WITH_TIMEOUT(Status(entry), QString("complete"), 10000);
+        QCOMPARE(ReadFile(Complete("dir/g.bin")), bytes);
+    }
+    void secondConnectionForSameFileIsClosed()
+    {
+        const QByteArray bytes = RandomBytes(200000);
+        f.User("ned");
+        f.User("ola");
+        ItemPtr first = transferQueueManager->AddDownload("ned", "h.bin", "same", bytes.size(), 0);
+        ItemPtr other = transferQueueManager->AddDownload("ola", "h.bin", "same", bytes.size(), 0);
+        emit peerMessenger->FileTransferRequested("ned", 1, 90, "same\\h.bin", bytes.size());
+        emit peerMessenger->FileTransferRequested("ola", 1, 91, "same\\h.bin", bytes.size());
+        FileConnection running;
+        QVERIFY(running.Open("ned", 90));
+        QCOMPARE(running.Offset(), qint64(0));
+        QTRY_COMPARE(Status(first), QString("downloading"));
+
+        // Another connection for the running download, and one for another download into the
+        // same local file: both are closed without an offset and change nothing.
+        FileConnection again, sameFile;
+        QVERIFY(again.Open("ned", 90));
+        QVERIFY(sameFile.Open("ola", 91));
+        QVERIFY(again.peer.WaitForDisconnect());
+        QVERIFY(sameFile.peer.WaitForDisconnect());
+        QCOMPARE(again.peer.Received() + sameFile.peer.Received(), QByteArray());
+        QCOMPARE(Status(first), QString("downloading"));
+        QCOMPARE(Status(other), QString("queued"));
+
+        running.peer.SendRaw(bytes);
+        QTRY_COMPARE_WITH_TIMEOUT(Status(first), QString("complete"), 10000);
+        QCOMPARE(ReadFile(Complete("same/h.bin")), bytes);
+    }
+    void partialFileLargerThanExpected()
+    {
+        const QByteArray held = RandomBytes(5000);
+        QVERIFY(WriteFile(Downloading("big/p.bin"), held));
+        f.User("pia");
+        ItemPtr entry = transferQueueManager->AddDownload("pia", "p.bin", "big", 4000, 0);
+        emit peerMessenger->FileTransferRequested("pia", 1, 95, "big\\p.bin", 4000);
+        FileConnection connection;
+        QVERIFY(connection.Open("pia", 95));
+        QVERIFY(connection.peer.WaitForDisconnect());
+        QCOMPARE(connection.peer.Received(), QByteArray());
+        QCOMPARE(Status(entry), QString("local error"));
+        QVERIFY(LogText("Transfer Queue").contains("partial file larger than expected size"));
+        QCOMPARE(ReadFile(Downloading("big/p.bin")), held);
     }
 
     // The folders follow the setting at every use, and keep what the peer sends inside them.
     void folders()
     {
+        const QString original = Base();
+        const QString base = QString(original).replace('/', '\\');
         ItemPtr entry = transferQueueManager->AddDownload("erin", "a.mp3", "music\\Artist\\Album", 1, 1);
-        QString base = f.Home() + "/Tavrinel Downloads";
-        QCOMPARE(Base(), base);
-        base.replace('/', '\\');
         QCOMPARE(transferQueueManager->GetDownloadTargetPath(entry, false), base + "\\downloading\\Artist\\Album\\a.mp3");
         QCOMPARE(transferQueueManager->GetDownloadRelativeDownloadFolder(entry), QStringLiteral("Artist\\Album"));
-        SetSetting("download_folder", f.Home() + "/elsewhere");
+        SetSetting("download_folder", f.files.filePath("elsewhere"));
         QCOMPARE(transferQueueManager->GetDownloadTargetFolder(entry, true),
-                 QString(f.Home() + "/elsewhere").replace('/', '\\') + "\\complete\\Artist\\Album");
-        SetSetting("download_folder", f.Home() + "/Tavrinel Downloads");
+                 QString(f.files.filePath("elsewhere")).replace('/', '\\') + "\\complete\\Artist\\Album");
+        SetSetting("download_folder", original);
 
         // The stored names stay as the peer sent them; only the local path is cleaned.
         ItemPtr evil = transferQueueManager->AddDownload("erin", "..", "..\\..", 1, 1);

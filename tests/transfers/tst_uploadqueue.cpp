@@ -7,7 +7,6 @@
 
 #include "model/settings.h"
 
-
 #include <algorithm>
 #include <QtTest>
 
@@ -108,9 +107,7 @@ private slots:
         emit peerMessenger->QueueUploadRequested("dave", f.RemoteName("q/g.bin"));
         emit peerMessenger->QueueUploadRequested("dave", "\\elsewhere\\secret.txt");
         // A file beside the share, reached by climbing out of it, is not shared either.
-        QFile beside(f.files.filePath("beside.txt"));
-        QVERIFY(beside.open(QIODevice::WriteOnly) && beside.write("x") == 1);
-        beside.close();
+        QVERIFY(WriteFile(f.files.filePath("beside.txt"), "x"));
         emit peerMessenger->QueueUploadRequested("dave", f.RemoteName("q/../../beside.txt"));
         QCOMPARE(f.WaitFor("dave", 50, 3),
                  (QList<QByteArray>{Str(f.RemoteName("q/g.bin")) + Str("Too many files"),
