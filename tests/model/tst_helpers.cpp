@@ -1,20 +1,12 @@
 #include "model/helpers.h"
-#include "model/md5.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QtTest>
 
 #include <functional>
-#include <memory>
 
 namespace {
-
-QString Hex(MD5& md5)
-{
-    std::unique_ptr<char[]> s(md5.hex_digest());
-    return QString::fromLatin1(s.get());
-}
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -111,21 +103,6 @@ private slots:
         QCOMPARE(StringReplace("abc", "", "y"), std::string("abc"));
     }
 
-    void md5()
-    {
-        // RFC 1321 test suite.
-        const std::pair<const char*, const char*> vectors[] = {
-            {"", "d41d8cd98f00b204e9800998ecf8427e"},
-            {"abc", "900150983cd24fb0d6963f7d28e17f72"},
-        };
-        for (const auto& v : vectors) {
-            MD5 md5;
-            md5.update(reinterpret_cast<unsigned char*>(const_cast<char*>(v.first)),
-                       static_cast<unsigned int>(strlen(v.first)));
-            md5.finalize();
-            QCOMPARE(Hex(md5), QString::fromLatin1(v.second));
-        }
-    }
 };
 
 QTEST_MAIN(TestHelpers)

@@ -81,7 +81,6 @@ private slots:
         }
         // The tree is gone; its key stays. Widget items are never saved.
         QCOMPARE(d.GetType("sizer_tree_widget")->ItemCount(), size_t(0));
-        QVERIFY(!m_saver->SavedTypes().count(d.GetType("sizer_tree_widget")));
         SaveAndReload();
 
         auto reopened = Tree({100, 100, 100, 100});
@@ -103,7 +102,6 @@ private slots:
         QCOMPARE(Widths(first), QList<int>({120, 200, 50}));
         first->header()->resizeSection(2, 70);
         QCOMPARE(Widths(second), QList<int>({120, 200, 70}));
-        // Recorded once per column.
         QCOMPARE(Stored("room_user_list"), (QMap<int, int>{{0, 120}, {1, 200}, {2, 70}}));
 
         // Closing one tab takes only its own widget item away.

@@ -39,7 +39,6 @@ private slots:
     void copiesShareTheirPosition()
     {
         int v = 77;
-        // Copies share one buffer and both positions.
         MemStream original = StreamOf(QByteArray::fromHex("01000000 02000000"));
         MemStream copy(original);
         QVERIFY(copy.Read(v));
@@ -140,20 +139,12 @@ private slots:
         f.attributes.extension = "mp3";
         f.attributes.Add(0, 192);
         f.attributes.Add(2, 1);
-        const char* full = "01 0a000000 615c736f6e672e6d7033 0000000001000000"
-                           "03000000 6d7033 02000000 00000000 c0000000 02000000 01000000";
-        Pins(f, full);
-    }
-
-    void sharedFolders()
-    {
+        Pins(f, "01 0a000000 615c736f6e672e6d7033 0000000001000000"
+                "03000000 6d7033 02000000 00000000 c0000000 02000000 01000000");
         SharedFolderInfo folder;
-        folder.files = {FileInfo("y", 2), FileInfo("x", 1)};
-        const char* hex = "02000000"
-                          "01 01000000 78 0100000000000000 00000000 00000000"
-                          "01 01000000 79 0200000000000000 00000000 00000000"
-                          "00000000";
-        Pins(folder, hex);
+        folder.files = {FileInfo("y", 2), FileInfo("x", 1)};  // written in order
+        Pins(folder, "02000000 01 01000000 78 0100000000000000 00000000 00000000"
+                     "01 01000000 79 0200000000000000 00000000 00000000 00000000");
     }
 };
 
