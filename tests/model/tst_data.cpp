@@ -125,7 +125,6 @@ private slots:
         QVERIFY(Throws<AlreadyRelatedException>([&] { c->RelateToType(a, One, One, false); }));
     }
 
-    // A one-sided relation pushes the old neighbour out, announced before the new link.
     // Heavy churn through the value index: every lookup agrees with a plain map.
     void valueIndexChurn()
     {
@@ -155,6 +154,7 @@ private slots:
             QCOMPARE(inOrder[n++]->GetValue().str(), e.first);
     }
 
+    // A one-sided relation pushes the old neighbour out, announced before the new link.
     void connectionEventOrder()
     {
         Type* ta = d.NewType(Fresh("ev_a"), PrimacyRoot, false, true);

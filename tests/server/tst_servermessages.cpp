@@ -199,17 +199,14 @@ private slots:
         connect(gp_server, &Server::PrivateChat, &context, [&](QString user, QString text, time_t time, bool s) {
             chats << QString("%1/%2/%3/%4").arg(user, text).arg(qint64(time)).arg(s);
         });
-        QVERIFY(Deliver(fake, 22, PrivateMessage(7, 1000, "alice", "hello", 1)));
-        QCOMPARE(SentSoFar(fake).toHex(), QByteArray("080000001700000007000000"));
-        // An ignored sender is not heard, but still acknowledged.
+        // An ignored sender is not heard, but still acknowledged; a message of only the id is
+        // acknowledged all the same, and passed on with empty fields.
         d.GetType("user")->GetItem(Value("pest")).NewItem("is_ignored");
-        QVERIFY(Deliver(fake, 22, PrivateMessage(7, 0, "pest", "buy", 0)));
-        QCOMPARE(SentSoFar(fake).toHex(), QByteArray("080000001700000007000000"));
-        // Only the id: acknowledged all the same, and passed on with empty fields.
-        QVERIFY(Deliver(fake, 22, F::U32(7)));
-        QCOMPARE(SentSoFar(fake).toHex(), QByteArray("080000001700000007000000"));
-        QVERIFY(Deliver(fake, 22, PrivateMessage(0x01020304, -5, "bob", "x", 0)));
-        QCOMPARE(SentSoFar(fake).toHex(), QByteArray("080000001700000004030201"));
+        for (const QByteArray& body : {PrivateMessage(7, 1000, "alice", "hello", 1), PrivateMessage(8, 0, "pest", "buy", 0),
+                                       F::U32(9), PrivateMessage(0x01020304, -5, "bob", "x", 0)})
+            QVERIFY(Deliver(fake, 22, body));
+        QCOMPARE(SentSoFar(fake), Hex("08000000 17000000 07000000 08000000 17000000 08000000"
+                                      "08000000 17000000 09000000 08000000 17000000 04030201"));
         QCOMPARE(chats, (QStringList{"alice/hello/1000/1", "//0/0", "bob/x/-5/0"}));
 
         // "privileges" also asks for the own privileges, from an ignored sender too; "Privileges" does not.
