@@ -125,7 +125,6 @@ private slots:
         // An empty registry writes two zero counts.
         {
             DataSaver empty(&g.data, m_path);
-            QCOMPARE(dataSaver, &empty);
             QVERIFY(empty.Save());
             QCOMPARE(ReadFile(m_path), QByteArray(8, '\0'));
         }

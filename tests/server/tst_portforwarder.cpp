@@ -206,7 +206,6 @@ private slots:
                 Device("http://192.168.1.9:80/other.xml", "upnp:rootdevice")};
         }
         PortForwarder forwarder{std::unique_ptr<UpnpGateway>(gateway)};
-        QCOMPARE(portForwarder, &forwarder);
         for (const QString& call : calls) {
             if (call == "i")
                 forwarder.Init();

@@ -408,7 +408,6 @@ private slots:
     void cyclesThroughEnabledEntriesOnePerPeriod()
     {
         WishListSearcher searcher(nullptr);
-        QCOMPARE(wishListSearcher, &searcher);
         QCOMPARE(GetVSetting("wish_list_search_index"), QString("0"));
         QVERIFY(!searcher.SearchTimer().isActive());
         Wish("b", true);
