@@ -62,7 +62,10 @@ QString Values(const QString& user, std::initializer_list<const char*> types, co
         out << ValueOf(User(user), type);
     return out.join(sep);
 }
-QString Address(const QString& user) { return Values(user, {"user_address", "user_port", "user_obfuscated_port"}, ":"); }
+QString Address(const QString& user)
+{
+    return Values(user, {"user_address", "user_port", "user_obfuscated_port"}, ":");
+}
 QString SpeedFilesCountry(const QString& user)
 {
     return Values(user, {"average_download_speed", "shared_files_count", "country_code"}, " ");
@@ -201,8 +204,9 @@ private slots:
         // An ignored sender is not heard, but still acknowledged; a message of only the id is
         // acknowledged all the same, and passed on with empty fields.
         d.GetType("user")->GetItem(Value("pest")).NewItem("is_ignored");
-        for (const QByteArray& body : {PrivateMessage(7, 1000, "alice", "hello", 1), PrivateMessage(8, 0, "pest", "buy", 0),
-                                       F::U32(9), PrivateMessage(0x01020304, -5, "bob", "x", 0)})
+        for (const QByteArray& body : {PrivateMessage(7, 1000, "alice", "hello", 1),
+                                       PrivateMessage(8, 0, "pest", "buy", 0), F::U32(9),
+                                       PrivateMessage(0x01020304, -5, "bob", "x", 0)})
             QVERIFY(Deliver(fake, 22, body));
         QCOMPARE(SentSoFar(fake), Hex("08000000 17000000 07000000 08000000 17000000 08000000"
                                       "08000000 17000000 09000000 08000000 17000000 04030201"));
