@@ -140,13 +140,9 @@ public:
             return false;
         webPort = FreePort();
         listeningPort = FreePort();
-        QList<QPair<QString, QString>> all{
-            {"use_upnp", "no"},
-            {"server_host", "127.0.0.1"},
-            {"server_port", QString::number(server.Port())},
-            {"web_host", QString("127.0.0.1:%1").arg(webPort)},
-            {"listening_port", QString::number(listeningPort)},
-        };
+        const QList<QPair<QString, QString>> all{
+            {"use_upnp", "no"}, {"server_host", "127.0.0.1"}, {"server_port", QString::number(server.Port())},
+            {"web_host", QString("127.0.0.1:%1").arg(webPort)}, {"listening_port", QString::number(listeningPort)}};
         QFile file(MainWindow::SaveFilePath());
         return file.open(QIODevice::WriteOnly) && file.write(savefile::BuildSettings(all + settings)) > 0;
     }
@@ -175,9 +171,7 @@ public:
         if (!server.WaitForConnection() || !server.WaitForFrames(1) || server.Frames().first().code != 1)
             return false;
         server.SendRaw(FakeServer::LoginAccepted());
-        for (int k = 0; k < 500 && !gp_server->IsConnected(); ++k)
-            QTest::qWait(10);
-        return gp_server->IsConnected() && Sync();
+        return QTest::qWaitFor([] { return gp_server->IsConnected(); }) && Sync();
     }
 
     // Waits until everything the client wrote so far has arrived, then forgets it.
