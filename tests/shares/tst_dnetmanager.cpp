@@ -297,6 +297,42 @@ private slots:
         QVERIFY(!Find(child ? "dnet_child" : "dnet_parent_candidate", id));
     }
 
+    // Every message cut short, from a candidate, a child and the server: nothing is read past its
+    // end (the sanitizer run watches), and a whole message after them is still understood.
+    void truncatedMessages()
+    {
+        const QList<QByteArray> whole = {Level(3), Leader("L"), Depth(2), Search("s", 9, "needle")};
+        for (const QByteArray& message : whole) {
+            for (int cut = 1; cut < message.size(); ++cut) {
+                const QByteArray part = message.left(cut);
+                MemStream fromServer;
+                fromServer.WriteBuffer(part.constData(), size_t(part.size()));
+                dnetManager->HandleMessage(nullptr, fromServer);
+                for (bool child : {false, true}) {
+                    auto link = Link();
+                    QVERIFY(link.first);
+                    if (child)
+                        emit peerMessenger->DNetConnectionRequested("t", link.first);
+                    else
+                        emit peerMessenger->DNetConnectionAccepted("t", link.first);
+                    link.second->write(Frame(part));
+                    link.second->flush();
+                    QTest::qWait(1);
+                    link.second->abort();
+                    delete link.second;
+                }
+            }
+        }
+        auto link = Link();
+        QVERIFY(link.first);
+        emit peerMessenger->DNetConnectionAccepted("u", link.first);
+        link.second->write(Frame(Level(1)));
+        const QString id = QString::number(quintptr(link.first));
+        QTRY_COMPARE(ValueOf(Find("dnet_parent_candidate", id), "dnet_candidate_level"), QString("2"));
+        link.second->abort();
+        delete link.second;
+    }
+
     void childThatNeverReadsIsDropped()
     {
         FakePeer slow;
