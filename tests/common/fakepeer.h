@@ -7,6 +7,9 @@
 
 #include "common/fakeserver.h"
 
+#include <QPair>
+#include <QVector>
+
 class FakePeer : public QObject
 {
 public:
@@ -73,10 +76,14 @@ public:
         return U8(1) + Str(user) + Str(type) + U32(token);
     }
     static QByteArray IndirectInit(quint32 token) { return U8(0) + U32(token); }
-    // A FileInfo record: flag 1, name, size, extension, no attributes.
-    static QByteArray File(const QString& name, qint64 size, const QByteArray& ext = QByteArray())
+    // A FileInfo record: flag 1, name, size, extension, its (code, value) pairs.
+    static QByteArray File(const QString& name, qint64 size, const QByteArray& ext = QByteArray(),
+                           const QVector<QPair<quint32, quint32>>& pairs = {})
     {
-        return U8(1) + Str(name) + I64(size) + U32(quint32(ext.size())) + ext + U32(0);
+        QByteArray out = U8(1) + Str(name) + I64(size) + U32(quint32(ext.size())) + ext + U32(quint32(pairs.size()));
+        for (const auto& p : pairs)
+            out += U32(p.first) + U32(p.second);
+        return out;
     }
     // compress2 level 9: a zlib stream as peers send it.
     static QByteArray Zip(const QByteArray& plain);

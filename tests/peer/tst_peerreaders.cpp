@@ -11,14 +11,10 @@
 
 namespace {
 
-// A FileInfo record with its (code, value) pairs.
 QByteArray File(const QString& name, qint64 size, const QByteArray& ext = QByteArray(),
                 const QVector<QPair<quint32, quint32>>& pairs = {})
 {
-    QByteArray out = FakePeer::File(name, size, ext).chopped(4) + F::U32(quint32(pairs.size()));
-    for (const auto& p : pairs)
-        out += F::U32(p.first) + F::U32(p.second);
-    return out;
+    return FakePeer::File(name, size, ext, pairs);
 }
 
 ItemPtr Search(unsigned int token, const QString& text)
