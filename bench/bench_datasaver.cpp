@@ -97,29 +97,9 @@ int main(int argc, char** argv)
     // would write them, and in 64 KiB blocks.
     for (const size_t piece : {size_t(4), size_t(1) << 16}) {
         Phase([&] {
-            std::vector<char> block(piece, 'x');
-            QElapsedTimer t;
-            t.start();
-            FILE* f = fopen(plainPath.constData(), "wb");
-            for (qint64 left = bytes; left > 0;) {
-                const size_t n = static_cast<size_t>(std::min<qint64>(left, static_cast<qint64>(piece)));
-                fwrite(block.data(), 1, n, f);
-                left -= static_cast<qint64>(n);
-            }
-            fflush(f);
-            fsync(fileno(f));
-            fclose(f);
-            const double write = Ms(t);
-            t.restart();
-            f = fopen(plainPath.constData(), "rb");
-            qint64 total = 0;
-            size_t n;
-            while ((n = fread(block.data(), 1, piece, f)) > 0)
-                total += static_cast<qint64>(n);
-            fclose(f);
-            const double read = Ms(t);
+            const PlainIoTimes times = PlainIo(plainPath, bytes, piece);
             printf("plain stdio, %zu-byte pieces: write+fsync %.0f ms, read %.0f ms (%lld bytes), peak %ld KiB\n",
-                   piece, write, read, static_cast<long long>(total), PeakKiB());
+                   piece, times.writeMs, times.readMs, static_cast<long long>(times.bytesRead), PeakKiB());
         });
     }
     return 0;

@@ -153,29 +153,9 @@ void TimeCommand(const QString& command, const char* what)
 
 void PlainIo(const QString& path, qint64 bytes)
 {
-    const QByteArray name = QFile::encodeName(path);
-    std::vector<char> block(1 << 16, 'x');
-    QElapsedTimer t;
-    t.start();
-    FILE* f = fopen(name.constData(), "wb");
-    for (qint64 left = bytes; left > 0;) {
-        const size_t n = static_cast<size_t>(std::min<qint64>(left, qint64(block.size())));
-        fwrite(block.data(), 1, n, f);
-        left -= qint64(n);
-    }
-    fflush(f);
-    fsync(fileno(f));
-    fclose(f);
-    const double write = Ms(t);
-    t.restart();
-    f = fopen(name.constData(), "rb");
-    qint64 total = 0;
-    size_t n;
-    while ((n = fread(block.data(), 1, block.size(), f)) > 0)
-        total += qint64(n);
-    fclose(f);
-    printf("plain stdio, 64 KiB blocks, %lld bytes: write+fsync %.0f ms, read %.0f ms\n", (long long)total, write,
-           Ms(t));
+    const PlainIoTimes times = benchutil::PlainIo(QFile::encodeName(path), bytes, size_t(1) << 16);
+    printf("plain stdio, 64 KiB blocks, %lld bytes: write+fsync %.0f ms, read %.0f ms\n",
+           static_cast<long long>(times.bytesRead), times.writeMs, times.readMs);
     QFile::remove(path);
 }
 

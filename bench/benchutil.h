@@ -16,6 +16,7 @@
 #include <QtEndian>
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <netinet/in.h>
@@ -132,6 +133,44 @@ inline void Phase(const std::function<void()>& body)
     }
     int status = 0;
     waitpid(pid, &status, 0);
+}
+
+// The given number of bytes written (with fsync) and read back through plain stdio in pieces of
+// the given size: the floor any saver of the same bytes is measured against.
+struct PlainIoTimes
+{
+    double writeMs = 0;
+    double readMs = 0;
+    qint64 bytesRead = 0;
+};
+
+inline PlainIoTimes PlainIo(const QByteArray& path, qint64 bytes, size_t piece)
+{
+    PlainIoTimes times;
+    std::vector<char> block(piece, 'x');
+    QElapsedTimer t;
+    t.start();
+    FILE* f = fopen(path.constData(), "wb");
+    if (!f)
+        return times;
+    for (qint64 left = bytes; left > 0;) {
+        const size_t n = static_cast<size_t>(std::min<qint64>(left, static_cast<qint64>(piece)));
+        fwrite(block.data(), 1, n, f);
+        left -= static_cast<qint64>(n);
+    }
+    fflush(f);
+    fsync(fileno(f));
+    fclose(f);
+    times.writeMs = Ms(t);
+    t.restart();
+    if (!(f = fopen(path.constData(), "rb")))
+        return times;
+    size_t n;
+    while ((n = fread(block.data(), 1, piece, f)) > 0)
+        times.bytesRead += static_cast<qint64>(n);
+    fclose(f);
+    times.readMs = Ms(t);
+    return times;
 }
 
 } // namespace benchutil
