@@ -35,8 +35,6 @@
 #include <QMessageBox>
 #include <QTextCodec>
 
-Q_DECLARE_METATYPE(ItemPtr)
-
 void MainWindow::Init()
 {
     const qint64 v = g_currentVersion;
@@ -54,7 +52,6 @@ void MainWindow::Init()
     dataSaver->AddSavedByConnectionType("global_value", "global");
 
     mp_server->CreateData();
-    qRegisterMetaType<ItemPtr>("ItemPtr");
 
     connect(mp_server, &Server::Connected, this, &MainWindow::OnConnected);
     connect(mp_server, &Server::Connecting, this, &MainWindow::OnConnecting);

@@ -3,6 +3,7 @@
 
 #include "model/valueindex.h"
 
+#include <QMetaType>
 #include <QString>
 
 #include <algorithm>
@@ -573,3 +574,6 @@ void Event<A>::Purge()
     }
     m_handlers.swap(keep);
 }
+
+// Queued signals carry items between objects of the GUI thread; registered by Data's constructor.
+Q_DECLARE_METATYPE(ItemPtr)

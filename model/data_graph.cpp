@@ -7,7 +7,10 @@
 
 // ---------------------------------------------------------------- Data
 
-Data::Data() = default;
+Data::Data()
+{
+    qRegisterMetaType<ItemPtr>("ItemPtr");
+}
 
 Data::~Data()
 {

@@ -25,8 +25,6 @@ ItemSet Records(const QString& name)
 
 }  // namespace
 
-Q_DECLARE_METATYPE(ItemPtr)
-
 class TestDownloadCompletion : public QObject
 {
     Q_OBJECT
@@ -67,7 +65,6 @@ class TestDownloadCompletion : public QObject
 private slots:
     void initTestCase()
     {
-        qRegisterMetaType<ItemPtr>("ItemPtr");
         QVERIFY(f.SetUp(false));
         QVERIFY(m_listener.listen(QHostAddress::LocalHost, 0));
     }

@@ -21,8 +21,6 @@
 #include <memory>
 #include <vector>
 
-Q_DECLARE_METATYPE(ItemPtr)
-
 namespace {
 
 // Both ends of one loopback connection, parentless, as the engine gets them.
@@ -105,7 +103,6 @@ class TestTransferThreads : public QObject
 private slots:
     void initTestCase()
     {
-        qRegisterMetaType<ItemPtr>("ItemPtr");
         QVERIFY(m_env.SetUp() && m_files.isValid());
     }
 

@@ -32,3 +32,7 @@ void TransfersForm::DataLoaded()
 void TransfersForm::EveryHalfMinute()
 {
 }
+
+void TransfersForm::RecolorEntries()
+{
+}

@@ -21,6 +21,9 @@ public:
     // Runs once the save file is loaded.
     void DataLoaded() override;
 
+    // Applies the transfer colour settings to every row.
+    void RecolorEntries();
+
 public slots:
     void EveryHalfMinute();
 
