@@ -120,6 +120,9 @@ signals:
     void SearchResults(ItemPtr i_searchResults);
     void FileConnectionRequested(QString i_user, QTcpSocket* ip_socket, uint i_requestID);
     void UserShare(QString i_userName, FileInfoMap& i_share, AttributeTranslationTable& i_translationTable);
+    // A share list from the user was refused (too large, too many records, damaged data):
+    // whoever waits for it must stop waiting.
+    void UserShareFailed(QString i_user);
     void FileTransferRequested(QString i_user, int i_direction, uint i_req, std::string i_file, qint64 i_fileSize);
     void QueueUploadRequested(QString i_user, QString i_file);
     void FileConnectionAccepted(QString i_user, QTcpSocket* ip_socket);
