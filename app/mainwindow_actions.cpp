@@ -11,7 +11,7 @@
 #include "server/server.h"
 #include "shares/sharedfoldersmanager.h"
 #include "ui/chat/chatform.h"
-#include "ui/chat/chatlogform.h"
+#include "ui/chat/chatlog.h"
 #include "ui/chat/createroomdialog.h"
 #include "ui/search/addsharedfolderdialog.h"
 #include "ui/settings/changelisteningportdialog.h"
@@ -44,23 +44,6 @@ void ShowModeless(QDialog* dialog)
 {
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->show();
-}
-
-void OpenRoomChatLog(QWidget* window, QTabWidget* tabs, const QString& roomName)
-{
-    ItemPtr room = d.GetType("room")->GetItem(Value(roomName));
-    ItemPtr link = room["chat_log_form"];
-    if (link && link.AsUInt64() != 0) {
-        FocusWidgetAndParents(reinterpret_cast<QWidget*>(static_cast<uintptr_t>(link.AsUInt64())));
-        return;
-    }
-
-    // The name comes from the network; it must stay one file inside the log folder.
-    const QString path = QDir::homePath() + "/Tavrinel Chat Logs/Rooms/" + SafeFileName(roomName) + ".log";
-    auto* form = new ChatLogForm(path, window);
-    tabs->addTab(form, QIcon(":/icons/note_icon"), roomName);
-    room += d.GetType("chat_log_form")->GetItem(Value(static_cast<QWidget*>(form)));
-    FocusWidgetAndParents(form);
 }
 
 }  // namespace
@@ -121,7 +104,7 @@ void MainWindow::OnToolBarActionTriggered(QWidget*, QString id)
             r.NewItem("room_autojoin");
     } else if (id == "room_chat_log") {
         if (!roomName.isEmpty())
-            OpenRoomChatLog(this, ui->roomsTabControl, roomName);
+            OpenChatLog(ChatLogKind::Room, roomName, ui->roomsTabControl, this);
     } else if (id == "give_up_membership") {
         if (roomName.isEmpty())
             return;

@@ -4,6 +4,7 @@
 #include "model/data.h"
 #include "server/server.h"
 #include "transfers/transferqueuemanager.h"
+#include "ui/users/usernotedialog.h"
 
 #include <QAction>
 #include <QIcon>
@@ -142,7 +143,7 @@ void UserMenuOptions::OnGetUserInfo()
 
 void UserMenuOptions::OnUserNote()
 {
-    // The note dialog joins here when it is built.
+    UserNoteDialog::GetDialog(m_user)->show();
 }
 
 void UserMenuOptions::OnUnshareFilesFromUser()

@@ -4,6 +4,7 @@
 #include "model/helpers.h"
 #include "model/settings.h"
 #include "model/timermanager.h"
+#include "ui/chat/chatlog.h"
 
 #include "ui_chatform.h"
 
@@ -38,9 +39,9 @@ void ChatForm::AddChat(QString user, QString text)
     const QDateTime now = QDateTime::currentDateTime();
     QString line;
     if (mode == "per_message_short")
-        line = "[" + now.toString("h:mm:ss") + "] ";
+        line = "[" + ChatTimeShort(now) + "] ";
     else if (mode == "per_message_long")
-        line = "[" + now.toString("MMM d h:mm:ss ap") + "] ";
+        line = "[" + ChatTimeLong(now) + "] ";
     // Both come from the network: shown as text, never as markup.
     line += "<b>" + user.toHtmlEscaped() + "</b>: " + text.toHtmlEscaped();
     mp_ui->chatView->append(line);
