@@ -105,11 +105,14 @@ void ChatLogForm::AddLine(QString line)
 
     QTextCursor end(view->document());
     end.movePosition(QTextCursor::End);
+    // One change for the view to lay out, not two.
+    end.beginEditBlock();
     if (m_hasLines)
         end.insertBlock();
     // As typed: a line that looks like markup is someone's text, not formatting.
     line = line.trimmed();
     end.insertText(line);
+    end.endEditBlock();
     m_hasLines = true;
     if (atBottom)
         bar->setValue(bar->maximum());
