@@ -499,6 +499,7 @@ void TestSearchView::closedPageDoesNotSort()
     // A page out of its tab finds itself closed and leaves its rows alone.
     SearchResultsForm page("loose", true);
     QTreeWidget* tree = page.searchResults();
+    tree->setColumnCount(2);
     for (const char* name : {"a", "c", "b"})
         (new SearchResultListItem(tree))->setText(1, name);
     page.SetSortingParamters(1, Qt::AscendingOrder);
