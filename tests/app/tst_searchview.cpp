@@ -510,6 +510,10 @@ void TestSearchView::closedPageDoesNotSort()
 
 void TestSearchView::cleanupTestCase()
 {
+    // The messenger's per-connection records go with their connections, not with the messenger.
+    for (FakePeer* peer : {&m_bob, &m_carl, &m_dave})
+        peer->Close();
+    QTRY_COMPARE(Count("peer_socket"), size_t(0));
     delete mainWindow;
 }
 
