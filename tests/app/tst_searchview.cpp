@@ -442,6 +442,10 @@ void TestSearchView::wishListTabsAndAlert()
         events << action->text();
     QCOMPARE(events.count("wanted"), 1);
 
+    // The filter typed on a wish's tab stays with the wish for its next tab.
+    QTest::keyClicks(LastTab(WishTabs())->filterEdit(), "2");
+    QCOMPARE(ValueOf(wish, "wish_list_item_filter_text"), QString("2"));
+
     // Unchecking the wish disables it: a later wish search opens nothing once its tab is closed.
     QCheckBox* box = qobject_cast<QCheckBox*>(wishList->itemWidget(wishList->topLevelItem(0), 0));
     QVERIFY(box);
@@ -455,6 +459,11 @@ void TestSearchView::wishListTabsAndAlert()
     QCOMPARE(WishTabs()->count(), 0);
     box->click();
     QVERIFY(wish.IsConnected("wish_list_item_enabled"));
+    reply.paths = QStringList{"\\w\\wanted 4.mp3"};
+    Send(m_dave, "dave", gp_server->FileSearch("wanted", true), reply);
+    QCOMPARE(WishTabs()->count(), 1);
+    QCOMPARE(LastTab(WishTabs())->filterEdit()->text(), QString("2"));
+    QVERIFY(UserRow(LastTab(WishTabs())->searchResults(), "dave")->isHidden());
 }
 
 void TestSearchView::closingTabRemovesItsRecords()
