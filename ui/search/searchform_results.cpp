@@ -1,0 +1,308 @@
+// The result side of the search page: a peer's reply becomes user, folder and file rows of its
+// tab; the rows are filtered, ordered, expanded and downloaded from here.
+
+#include "ui/search/searchform.h"
+
+#include "app/eventtoolbar.h"
+#include "app/usermenuoptions.h"
+#include "model/delayedinvoker.h"
+#include "model/helpers.h"
+#include "shares/sharedfoldersmanager.h"
+#include "transfers/transferqueuemanager.h"
+#include "ui/search/filterparser.h"
+#include "ui/search/searchresultlistitem.h"
+#include "ui/search/searchresultmenuoptions.h"
+#include "ui/search/searchresultsform.h"
+
+#include <QLineEdit>
+#include <QMenu>
+#include <QTreeWidget>
+
+#include <algorithm>
+
+namespace {
+
+ItemPtr RowRecord(const char* type, QTreeWidgetItem* row)
+{
+    return d.GetType(type)->HasItem(Value(row));
+}
+
+ItemPtr ResultOfRow(QTreeWidgetItem* fileRow)
+{
+    ItemPtr node = RowRecord("search_result_node", fileRow);
+    return node ? node["search_result"] : ItemPtr();
+}
+
+void AppendFolderResults(ItemPtr folderNode, std::vector<ItemPtr>& out)
+{
+    for (ItemPtr node : folderNode.GetItems("search_result_node"))
+        if (ItemPtr result = node["search_result"])
+            out.push_back(result);
+}
+
+// Shows or hides a row; the row is touched only when that changes something.
+void SetShown(QTreeWidgetItem* row, bool shown)
+{
+    if (row->isHidden() == shown)
+        row->setHidden(!shown);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- replies
+
+void SearchForm::OnUserSearchResults(ItemPtr searchResults)
+{
+    ItemPtr request = searchResults["search_request"];
+    if (!request)
+        return;
+    ItemPtr widget = request["search_results_widget"];
+    if (!widget) {
+        if (!request.IsConnected("wishlist_search"))
+            return;
+        const QString text = request["search_request_text"].AsString();
+        ItemPtr wish = d.GetType("wish_list_item")->HasItem(Value(text));
+        if (wish && wish.IsConnected("wish_list_item_enabled"))
+            CreateSearchForm(request.AsUInt(), text, WishListSearch);
+        widget = request["search_results_widget"];
+        if (!widget)
+            return;
+    }
+    auto* tab = ItemObject<SearchResultsForm>(widget);
+    QTreeWidget* tree = tab->searchResults();
+
+    tree->setUpdatesEnabled(false);
+    QTreeWidgetItem* userRow = nullptr;
+    for (ItemPtr result : searchResults.GetItems("search_result"))
+        userRow = AddSearchResult(widget, result);
+    if (userRow)
+        FilterUserRows(tab, userRow);
+    tree->setUpdatesEnabled(true);
+
+    RaiseWishAlert(widget, tab);
+    delayedInvoker->Invoke(tab, "1Sort()", 1000);
+}
+
+QTreeWidgetItem* SearchForm::AddSearchResult(ItemPtr widget, ItemPtr result)
+{
+    auto* tab = ItemObject<SearchResultsForm>(widget);
+    ItemPtr results = result["search_results"];
+    ItemPtr user = results["user"];
+
+    ItemPtr userNode = d.GetItem(widget, user, "search_results_user_node");
+    QTreeWidgetItem* userRow;
+    if (userNode) {
+        userRow = ItemObject<QTreeWidgetItem>(userNode);
+    } else {
+        userRow = new SearchResultListItem(tab->searchResults());
+        userRow->setText(0, user.AsString());
+        userNode = d.GetType("search_results_user_node")->GetItem(Value(userRow));
+        widget += userNode;
+        userNode += user;
+        userRow->setText(1, results["search_results_user_available"].AsString() == "yes"
+                                ? QStringLiteral("Y")
+                                : results["search_results_uploads_in_queue"].AsString());
+        userRow->setTextAlignment(1, Qt::AlignCenter);
+        ItemPtr speedItem = results["search_results_user_speed"];
+        const double speed = (speedItem ? speedItem.AsInt64() : 0) / 1024.0;
+        if (speed != 0)
+            userRow->setText(2, QString::number(speed, 'f', 1));
+    }
+
+    ItemPtr folder = result["search_result_file_folder"];
+    ItemPtr folderNode = d.GetItem(userNode, folder, "search_results_folder_node");
+    QTreeWidgetItem* folderRow;
+    if (folderNode) {
+        folderRow = ItemObject<QTreeWidgetItem>(folderNode);
+    } else {
+        folderRow = new SearchResultListItem(userRow);
+        folderRow->setText(3, ReversePathname(folder.AsString()));
+        folderNode = d.GetType("search_results_folder_node")->GetItem(Value(folderRow));
+        userNode += folderNode;
+        folderNode += folder;
+    }
+
+    auto* fileRow = new SearchResultListItem(folderRow);
+    fileRow->setText(4, result["search_result_file_name"].AsString());
+    ItemPtr size = result["file_size"];
+    fileRow->setText(5, CommafyNumber(size ? size.AsInt64() : 0));
+    fileRow->setText(6, sharedFoldersManager->GetFileItemDisplayString(result));
+
+    if (widget["expand_users"].AsString() == "yes" && !userRow->isExpanded())
+        userRow->setExpanded(true);
+    if (widget["expand_folders"].AsString() == "yes" && !folderRow->isExpanded())
+        folderRow->setExpanded(true);
+
+    ItemPtr resultNode = d.GetType("search_result_node")->GetItem(Value(fileRow));
+    resultNode += result;
+    resultNode += folderNode;
+    return userRow;
+}
+
+// ---------------------------------------------------------------- filtering
+
+void SearchForm::FilterUserRows(SearchResultsForm* tab, QTreeWidgetItem* userRow)
+{
+    FilterParser filter;
+    filter.Parse(tab->filterEdit()->text());
+    int shownFolders = 0;
+    for (int f = 0; f < userRow->childCount(); ++f) {
+        QTreeWidgetItem* folderRow = userRow->child(f);
+        int shownFiles = 0;
+        for (int k = 0; k < folderRow->childCount(); ++k) {
+            QTreeWidgetItem* fileRow = folderRow->child(k);
+            const QString text = folderRow->text(3) + fileRow->text(4);
+            if (filter.IsMatching(text, nullptr, ResultOfRow(fileRow)) != 0) {
+                SetShown(fileRow, false);
+                continue;
+            }
+            SetShown(fileRow, true);
+            ++shownFiles;
+        }
+        // A folder none of whose files matches stays hidden even when no minimum is set:
+        // otherwise it would show as an empty folder under a user that matches nothing.
+        const bool shown = shownFiles > 0 && shownFiles >= filter.MinFilesInFolder();
+        SetShown(folderRow, shown);
+        shownFolders += shown ? 1 : 0;
+    }
+    SetShown(userRow, shownFolders > 0);
+}
+
+void SearchForm::OnFilterTextChanged(QString text)
+{
+    SearchResultsForm* tab = TabOf(sender());
+    ItemPtr widget = WidgetItem(tab);
+    if (!widget)
+        return;
+    if (ItemPtr wish = widget["wish_list_item"]) {
+        wish.Disconnect("wish_list_item_filter_text");
+        wish += d.GetType("wish_list_item_filter_text")->GetItem(Value(text));
+    }
+    FilterTab(tab, text);
+}
+
+void SearchForm::FilterTab(SearchResultsForm* tab, const QString& text)
+{
+    FilterParser filter;
+    filter.Parse(text);
+    QTreeWidget* tree = tab->searchResults();
+    tree->setUpdatesEnabled(false);
+    for (int u = 0; u < tree->topLevelItemCount(); ++u) {
+        QTreeWidgetItem* userRow = tree->topLevelItem(u);
+        bool anyFolder = false;
+        for (int f = 0; f < userRow->childCount(); ++f) {
+            QTreeWidgetItem* folderRow = userRow->child(f);
+            // The folder text takes what it can; only the words it leaves are looked for in
+            // each file name.
+            FilterParser rest;
+            if (filter.IsMatching(folderRow->text(3), &rest) == 2) {
+                SetShown(folderRow, false);
+                continue;
+            }
+            const bool attributes = rest.HasAttributes();
+            int shownFiles = 0;
+            for (int k = 0; k < folderRow->childCount(); ++k) {
+                QTreeWidgetItem* fileRow = folderRow->child(k);
+                const bool match =
+                    rest.IsMatching(fileRow->text(4), nullptr, attributes ? ResultOfRow(fileRow) : ItemPtr()) == 0;
+                SetShown(fileRow, match);
+                shownFiles += match ? 1 : 0;
+            }
+            const bool shown = shownFiles > 0 && shownFiles >= rest.MinFilesInFolder();
+            SetShown(folderRow, shown);
+            anyFolder = anyFolder || shown;
+        }
+        SetShown(userRow, anyFolder);
+    }
+    tree->setUpdatesEnabled(true);
+}
+
+void SearchForm::RaiseWishAlert(ItemPtr widget, SearchResultsForm* tab)
+{
+    ItemPtr wish = widget["wish_list_item"];
+    if (!wish || widget.IsConnected("search_results_widget_alerted"))
+        return;
+    QTreeWidget* tree = tab->searchResults();
+    bool visible = false;
+    for (int u = 0; u < tree->topLevelItemCount() && !visible; ++u)
+        visible = !tree->topLevelItem(u)->isHidden();
+    if (!visible)
+        return;
+    eventToolBar->AddEvent(wish.AsString(), ":/icons/wishlist_icon", tab, "");
+    widget += d.GetType("search_results_widget_alerted")->GetGlobalNullItem();
+}
+
+// ---------------------------------------------------------------- downloads and the menu
+
+bool SearchForm::CompareSearchResults(ItemPtr a, ItemPtr b)
+{
+    const QString folderA = a["search_result_file_folder"].AsString();
+    const QString folderB = b["search_result_file_folder"].AsString();
+    if (folderA != folderB)
+        return folderA < folderB;
+    return a["search_result_file_name"].AsString() < b["search_result_file_name"].AsString();
+}
+
+ItemPtr SearchForm::DownloadResult(ItemPtr result, ItemPtr searchText)
+{
+    ItemPtr results = result["search_results"];
+    ItemPtr user = results ? results["user"] : ItemPtr();
+    if (!user)
+        return ItemPtr();
+    ItemPtr size = result["file_size"];
+    ItemPtr entry = transferQueueManager->AddDownload(
+        user.AsString(), result["search_result_file_name"].AsStdString(),
+        result["search_result_file_folder"].AsStdString(), size ? size.AsInt64() : 0, 0);
+    // A refused download gets no mark: the icon would claim a download that does not exist.
+    if (!entry)
+        return entry;
+    if (searchText)
+        entry += searchText;
+    if (ItemPtr node = result["search_result_node"])
+        ItemObject<QTreeWidgetItem>(node)->setIcon(4, QIcon(":/icons/download_icon"));
+    return entry;
+}
+
+void SearchForm::OnResultDoubleClicked(QTreeWidgetItem* row, int)
+{
+    if (!row)
+        return;
+    std::vector<ItemPtr> results;
+    if (ItemPtr userNode = RowRecord("search_results_user_node", row)) {
+        for (ItemPtr folderNode : userNode.GetItems("search_results_folder_node"))
+            AppendFolderResults(folderNode, results);
+    } else if (ItemPtr folderNode = RowRecord("search_results_folder_node", row)) {
+        AppendFolderResults(folderNode, results);
+    } else if (ItemPtr result = ResultOfRow(row)) {
+        results.push_back(result);
+    }
+    if (results.empty())
+        return;
+    std::stable_sort(results.begin(), results.end(), &SearchForm::CompareSearchResults);
+    ItemPtr request = results.front()["search_results"]["search_request"];
+    ItemPtr searchText = request ? request["search_request_text"] : ItemPtr();
+    for (ItemPtr result : results)
+        DownloadResult(result, searchText);
+}
+
+QTreeWidgetItem* SearchForm::GetNodeUserNode(QTreeWidgetItem* row)
+{
+    if (!row || RowRecord("search_results_user_node", row))
+        return row;
+    if (RowRecord("search_results_folder_node", row))
+        return row->parent();
+    return row->parent() ? row->parent()->parent() : nullptr;
+}
+
+void SearchForm::OnSearchResultsContextMenuRequested(QPoint point)
+{
+    auto* tree = qobject_cast<QTreeWidget*>(sender());
+    QTreeWidgetItem* row = tree ? tree->itemAt(point) : nullptr;
+    QTreeWidgetItem* userRow = GetNodeUserNode(row);
+    if (!row || !userRow)
+        return;
+    QMenu menu;
+    SearchResultMenuOptions resultOptions(&menu, row, nullptr);
+    UserMenuOptions userOptions(&menu, userRow->text(0), nullptr);
+    menu.exec(tree->viewport()->mapToGlobal(point));
+}
