@@ -195,6 +195,8 @@ void TestRoomRows::createRoomSends()
     if (tick)
         QTest::mouseClick(dialog->findChild<QCheckBox*>("createPrivateCheckBox"), Qt::LeftButton);
     QTest::mouseClick(dialog->findChild<QPushButton*>("createRoomButton"), Qt::LeftButton);
+    // Never deleted inside its own button's signal: it goes with the next event-loop turn.
+    QVERIFY(dialog);
 
     const QList<FakeServer::Frame> sent = m_fixture.FramesOf(14);
     if (frame.isEmpty()) {
