@@ -107,17 +107,8 @@ void UserListForm::Init()
     ui->userList->sortItems(0, Qt::AscendingOrder);
     ui->userList->setUpdatesEnabled(true);
 
-    ui->unsharedList->setUpdatesEnabled(false);
-    for (const ItemPtr& user : g("unshared").GetItems("user"))
-        AddPlainRow(ui->unsharedList, user, "unshared_list_node");
-    ui->unsharedList->setSortingEnabled(true);
-    ui->unsharedList->setUpdatesEnabled(true);
-
-    ui->ignoredList->setUpdatesEnabled(false);
-    for (const ItemPtr& user : g("is_ignored").GetItems("user"))
-        AddPlainRow(ui->ignoredList, user, "ignored_list_node");
-    ui->ignoredList->setSortingEnabled(true);
-    ui->ignoredList->setUpdatesEnabled(true);
+    FillPlainList(ui->unsharedList, "unshared", "unshared_list_node");
+    FillPlainList(ui->ignoredList, "is_ignored", "ignored_list_node");
 
     auto flag = [this](const char* type, PathNodeRelation relation, Handler handler) {
         auto* root = new PathNode(&d, "user");
@@ -193,6 +184,17 @@ void UserListForm::AddUserListRow(ItemPtr i_user)
     if (ItemPtr note = i_user["user_note"])
         SetNoteCell(row, 2, note.AsString(), true);
     ScheduleSort();
+}
+
+void UserListForm::FillPlainList(QTreeWidget* ip_list, const char* i_flagType, const char* i_nodeType)
+{
+    ip_list->setUpdatesEnabled(false);
+    for (const ItemPtr& user : g(i_flagType).GetItems("user"))
+        AddPlainRow(ip_list, user, i_nodeType);
+    // Turned on alone, sorting would start from the header's default, descending.
+    ip_list->header()->setSortIndicator(0, Qt::AscendingOrder);
+    ip_list->setSortingEnabled(true);
+    ip_list->setUpdatesEnabled(true);
 }
 
 void UserListForm::AddPlainRow(QTreeWidget* ip_list, ItemPtr i_user, const char* i_nodeType)
