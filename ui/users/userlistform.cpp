@@ -23,10 +23,6 @@ UserListForm* userListForm = nullptr;
 
 namespace {
 
-const char* const kOnlineIcon = ":/icons/online_dot_icon";
-const char* const kOfflineIcon = ":/icons/offline_dot_icon";
-const char* const kNoteIcon = ":/icons/note_icon";
-
 // A burst of online changes (every listed user after a login) costs one sort after it.
 const int kSortDelayMs = 100;
 
@@ -42,12 +38,6 @@ void LinkRow(ItemPtr i_user, QTreeWidgetItem* ip_row, const char* i_nodeType)
     i_user.Connect(d.GetType(i_nodeType)->GetItem(Value(ip_row)));
 }
 
-void SetNoteCell(QTreeWidgetItem* ip_row, int i_column, const QString& i_note, bool i_hasNote)
-{
-    ip_row->setText(i_column, i_note);
-    ip_row->setIcon(i_column, i_hasNote ? QIcon(kNoteIcon) : QIcon());
-}
-
 void DeclareRowNode(const char* i_name)
 {
     // Never saved: rows live only in this run.
@@ -61,6 +51,9 @@ void DeclareRowNode(const char* i_name)
 UserListForm::UserListForm(QWidget* parent)
     : QWidget(parent)
     , ui(new Ui_UserListForm)
+    , m_onlineIcon(":/icons/online_dot_icon")
+    , m_offlineIcon(":/icons/offline_dot_icon")
+    , m_noteIcon(":/icons/note_icon")
 {
     userListForm = this;
     ui->setupUi(this);
@@ -96,7 +89,7 @@ void UserListForm::Init()
     for (const ItemPtr& user : g("in_user_list").GetItems("user")) {
         auto* row = new UserListItemWidget(ui->userList);
         row->setText(0, user.AsString());
-        row->setIcon(0, QIcon(kOfflineIcon));
+        row->setIcon(0, m_offlineIcon);
         LinkRow(user, row, "user_list_node");
         if (gp_server)
             gp_server->TrackUser(user.AsString());
@@ -174,7 +167,7 @@ void UserListForm::AddUserListRow(ItemPtr i_user)
     const QString name = i_user.AsString();
     auto* row = new UserListItemWidget(ui->userList);
     row->setText(0, name);
-    row->setIcon(0, QIcon(kOfflineIcon));
+    row->setIcon(0, m_offlineIcon);
     LinkRow(i_user, row, "user_list_node");
     if (i_user.IsConnected("is_online"))
         OnUserOnline(i_user);
@@ -215,12 +208,18 @@ void UserListForm::RemoveRow(ItemPtr i_user, const char* i_nodeType)
     node.Remove();
 }
 
-void UserListForm::SetUserIcon(ItemPtr i_user, const char* i_icon)
+void UserListForm::SetNoteCell(QTreeWidgetItem* ip_row, int i_column, const QString& i_note, bool i_hasNote)
+{
+    ip_row->setText(i_column, i_note);
+    ip_row->setIcon(i_column, i_hasNote ? m_noteIcon : QIcon());
+}
+
+void UserListForm::SetUserIcon(ItemPtr i_user, const QIcon& i_icon)
 {
     QTreeWidgetItem* row = RowOf(i_user, "user_list_node");
     if (!row)
         return;
-    row->setIcon(0, QIcon(i_icon));
+    row->setIcon(0, i_icon);
     ScheduleSort();
 }
 
@@ -239,12 +238,12 @@ void UserListForm::OnSortUserList()
 
 void UserListForm::OnUserOnline(ItemPtr i_user)
 {
-    SetUserIcon(i_user, kOnlineIcon);
+    SetUserIcon(i_user, m_onlineIcon);
 }
 
 void UserListForm::OnUserOffline(ItemPtr i_user)
 {
-    SetUserIcon(i_user, kOfflineIcon);
+    SetUserIcon(i_user, m_offlineIcon);
 }
 
 void UserListForm::OnUserAddedToList(ItemPtr i_user)

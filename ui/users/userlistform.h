@@ -4,6 +4,7 @@
 
 #include "model/data.h"
 
+#include <QIcon>
 #include <QPoint>
 #include <QString>
 #include <QWidget>
@@ -56,11 +57,16 @@ private:
     void AddPlainRow(QTreeWidget* ip_list, ItemPtr i_user, const char* i_nodeType);
     void RemoveRow(ItemPtr i_user, const char* i_nodeType);
     void ShowNote(ItemPtr i_user, const QString& i_note, bool i_hasNote);
-    void SetUserIcon(ItemPtr i_user, const char* i_icon);
+    void SetNoteCell(QTreeWidgetItem* ip_row, int i_column, const QString& i_note, bool i_hasNote);
+    void SetUserIcon(ItemPtr i_user, const QIcon& i_icon);
     void ScheduleSort();
     void RunUserMenu(QTreeWidget* ip_list, QPoint i_point);
 
     Ui_UserListForm* ui;
+    // Made once: an icon made from its file for every row would read the file each time.
+    const QIcon m_onlineIcon;
+    const QIcon m_offlineIcon;
+    const QIcon m_noteIcon;
 };
 
 extern UserListForm* userListForm;
