@@ -18,7 +18,7 @@
 namespace {
 
 // bob, Alice, carol and dave are listed; bob is in the groups b, A and a; erin is listed,
-// unshared and ignored, with a note.
+// unshared and ignored, with a note. The list's first column was left 150 wide.
 QByteArray SaveWithUsers(const QList<QPair<QString, QString>>& settings)
 {
     using savefile::ExtraType;
@@ -29,10 +29,15 @@ QByteArray SaveWithUsers(const QList<QPair<QString, QString>>& settings)
         {"user_note", false, {{1031, "owes me a record"}}},
         {"unshared", true, {{1041, {}}}},
         {"is_ignored", true, {{1051, {}}}},
+        {"sizer_tree", false, {{1061, "user_list"}}},
+        {"sizer_tree_column", true, {{1062, {}}}},
+        {"sizer_tree_column_number", false, {{1063, "0"}}},
+        {"sizer_size", false, {{1064, "150"}}},
     };
     const QList<QPair<qint32, qint32>> links{{1001, 1011}, {1002, 1012}, {1003, 1013}, {1004, 1014},
                                              {1005, 1015}, {1011, 1021}, {1011, 1022}, {1011, 1023},
-                                             {1005, 1031}, {1005, 1041}, {1005, 1051}};
+                                             {1005, 1031}, {1005, 1041}, {1005, 1051},
+                                             {1062, 1061}, {1062, 1063}, {1062, 1064}};
     return savefile::BuildSave(settings, types, links);
 }
 
@@ -243,6 +248,8 @@ void TestUserList::rowsShowTheSavedList()
     QCOMPARE(mp_users->headerItem()->text(0) + "|" + mp_users->headerItem()->text(1) + "|" +
                  mp_users->headerItem()->text(2),
              QString("User|Groups|Note"));
+    QCOMPARE(mp_users->header()->sectionSize(0), 150);
+    QCOMPARE(mp_users->header()->sectionSize(1), 300);
     QCOMPARE(Column(mp_users, 0), QStringList({"Alice", "bob", "carol", "dave", "erin"}));
     for (const QString& name : Column(mp_users, 0))
         QCOMPARE(IconOf(Row(mp_users, name), 0), QString("offline"));
