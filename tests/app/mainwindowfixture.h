@@ -36,11 +36,11 @@ inline quint16 FreePort()
     return probe.serverPort();
 }
 
-// A widget of the main window's form by its object name.
+// A widget of the main window's form (or of a view inside it) by its object name.
 template <typename T>
-T* Child(const char* name)
+T* Child(const char* name, QObject* root = nullptr)
 {
-    T* w = mainWindow->findChild<T*>(name);
+    T* w = (root ? root : mainWindow)->findChild<T*>(name);
     if (!w)
         qFatal("no widget %s", name);
     return w;

@@ -88,10 +88,7 @@ QByteArray AddUserReply(const QString& user, bool exists)
 template <typename T>
 T* Own(const char* name)
 {
-    T* w = userListForm->findChild<T*>(name);
-    if (!w)
-        qFatal("no widget %s", name);
-    return w;
+    return Child<T>(name, userListForm);
 }
 
 ItemPtr User(const char* name)
