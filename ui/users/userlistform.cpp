@@ -86,17 +86,8 @@ void UserListForm::Init()
 
     // One pass with updates off and one sort at the end: a long list fills at once.
     ui->userList->setUpdatesEnabled(false);
-    for (const ItemPtr& user : g("in_user_list").GetItems("user")) {
-        auto* row = new UserListItemWidget(ui->userList);
-        row->setText(0, user.AsString());
-        row->setIcon(0, m_offlineIcon);
-        LinkRow(user, row, "user_list_node");
-        if (gp_server)
-            gp_server->TrackUser(user.AsString());
-        UpdateUserGroupsDisplay(user.AsString());
-        if (ItemPtr note = user["user_note"])
-            SetNoteCell(row, 2, note.AsString(), true);
-    }
+    for (const ItemPtr& user : g("in_user_list").GetItems("user"))
+        NewUserListRow(user);
     ui->userList->sortItems(0, Qt::AscendingOrder);
     ui->userList->setUpdatesEnabled(true);
 
@@ -162,21 +153,18 @@ void UserListForm::UpdateUserGroupsDisplay(QString i_user)
     row->setText(1, names.join(", "));
 }
 
-void UserListForm::AddUserListRow(ItemPtr i_user)
+void UserListForm::NewUserListRow(ItemPtr i_user)
 {
     const QString name = i_user.AsString();
     auto* row = new UserListItemWidget(ui->userList);
     row->setText(0, name);
-    row->setIcon(0, m_offlineIcon);
+    row->setIcon(0, i_user.IsConnected("is_online") ? m_onlineIcon : m_offlineIcon);
     LinkRow(i_user, row, "user_list_node");
-    if (i_user.IsConnected("is_online"))
-        OnUserOnline(i_user);
     if (gp_server)
         gp_server->TrackUser(name);
     UpdateUserGroupsDisplay(name);
     if (ItemPtr note = i_user["user_note"])
         SetNoteCell(row, 2, note.AsString(), true);
-    ScheduleSort();
 }
 
 void UserListForm::FillPlainList(QTreeWidget* ip_list, const char* i_flagType, const char* i_nodeType)
@@ -248,7 +236,8 @@ void UserListForm::OnUserOffline(ItemPtr i_user)
 
 void UserListForm::OnUserAddedToList(ItemPtr i_user)
 {
-    AddUserListRow(i_user);
+    NewUserListRow(i_user);
+    ScheduleSort();
 }
 
 void UserListForm::OnUserRemovedFromList(ItemPtr i_user)

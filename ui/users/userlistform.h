@@ -52,7 +52,7 @@ private:
 
     typedef void (UserListForm::*Handler)(ItemPtr);
     void Subscribe(PathNode* ip_root, Handler i_handler);
-    void AddUserListRow(ItemPtr i_user);
+    void NewUserListRow(ItemPtr i_user);
     void FillPlainList(QTreeWidget* ip_list, const char* i_flagType, const char* i_nodeType);
     void AddPlainRow(QTreeWidget* ip_list, ItemPtr i_user, const char* i_nodeType);
     void RemoveRow(ItemPtr i_user, const char* i_nodeType);
