@@ -197,14 +197,18 @@ void TestUserGroups::configDialogIsOneWindow()
 {
     QCOMPARE(mp_config->windowTitle(), QString("Configure User Groups"));
     QCOMPARE(mp_config->parentWidget(), static_cast<QWidget*>(userListForm));
-    QVERIFY(MainWindowFixture::Trigger(userListForm->findChild<QWidget*>("userListTab"), "Configure User Groups"));
-    QCOMPARE(Visible<UserGroupConfigDialog>().size(), 1);
-    QCOMPARE(userGroupConfigDialog, mp_config.data());
-
     // Nothing selected: nothing to set.
     QVERIFY(!mp_config->findChild<QSpinBox*>("prioritySpinBox")->isEnabled());
     QVERIFY(!mp_config->findChild<QCheckBox*>("acceptUploadsCheckBox")->isEnabled());
     QVERIFY(!mp_config->findChild<QPushButton*>("deleteButton")->isEnabled());
+
+    // A second press makes no second dialog; the open one takes the focus.
+    mainWindow->activateWindow();
+    QTRY_VERIFY(QApplication::activeWindow() == mainWindow);
+    QVERIFY(MainWindowFixture::Trigger(userListForm->findChild<QWidget*>("userListTab"), "Configure User Groups"));
+    QCOMPARE(Visible<UserGroupConfigDialog>().size(), 1);
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(mp_config));
+    QCOMPARE(userGroupConfigDialog, mp_config.data());
 }
 
 void TestUserGroups::Select(const QString& group)
