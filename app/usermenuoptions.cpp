@@ -4,6 +4,7 @@
 #include "model/data.h"
 #include "server/server.h"
 #include "transfers/transferqueuemanager.h"
+#include "ui/users/usergroupsdialog.h"
 #include "ui/users/usernotedialog.h"
 
 #include <QAction>
@@ -118,7 +119,7 @@ void UserMenuOptions::OnAddUser()
 
 void UserMenuOptions::OnSetUserGroups()
 {
-    // The user-groups dialog joins here when the user list window is built.
+    (new UserGroupsDialog(m_user, mainWindow))->show();
 }
 
 void UserMenuOptions::OnRemoveUser()

@@ -26,6 +26,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <functional>
 #include <memory>
 
 inline quint16 FreePort()
@@ -35,11 +36,11 @@ inline quint16 FreePort()
     return probe.serverPort();
 }
 
-// A widget of the main window's form by its object name.
+// A widget of the main window's form (or of a view inside it) by its object name.
 template <typename T>
-T* Child(const char* name)
+T* Child(const char* name, QObject* root = nullptr)
 {
-    T* w = mainWindow->findChild<T*>(name);
+    T* w = (root ? root : mainWindow)->findChild<T*>(name);
     if (!w)
         qFatal("no widget %s", name);
     return w;
@@ -144,7 +145,7 @@ public:
             {"use_upnp", "no"}, {"server_host", "127.0.0.1"}, {"server_port", QString::number(server.Port())},
             {"web_host", QString("127.0.0.1:%1").arg(webPort)}, {"listening_port", QString::number(listeningPort)}};
         QFile file(MainWindow::SaveFilePath());
-        return file.open(QIODevice::WriteOnly) && file.write(savefile::BuildSettings(all + settings)) > 0;
+        return file.open(QIODevice::WriteOnly) && file.write(buildSave(all + settings)) > 0;
     }
 
     // WriteHome, then the window. Without a user name start-up runs the first-run dialog, which
@@ -207,6 +208,8 @@ public:
         return false;
     }
 
+    // Makes the save file from the settings; a test may put more items beside them.
+    std::function<QByteArray(const QList<QPair<QString, QString>>&)> buildSave = savefile::BuildSettings;
     QTemporaryDir root;
     FakeServer server;
     quint16 webPort = 0;

@@ -29,8 +29,18 @@ inline void PutString(QByteArray& out, const QByteArray& s)
     out.append(s);
 }
 
-// A file holding only settings: the `global` keys and their `global_value` items, linked.
-inline QByteArray BuildSettings(const QList<QPair<QString, QString>>& settings)
+// Items of a further type for a hand-made file; their ids are the caller's, 1000 and above.
+struct ExtraType
+{
+    QByteArray name;
+    bool null = false;
+    QList<QPair<qint32, QByteArray>> items;  // id, value (ignored for a null type)
+};
+
+// Settings (the `global` keys and their `global_value` items, linked), then the further types
+// and links between their ids.
+inline QByteArray BuildSave(const QList<QPair<QString, QString>>& settings, const QList<ExtraType>& extra,
+                            const QList<QPair<qint32, qint32>>& extraLinks)
 {
     QByteArray out;
     QDataStream s(&out, QIODevice::WriteOnly);
@@ -43,7 +53,7 @@ inline QByteArray BuildSettings(const QList<QPair<QString, QString>>& settings)
     for (const auto& setting : settings)
         if (!values.contains(setting.second.toUtf8()))
             values.append(setting.second.toUtf8());
-    s << qint32(2);
+    s << qint32(2 + extra.size());
     str("global");
     s << quint8(0) << qint32(settings.size());
     for (int k = 0; k < settings.size(); ++k) {
@@ -56,10 +66,27 @@ inline QByteArray BuildSettings(const QList<QPair<QString, QString>>& settings)
         s << qint32(settings.size() + 1 + k);
         str(values[k]);
     }
-    s << qint32(settings.size());
+    for (const ExtraType& type : extra) {
+        str(type.name);
+        s << quint8(type.null ? 1 : 0) << qint32(type.items.size());
+        for (const auto& item : type.items) {
+            s << item.first;
+            if (!type.null)
+                str(item.second);
+        }
+    }
+    s << qint32(settings.size() + extraLinks.size());
     for (int k = 0; k < settings.size(); ++k)
         s << qint32(k + 1) << qint32(settings.size() + 1 + values.indexOf(settings[k].second.toUtf8()));
+    for (const auto& link : extraLinks)
+        s << link.first << link.second;
     return out;
+}
+
+// A file holding only settings.
+inline QByteArray BuildSettings(const QList<QPair<QString, QString>>& settings)
+{
+    return BuildSave(settings, {}, {});
 }
 
 struct Parsed
