@@ -99,6 +99,14 @@ void ClickRow(QTreeWidget* tree, QTreeWidgetItem* row)
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, tree->visualItemRect(row).center());
 }
 
+// A double click as the mouse gives it: a click, then the second press.
+void DoubleClickRow(QTreeWidget* tree, QTreeWidgetItem* row)
+{
+    const QPoint at = tree->visualItemRect(row).center();
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+    QTest::mouseDClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+}
+
 size_t Count(const char* type)
 {
     return d.GetType(type)->ItemCount();
@@ -219,6 +227,7 @@ private:
 void TestShareBrowser::initTestCase()
 {
     QVERIFY(m_fixture.Start());
+    SetSetting("expand_new_shares", "no");
     mainWindow->resize(900, 700);
 }
 
@@ -481,7 +490,7 @@ void TestShareBrowser::downloadFolder()
     QCOMPARE(ListTexts(W<QTreeWidget>(form, "fileList")), QStringList{"b1|30|"});
 
     QTreeWidgetItem* a = FindRow(tree, "A");
-    QTest::mouseDClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, tree->visualItemRect(a).center());
+    DoubleClickRow(tree, a);
     QCOMPARE(Downloads("lee"), (QStringList{"a1@0", "a2@0", "b1@1", "d1@1"}));
     // The click that chose A listed it: its rows are marked.
     QVERIFY(!W<QTreeWidget>(form, "fileList")->topLevelItem(0)->icon(0).isNull());
@@ -492,7 +501,7 @@ void TestShareBrowser::downloadFolder()
         asked << QString::fromUtf8(frame.body.mid(8));
     }
     asked.sort();
-    QCOMPARE(asked, (QStringList{"A\\a1", "A\\a2", "A\\B\\b1", "A\\B\\D\\d1"}));
+    QCOMPARE(asked, (QStringList{"A\\B\\D\\d1", "A\\B\\b1", "A\\a1", "A\\a2"}));
     CloseTab(form);
     // The download entries outlive the tab.
     QCOMPARE(Downloads("lee").size(), 4);
@@ -513,8 +522,8 @@ void TestShareBrowser::downloadFiles()
     QCOMPARE(Downloads("max"), QStringList());
 
     QTreeWidgetItem* a2 = FindRow(list, "a2");
-    QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, list->visualItemRect(a2).center());
-    QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, list->visualItemRect(a2).center());
+    DoubleClickRow(list, a2);
+    DoubleClickRow(list, a2);
     QCOMPARE(Downloads("max"), QStringList{"a2@0"});
     QVERIFY(!a2->icon(0).isNull());
     QVERIFY(FindRow(list, "a1")->icon(0).isNull());
@@ -560,11 +569,11 @@ void TestShareBrowser::rowsWithoutData()
     const size_t entries = Count("download_entry");
     QTreeWidgetItem* a1 = FindRow(list, "a1");
     QVERIFY(a1);
-    QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, list->visualItemRect(a1).center());
+    DoubleClickRow(list, a1);
     list->selectAll();
     form->OnDownloadFile();
     QTreeWidgetItem* a = FindRow(tree, "A");
-    QTest::mouseDClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, tree->visualItemRect(a).center());
+    DoubleClickRow(tree, a);
     form->OnDownloadFolder();
     QCOMPARE(Count("download_entry"), entries);
     QVERIFY(a1->icon(0).isNull());
@@ -584,8 +593,7 @@ void TestShareBrowser::furtherShareList()
     QCOMPARE(Count("user_share_folder"), folders);
     QCOMPARE(TreeTexts(tree), (QStringList{"A", "  B", "    D", "Other"}));
     QTreeWidgetItem* a1 = FindRow(W<QTreeWidget>(form, "fileList"), "a1");
-    QTest::mouseDClick(W<QTreeWidget>(form, "fileList")->viewport(), Qt::LeftButton, Qt::NoModifier,
-                       W<QTreeWidget>(form, "fileList")->visualItemRect(a1).center());
+    DoubleClickRow(W<QTreeWidget>(form, "fileList"), a1);
     QCOMPARE(Downloads("ola"), QStringList{"a1@0"});
     CloseTab(form);
 }

@@ -34,7 +34,6 @@ public:
     void OnUserShareItemRemoved(ItemPtr item);
 
     QString User() const { return m_user; }
-    Ui_ShareForm* Form() const { return m_ui; }
 
 public slots:
     void OnCurrentItemChanged(QTreeWidgetItem* ip_current, QTreeWidgetItem* ip_previous);

@@ -30,7 +30,6 @@ public:
     // A new "user_share" item holding the folders and files of the map.
     ItemPtr CreateUserShareData(FileInfoMap& i_share, AttributeTranslationTable& i_translationTable);
 
-    Ui_SharesForm* Form() const { return ui; }
 
 public slots:
     void OnUserShare(QString i_user, FileInfoMap& i_share, AttributeTranslationTable& i_translationTable);

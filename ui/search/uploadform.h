@@ -25,8 +25,6 @@ public:
     void CollapseAll();
     void ExpandAll();
 
-    QString User() const { return m_user; }
-    Ui_UploadForm* Form() const { return m_ui; }
 
 private:
     Ui_UploadForm* m_ui;
