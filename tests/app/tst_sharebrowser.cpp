@@ -129,6 +129,7 @@ class TestShareBrowser : public QObject
 
 private slots:
     void initTestCase();
+    void createUserShareData();
     void browseShowsShare();
     void expandLevels();
     void expandNewShares();
@@ -229,6 +230,62 @@ void TestShareBrowser::initTestCase()
     QVERIFY(m_fixture.Start());
     SetSetting("expand_new_shares", "no");
     mainWindow->resize(900, 700);
+}
+
+// The share items of a list: sub-folders linked to their parent only within their own share,
+// folders whose parent path is missing at the top, the attribute codes.
+void TestShareBrowser::createUserShareData()
+{
+    auto file = [](const std::string& name, std::vector<std::pair<uint32_t, uint32_t>> pairs) {
+        FileInfo info(name, 5);
+        for (const auto& [code, value] : pairs)
+            info.attributes.Add(code, value);
+        return info;
+    };
+    FileInfoMap map;
+    map["Music"].insert(file("vbr", {{0, 192}, {2, 5}, {7, 9}}));
+    map["Music"].insert(file("cbr", {{2, 0}, {1, 61}}));
+    map["Music\\Rock"];
+    map["Music\\Rock\\Live\\"];
+    map["Other\\Deep\\Down"];
+    AttributeTranslationTable table;
+    ItemPtr first = sharesForm->CreateUserShareData(map, table);
+    ItemPtr second = sharesForm->CreateUserShareData(map, table);
+
+    auto folder = [](ItemPtr share, const char* path) {
+        return d.GetItem(share, d.GetType("user_share_folder_name")->HasItem(Value(path)), "user_share_folder");
+    };
+    auto parentOf = [](ItemPtr f) {
+        ItemPtr link = f.HasItem("user_share_folder_parent");
+        ItemPtr child = link ? link.HasItem("user_share_folder_child") : ItemPtr();
+        return child ? child.HasItem("user_share_folder") : ItemPtr();
+    };
+    for (ItemPtr share : {first, second}) {
+        QCOMPARE(share.GetItems("user_share_folder").size(), size_t(4));
+        QCOMPARE(parentOf(folder(share, "Music\\Rock")), folder(share, "Music"));
+        QCOMPARE(parentOf(folder(share, "Music\\Rock\\Live\\")), folder(share, "Music\\Rock"));
+        QVERIFY(!parentOf(folder(share, "Music")));
+        QVERIFY(!parentOf(folder(share, "Other\\Deep\\Down")));
+        QVERIFY(!share.IsConnected("user"));
+    }
+    ItemPtr vbr = d.GetItem(folder(first, "Music"), d.GetType("user_share_file_name")->HasItem(Value("vbr")),
+                            "user_share_file");
+    ItemPtr cbr = d.GetItem(folder(first, "Music"), d.GetType("user_share_file_name")->HasItem(Value("cbr")),
+                            "user_share_file");
+    QCOMPARE(vbr["bitrate_mode"].AsString(), QString("vbr"));
+    QCOMPARE(vbr["bitrate"].AsString(), QString("192"));
+    QCOMPARE(vbr["file_size"].AsString(), QString("5"));
+    QVERIFY(!vbr.IsConnected("length_seconds"));
+    QCOMPARE(cbr["bitrate_mode"].AsString(), QString("cbr"));
+    QCOMPARE(cbr["length_seconds"].AsString(), QString("61"));
+    QVERIFY(!cbr.IsConnected("bitrate"));
+    for (ItemPtr share : {first, second}) {
+        ItemSet folders = share.GetItems("user_share_folder");
+        folders.GetItems("user_share_file").Remove();
+        folders.Remove();
+        share.Remove();
+    }
+    d.RemoveDisconnectedItems();
 }
 
 void TestShareBrowser::browseShowsShare()
@@ -476,6 +533,11 @@ void TestShareBrowser::emptyShare()
     peer.SendMessage(5, P::Zip(ShareList({{"Anything", {P::File("f", 1)}}})));
     QTRY_VERIFY(!W<QTreeWidget>(form, "folderTree")->isHidden());
     QCOMPARE(W<QTreeWidget>(form, "folderTree")->currentItem()->text(0), QString("Anything"));
+    // The shown share's event on the hidden page goes when the page is shown.
+    QVERIFY(eventToolBar->EventAction(W<QTreeWidget>(form, "folderTree")));
+    QCOMPARE(sharesForm->OpenShareBrowse("kim"), form);
+    QVERIFY(form->isVisible());
+    QVERIFY(!eventToolBar->EventAction(W<QTreeWidget>(form, "folderTree")));
     CloseTab(form);
 }
 
@@ -653,6 +715,10 @@ void TestShareBrowser::uploadTab()
     const QStringList rows = TreeTexts(W<QTreeWidget>(form, "folderTree"));
     QVERIFY2(rows.contains("Shared") && rows.contains("  Sub"), qPrintable(rows.join(",")));
     QVERIFY(!d.GetType("user")->GetItem(Value("quinn")).HasItem("user_share"));
+    QTreeWidgetItem* shared = FindRow(W<QTreeWidget>(form, "folderTree"), "Shared");
+    QVERIFY(shared && !shared->isExpanded());
+    QVERIFY(MainWindowFixture::Trigger(W<QTreeWidget>(form, "folderTree"), "Expand All"));
+    QVERIFY(shared->isExpanded());
 
     CloseTab(form);
     QCOMPARE(Count("user_share"), shares);
