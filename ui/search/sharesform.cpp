@@ -21,6 +21,22 @@ ItemPtr UserItem(const QString& user)
     return d.GetType("user")->GetItem(Value(user));
 }
 
+// The three tree actions on a page of the given kind; false when the page is of another kind.
+template <typename Form>
+bool RunTreeAction(QWidget* page, const QString& action)
+{
+    auto* form = qobject_cast<Form*>(page);
+    if (!form)
+        return false;
+    if (action == "expand_level")
+        form->ExpandLevel();
+    else if (action == "collapse_all")
+        form->CollapseAll();
+    else if (action == "expand_all")
+        form->ExpandAll();
+    return true;
+}
+
 }  // namespace
 
 SharesForm::SharesForm(QWidget* parent)
@@ -154,21 +170,8 @@ ItemPtr SharesForm::CreateUserShareData(FileInfoMap& i_share, AttributeTranslati
 void SharesForm::OnToolBarActionTriggered(QWidget*, QString i_action)
 {
     QWidget* page = ui->tabControl->currentWidget();
-    if (auto* share = qobject_cast<ShareForm*>(page)) {
-        if (i_action == "expand_level")
-            share->ExpandLevel();
-        else if (i_action == "collapse_all")
-            share->CollapseAll();
-        else if (i_action == "expand_all")
-            share->ExpandAll();
-    } else if (auto* upload = qobject_cast<UploadForm*>(page)) {
-        if (i_action == "expand_level")
-            upload->ExpandLevel();
-        else if (i_action == "collapse_all")
-            upload->CollapseAll();
-        else if (i_action == "expand_all")
-            upload->ExpandAll();
-    }
+    if (!RunTreeAction<ShareForm>(page, i_action))
+        RunTreeAction<UploadForm>(page, i_action);
 }
 
 void SharesForm::OnTabCloseRequested(int i_tabIndex)
