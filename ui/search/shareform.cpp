@@ -16,9 +16,6 @@
 #include <QHeaderView>
 #include <QShowEvent>
 
-#include <map>
-#include <string>
-
 ShareForm::ShareForm(QString user, QWidget* parent)
     : QWidget(parent)
     , m_ui(new Ui_ShareForm)

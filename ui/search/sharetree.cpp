@@ -93,7 +93,8 @@ bool FilterFolderNode(QTreeWidgetItem* row, FilterParser& filter)
             int count = 0;
             for (ItemPtr file : files) {
                 ItemPtr name = file.HasItem("user_share_file_name");
-                if (rest.IsMatching(name ? name.AsString() : QString(), nullptr, file) == 0 && ++count >= needed) {
+                if (rest.IsMatching(name ? ToQString(name.AsStdString()) : QString(), nullptr, file) == 0 &&
+                    ++count >= needed) {
                     hide = false;
                     break;
                 }
