@@ -7,6 +7,7 @@
 #include "app/eventtoolbar.h"
 #include "app/usermenuoptions.h"
 #include "common/fakepeer.h"
+#include "common/peerfixture.h"
 #include "model/settings.h"
 #include "peer/peermessenger.h"
 #include "shares/sharedfoldersmanager.h"
@@ -148,7 +149,7 @@ private slots:
     void closeTabAndBrowseAgain();
     void uploadTab();
     void browseUserAction();
-    void cleanupTestCase() { delete mainWindow; }
+    void cleanupTestCase();
 
 private:
     // A fake peer with a messaging connection to the client as the user, marked online.
@@ -738,6 +739,14 @@ void TestShareBrowser::browseUserAction()
     QVERIFY(peer.WaitForFrames(1));
     QCOMPARE(peer.Frames().first().body, P::U32(4));
     CloseTab(form);
+}
+
+void TestShareBrowser::cleanupTestCase()
+{
+    // The messenger's sockets and the requests still waiting for a connection go first.
+    PeerFixture::Clear();
+    m_peers.clear();
+    delete mainWindow;
 }
 
 QTEST_MAIN(TestShareBrowser)
