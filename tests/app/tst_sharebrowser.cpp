@@ -108,6 +108,19 @@ void DoubleClickRow(QTreeWidget* tree, QTreeWidgetItem* row)
     QTest::mouseDClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, at);
 }
 
+// Picks the entry of the context menu about to open, as the user does.
+void ChooseFromMenu(const QString& text)
+{
+    QTimer::singleShot(0, [text] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            for (QAction* action : menu->actions())
+                if (action->text() == text)
+                    action->trigger();
+            menu->close();
+        }
+    });
+}
+
 size_t Count(const char* type)
 {
     return d.GetType(type)->ItemCount();
@@ -593,28 +606,14 @@ void TestShareBrowser::downloadFiles()
 
     // The context menu's entry on the selection.
     list->selectAll();
-    QTimer::singleShot(0, [] {
-        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
-            for (QAction* action : menu->actions())
-                if (action->text() == "Download File(s)")
-                    action->trigger();
-            menu->close();
-        }
-    });
+    ChooseFromMenu("Download File(s)");
     emit list->customContextMenuRequested(list->visualItemRect(a2).center());
     QCOMPARE(Downloads("max"), (QStringList{"a1@0", "a2@0"}));
     QVERIFY(!FindRow(list, "a1")->icon(0).isNull());
 
     // "Download Folder" from the folder tree's menu, on the selected folder.
     ClickRow(tree, FindRow(tree, "Other"));
-    QTimer::singleShot(0, [] {
-        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
-            for (QAction* action : menu->actions())
-                if (action->text() == "Download Folder")
-                    action->trigger();
-            menu->close();
-        }
-    });
+    ChooseFromMenu("Download Folder");
     emit tree->customContextMenuRequested(tree->visualItemRect(FindRow(tree, "Other")).center());
     QCOMPARE(Downloads("max"), (QStringList{"a1@0", "a2@0", "o1@0"}));
     CloseTab(form);
