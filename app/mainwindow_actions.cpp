@@ -14,6 +14,7 @@
 #include "ui/chat/chatlog.h"
 #include "ui/chat/createroomdialog.h"
 #include "ui/search/addsharedfolderdialog.h"
+#include "ui/search/sharesform.h"
 #include "ui/settings/changelisteningportdialog.h"
 #include "ui/settings/changeusernamepassworddialog.h"
 #include "ui/settings/datadialog.h"
@@ -86,8 +87,8 @@ void MainWindow::OnToolBarActionTriggered(QWidget*, QString id)
         if (sharedFoldersManager)
             sharedFoldersManager->RescanShares();
     } else if (id == "browse_user") {
-        if (!userName.isEmpty() && peerMessenger)
-            peerMessenger->GetUserSharedFiles(userName);
+        if (!userName.isEmpty())
+            ui->sharesForm->OpenShareBrowse(userName);
     } else if (id == "message_user") {
         if (!userName.isEmpty())
             GetChatForm(userName)->Focus();

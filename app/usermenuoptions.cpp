@@ -4,6 +4,7 @@
 #include "model/data.h"
 #include "server/server.h"
 #include "transfers/transferqueuemanager.h"
+#include "ui/search/sharesform.h"
 #include "ui/users/usergroupsdialog.h"
 #include "ui/users/usernotedialog.h"
 
@@ -129,12 +130,14 @@ void UserMenuOptions::OnRemoveUser()
 
 void UserMenuOptions::OnBrowseUser()
 {
-    // The browse tabs join here when the share browser is built.
+    if (sharesForm)
+        sharesForm->OpenShareBrowse(m_user);
 }
 
 void UserMenuOptions::OnUploadToUser()
 {
-    // The upload browser joins here when the browse tabs are built.
+    if (sharesForm)
+        sharesForm->OpenUploadBrowse(m_user);
 }
 
 void UserMenuOptions::OnGetUserInfo()

@@ -1,0 +1,32 @@
+// The folder tree of a share (a browsed user's or the local one offered for upload): building
+// its rows, narrowing it with the result filter, and opening it level by level. Rows are tied
+// to their "user_share_folder" items through "user_share_folder_node" items.
+#pragma once
+
+#include "model/data.h"
+
+class FilterParser;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+// The folder of a folder row, or null for a row without data.
+ItemPtr FolderOfRow(QTreeWidgetItem* row);
+// The file of a file row, or null for a row without data.
+ItemPtr FileOfRow(QTreeWidgetItem* row);
+
+// Appends a row per folder of the share to the tree, sub-folders under their parent folder's
+// row, siblings in byte order of their paths. Returns the level of the deepest row (0 when
+// every row is top-level).
+int BuildShareFolderTree(QTreeWidget* tree, ItemPtr share);
+
+// Shows or hides the row and the rows below it by the filter; true when the row stays shown.
+// The words the folder's name already holds are not asked again of what lies below it.
+bool FilterFolderNode(QTreeWidgetItem* row, FilterParser& filter);
+
+// True when the row or a row above it is hidden.
+bool IsRowOrAncestorHidden(QTreeWidgetItem* row);
+
+// The tree actions: one more level open ("Expand Level [n]" on the toolbar), all closed, all open.
+void ExpandTreeLevel(QTreeWidget* tree, int& io_expandLevel, int maxLevel);
+void CollapseTree(QTreeWidget* tree, int& o_expandLevel);
+void ExpandTree(QTreeWidget* tree, int& o_expandLevel);
