@@ -319,14 +319,24 @@ Item* Item::Connect(Item* other)
     auto rel = ta->m_relations.find(tb);
     if (rel == ta->m_relations.end())
         throw new NotRelatedException;
-    if (IsConnected(other))
-        return other;
     // A removed item is on its way out; linking it now would leave a dangling neighbour.
     if (m_removed || other->m_removed)
         return other;
     Data* data = ta->mp_data;
-    Data::Scope scope(data);
     const RelationInfo r = rel->second;
+    if (r.yPerX == Many && r.xPerY == Many) {
+        // Nothing to push out: the insertion itself tells whether the link stood already,
+        // sparing a search of its own (the walk of the shares makes millions of these).
+        if (!NeighboursFor(tb).Insert(other))
+            return other;
+        Data::Scope scope(data);
+        other->NeighboursFor(ta).Insert(this);
+        RaiseLinkEvents(other, true);
+        return other;
+    }
+    if (IsConnected(other))
+        return other;
+    Data::Scope scope(data);
 
     if (r.yPerX == One) {
         if (const NeighbourSet* s = Links(tb)) {

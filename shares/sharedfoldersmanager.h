@@ -80,9 +80,10 @@ public slots:
 private:
     void WalkSharedFolder(const QString& rootFolder);
     void AddSharedFiles(const QString& rootFolder, const QString& folder);
-    // The file found or made for a listed name; null when a letter-case twin is shared already.
+    // The file found or made for a listed name; null when a letter-case twin is shared already
+    // (looked for only when the walk says there may be one).
     ItemPtr AddFile(ItemPtr folderItem, const QString& name, const QString& path, qint64 size,
-                    ItemSet& removalSet);
+                    ItemSet& removalSet, bool mayHaveTwin);
     void TokenizeSharedFiles(const QString& lowerFolder, const std::vector<std::pair<ItemPtr, QString>>& files);
     static void SplitTokens(const QString& lowerText, std::vector<QString>& tokens);
     std::vector<ItemPtr> TokenItems(const QString& lowerText);

@@ -150,6 +150,15 @@ void SharedFoldersManager::AddSharedFiles(const QString& rootFolder, const QStri
     m_folderItemsWalked.insert(folderItem.get());
     ItemSet removalSet = folderItem.GetItems("shared_file");
 
+    // A letter-case twin of a name can only be among the files the folder held before, in another
+    // folder whose path differs only in letter case, or made from the file entry just before (the
+    // order puts names that differ only in case side by side). A folder met for the first time
+    // needs no lookup per file.
+    const Item* lowerFolder = FirstNeighbour(folderItem.get(), mp_fileFolderLowerType);
+    const NeighbourSet* sameLowerFolders = lowerFolder ? lowerFolder->Links(mp_fileFolderType) : nullptr;
+    const bool twinsElsewhere = !removalSet.empty() || (sameLowerFolders && sameLowerFolders->size() > 1);
+    const QString* previousFile = nullptr;
+
     const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
     std::vector<std::pair<ItemPtr, QString>> untokenized;
     for (const Entry& entry : ListFolder(folder)) {
@@ -157,7 +166,9 @@ void SharedFoldersManager::AddSharedFiles(const QString& rootFolder, const QStri
             AddSharedFiles(rootFolder, prefix + entry.name);
             continue;
         }
-        ItemPtr file = AddFile(folderItem, entry.name, prefix + entry.name, entry.size, removalSet);
+        const bool mayHaveTwin = twinsElsewhere || (previousFile && *previousFile == entry.folding);
+        previousFile = &entry.folding;
+        ItemPtr file = AddFile(folderItem, entry.name, prefix + entry.name, entry.size, removalSet, mayHaveTwin);
         // A known file already holds its tokens: its folder and name are what they were made from.
         if (file && !file->IsConnected(mp_tokenType))
             untokenized.emplace_back(file, entry.name);
@@ -171,7 +182,7 @@ void SharedFoldersManager::AddSharedFiles(const QString& rootFolder, const QStri
 }
 
 ItemPtr SharedFoldersManager::AddFile(ItemPtr folderItem, const QString& name, const QString& path, qint64 size,
-                                      ItemSet& removalSet)
+                                      ItemSet& removalSet, bool mayHaveTwin)
 {
     const Value sizeText(static_cast<long long>(size));
     ItemPtr nameItem = mp_fileNameType->HasItem(name);
@@ -181,7 +192,7 @@ ItemPtr SharedFoldersManager::AddFile(ItemPtr folderItem, const QString& name, c
     else
         nameItem = mp_fileNameType->GetItem(name);
 
-    if (!file) {
+    if (!file && mayHaveTwin) {
         // A name that differs only in letter case from a shared one in the same folder is left
         // out while that one is on disk. One that is gone was renamed in letter case only (the
         // file or a folder above it): the file moves to its new name and stays shared.
