@@ -16,7 +16,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -53,49 +52,6 @@ double ChildrenCpuMs()
     return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
 }
 
-// Words for names, so that tokens repeat the way they do in a music collection.
-QStringList Vocabulary()
-{
-    QStringList words;
-    QRandomGenerator random(7);
-    for (int k = 0; k < 3000; ++k) {
-        QString word;
-        const int length = 3 + int(random.bounded(7));
-        for (int c = 0; c < length; ++c)
-            word += QChar('a' + int(random.bounded(26)));
-        word[0] = word[0].toUpper();
-        words << word;
-    }
-    return words;
-}
-
-// Sparse files of 1 to 64 KiB: sizes to record, nothing to write.
-void Generate(const QString& root)
-{
-    const QStringList words = Vocabulary();
-    const char* const extensions[] = {"mp3", "flac", "ogg", "jpg", "txt"};
-    QRandomGenerator random(11);
-    auto pick = [&] { return words[int(random.bounded(words.size()))]; };
-    for (int a = 0; a < kArtists; ++a) {
-        const QString artist = QString("%1 %2 %3").arg(pick(), pick()).arg(a);
-        for (int b = 0; b < kAlbums; ++b) {
-            const QString folder = QString("%1/%2/(%3) %4 %5").arg(root, artist).arg(1970 + b).arg(pick(), pick());
-            QDir().mkpath(folder);
-            for (int t = 0; t < kTracks; ++t) {
-                const QString name = QString("%1 - %2 %3 %4.%5")
-                                         .arg(t + 1, 2, 10, QChar('0'))
-                                         .arg(pick(), pick(), pick())
-                                         .arg(extensions[t % 5]);
-                const QByteArray path = QFile::encodeName(folder + "/" + name);
-                const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-                if (fd < 0 || ::ftruncate(fd, 1024 + random.bounded(63 * 1024)) != 0)
-                    perror("generate");
-                ::close(fd);
-            }
-        }
-    }
-}
-
 // The graph around the index, as the program has it: settings, users and groups, the peer types.
 void Declare()
 {
@@ -114,7 +70,7 @@ size_t LinkCount()
     for (const auto& entry : d.Types())
         for (Item* item : entry.second->ItemsUnordered())
             for (const auto& relation : entry.second->Relations())
-                if (const ItemSet* n = item->Neighbours(relation.first))
+                if (const NeighbourSet* n = item->Links(relation.first))
                     ends += n->size();
     return ends / 2;
 }
@@ -172,7 +128,7 @@ int main(int argc, char** argv)
     QElapsedTimer t;
     t.start();
     if (!QFileInfo::exists(share))
-        Generate(share);
+        GenerateShare(share, kArtists, kAlbums, kTracks);
     printf("generated %d files in %d folders: %.0f ms\n", kArtists * kAlbums * kTracks, kArtists * kAlbums, Ms(t));
 
     const QString find = QString("find '%1' -printf '%%s %%p\\n' > /dev/null").arg(share);
@@ -193,7 +149,7 @@ int main(int argc, char** argv)
         Rescan("rescan, no change");
         size_t tokenLinks = 0;
         for (Item* token : d.GetType("search_token")->ItemsUnordered())
-            tokenLinks += token->Neighbours(d.GetType("shared_file"))->size();
+            tokenLinks += token->Links(d.GetType("shared_file"))->size();
         printf("files %zu, folders %zu, tokens %zu, token links %zu (%.1f per file); graph: %zu items, %zu links\n",
                d.GetType("shared_file")->ItemCount(), d.GetType("shared_file_folder")->ItemCount(),
                d.GetType("search_token")->ItemCount(), tokenLinks,

@@ -11,11 +11,16 @@
 #include "shares/sharedfoldersmanager.h"
 #include "transfers/transferqueuemanager.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QtEndian>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <algorithm>
 #include <cstdio>
 #include <functional>
@@ -171,6 +176,44 @@ inline PlainIoTimes PlainIo(const QByteArray& path, qint64 bytes, size_t piece)
     fclose(f);
     times.readMs = Ms(t);
     return times;
+}
+
+// A music collection of artists x albums x tracks sparse files of 1 to 64 KiB (sizes to record,
+// nothing to write), named from a vocabulary so that search tokens repeat the way they do in
+// such a collection; mp3 and four other extensions in turn.
+inline void GenerateShare(const QString& root, int artists, int albums, int tracks)
+{
+    QStringList words;
+    QRandomGenerator vocabulary(7);
+    for (int k = 0; k < 3000; ++k) {
+        QString word;
+        const int length = 3 + int(vocabulary.bounded(7));
+        for (int c = 0; c < length; ++c)
+            word += QChar('a' + int(vocabulary.bounded(26)));
+        word[0] = word[0].toUpper();
+        words << word;
+    }
+    const char* const extensions[] = {"mp3", "flac", "ogg", "jpg", "txt"};
+    QRandomGenerator random(11);
+    auto pick = [&] { return words[int(random.bounded(words.size()))]; };
+    for (int a = 0; a < artists; ++a) {
+        const QString artist = QString("%1 %2 %3").arg(pick(), pick()).arg(a);
+        for (int b = 0; b < albums; ++b) {
+            const QString folder = QString("%1/%2/(%3) %4 %5").arg(root, artist).arg(1970 + b).arg(pick(), pick());
+            QDir().mkpath(folder);
+            for (int t = 0; t < tracks; ++t) {
+                const QString name = QString("%1 - %2 %3 %4.%5")
+                                         .arg(t + 1, 2, 10, QChar('0'))
+                                         .arg(pick(), pick(), pick())
+                                         .arg(extensions[t % 5]);
+                const QByteArray path = QFile::encodeName(folder + "/" + name);
+                const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                if (fd < 0 || ::ftruncate(fd, 1024 + random.bounded(63 * 1024)) != 0)
+                    perror("generate");
+                ::close(fd);
+            }
+        }
+    }
 }
 
 } // namespace benchutil

@@ -238,7 +238,7 @@ auto FindGroup(Groups& groups, Type* type)
     // An item has neighbours of a handful of types: a forward scan beats a binary search there.
     auto it = groups.begin();
     if (groups.size() > 8)
-        return std::lower_bound(it, groups.end(), type, [](const std::pair<Type*, ItemSet>& e, Type* t) {
+        return std::lower_bound(it, groups.end(), type, [](const std::pair<Type*, NeighbourSet>& e, Type* t) {
             return std::less<Type*>()(e.first, t);
         });
     while (it != groups.end() && std::less<Type*>()(it->first, type))
@@ -246,32 +246,25 @@ auto FindGroup(Groups& groups, Type* type)
     return it;
 }
 
-// Items are mostly linked to items made after everything already in the set, which sit at
-// the highest addresses: the end is tried first, at one comparison, before a full descent.
-void AddNeighbour(ItemSet& set, Item* item)
-{
-    set.insert(set.end(), ItemPtr(item));
-}
-
-// Whether the set holds the item; an item above the highest one is answered without a descent.
-bool HasNeighbour(const ItemSet& set, Item* item)
-{
-    if (set.empty() || *set.rbegin() < ItemPtr(item))
-        return false;
-    return set.count(item) != 0;
-}
-
 } // namespace
 
-ItemSet& Item::NeighboursFor(Type* type)
+NeighbourSet& Item::NeighboursFor(Type* type)
 {
     auto it = FindGroup(m_connections, type);
-    if (it == m_connections.end() || it->first != type)
-        it = m_connections.insert(it, std::make_pair(type, ItemSet()));
+    if (it == m_connections.end() || it->first != type) {
+        // Grown one group at a time: an item keeps its few groups for life, and doubling would
+        // leave a third of the vector empty on average, for every item.
+        if (m_connections.size() == m_connections.capacity()) {
+            const size_t pos = static_cast<size_t>(it - m_connections.begin());
+            m_connections.reserve(m_connections.size() + 1);
+            it = m_connections.begin() + static_cast<std::ptrdiff_t>(pos);
+        }
+        it = m_connections.insert(it, std::make_pair(type, NeighbourSet()));
+    }
     return it->second;
 }
 
-const ItemSet* Item::Neighbours(Type* type) const
+const NeighbourSet* Item::Links(Type* type) const
 {
     auto it = FindGroup(m_connections, type);
     if (it == m_connections.end() || it->first != type)
@@ -279,15 +272,18 @@ const ItemSet* Item::Neighbours(Type* type) const
     return &it->second;
 }
 
+const ItemSet* Item::Neighbours(Type* type) const
+{
+    const NeighbourSet* s = Links(type);
+    return s ? &s->AsItemSet() : nullptr;
+}
+
 void Item::DropNeighbour(Type* type, Item* other)
 {
     auto it = FindGroup(m_connections, type);
     if (it == m_connections.end() || it->first != type)
         return;
-    // One descent: erasing by key would look the item up twice, for both ends of its range.
-    auto n = it->second.find(other);
-    if (n != it->second.end())
-        it->second.erase(n);
+    it->second.Erase(other);
     if (it->second.empty())
         m_connections.erase(it);
 }
@@ -323,23 +319,33 @@ Item* Item::Connect(Item* other)
     auto rel = ta->m_relations.find(tb);
     if (rel == ta->m_relations.end())
         throw new NotRelatedException;
-    if (IsConnected(other))
-        return other;
     // A removed item is on its way out; linking it now would leave a dangling neighbour.
     if (m_removed || other->m_removed)
         return other;
     Data* data = ta->mp_data;
-    Data::Scope scope(data);
     const RelationInfo r = rel->second;
+    if (r.yPerX == Many && r.xPerY == Many) {
+        // Nothing to push out: the insertion itself tells whether the link stood already,
+        // sparing a search of its own (the walk of the shares makes millions of these).
+        if (!NeighboursFor(tb).Insert(other))
+            return other;
+        Data::Scope scope(data);
+        other->NeighboursFor(ta).Insert(this);
+        RaiseLinkEvents(other, true);
+        return other;
+    }
+    if (IsConnected(other))
+        return other;
+    Data::Scope scope(data);
 
     if (r.yPerX == One) {
-        if (const ItemSet* s = Neighbours(tb)) {
+        if (const NeighbourSet* s = Links(tb)) {
             Item* old = s->begin()->get();
             Disconnect(old);
         }
     }
     if (r.xPerY == One) {
-        if (const ItemSet* s = other->Neighbours(ta)) {
+        if (const NeighbourSet* s = other->Links(ta)) {
             Item* old = s->begin()->get();
             other->Disconnect(old);
         }
@@ -347,8 +353,8 @@ Item* Item::Connect(Item* other)
     // Handlers of the push-outs may have removed either side.
     if (m_removed || other->m_removed)
         return other;
-    AddNeighbour(NeighboursFor(tb), other);
-    AddNeighbour(other->NeighboursFor(ta), this);
+    NeighboursFor(tb).Insert(other);
+    other->NeighboursFor(ta).Insert(this);
 
     RaiseLinkEvents(other, true);
     return other;
@@ -369,7 +375,7 @@ void Item::Disconnect(Item* other)
 void Item::Disconnect(const char* typeName)
 {
     Type* t = mp_type->mp_data->GetType(typeName);
-    const ItemSet* s = Neighbours(t);
+    const NeighbourSet* s = Links(t);
     if (!s)
         return;
     Data::Scope scope(mp_type->mp_data);
@@ -392,7 +398,7 @@ Item* Item::NewItem(const char* typeName)
     Data::Scope scope(data);
     if (r.yPerX == Many)
         return Connect(t->NewItem().get());
-    if (const ItemSet* s = Neighbours(t))
+    if (const NeighbourSet* s = Links(t))
         return s->begin()->get();
     if (r.xPerY == Many)
         return Connect(t->GetGlobalNullItem().get());
@@ -429,13 +435,13 @@ bool Item::IsConnected(Item* other) const
 {
     if (!other)
         return false;
-    const ItemSet* s = Neighbours(other->mp_type);
-    return s && HasNeighbour(*s, other);
+    const NeighbourSet* s = Links(other->mp_type);
+    return s && s->Contains(other);
 }
 
 bool Item::IsConnected(Type* type) const
 {
-    return Neighbours(type) != nullptr;
+    return Links(type) != nullptr;
 }
 
 bool Item::IsConnected(const char* typeName) const
@@ -445,7 +451,7 @@ bool Item::IsConnected(const char* typeName) const
 
 Item* Item::HasItem(const char* typeName) const
 {
-    const ItemSet* s = Neighbours(mp_type->mp_data->GetType(typeName));
+    const NeighbourSet* s = Links(mp_type->mp_data->GetType(typeName));
     return s ? s->begin()->get() : nullptr;
 }
 
@@ -454,15 +460,15 @@ void Item::GetItems(const char* typeName, ItemSet& out) const
     Type* t = mp_type->mp_data->GetType(typeName);
     if (!mp_type->IsRelated(t))
         throw new NotRelatedException;
-    if (const ItemSet* s = Neighbours(t))
-        out = *s;
+    if (const NeighbourSet* s = Links(t))
+        out = s->ToItemSet();
 }
 
 void Item::GetConnectedItems(std::map<Type*, ItemSet>& out) const
 {
     out.clear();
     for (auto& e : m_connections)
-        out.insert(e);
+        out.emplace_hint(out.end(), e.first, e.second.ToItemSet());
 }
 
 void Item::GetUniqueItems(std::map<Item*, Path>& out)

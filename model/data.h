@@ -268,6 +268,8 @@ public:
     std::list<ItemPtr> SortAlphabeticBy(const char* typeName, bool ascending) const;
 };
 
+#include "model/neighbourset.h"
+
 struct ConnectionInfo
 {
     ConnectionInfo() = default;
@@ -299,7 +301,12 @@ public:
     bool IsDisconnectedFromAll() const { return m_connections.empty(); }
     void GetItems(const char* typeName, ItemSet& out) const;
     void GetConnectedItems(std::map<Type*, ItemSet>& out) const;
-    // The neighbours of one type, or null when there are none.
+    // The neighbours of one type, or null when there are none. Valid until the item loses its
+    // last neighbour of that type.
+    const NeighbourSet* Links(Type* type) const;
+    // The same as an ordered set of handles. The first call for a type keeps such a set beside the
+    // compact one for as long as the item has neighbours of that type: walks over many items
+    // read Links instead.
     const ItemSet* Neighbours(Type* type) const;
 
     void GetUniqueItems(std::map<Item*, Path>& out);
@@ -317,14 +324,14 @@ private:
     Item(Type* type, Value value) : mp_type(type), m_value(std::move(value)) {}
     ~Item() = default;
 
-    ItemSet& NeighboursFor(Type* type);
+    NeighbourSet& NeighboursFor(Type* type);
     void RaiseLinkEvents(Item* other, bool linked);
     void DropNeighbour(Type* type, Item* other);
 
     Type* mp_type;
     Value m_value;
     // Neighbours grouped by type, in type identity order; an entry exists only while non-empty.
-    std::vector<std::pair<Type*, ItemSet>> m_connections;
+    std::vector<std::pair<Type*, NeighbourSet>> m_connections;
     bool m_removed = false;
     bool m_candidate = false;  // only during a collection
 };

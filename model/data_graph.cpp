@@ -101,7 +101,7 @@ int Data::RemoveDisconnectedItems()
         for (Item* item : t->ItemsUnordered()) {
             bool orphan = false;
             for (Type* o : owners)
-                if (!item->Neighbours(o)) {
+                if (!item->Links(o)) {
                     orphan = true;
                     break;
                 }
@@ -177,16 +177,16 @@ ItemSet Data::GetItemSubset(ItemSet items, const char* typeName)
     std::vector<std::pair<size_t, Item*>> order;
     order.reserve(items.size());
     for (const ItemPtr& p : items) {
-        const ItemSet* s = p->Neighbours(t);
+        const NeighbourSet* s = p->Links(t);
         if (!s)
             return ItemSet();
         order.emplace_back(s->size(), p.get());
     }
     std::stable_sort(order.begin(), order.end(),
                      [](const std::pair<size_t, Item*>& a, const std::pair<size_t, Item*>& b) { return a.first < b.first; });
-    ItemSet candidates = *order.front().second->Neighbours(t);
+    ItemSet candidates = order.front().second->Links(t)->ToItemSet();
     for (size_t k = 1; k < order.size() && !candidates.empty(); ++k) {
-        const ItemSet* s = order[k].second->Neighbours(t);
+        const NeighbourSet* s = order[k].second->Links(t);
         for (auto it = candidates.begin(); it != candidates.end();) {
             if (!s->count(*it))
                 it = candidates.erase(it);
@@ -214,8 +214,8 @@ ItemPtr Data::GetItem(ItemPtr a, ItemPtr b, const char* typeName)
 {
     // The common case of two keys: walk the smaller neighbour set, look up in the larger.
     Type* t = GetType(typeName);
-    const ItemSet* sa = a->Neighbours(t);
-    const ItemSet* sb = b->Neighbours(t);
+    const NeighbourSet* sa = a->Links(t);
+    const NeighbourSet* sb = b->Links(t);
     if (!sa || !sb)
         return ItemPtr();
     if (a == b)
@@ -358,7 +358,7 @@ ItemSet ItemSet::GetItems(const char* typeName) const
     for (const ItemPtr& p : *this) {
         if (!p->GetType()->IsRelated(t))
             throw new NotRelatedException;
-        if (const ItemSet* s = p->Neighbours(t))
+        if (const NeighbourSet* s = p->Links(t))
             out.insert(s->begin(), s->end());
     }
     return out;
@@ -438,7 +438,7 @@ std::list<ItemPtr> ItemSet::SortNumericBy(const char* typeName, bool ascending) 
     Type* t = d.GetType(typeName);
     std::vector<std::pair<long long, ItemPtr>> keyed;
     for (const ItemPtr& p : *this)
-        if (const ItemSet* s = p->Neighbours(t))
+        if (const NeighbourSet* s = p->Links(t))
             keyed.emplace_back(NumericKey((*s->begin())->GetValue().str()), p);
     return SortByKey(keyed, ascending);
 }
@@ -448,7 +448,7 @@ std::list<ItemPtr> ItemSet::SortAlphabeticBy(const char* typeName, bool ascendin
     Type* t = d.GetType(typeName);
     std::vector<std::pair<QString, ItemPtr>> keyed;
     for (const ItemPtr& p : *this)
-        if (const ItemSet* s = p->Neighbours(t))
+        if (const NeighbourSet* s = p->Links(t))
             keyed.emplace_back(TextKey((*s->begin())->GetValue().str()), p);
     return SortByKey(keyed, ascending);
 }

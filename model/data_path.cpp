@@ -83,7 +83,7 @@ bool Data::VerifyPathNodeSubNodeConnections(Item* item, PathNode* step, PathNode
         if (k == skipped)
             continue;
         const PathNodeRelation r = c.second;
-        const ItemSet* s = item->Neighbours(k->type);
+        const NeighbourSet* s = item->Links(k->type);
         switch (r) {
         case PathConnectedTrigger:
         case PathDisconnectedTrigger:
@@ -133,7 +133,7 @@ bool Data::VerifyPathNodeParentNodeConnections(Item* item, PathNode* step, PathN
     }
     const PathNodeRelation r = step->relation;
     PathNode* p = step->parent;
-    const ItemSet* s = item->Neighbours(p->type);
+    const NeighbourSet* s = item->Links(p->type);
     switch (r) {
     case PathConnectedTrigger:
     case PathDisconnectedTrigger:

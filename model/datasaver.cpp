@@ -409,7 +409,7 @@ void WriteGraph(BlockWriter& out, const Data& graph, const std::set<Type*>& whol
         for (size_t pos = first; pos < blockEnd[k]; ++pos) {
             const int32_t id = static_cast<int32_t>(pos + 1);
             for (Type* other : related) {
-                const ItemSet* neighbours = byId[pos]->Neighbours(other);
+                const NeighbourSet* neighbours = byId[pos]->Links(other);
                 if (!neighbours)
                     continue;
                 for (const ItemPtr& n : *neighbours) {

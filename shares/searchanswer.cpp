@@ -59,16 +59,16 @@ MemStream SharedFoldersManager::BuildSearchReply(const QString& user, unsigned i
     // copying every set: a word found in every file would otherwise cost a copy of the index.
     const SharedFileTypes t;
     Type* tokenType = d.GetType("search_token");
-    std::vector<const ItemSet*> tokenFiles;
+    std::vector<const NeighbourSet*> tokenFiles;
     for (const QString& word : included) {
         ItemPtr item = tokenType->HasItem(word);
-        const ItemSet* files = item ? item->Neighbours(t.file) : nullptr;
+        const NeighbourSet* files = item ? item->Links(t.file) : nullptr;
         if (!files)
             return none;
         tokenFiles.push_back(files);
     }
     std::sort(tokenFiles.begin(), tokenFiles.end(),
-              [](const ItemSet* a, const ItemSet* b) { return a->size() < b->size(); });
+              [](const NeighbourSet* a, const NeighbourSet* b) { return a->size() < b->size(); });
 
     const ItemSet visible = GetUserSharedFolders(user);
     if (visible.empty())
@@ -100,7 +100,7 @@ MemStream SharedFoldersManager::BuildSearchReply(const QString& user, unsigned i
                 continue;
         }
         const Item* directory = FirstNeighbour(candidate.get(), t.folder);
-        const ItemSet* owners = directory ? directory->Neighbours(t.sharedFolder) : nullptr;
+        const NeighbourSet* owners = directory ? directory->Links(t.sharedFolder) : nullptr;
         if (!owners)
             continue;
         bool seen = false;

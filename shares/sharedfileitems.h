@@ -27,7 +27,7 @@ struct SharedFileTypes
 // The neighbour of a type, or null.
 inline Item* FirstNeighbour(const Item* item, Type* type)
 {
-    const ItemSet* s = item->Neighbours(type);
+    const NeighbourSet* s = item->Links(type);
     return s ? s->begin()->get() : nullptr;
 }
 

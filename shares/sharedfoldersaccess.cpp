@@ -68,8 +68,8 @@ std::string WirePath(const std::string& path)
 void AddFoldersOf(ItemSet& out, Type* flagType, Type* sharedFolder)
 {
     for (const ItemPtr& flag : flagType->GetItems())
-        if (const ItemSet* folders = flag->Neighbours(sharedFolder))
-            out.Add(*folders);
+        if (const NeighbourSet* folders = flag->Links(sharedFolder))
+            out.insert(folders->begin(), folders->end());
 }
 
 }  // namespace
@@ -87,8 +87,8 @@ ItemSet SharedFoldersManager::GetUserSharedFolders(const QString& user)
     if (ItemPtr listed = userItem["in_user_list"]) {
         AddFoldersOf(folders, d.GetType("shared_userlist"), sharedFolder);
         for (const ItemPtr& group : listed.GetItems("user_list_group"))
-            if (const ItemSet* given = group->Neighbours(sharedFolder))
-                folders.Add(*given);
+            if (const NeighbourSet* given = group->Links(sharedFolder))
+                folders.insert(given->begin(), given->end());
     }
     return folders;
 }
@@ -121,7 +121,7 @@ void SharedFoldersManager::GetSharedFilesAsUserShare(const QString& user, FileIn
     const ItemSet directories = GetUserSharedFolders(user).GetItems("shared_file_folder");
     for (const ItemPtr& directory : directories) {
         std::set<FileInfo>& entries = files[WirePath(directory.AsStdString())];
-        const ItemSet* dirFiles = directory->Neighbours(t.file);
+        const NeighbourSet* dirFiles = directory->Links(t.file);
         if (!dirFiles)
             continue;
         for (const ItemPtr& file : *dirFiles) {
@@ -166,7 +166,7 @@ MemStream SharedFoldersManager::GetFilesInFolderMessage(const QString& i_user, q
         const ItemSet visible = GetUserSharedFolders(i_user);
         if (!ItemSet(directory).Connected(visible).empty()) {
             const SharedFileTypes t;
-            if (const ItemSet* dirFiles = directory->Neighbours(t.file))
+            if (const NeighbourSet* dirFiles = directory->Links(t.file))
                 for (const ItemPtr& file : *dirFiles) {
                     const Item* name = FirstNeighbour(file.get(), t.name);
                     contents.files.insert(

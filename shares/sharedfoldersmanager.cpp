@@ -160,7 +160,9 @@ ItemPtr SharedFoldersManager::AddSharedFolder(const QString& path)
     const int number = GetSettingInt("shared_folder_counter");
     SetSetting("shared_folder_counter", Value(number + 1));
     folder += d.GetType("shared_folder_id")->GetItem(QString("[%1]%2").arg(number).arg(QDir(path).dirName()));
-    AddSharedFiles(path, path);
+    m_folderItemsWalked.clear();
+    WalkSharedFolder(path);
+    m_folderItemsWalked.clear();
     return folder;
 }
 
@@ -191,8 +193,8 @@ ItemPtr SharedFoldersManager::FindSharedFile(const QString& path, bool onlyShare
     ItemPtr nameLower = folderLower ? mp_fileNameLowerType->HasItem(nameKey) : ItemPtr();
     if (!nameLower)
         return ItemPtr();
-    const ItemSet* folders = folderLower->Neighbours(mp_fileFolderType);
-    const ItemSet* names = nameLower->Neighbours(mp_fileNameType);
+    const NeighbourSet* folders = folderLower->Links(mp_fileFolderType);
+    const NeighbourSet* names = nameLower->Links(mp_fileNameType);
     if (!folders || !names)
         return ItemPtr();
     ItemSet found;

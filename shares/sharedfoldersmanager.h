@@ -78,10 +78,12 @@ public slots:
     void OnReceivedUserStats(QString i_user, UserStats i_stats);
 
 private:
+    void WalkSharedFolder(const QString& rootFolder);
     void AddSharedFiles(const QString& rootFolder, const QString& folder);
-    // The file found or made for a listed name; null when a letter-case twin is shared already.
+    // The file found or made for a listed name; null when a letter-case twin is shared already
+    // (looked for only when the walk says there may be one).
     ItemPtr AddFile(ItemPtr folderItem, const QString& name, const QString& path, qint64 size,
-                    ItemSet& removalSet);
+                    ItemSet& removalSet, bool mayHaveTwin);
     void TokenizeSharedFiles(const QString& lowerFolder, const std::vector<std::pair<ItemPtr, QString>>& files);
     static void SplitTokens(const QString& lowerText, std::vector<QString>& tokens);
     std::vector<ItemPtr> TokenItems(const QString& lowerText);
@@ -95,9 +97,11 @@ private:
     MP3Scanner m_mp3Scanner;
     int m_filesAdded = 0;
     int m_filesRemoved = 0;
-    // The folders the walk has entered and not yet left, by their canonical paths, so that a
-    // symbolic link back to one of them is noticed whatever path text leads to it.
-    std::set<QString> m_foldersBeingScanned;
+    // The directories the walk of one shared folder has entered, by their canonical paths, so
+    // that one reached again through a symbolic link is noticed whatever path text leads to it.
+    std::set<QString> m_foldersWalked;
+    // The folder items walked in this scan: a letter-case twin in one of them is on disk.
+    std::set<Item*> m_folderItemsWalked;
 
     // Types looked up once; the walk touches them for every file.
     Type* mp_folderType = nullptr;

@@ -3,6 +3,7 @@
 #include "shares/sharedfoldersmanager.h"
 
 #include "model/log.h"
+#include "shares/sharedfileitems.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -23,8 +24,8 @@ const char* const kAnalysisTypes[] = {"mpeg_version", "channel_mode", "audio_fre
 // The file linked to both items, the smaller neighbour set walked.
 ItemPtr CommonNeighbour(ItemPtr a, ItemPtr b, Type* type)
 {
-    const ItemSet* sa = a->Neighbours(type);
-    const ItemSet* sb = b->Neighbours(type);
+    const NeighbourSet* sa = a->Links(type);
+    const NeighbourSet* sb = b->Links(type);
     if (!sa || !sb)
         return ItemPtr();
     if (sb->size() < sa->size())
@@ -86,11 +87,12 @@ void SharedFoldersManager::RescanShares()
 {
     m_filesAdded = 0;
     m_filesRemoved = 0;
+    m_folderItemsWalked.clear();
     for (ItemPtr folder : mp_folderType->GetItems()) {
         folder.Disconnect("shared_file_folder");
-        const QString path = folder.AsString();
-        AddSharedFiles(path, path);
+        WalkSharedFolder(folder.AsString());
     }
+    m_folderItemsWalked.clear();
     RemoveUnsharedFolders();
     d.RemoveDisconnectedItems();
     emit SharedFilesRescanned(m_filesAdded, m_filesRemoved);
@@ -120,25 +122,42 @@ void SharedFoldersManager::RemoveUnsharedFolders()
     stray.Remove();
 }
 
+void SharedFoldersManager::WalkSharedFolder(const QString& rootFolder)
+{
+    m_foldersWalked.clear();
+    AddSharedFiles(rootFolder, rootFolder);
+    m_foldersWalked.clear();
+}
+
 void SharedFoldersManager::AddSharedFiles(const QString& rootFolder, const QString& folder)
 {
-    const QFileInfo folderInfo(folder);
-    // Links are followed, so the same directory can come back under ever-longer paths; the
-    // canonical path tells a way back to a folder still being walked.
-    QString canonical = folderInfo.canonicalFilePath();
+    // Links are followed, so one directory can come back under other paths: through a link back
+    // to an ancestor without end, and through links that branch and meet again once per path,
+    // which doubles at every level. Each real directory is walked once per shared folder; the
+    // first path in name order is the one its files are shared under.
+    QString canonical = QFileInfo(folder).canonicalFilePath();
     if (canonical.isEmpty())
         canonical = folder;
-    if (m_foldersBeingScanned.count(canonical)) {
+    if (!m_foldersWalked.insert(canonical).second) {
         Log("Shared", 1,
-            QString("Skipping folder %1: it leads back to %2, which is being walked").arg(folder, canonical));
+            QString("Skipping folder %1: it leads to %2, which this scan walks already").arg(folder, canonical));
         return;
     }
-    m_foldersBeingScanned.insert(canonical);
 
     Log("Shared", 1, QString("Adding folder %1 as part of sharing %2").arg(folder, rootFolder));
     ItemPtr folderItem = mp_fileFolderType->GetItem(folder);
     folderItem += mp_folderType->GetItem(rootFolder);
+    m_folderItemsWalked.insert(folderItem.get());
     ItemSet removalSet = folderItem.GetItems("shared_file");
+
+    // A letter-case twin of a name can only be among the files the folder held before, in another
+    // folder whose path differs only in letter case, or made from the file entry just before (the
+    // order puts names that differ only in case side by side). A folder met for the first time
+    // needs no lookup per file.
+    const Item* lowerFolder = FirstNeighbour(folderItem.get(), mp_fileFolderLowerType);
+    const NeighbourSet* sameLowerFolders = lowerFolder ? lowerFolder->Links(mp_fileFolderType) : nullptr;
+    const bool twinsElsewhere = !removalSet.empty() || (sameLowerFolders && sameLowerFolders->size() > 1);
+    const QString* previousFile = nullptr;
 
     const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
     std::vector<std::pair<ItemPtr, QString>> untokenized;
@@ -147,7 +166,9 @@ void SharedFoldersManager::AddSharedFiles(const QString& rootFolder, const QStri
             AddSharedFiles(rootFolder, prefix + entry.name);
             continue;
         }
-        ItemPtr file = AddFile(folderItem, entry.name, prefix + entry.name, entry.size, removalSet);
+        const bool mayHaveTwin = twinsElsewhere || (previousFile && *previousFile == entry.folding);
+        previousFile = &entry.folding;
+        ItemPtr file = AddFile(folderItem, entry.name, prefix + entry.name, entry.size, removalSet, mayHaveTwin);
         // A known file already holds its tokens: its folder and name are what they were made from.
         if (file && !file->IsConnected(mp_tokenType))
             untokenized.emplace_back(file, entry.name);
@@ -158,11 +179,10 @@ void SharedFoldersManager::AddSharedFiles(const QString& rootFolder, const QStri
         file.Remove();
         ++m_filesRemoved;
     }
-    m_foldersBeingScanned.erase(canonical);
 }
 
 ItemPtr SharedFoldersManager::AddFile(ItemPtr folderItem, const QString& name, const QString& path, qint64 size,
-                                      ItemSet& removalSet)
+                                      ItemSet& removalSet, bool mayHaveTwin)
 {
     const Value sizeText(static_cast<long long>(size));
     ItemPtr nameItem = mp_fileNameType->HasItem(name);
@@ -172,20 +192,34 @@ ItemPtr SharedFoldersManager::AddFile(ItemPtr folderItem, const QString& name, c
     else
         nameItem = mp_fileNameType->GetItem(name);
 
+    if (!file && mayHaveTwin) {
+        // A name that differs only in letter case from a shared one in the same folder is left
+        // out while that one is on disk. One that is gone was renamed in letter case only (the
+        // file or a folder above it): the file moves to its new name and stays shared.
+        if (ItemPtr twin = FindSharedFile(path, false)) {
+            Item* twinFolder = FirstNeighbour(twin.get(), mp_fileFolderType);
+            const bool twinOnDisk =
+                twinFolder == folderItem.get() ? !removalSet.count(twin) : m_folderItemsWalked.count(twinFolder) != 0;
+            if (twinOnDisk)
+                return ItemPtr();
+            Log("Shared", 1, QString("%1 was renamed in letter case only; it stays shared").arg(path));
+            file = twin;
+            file += folderItem;
+            file += nameItem;
+        }
+    }
+
     if (file) {
         removalSet.erase(file);
         // A file that changed keeps no stale size: peers would stop their download at it and
         // call a cut file complete. Its analysis is stale too.
-        const ItemSet* oldSize = file->Neighbours(mp_fileSizeType);
+        const NeighbourSet* oldSize = file->Links(mp_fileSizeType);
         if (!oldSize || (*oldSize->begin())->GetValue() != sizeText) {
             file += mp_fileSizeType->GetItem(sizeText);
             for (const char* type : kAnalysisTypes)
                 file.Disconnect(type);
         }
     } else {
-        // A name that differs only in letter case from a shared one in the same folder.
-        if (FindSharedFile(path, false))
-            return ItemPtr();
         file = mp_fileType->NewItem();
         file += folderItem;
         file += nameItem;

@@ -7,7 +7,10 @@
 #include <QTextBrowser>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
+#include <random>
+#include <vector>
 
 namespace {
 
@@ -204,6 +207,60 @@ private slots:
                               "global_value:2235", "global_value:2240", "global_value:yes"}));
         // Two separate flag items came back, one per alpha item.
         QVERIFY(*b.alpha->HasItem("x")->Neighbours(b.flag) != *b.alpha->HasItem("y")->Neighbours(b.flag));
+    }
+
+    // One item linked to more items than one array of its neighbours holds, made in shuffled
+    // value order: ids follow the values, the links go out sorted, and the file loads into a graph
+    // that writes the same bytes again.
+    void manyLinksOfOneItem()
+    {
+        const int count = 1500;
+        std::vector<int> order(count);
+        for (int k = 0; k < count; ++k)
+            order[size_t(k)] = k;
+        std::shuffle(order.begin(), order.end(), std::mt19937(5));
+        Graph a;
+        ItemPtr hub = a.alpha->NewItem("hub");
+        for (int k : order)
+            hub += a.beta->NewItem(QString("b%1").arg(k, 4, 10, QChar('0')));
+        {
+            DataSaver saver(&a.data, m_path);
+            a.SaveAll(saver);
+            QVERIFY(saver.Save());
+        }
+        const auto putInt = [](QByteArray& out, qint32 v) {
+            for (int b = 0; b < 4; ++b)
+                out.append(char((quint32(v) >> (8 * b)) & 0xff));
+        };
+        QByteArray expected = QByteArray::fromHex("03000000 05000000 616c706861 00 01000000 01000000 03000000 687562"
+                                                  "04000000 62657461 00");
+        putInt(expected, count);
+        for (int k = 0; k < count; ++k) {
+            putInt(expected, k + 2);
+            putInt(expected, 5);
+            expected += QString("b%1").arg(k, 4, 10, QChar('0')).toLatin1();
+        }
+        expected += QByteArray::fromHex("04000000 666c6167 01 00000000");
+        putInt(expected, count);
+        for (int k = 0; k < count; ++k) {
+            putInt(expected, 1);
+            putInt(expected, k + 2);
+        }
+        const QByteArray written = ReadFile(m_path);
+        QCOMPARE(written.size(), expected.size());
+        QVERIFY(written == expected);
+
+        Graph b;
+        {
+            DataSaver loader(&b.data, m_path);
+            QCOMPARE(loader.Load(), DataSaver::LoadResult::Loaded);
+        }
+        QCOMPARE(b.alpha->HasItem("hub").GetItems("beta").size(), size_t(count));
+        const QString again = m_dir->filePath("again");
+        DataSaver saver(&b.data, again);
+        b.SaveAll(saver);
+        QVERIFY(saver.Save());
+        QVERIFY(ReadFile(again) == expected);
     }
 
     // Damaged files leave the graph as it was; oddities a sound file may hold are tolerated.

@@ -151,6 +151,61 @@ private slots:
         QVERIFY(LogText("Shared").contains("Skipping folder " + Path("loop/sub/back")));
     }
 
+    // Every level holds two links to the next one: 2^depth paths lead to the deepest folder.
+    void linksThatBranchAndMeetAreWalkedOnce()
+    {
+        const int depth = 10;
+        for (int level = 0; level <= depth; ++level) {
+            MakeFile(Path(QString("L%1/f%1.txt").arg(level)));
+            if (level < depth) {
+                QVERIFY(QFile::link(Path(QString("L%1").arg(level + 1)), Path(QString("L%1/a").arg(level))));
+                QVERIFY(QFile::link(Path(QString("L%1").arg(level + 1)), Path(QString("L%1/b").arg(level))));
+            }
+        }
+        sharedFoldersManager->AddSharedFolder(Path("L0"));
+        QCOMPARE(FileCount(), depth + 1);
+        QString first = "L0";
+        for (int level = 1; level <= depth; ++level)
+            first += "/a";
+        QVERIFY(sharedFoldersManager->GetSharedFileItem(Path(first + QString("/f%1.txt").arg(depth))));
+        QVERIFY(!sharedFoldersManager->GetSharedFileItem(Path("L0/b/f1.txt")));
+        const QString log = LogText("Shared");
+        QVERIFY(log.contains("Skipping folder " + Path("L0/b") + ":"));
+        QVERIFY(log.contains("Skipping folder " + Path("L0/a/b") + ":"));
+        QCOMPARE(Rescan(), qMakePair(0, 0));
+        QCOMPARE(FileCount(), depth + 1);
+    }
+
+    void renameInLetterCaseOnlyKeepsFilesShared()
+    {
+        MakeFile(Path("r/Music/song.mp3"), QByteArray(5, 'x'));
+        MakeFile(Path("r/Music/Sub/notes.txt"));
+        sharedFoldersManager->AddSharedFolder(Path("r"));
+        sharedFoldersManager->OnMP3Scanned(Path("r/Music/song.mp3"), 1, "mono", 0, false, 128);
+        ItemPtr song = sharedFoldersManager->GetSharedFileItem(Path("r/Music/song.mp3"));
+        QVERIFY(song.IsConnected("is_scanned"));
+        const QStringList tokens = TokensOf(song);
+
+        QSignalSpy requests(sharedFoldersManager, &SharedFoldersManager::MP3ScanRequired);
+        QVERIFY(QDir().rename(Path("r/Music"), Path("r/music")));
+        QCOMPARE(Rescan(), qMakePair(0, 0));
+        QCOMPARE(FileCount(), 2);
+        QCOMPARE(sharedFoldersManager->GetSharedFileItem(Path("r/music/song.mp3")), song);
+        QCOMPARE(song["shared_file_folder"].AsString(), Path("r/music"));
+        QVERIFY(song["shared_file_folder"].IsConnected("shared_folder"));
+        QVERIFY(sharedFoldersManager->GetSharedFileItem(Path("r/music/Sub/notes.txt")));
+        QVERIFY(song.IsConnected("is_scanned"));
+        QCOMPARE(TokensOf(song), tokens);
+        QCOMPARE(requests.size(), 0);
+
+        QVERIFY(QFile::rename(Path("r/music/song.mp3"), Path("r/music/Song.mp3")));
+        QCOMPARE(Rescan(), qMakePair(0, 0));
+        QCOMPARE(sharedFoldersManager->GetSharedFileItem(Path("r/music/Song.mp3")), song);
+        QCOMPARE(song["shared_file_name"].AsString(), QString("Song.mp3"));
+        QCOMPARE(Rescan(), qMakePair(0, 0));
+        QCOMPARE(FileCount(), 2);
+    }
+
     void changedSizeIsRefreshedAndAnalysedAgain()
     {
         MakeFile(Path("m/song.mp3"), QByteArray(10, 'x'));

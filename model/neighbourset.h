@@ -1,0 +1,156 @@
+// The neighbours of one item among the items of one type: a compact ordered set.
+// Included by model/data.h once ItemPtr and ItemSet are complete; include that header instead.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <vector>
+
+// Items in identity order, as an ordered set of handles would hold them, at about one pointer
+// per item. Most items have one neighbour of a type, kept in place without an allocation;
+// a few hundred sit in one sorted array; more (a word shared by every file) are split into
+// sorted runs, so that a link or an unlink moves at most one run.
+//
+// Handles are read through const iterators only. Inserting or erasing invalidates them.
+class NeighbourSet
+{
+    // A sorted array; with cap 0 it holds at most one item, in place.
+    struct Run
+    {
+        Run() : data(nullptr) {}
+        union {
+            ItemPtr* data;
+            ItemPtr one;
+        };
+        uint32_t size = 0;
+        uint32_t cap = 0;
+    };
+
+public:
+    class const_iterator
+    {
+    public:
+        typedef std::bidirectional_iterator_tag iterator_category;
+        typedef ItemPtr value_type;
+        typedef std::ptrdiff_t difference_type;
+        typedef const ItemPtr* pointer;
+        typedef const ItemPtr& reference;
+
+        const_iterator() = default;
+        reference operator*() const { return *mp_at; }
+        pointer operator->() const { return mp_at; }
+        const_iterator& operator++()
+        {
+            ++mp_at;
+            // Only a large set has several runs, and each of them lies in an array.
+            if (mp_run + 1 != mp_last && mp_at == mp_run->data + mp_run->size) {
+                ++mp_run;
+                mp_at = mp_run->data;
+            }
+            return *this;
+        }
+        const_iterator operator++(int)
+        {
+            const_iterator old(*this);
+            ++*this;
+            return old;
+        }
+        const_iterator& operator--()
+        {
+            if (mp_run != mp_first && mp_at == mp_run->data) {
+                --mp_run;
+                mp_at = mp_run->data + mp_run->size;
+            }
+            --mp_at;
+            return *this;
+        }
+        const_iterator operator--(int)
+        {
+            const_iterator old(*this);
+            --*this;
+            return old;
+        }
+        bool operator==(const const_iterator& o) const { return mp_at == o.mp_at; }
+        bool operator!=(const const_iterator& o) const { return mp_at != o.mp_at; }
+
+    private:
+        friend class NeighbourSet;
+        const_iterator(const Run* first, const Run* last, const Run* run, const ItemPtr* at)
+            : mp_first(first), mp_last(last), mp_run(run), mp_at(at)
+        {
+        }
+        const Run* mp_first = nullptr;
+        const Run* mp_last = nullptr;  // one past the last run
+        const Run* mp_run = nullptr;
+        const ItemPtr* mp_at = nullptr;
+    };
+    typedef const_iterator iterator;
+    typedef std::reverse_iterator<const_iterator> const_reverse_iterator;
+    typedef ItemPtr value_type;
+
+    NeighbourSet() = default;
+    NeighbourSet(const NeighbourSet&) = delete;
+    NeighbourSet& operator=(const NeighbourSet&) = delete;
+    NeighbourSet(NeighbourSet&& o) noexcept;
+    NeighbourSet& operator=(NeighbourSet&& o) noexcept;
+    ~NeighbourSet() { Clear(); }
+
+    size_t size() const { return mp_more && !mp_more->runs.empty() ? mp_more->size : m_one.size; }
+    bool empty() const { return size() == 0; }
+    const_iterator begin() const;
+    const_iterator end() const;
+    const_reverse_iterator rbegin() const { return const_reverse_iterator(end()); }
+    const_reverse_iterator rend() const { return const_reverse_iterator(begin()); }
+    const ItemPtr& front() const { return *begin(); }
+    const ItemPtr& back() const { return *--end(); }
+
+    size_t count(const Item* item) const { return Contains(item) ? 1 : 0; }
+    bool Contains(const Item* item) const;
+    const_iterator find(const Item* item) const;
+
+    // False when the item is there already, or not there.
+    bool Insert(Item* item);
+    bool Erase(Item* item);
+
+    ItemSet ToItemSet() const;
+    // The same items as an ordered set of handles, kept up to date from now on while this set
+    // lives: for callers that hold the neighbours as such a set.
+    const ItemSet& AsItemSet() const;
+
+    bool operator==(const NeighbourSet& o) const;
+    bool operator!=(const NeighbourSet& o) const { return !(*this == o); }
+
+private:
+    static constexpr uint32_t kRunMax = 512;
+
+    // The runs of a large set, and the handle-set copy once one was asked for.
+    struct More
+    {
+        std::vector<Run> runs;  // empty while the set is small
+        size_t size = 0;
+        std::unique_ptr<ItemSet> copy;
+    };
+
+    bool IsLarge() const { return mp_more && !mp_more->runs.empty(); }
+    const Run* FirstRun() const { return IsLarge() ? mp_more->runs.data() : &m_one; }
+    const Run* LastRun() const { return IsLarge() ? mp_more->runs.data() + mp_more->runs.size() : &m_one + 1; }
+    static const ItemPtr* Items(const Run& r);
+    static ItemPtr* Items(Run& r);
+    // The run that holds the item, or would.
+    size_t RunFor(const Item* item) const;
+    static bool InsertInto(Run& r, Item* item);
+    static bool EraseFrom(Run& r, Item* item);
+    static void Reserve(Run& r, uint32_t cap);
+    static void Free(Run& r);
+    void SplitIfFull(size_t run);
+    void BecomeLarge();
+    void BecomeSmall();
+    void Clear();
+
+    // Small: the items, in place while there is at most one (cap 0). Large: unused.
+    Run m_one;
+    std::unique_ptr<More> mp_more;
+};
