@@ -163,8 +163,11 @@ void TestUpdateChecker::oversizedReplyEndsSilently()
 
 void TestUpdateChecker::downloadOpensOnlyWebLinks()
 {
+    // A scheme other than the web's is refused also when the link names a host.
     for (const QString& link : {QString("file:///etc/passwd/Linux/x-64bit.tgz"), QString("javascript:alert(1)/Linux/x"),
-                                QString("dl.example/Linux/x-64bit.tgz"), QString("https://dl.example/Linux/x-64bit.tgz")})
+                                QString("dl.example/Linux/x-64bit.tgz"), QString("ftp://dl.example/Linux/x-64bit.tgz"),
+                                QString("smb://dl.example/share/Linux/x-64bit.tgz"),
+                                QString("https://dl.example/Linux/x-64bit.tgz")})
         NewVersionDialog(20130101, link, {}).OnDownloadButtonClicked();
     QCOMPARE(m_catcher.urls, QList<QUrl>({QUrl("https://dl.example/Linux/x-64bit.tgz")}));
 }
