@@ -84,7 +84,9 @@ void TestUpdateChecker::initTestCase()
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
     QDesktopServices::setUrlHandler("http", &m_catcher, "Open");
     QDesktopServices::setUrlHandler("https", &m_catcher, "Open");
-    QDesktopServices::setUrlHandler("file", &m_catcher, "Open");
+    // Every scheme a refused link uses is caught too, so that one let through shows.
+    for (const char* scheme : {"file", "ftp", "smb", "javascript"})
+        QDesktopServices::setUrlHandler(scheme, &m_catcher, "Open");
     DeclareSettingTypes();
 }
 
