@@ -3,6 +3,8 @@
 // of a messaging connection, and distributed-network frames from a candidate, a child and the
 // server. Nothing may crash, and no single allocation may come near what a count or a length in
 // the input merely claims.
+#include "common/fuzzbody.h"
+#include "common/largestnew.h"
 #include "common/peerfixture.h"
 #include "model/zlibstream.h"
 #include "peer/peerreaders.h"
@@ -12,26 +14,7 @@
 #include <QTcpServer>
 #include <QtTest>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
 
-namespace {
-// The largest single block asked of operator new since the last reset.
-std::atomic<size_t> g_largestNew{0};
-}  // namespace
-
-void* operator new(size_t size)
-{
-    size_t seen = g_largestNew.load(std::memory_order_relaxed);
-    while (size > seen && !g_largestNew.compare_exchange_weak(seen, size, std::memory_order_relaxed)) {
-    }
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -44,40 +27,18 @@ const size_t kMaxBlock = 64 * kMegabyte;
 const QList<quint32> kPeerCodes = {1, 4, 5, 8, 9, 10, 14, 15, 16, 33, 34, 36, 37, 40, 41, 42,
                                    43, 44, 46, 47, 48, 49, 50, 51, 52, 60, 0xFFFFFFFF};
 
-// A body built from the pieces messages are made of, so that the readers get past their first
-// fields: boundary counts, short texts, file records, single bytes and raw noise.
+// The common pieces, and file records and a count past what a share list may hold.
 QByteArray StructuredBody(QRandomGenerator& random)
 {
-    static const QList<quint32> counts = {0, 1, 2, 3, 0xFFFFFFFF, 0x80000000, 131072, 131073, 0x7FFFFFFF, 5000001};
-    auto noise = [&](int size) {
-        QByteArray bytes(size, '\0');
-        for (char& c : bytes)
-            c = static_cast<char>(random.bounded(256));
-        return bytes;
-    };
-    QByteArray body;
-    for (int pieces = random.bounded(14); pieces > 0; --pieces) {
-        switch (random.bounded(7)) {
-        case 0: body += P::U32(counts[random.bounded(counts.size())]); break;
-        case 1: body += P::Str(QString::fromLatin1(noise(random.bounded(6)))); break;
-        case 2: body += P::U8(static_cast<quint8>(random.bounded(3))); break;
-        case 3: body += P::File(QString::fromLatin1(noise(random.bounded(4))), random.generate(), "mp3",
-                                {{random.bounded(3u), random.generate()}});
-            break;
-        case 4: body += P::U32(random.generate()); break;
-        case 5: body += QByteArray(20, static_cast<char>(random.bounded(256))); break;
-        default: body += noise(random.bounded(8));
-        }
-    }
-    return body;
+    return fuzz::StructuredBody(random, [&random] {
+        if (random.bounded(2))
+            return P::U32(5000001);
+        return P::File(QString::fromLatin1(fuzz::Noise(random, random.bounded(4))), random.generate(), "mp3",
+                       {{random.bounded(3u), random.generate()}});
+    });
 }
 
-MemStream Stream(const QByteArray& bytes)
-{
-    MemStream body;
-    body.WriteBuffer(bytes.constData(), static_cast<size_t>(bytes.size()));
-    return body;
-}
+using fuzz::Stream;
 
 QByteArray Frame(const QByteArray& body) { return P::U32(quint32(body.size())) + body; }
 
@@ -90,16 +51,7 @@ class TestPeerFuzz : public QObject
     PeerFixture m_env;
     QTcpServer m_listener;
 
-    QPair<QTcpSocket*, QTcpSocket*> Link()
-    {
-        auto* far = new QTcpSocket(this);
-        far->connectToHost(QHostAddress::LocalHost, m_listener.serverPort());
-        if (!m_listener.waitForNewConnection(5000) || !far->waitForConnected(5000))
-            return {};
-        QTcpSocket* mine = m_listener.nextPendingConnection();
-        mine->setParent(nullptr);
-        return {mine, far};
-    }
+    QPair<QTcpSocket*, QTcpSocket*> Link() { return PeerFixture::Link(m_listener, this); }
 
 private slots:
     void initTestCase()

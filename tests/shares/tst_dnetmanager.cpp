@@ -36,18 +36,7 @@ class TestDNetManager : public QObject
 
     FakeServer& Fake() { return m_env.env.fake; }
 
-    // A connection on 127.0.0.1: the client's end, as the peer messenger hands it over, and the
-    // far end, which plays the other client.
-    QPair<QTcpSocket*, QTcpSocket*> Link()
-    {
-        auto* far = new QTcpSocket(this);
-        far->connectToHost(QHostAddress::LocalHost, m_listener.serverPort());
-        if (!m_listener.waitForNewConnection(5000) || !far->waitForConnected(5000))
-            return {};
-        QTcpSocket* mine = m_listener.nextPendingConnection();
-        mine->setParent(nullptr);
-        return {mine, far};
-    }
+    QPair<QTcpSocket*, QTcpSocket*> Link() { return PeerFixture::Link(m_listener, this); }
     // What the client told the server of its place in the network since the last look: searches
     // answered on the way also ask the server for connections, and those are left out.
     QByteArray Sent()
