@@ -322,12 +322,6 @@ bool PeerMessenger::HandleInitMessage(QTcpSocket* socket, MemStream& message, It
         Log(kCategory, 1, QString("Accepted %1file connection to user %2").arg(prefix, userName));
         AwaitTicket(socket, obfuscated, userName);
     } else if (type == "D") {
-        // Taken as a child under our own name we would be our own parent's child: every search
-        // would come back to us for ever.
-        if (userName == GetSetting("username")) {
-            Log(kCategory, 1, QString("Refusing %1DNet connection naming ourselves").arg(prefix));
-            return fail();
-        }
         Log(kCategory, 1, QString("Accepted %1DNet connection to user %2").arg(prefix, userName));
         HandOff(socket, obfuscated);
         emit DNetConnectionRequested(userName, socket);

@@ -417,7 +417,14 @@ private slots:
         mirror.SendDirectInit("me", "D");
         QVERIFY(mirror.WaitForDisconnect());
         QVERIFY(!Find("user", "me") || !Find("user", "me")["dnet_child"]);
-        QVERIFY(PeerFixture::Log().contains("Refusing DNet connection naming ourselves"));
+        QVERIFY(LogLines().contains("Child connection names ourselves, closing connection."));
+        // The same when the server has us dial back a request in our own name.
+        auto dialledBack = Link();
+        QVERIFY(dialledBack.first);
+        emit peerMessenger->DNetConnectionRequested("me", dialledBack.first);
+        QTRY_COMPARE(dialledBack.second->state(), QAbstractSocket::UnconnectedState);
+        QVERIFY(!Find("user", "me") || !Find("user", "me")["dnet_child"]);
+        delete dialledBack.second;
 
         // k is our child, and also offers itself as parent.
         auto asChild = Link();
