@@ -290,7 +290,13 @@ void DNetManager::ParentSocketClosed(QTcpSocket* ip_socket)
 void DNetManager::OnDNetConnectionRequested(QString i_user, QTcpSocket* ip_socket)
 {
     DNetLog(1, QString("Child connection accepted from %1").arg(i_user));
-    // Our parent below us would send every search it gets from us straight back.
+    // A connection under our own name (dialled in, or dialled back at the server's word) would
+    // make us our own child, and our parent below us would send every search straight back.
+    if (i_user == GetSetting("username")) {
+        DNetLog(2, "Child connection names ourselves, closing connection.");
+        CloseSocket(ip_socket);
+        return;
+    }
     if (HasParent() && SlotValue("dnet_parent_user").AsString() == i_user) {
         DNetLog(2, "Child is our parent, closing connection.");
         CloseSocket(ip_socket);
