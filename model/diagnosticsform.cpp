@@ -106,6 +106,8 @@ QTextBrowser* DiagnosticsForm::PageFor(const QString& category)
     auto* view = new QTextBrowser(this);
     view->setOpenLinks(false);
     view->setUndoRedoEnabled(false);
+    // A busy peer side logs a line per message for the whole run: the oldest lines go.
+    view->document()->setMaximumBlockCount(kMaxLogLines);
     ui->logTabWidget->addTab(view, category);
     logItem += d.GetType("log_widget")->GetItem(Value(view));
     return view;

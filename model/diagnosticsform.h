@@ -17,6 +17,9 @@ class DiagnosticsForm : public QWidget, public DataHandler
     Q_OBJECT
 
 public:
+    // Lines a category's page keeps.
+    static constexpr int kMaxLogLines = 50000;
+
     explicit DiagnosticsForm(QWidget* parent = nullptr);
     ~DiagnosticsForm() override;
 

@@ -12,7 +12,16 @@ const int kMaxIndentLevel = 32;
 
 void Log(const QString& category, int level, const QString& text, ItemPtr item)
 {
-    if (diagnosticsForm)
+    if (!diagnosticsForm)
+        return;
+    // Lines of our own are far shorter; what runs longer carries a name or a text from the
+    // network, which may be 128 KiB, and one such line per received message adds up.
+    if (text.size() > kMaxLogTextLength)
+        diagnosticsForm->Log(category, level,
+                             text.left(kMaxLogTextLength) +
+                                 QString("... (%1 more characters)").arg(text.size() - kMaxLogTextLength),
+                             item);
+    else
         diagnosticsForm->Log(category, level, text, item);
 }
 

@@ -7,6 +7,9 @@
 
 class QDateTime;
 
+// Text past this many characters is cut, with a note of how much was left out.
+constexpr int kMaxLogTextLength = 1000;
+
 // Safe to call before the diagnostics window exists or after it is gone: the line is dropped.
 void Log(const QString& category, int level, const QString& text, ItemPtr item = ItemPtr());
 

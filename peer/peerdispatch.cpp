@@ -47,13 +47,38 @@ QString PeerMessenger::MessageCodeToString(int i_code)
     }
 }
 
-bool ReadShareList(InputStream& stream, FileInfoMap& share, AttributeTranslationTable& table)
+ShareListResult ReadShareList(InputStream& stream, FileInfoMap& share, AttributeTranslationTable& table,
+                              size_t maxRecords)
 {
-    if (!stream.Read(share))
-        return false;
+    share.clear();
+    uint32_t folders;
+    if (!stream.ReadCount(folders))
+        return ShareListResult::Malformed;
+    // Counted from what each header announces, before its records are read.
+    size_t records = folders;
+    if (records > maxRecords)
+        return ShareListResult::TooManyRecords;
+    for (uint32_t k = 0; k < folders; ++k) {
+        std::string path;
+        uint32_t count;
+        if (!stream.Read(path) || !stream.ReadCount(count))
+            return ShareListResult::Malformed;
+        records += count;
+        if (records > maxRecords)
+            return ShareListResult::TooManyRecords;
+        std::set<FileInfo> files;
+        for (uint32_t f = 0; f < count; ++f) {
+            FileInfo file;
+            if (!stream.Read(file))
+                return ShareListResult::Malformed;
+            files.insert(std::move(file));
+        }
+        // A folder given twice keeps the later set.
+        share[std::move(path)] = std::move(files);
+    }
     if (!stream.Read(table))
         table.clear();
-    return true;
+    return ShareListResult::Read;
 }
 
 SearchReplyResult StoreSearchReply(const QString& connectionUser, InputStream& stream, ItemPtr& o_results)
@@ -132,6 +157,12 @@ SearchReplyResult StoreSearchReply(const QString& connectionUser, InputStream& s
     return SearchReplyResult::Stored;
 }
 
+void PeerMessenger::ShareListFailed(const QString& i_user)
+{
+    m_shareListsAwaited.erase(i_user);
+    emit UserShareFailed(i_user);
+}
+
 bool PeerMessenger::HandlePeerMessage(QTcpSocket* ip_socket, MemStream& i_message, ItemPtr i_peerSocket,
                                       const QString& i_user)
 {
@@ -152,7 +183,7 @@ bool PeerMessenger::HandlePeerMessage(QTcpSocket* ip_socket, MemStream& i_messag
     MemStream& in = i_message;
     switch (code) {
     case 4: {
-        if (!sharedFoldersManager)
+        if (!sharedFoldersManager || ReplyBacklogFull(user, code))
             return true;
         MemStream reply = sharedFoldersManager->GetSharedFilesMessage(user);
         if (reply.GetWriteIndex() > 0)
@@ -171,17 +202,35 @@ bool PeerMessenger::HandlePeerMessage(QTcpSocket* ip_socket, MemStream& i_messag
                 QString("Compressed message from user %1 expands beyond %2 bytes, disposing of socket")
                     .arg(user)
                     .arg(kMaxInflatedSize));
+            if (code == 5)
+                ShareListFailed(user);
             return false;
         case InflateResult::OutOfMemory:
             Log(kCategory, 1, QString("Out of memory expanding a message from user %1, message dropped").arg(user));
+            if (code == 5)
+                ShareListFailed(user);
             return true;
         }
         BufferReader inflated(body);
         if (code == 5) {
             FileInfoMap share;
             AttributeTranslationTable table;
-            if (!ReadShareList(inflated, share, table))
+            switch (ReadShareList(inflated, share, table)) {
+            case ShareListResult::Read:
+                break;
+            case ShareListResult::TooManyRecords:
+                Log(kCategory, 1,
+                    QString("Share list from user %1 holds more than %2 folders and files, disposing of socket")
+                        .arg(user)
+                        .arg(kMaxShareListRecords));
+                ShareListFailed(user);
                 return false;
+            case ShareListResult::Malformed:
+                Log(kCategory, 1, QString("Share list from user %1 could not be read, disposing of socket").arg(user));
+                ShareListFailed(user);
+                return false;
+            }
+            m_shareListsAwaited.erase(user);
             emit UserShare(user, share, table);
             return true;
         }
@@ -192,7 +241,8 @@ bool PeerMessenger::HandlePeerMessage(QTcpSocket* ip_socket, MemStream& i_messag
         return result != SearchReplyResult::Refused;
     }
     case 15:
-        emit UserInfoRequested(user);
+        if (!ReplyBacklogFull(user, code))
+            emit UserInfoRequested(user);
         return true;
     case 16: {
         QString description;
@@ -223,7 +273,8 @@ bool PeerMessenger::HandlePeerMessage(QTcpSocket* ip_socket, MemStream& i_messag
         QString folder;
         if (!in.Read(request) || !in.Read(folder))
             return false;
-        emit SharedFilesInFolderRequested(user, request, folder);
+        if (!ReplyBacklogFull(user, code))
+            emit SharedFilesInFolderRequested(user, request, folder);
         return true;
     }
     case 40: {

@@ -203,7 +203,14 @@ void PeerMessenger::EveryHalfMinute()
         if (!lastActivity || lastActivity->msecsTo(now) < kIdleLimit)
             continue;
         Log(kCategory, 1, QString("Peer connection to user %1 expired, closing.").arg(UserOf(item)));
-        AbortAndDispose(SocketOf(item));
+        QTcpSocket* socket = SocketOf(item);
+        // A peer that only downloads (a large share list) sends nothing while it does: closing
+        // lets what is still unsent go out first, and the socket reports its end once it has.
+        // One that has not taken it all by the next sweep is not reading at all.
+        if (!socket->isOpen())
+            AbortAndDispose(socket);
+        else
+            socket->close();
     }
 
     // Accepted sockets that never send their init message, and file sockets whose ticket never

@@ -56,6 +56,7 @@ PeerMessenger::PeerMessenger()
     AddHandler(d.GetType("peer_socket")->itemAdded, this, &PeerMessenger::OnPeerSocketItemAdded);
     AddHandler(d.GetType("peer_socket")->itemRemoved, this, &PeerMessenger::OnPeerSocketItemRemoved);
     AddHandler(d.GetType("peer_connection_request")->itemRemoved, this, &PeerMessenger::OnPeerConnectionRequestRemoved);
+    AddHandler(d.GetType("unsent_message")->itemRemoved, this, &PeerMessenger::OnUnsentMessageRemoved);
 
     auto* request = new PathNode(&d, "peer_connection_request");
     new PathNode(request, "peer_connection_request_id", PathConnected);
@@ -83,8 +84,34 @@ PeerMessenger::~PeerMessenger()
     g_peerMessengerDeleted = true;
     if (dataSaver)
         dataSaver->RemoveDataLoadedEventHandler(this);
+    FreeAtShutDown();
     if (peerMessenger == this)
         peerMessenger = nullptr;
+}
+
+void PeerMessenger::FreeAtShutDown()
+{
+    // Nothing is reported any more: the sockets still open, the queued messages and the
+    // activity stamps are simply freed, with the records that point at them.
+    Data::Scope scope(&d);
+    std::set<QTcpSocket*> sockets;
+    for (const char* kind :
+         {"peer_connection_request_socket", "uninitialized_socket", "peer_socket", "connect_to_peer_request_socket"})
+        for (ItemPtr record : d.GetType(kind)->GetItems()) {
+            sockets.insert(peeritems::SocketOf(record));
+            record.Remove();
+        }
+    // File sockets waiting for their ticket have a receive state and no record.
+    for (const auto& entry : m_socketBuffers)
+        if (!entry.second.m_handedOff)
+            sockets.insert(entry.first);
+    m_socketBuffers.clear();
+    for (QTcpSocket* socket : sockets) {
+        socket->disconnect(this);
+        delete socket;
+    }
+    for (ItemPtr item : d.GetType("unsent_message")->GetItems())
+        DropUnsentMessage(item);
 }
 
 void PeerMessenger::CreateData()

@@ -45,6 +45,9 @@ public:
 
     // Largest frame body a peer may send.
     static constexpr uint32_t kMaxFrameLength = 10485760;
+    // A peer that lets this many of our bytes pile up unread gets no further replies built for
+    // its requests (share list, folder contents, user info) until it has read them.
+    static constexpr qint64 kMaxReplyBacklog = 4 * 1024 * 1024;
 
     // Needs the server connection, the timers and the save file to exist.
     PeerMessenger();
@@ -156,6 +159,7 @@ public slots:
 
 private:
     void AcceptConnection(QTcpServer& listener, bool obfuscated);
+    void FreeAtShutDown();
     // The reads, errors and end of a socket the messenger reads frames from.
     void WatchSocket(QTcpSocket* socket);
     // The receive state of a socket, made when missing; obfuscated only counts when it is made.
@@ -187,6 +191,13 @@ private:
     // when no way is left.
     void EndTry(ItemPtr i_record, bool i_connected);
     void DropUnsentMessage(ItemPtr i_item);
+    // Drops the oldest queued messages until one more of that size fits the queue's bounds.
+    void MakeRoomInQueue(ItemPtr i_user, size_t i_bytes);
+    void OnUnsentMessageRemoved(ItemPtr i_item);
+    // Whether a request of the user must go unanswered because they do not read our replies.
+    bool ReplyBacklogFull(const QString& i_user, uint32_t i_code);
+    // The share list the user was asked for will not come: whoever waits for it stops.
+    void ShareListFailed(const QString& i_user);
 
     QTcpServer m_listener;
     QTcpServer m_obfuscatedListener;
@@ -198,6 +209,11 @@ private:
     // Body bytes that do not fit the buffer yet pass through here, so a buffer grows only with
     // what has arrived.
     QByteArray m_readChunk;
+    // The queued messages by their send order: the item and its size.
+    std::map<int32_t, std::pair<Item*, size_t>> m_unsentMessages;
+    size_t m_unsentBytes = 0;
+    // Users whose share list we asked for and have not received.
+    std::set<QString> m_shareListsAwaited;
 };
 
 extern PeerMessenger* peerMessenger;

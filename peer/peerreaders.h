@@ -7,9 +7,20 @@
 
 #include <QString>
 
+// Folders and files one share list may hold. The inflate cap bounds the bytes, but a file
+// record of a handful of bytes takes ten times that in memory once read.
+constexpr size_t kMaxShareListRecords = 5000000;
+
+enum class ShareListResult {
+    Read,
+    Malformed,
+    TooManyRecords  // refused before reading past the bound
+};
+
 // The file map, then the table. A map that does not read fails the whole; a table that does not
 // read is emptied and the list still counts.
-bool ReadShareList(InputStream& stream, FileInfoMap& share, AttributeTranslationTable& table);
+ShareListResult ReadShareList(InputStream& stream, FileInfoMap& share, AttributeTranslationTable& table,
+                              size_t maxRecords = kMaxShareListRecords);
 
 enum class SearchReplyResult {
     Stored,   // results stored in o_results

@@ -11,12 +11,33 @@
 
 using namespace peeritems;
 
+namespace {
+// The queue holds messages for users we cannot reach yet, and anyone can name any user in a
+// search: past these bounds the oldest messages go. A user's share of the queue is generous,
+// as a folder download queues one request per file; what is dropped is asked again later.
+const size_t kMaxUnsentPerUser = 1000;
+const size_t kMaxUnsentTotal = 10000;
+const size_t kMaxUnsentBytes = 64 * 1024 * 1024;
+
+// The user's messaging connections that can still take a message: one the sweep has begun to
+// close only sends what it already holds.
+ItemSet WritableConnections(ItemPtr user)
+{
+    ItemSet open;
+    for (ItemPtr record : user.GetItems("peer_socket"))
+        if (QTcpSocket* socket = SocketOf(record))
+            if (socket->isWritable())
+                open.insert(record);
+    return open;
+}
+} // namespace
+
 void PeerMessenger::SendMessage(QString i_user, MemStream& i_message)
 {
     if (g_peerMessengerDeleted)
         return;
     ItemPtr user = UserItem(i_user);
-    const ItemSet sockets = user.GetItems("peer_socket");
+    const ItemSet sockets = WritableConnections(user);
 
     int32_t code = 0;
     if (i_message.GetWriteIndex() >= 4)
@@ -25,10 +46,14 @@ void PeerMessenger::SendMessage(QString i_user, MemStream& i_message)
 
     if (sockets.empty()) {
         Log(kCategory, 2, "Did not find messaging connection to user, queueing unsent message");
+        MakeRoomInQueue(user, i_message.GetWriteIndex());
         auto* queued = new MemStream(i_message);
         ItemPtr item = d.GetType("unsent_message")->GetItem(Value(queued));
         item += user;
-        item += d.GetType("send_order")->GetItem(Value(m_unsentMessageCounter++));
+        const int32_t order = m_unsentMessageCounter++;
+        m_unsentMessages[order] = {item.get(), i_message.GetWriteIndex()};
+        m_unsentBytes += i_message.GetWriteIndex();
+        item += d.GetType("send_order")->GetItem(Value(order));
         item += d.GetType("send_time")->GetItem(Value(Now().toString(Qt::TextDate)));
         ConnectToUser(i_user, "P");
         return;
@@ -63,7 +88,7 @@ void PeerMessenger::SendUnsentMessages(QString i_user)
     if (g_peerMessengerDeleted)
         return;
     ItemPtr user = UserItem(i_user);
-    const ItemSet sockets = user.GetItems("peer_socket");
+    const ItemSet sockets = WritableConnections(user);
     if (sockets.empty())
         return;
     ItemPtr record = *sockets.begin();
@@ -80,8 +105,58 @@ void PeerMessenger::SendUnsentMessages(QString i_user)
     }
 }
 
+void PeerMessenger::MakeRoomInQueue(ItemPtr i_user, size_t i_bytes)
+{
+    while (i_user.GetItems("unsent_message").size() >= kMaxUnsentPerUser) {
+        ItemPtr oldest;
+        int oldestOrder = 0;
+        for (ItemPtr item : i_user.GetItems("unsent_message")) {
+            const int order = item["send_order"].AsInt();
+            if (!oldest || order < oldestOrder) {
+                oldest = item;
+                oldestOrder = order;
+            }
+        }
+        Log(kCategory, 1,
+            QString("Too many unsent messages to user %1, dropping the oldest").arg(i_user.AsString()));
+        DropUnsentMessage(oldest);
+    }
+    while (!m_unsentMessages.empty() &&
+           (m_unsentMessages.size() >= kMaxUnsentTotal || m_unsentBytes + i_bytes > kMaxUnsentBytes)) {
+        ItemPtr oldest(m_unsentMessages.begin()->second.first);
+        Log(kCategory, 1,
+            QString("Unsent message queue full, dropping the oldest message, to user %1").arg(UserOf(oldest)));
+        DropUnsentMessage(oldest);
+    }
+}
+
+void PeerMessenger::OnUnsentMessageRemoved(ItemPtr i_item)
+{
+    auto it = m_unsentMessages.find(i_item["send_order"].AsInt());
+    if (it == m_unsentMessages.end() || it->second.first != i_item.get())
+        return;
+    m_unsentBytes -= it->second.second;
+    m_unsentMessages.erase(it);
+}
+
+bool PeerMessenger::ReplyBacklogFull(const QString& i_user, uint32_t i_code)
+{
+    qint64 unsent = 0;
+    for (ItemPtr record : UserItem(i_user).GetItems("peer_socket"))
+        if (QTcpSocket* socket = SocketOf(record))
+            unsent += socket->bytesToWrite();
+    if (unsent <= kMaxReplyBacklog)
+        return false;
+    Log(kCategory, 1,
+        QString("Dropping %1 request from user %2: %3 bytes still unsent to them")
+            .arg(MessageCodeToString(static_cast<int>(i_code)), i_user)
+            .arg(unsent));
+    return true;
+}
+
 void PeerMessenger::GetUserSharedFiles(QString i_user)
 {
+    m_shareListsAwaited.insert(i_user);
     SendRequest(i_user, 4);
 }
 

@@ -163,6 +163,16 @@ void PeerMessenger::OnSocketReadyToRead()
                 avail -= 4;
             }
             if (length > kMaxFrameLength) {
+                ItemPtr record = d.GetType("peer_socket")->HasItem(Value(socket));
+                const QString user = record ? UserOf(record) : QString();
+                Log(kCategory, 1,
+                    QString("Refusing a frame of %1 bytes from %2, disposing of socket")
+                        .arg(length)
+                        .arg(record ? "user " + user : QStringLiteral("a new connection")));
+                // Whatever the frame was, nothing more comes on this connection: a share list
+                // asked of that user may have been it.
+                if (record && m_shareListsAwaited.count(user))
+                    ShareListFailed(user);
                 marker.Dispose();
                 DisposeOfSocket(socket);
                 return;

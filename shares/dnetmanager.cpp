@@ -189,8 +189,14 @@ void DNetManager::OnDNetPossibleParents(std::list<std::pair<QString, TCPAddress>
         return;
     }
     DNetLog(1, QString("Received possible parents list, %1 entries").arg(i_parentList.size()));
+    const QString self = GetSetting("username");
     for (const auto& entry : i_parentList) {
         const QString& name = entry.first;
+        // Our own parent and child at once, we would relay every search back to ourselves.
+        if (name == self) {
+            DNetLog(2, QString("Own name %1 in possible parents list, skipping").arg(name));
+            continue;
+        }
         ItemPtr user = d.GetType("user")->GetItem(Value(name));
         if (user.IsConnected("attempted_dnet_connection")) {
             DNetLog(2, QString("Already attempted parent connection to %1, skipping").arg(name));
@@ -284,6 +290,18 @@ void DNetManager::ParentSocketClosed(QTcpSocket* ip_socket)
 void DNetManager::OnDNetConnectionRequested(QString i_user, QTcpSocket* ip_socket)
 {
     DNetLog(1, QString("Child connection accepted from %1").arg(i_user));
+    // A connection under our own name (dialled in, or dialled back at the server's word) would
+    // make us our own child, and our parent below us would send every search straight back.
+    if (i_user == GetSetting("username")) {
+        DNetLog(2, "Child connection names ourselves, closing connection.");
+        CloseSocket(ip_socket);
+        return;
+    }
+    if (HasParent() && SlotValue("dnet_parent_user").AsString() == i_user) {
+        DNetLog(2, "Child is our parent, closing connection.");
+        CloseSocket(ip_socket);
+        return;
+    }
     ItemPtr user = d.GetType("user")->GetItem(Value(i_user));
     if (ItemPtr old = user["dnet_child"]) {
         DNetLog(2, "Child connection already found, closing old connection.");

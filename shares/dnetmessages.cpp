@@ -183,6 +183,14 @@ void DNetManager::HandleMessage(QTcpSocket* ip_socket, MemStream& i_message)
                 Drop(ip_socket);
                 return;
             }
+            // A child of ours as our parent would make a ring that searches circle for ever.
+            if (source == Source::Candidate && candidate["user"].IsConnected("dnet_child")) {
+                DNetLog(1, QString("Parent candidate %1 is one of our children, closing connection")
+                               .arg(candidate["user"].AsString()));
+                candidate.Remove();
+                CloseSocket(ip_socket);
+                return;
+            }
             emit DNetSearchRequest(user, token, text);
             // The new parent's level and leader go to the children ahead of the search.
             if (source == Source::Candidate)

@@ -17,6 +17,11 @@ namespace {
 
 // More matches than this and the search is too broad to answer at all.
 const size_t kMaxSearchReplyFiles = 200;
+// Every token is tested against every candidate's name: a text of thousands of exclusions and
+// one word that every file holds would hold the window for seconds, a frame of them for hours.
+// No honest search comes near these.
+const int kMaxSearchTextBytes = 4096;
+const size_t kMaxSearchTokens = 64;
 
 }  // namespace
 
@@ -47,9 +52,28 @@ void SharedFoldersManager::ProcessSearch(const QString& user, unsigned int token
 MemStream SharedFoldersManager::BuildSearchReply(const QString& user, unsigned int token, const QString& text)
 {
     MemStream none;
+    const int bytes = text.toUtf8().size();
+    if (bytes > kMaxSearchTextBytes) {
+        Log("Search", 1,
+            QString("Not answering search from user %1: %2 bytes of search text, more than %3")
+                .arg(user)
+                .arg(bytes)
+                .arg(kMaxSearchTextBytes));
+        return none;
+    }
     SearchParser parser;
     if (!parser.SetSearchText(text))
         return none;
+    const size_t tokens = parser.GetIncludedTokenSet().size() + parser.GetIncludedPartTokenSet().size() +
+                          parser.GetExcludedTokenSet().size();
+    if (tokens > kMaxSearchTokens) {
+        Log("Search", 1,
+            QString("Not answering search from user %1: %2 search tokens, more than %3")
+                .arg(user)
+                .arg(tokens)
+                .arg(kMaxSearchTokens));
+        return none;
+    }
     const std::set<QString>& included = parser.GetIncludedTokenSet();
     if (included.empty())
         return none;

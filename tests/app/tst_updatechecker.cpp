@@ -84,7 +84,9 @@ void TestUpdateChecker::initTestCase()
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
     QDesktopServices::setUrlHandler("http", &m_catcher, "Open");
     QDesktopServices::setUrlHandler("https", &m_catcher, "Open");
-    QDesktopServices::setUrlHandler("file", &m_catcher, "Open");
+    // Every scheme a refused link uses is caught too, so that one let through shows.
+    for (const char* scheme : {"file", "ftp", "smb", "javascript"})
+        QDesktopServices::setUrlHandler(scheme, &m_catcher, "Open");
     DeclareSettingTypes();
 }
 
@@ -163,8 +165,11 @@ void TestUpdateChecker::oversizedReplyEndsSilently()
 
 void TestUpdateChecker::downloadOpensOnlyWebLinks()
 {
+    // A scheme other than the web's is refused also when the link names a host.
     for (const QString& link : {QString("file:///etc/passwd/Linux/x-64bit.tgz"), QString("javascript:alert(1)/Linux/x"),
-                                QString("dl.example/Linux/x-64bit.tgz"), QString("https://dl.example/Linux/x-64bit.tgz")})
+                                QString("dl.example/Linux/x-64bit.tgz"), QString("ftp://dl.example/Linux/x-64bit.tgz"),
+                                QString("smb://dl.example/share/Linux/x-64bit.tgz"),
+                                QString("https://dl.example/Linux/x-64bit.tgz")})
         NewVersionDialog(20130101, link, {}).OnDownloadButtonClicked();
     QCOMPARE(m_catcher.urls, QList<QUrl>({QUrl("https://dl.example/Linux/x-64bit.tgz")}));
 }

@@ -94,6 +94,19 @@ public:
         u += d.GetType("user_port")->GetItem(Value(static_cast<int>(port)));
         u += d.GetType("user_obfuscated_port")->GetItem(Value(static_cast<int>(obfuscatedPort)));
     }
+    // A connection on 127.0.0.1 through the listener: the client's end without a parent, as the
+    // peer messenger hands sockets over, and the far end (a child of parent), which plays the
+    // other client.
+    static QPair<QTcpSocket*, QTcpSocket*> Link(QTcpServer& listener, QObject* parent)
+    {
+        auto* far = new QTcpSocket(parent);
+        far->connectToHost(QHostAddress::LocalHost, listener.serverPort());
+        if (!listener.waitForNewConnection(5000) || !far->waitForConnected(5000))
+            return {};
+        QTcpSocket* mine = listener.nextPendingConnection();
+        mine->setParent(nullptr);
+        return {mine, far};
+    }
     // The messenger's log so far.
     static QString Log() { return LogText(QStringLiteral("Peer Messenger")); }
 

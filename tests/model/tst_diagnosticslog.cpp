@@ -86,6 +86,30 @@ private slots:
         }
     }
 
+    // A page keeps the newest lines only, and a text from the network is cut to a readable
+    // length, with a note of what was left out.
+    void pagesAndLinesBounded()
+    {
+        DiagnosticsForm form;
+        const int total = DiagnosticsForm::kMaxLogLines + 10;
+        for (int k = 0; k < total; ++k)
+            Log("Peer Messenger", 1, QString::number(k));
+        QTextBrowser* view = form.LogView("Peer Messenger");
+        QCOMPARE(view->document()->blockCount(), DiagnosticsForm::kMaxLogLines);
+        QCOMPARE(Body(view->document()->firstBlock().text()), QString("10"));
+        QCOMPARE(Body(view->document()->lastBlock().text()), QString::number(total - 1));
+
+        const QString name(131072, QLatin1Char('n'));
+        const QString filtered = "Filtered out search result " + name + " from user u";
+        Log("Search", 2, filtered);
+        Log("Search", 1, QString(1000, QLatin1Char('k')));
+        const QStringList lines = Lines(form.LogView("Search"));
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(Body(lines[0]), "   Filtered out search result " + name.left(1000 - 27) +
+                                   QString("... (%1 more characters)").arg(filtered.size() - 1000));
+        QCOMPARE(Body(lines[1]), QString(1000, QLatin1Char('k')));
+    }
+
     void windowBuiltAgainStartsWithNoPages()
     {
         // Without a window (before it is built, after it is gone) a line is dropped harmlessly; the

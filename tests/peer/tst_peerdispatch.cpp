@@ -193,17 +193,86 @@ private slots:
         QCOMPARE(m_events.join(';'), event);
     }
 
-    // A small frame that inflates past the cap is refused without inflating it all.
-    void decompressionBomb()
+    // A share list that is refused tells whoever waits for it that it will not come: a small
+    // frame that inflates past the cap (refused without inflating it all), one that parses into
+    // more records than a list may hold, a damaged or cut one, and, while one is awaited, a
+    // frame too long for the connection.
+    void refusedShareLists_data()
     {
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<bool>("awaited");
+        QTest::addColumn<QString>("logged");
+        QTest::addColumn<int>("failures");
         const QByteArray bomb = ZeroBomb(300);
-        QVERIFY(bomb.size() < 10485760);
+        QTest::newRow("expands past the cap") << P::PlainFrame(P::U32(5) + bomb) << false
+                                              << "expands beyond 268435456 bytes" << 1;
+        // Records of a single byte (an absent file): 39 folders of 131072, past five million.
+        QByteArray many = P::U32(39);
+        for (int k = 0; k < 39; ++k)
+            many += P::Str("f") + P::U32(131072) + QByteArray(131072, '\0');
+        QTest::newRow("too many records") << P::PlainFrame(P::U32(5) + P::Zip(many)) << false
+                                          << "holds more than 5000000 folders and files" << 1;
+        QTest::newRow("damaged") << P::PlainFrame(P::U32(5) + "not a zlib stream") << false << "could not be read" << 1;
+        QTest::newRow("cut short") << P::PlainFrame(P::U32(5) + P::Zip(P::U32(1) + P::Str("m") + P::U32(2) + P::File("a", 1)))
+                                   << false << "could not be read" << 1;
+        QTest::newRow("frame too long, list awaited") << P::U32(10485761) + QByteArray(64, '\5') << true
+                                                      << "Refusing a frame of 10485761 bytes from user bob" << 1;
+        QTest::newRow("frame too long, nothing awaited") << P::U32(10485761) + QByteArray(64, '\5') << false
+                                                         << "Refusing a frame of 10485761 bytes from user bob" << 0;
+    }
+    void refusedShareLists()
+    {
+        QFETCH(QByteArray, frame);
+        QFETCH(bool, awaited);
+        QFETCH(QString, logged);
+        QFETCH(int, failures);
+        QSignalSpy failed(peerMessenger, &PeerMessenger::UserShareFailed);
         P peer;
         QVERIFY(Connect(peer, "bob"));
-        peer.SendMessage(5, bomb);
-        QVERIFY(peer.WaitForDisconnect(20000));
+        if (awaited)
+            peerMessenger->GetUserSharedFiles("bob");
+        const int before = PeerFixture::Log().count(logged);
+        peer.SendRaw(frame);
+        QVERIFY(peer.WaitForDisconnect(60000));
         QCOMPARE(m_events, QStringList());
-        QCOMPARE(PeerFixture::Log().count("expands beyond 268435456 bytes"), 1);
+        QCOMPARE(PeerFixture::Log().count(logged), before + 1);
+        QCOMPARE(failed.size(), failures);
+        if (failures)
+            QCOMPARE(failed[0], QVariantList({"bob"}));
+    }
+
+    // A peer that does not read our replies gets no new ones built for its requests until it
+    // has taken what already waits for it; the connection stays.
+    void backloggedRequestsDropped()
+    {
+        QSignalSpy folderRequests(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested);
+        P peer;
+        QVERIFY(Connect(peer, "hog"));
+        peer.SetReading(false);
+        MemStream big;
+        big.Write(uint32_t(1));
+        const QByteArray filler(32 * 1024 * 1024, 'x');
+        big.WriteBuffer(filler.constData(), size_t(filler.size()));
+        peerMessenger->SendMessage("hog", big);
+        const int lists = LogText("Shared").count("Shared file list requested by user hog");
+        peer.SendMessage(4);
+        peer.SendMessage(36, P::U32(7) + P::Str(Wire(m_root + "/pub")));
+        peer.SendMessage(15);
+        QTRY_COMPARE(PeerFixture::Log().count("bytes still unsent to them"), 3);
+        QVERIFY(PeerFixture::Log().contains("Dropping PM_GET_SHARED_FILE_LIST request from user hog"));
+        QCOMPARE(LogText("Shared").count("Shared file list requested by user hog"), lists);
+        QCOMPARE(folderRequests.size(), 0);
+        QCOMPARE(m_events, QStringList());
+        QVERIFY(PeerFixture::PeerSocketOf("hog"));
+
+        peer.SetReading(true);
+        QVERIFY(peer.WaitForFrames(1, 60000));
+        QTRY_COMPARE(PeerFixture::PeerSocketOf("hog")->bytesToWrite(), qint64(0));
+        peer.SendMessage(4);
+        peer.SendMessage(15);
+        QVERIFY(peer.WaitForFrames(2));
+        QCOMPARE(peer.Frames()[1].body.left(4), P::U32(5));
+        QTRY_COMPARE(m_events, QStringList({"info request hog"}));
     }
 
     void searchReplies()
@@ -251,6 +320,17 @@ private slots:
                                          P::File(Wire(m_root + "/pub/River Song.mp3"), 3, "mp3");
         QTest::newRow("own name") << "me" << "river" << QByteArray();
         QTest::newRow("no match") << "carol" << "ocean" << QByteArray();
+        // However broad the match, a text of more tokens or bytes than a search needs is not
+        // answered; up to the bound it is.
+        QString tokens = "river";
+        for (int k = 1; k < 64; ++k)
+            tokens += QString(" -x%1").arg(k);
+        const QByteArray song = P::U32(1) + P::File(Wire(m_root + "/pub/River Song.mp3"), 3, "mp3");
+        QTest::newRow("64 tokens") << "carol" << tokens << song;
+        QTest::newRow("65 tokens") << "carol" << tokens + " -x64" << QByteArray();
+        const QString longText = "river -\"" + QString(4090, 'z') + "\"";
+        QTest::newRow("4097 bytes") << "carol" << longText.left(4096) + "\"" << QByteArray();
+        QTest::newRow("4096 bytes") << "carol" << longText.left(4095) + "\"" << song;
     }
     void searchAnswers()
     {
@@ -264,13 +344,16 @@ private slots:
         if (files.isEmpty()) {
             QCOMPARE(PeerFixture::Count("unsent_message"), size_t(0));
             QCOMPARE(PeerFixture::Count("connect_to_peer_request"), size_t(0));
+            if (text.size() > 100)
+                QVERIFY(LogText("Search").contains("Not answering search from user carol"));
             return;
         }
         QVERIFY(peer.WaitForFrames(2));
         QCOMPARE(peer.Frames()[0].body, P::DirectInit("me", "P"));
         QCOMPARE(InflatedBody(peer.Frames()[1].body, 9),
                  P::Str("me") + P::U32(55) + files + P::U8(1) + P::U32(0) + P::U32(0) + P::U32(0));
-        QVERIFY(LogText("Search").contains("Sending search results to user " + user + " for search string " + text));
+        // A line carries a thousand characters at most.
+        QVERIFY(LogText("Search").contains("Sending search results to user " + user + " for search string " + text.left(900)));
     }
 };
 

@@ -186,34 +186,100 @@ private slots:
         QCOMPARE(sent[0].fields, FakePeer::U32(4242) + FakePeer::Str("hank"));
     }
 
-    // Closed at 120 s without activity, not before; at once, also when the peer reads nothing
-    // and the close would wait for the unsent bytes.
+    // Closed at 120 s without activity, not before. A peer that only downloads sends nothing
+    // meanwhile: what is still unsent goes out whole before the close, and new messages wait for
+    // another connection. One that has not taken it all by the next sweep is cut off.
     void idleConnectionClosed_data()
     {
-        QTest::addColumn<bool>("peerReads");
-        QTest::newRow("peer reads") << true;
-        QTest::newRow("peer reads nothing") << false;
+        QTest::addColumn<int>("reading");
+        QTest::newRow("peer reads") << 0;
+        QTest::newRow("peer reads after the close") << 1;
+        QTest::newRow("peer reads nothing") << 2;
     }
     void idleConnectionClosed()
     {
-        QFETCH(bool, peerReads);
+        QFETCH(int, reading);
         FakePeer peer;
         QVERIFY(Messaging(peer, "ida"));
-        if (!peerReads) {
+        MemStream big;
+        big.Write(uint32_t(5));
+        QByteArray filler(32 * 1024 * 1024, 'x');
+        for (int k = 0; k < filler.size(); k += 4096)
+            filler[k] = char(k / 4096);
+        big.WriteBuffer(filler.constData(), size_t(filler.size()));
+        if (reading > 0)
             peer.SetReading(false);
-            MemStream big;
-            big.Write(uint32_t(1));
-            const QByteArray filler(32 * 1024 * 1024, 'x');
-            big.WriteBuffer(filler.constData(), filler.size());
-            peerMessenger->SendMessage("ida", big);
-            QTest::qWait(100);
-        }
+        peerMessenger->SendMessage("ida", big);
+        if (reading == 0)
+            QVERIFY(peer.WaitForFrames(1, 30000));
         m_env.Sweep(119);
         QVERIFY(PeerFixture::PeerSocketOf("ida"));
         m_env.Sweep(1);
-        QVERIFY(!PeerFixture::PeerSocketOf("ida"));
+        if (reading == 0) {
+            QVERIFY(!PeerFixture::PeerSocketOf("ida"));
+            QVERIFY(peer.WaitForDisconnect());
+            return;
+        }
+        QVERIFY(PeerFixture::PeerSocketOf("ida"));
+        peerMessenger->GetUserInfo("ida");
+        QCOMPARE(Queued("ida"), size_t(1));
+        if (reading == 2) {
+            m_env.Sweep(30);
+            QVERIFY(!PeerFixture::PeerSocketOf("ida"));
+            peer.SetReading(true);
+            QVERIFY(peer.WaitForDisconnect());
+            QCOMPARE(peer.Frames().size(), 0);
+            return;
+        }
         peer.SetReading(true);
+        QVERIFY(peer.WaitForFrames(1, 60000));
+        QCOMPARE(peer.Frames()[0].body.size(), filler.size() + 4);
+        QVERIFY(peer.Frames()[0].body.mid(4) == filler);
         QVERIFY(peer.WaitForDisconnect());
+        QTRY_VERIFY(!PeerFixture::PeerSocketOf("ida"));
+    }
+
+    // However many messages wait for users we cannot reach, the queue keeps the newest within
+    // its bounds per user and in all.
+    void unsentQueueBounded()
+    {
+        for (int k = 0; k < 1005; ++k)
+            peerMessenger->SendUploadPlaceInLine("una", QString::number(k), k);
+        QCOMPARE(Queued("una"), size_t(1000));
+        QCOMPARE(PeerFixture::Log().count("Too many unsent messages to user una, dropping the oldest"), 5);
+        // The five oldest went: the first one left is number 5.
+        ItemSet left = d.GetType("user")->GetItem(Value("una")).GetItems("unsent_message");
+        const auto* first = reinterpret_cast<MemStream*>(
+            static_cast<uintptr_t>(left.SortNumericBy("send_order", true).front().AsUInt64()));
+        QCOMPARE(QByteArray(first->GetBuffer() + 8, 1), QByteArray("5"));
+
+        // Nine more users of a thousand each fill the queue; the next message pushes out una's oldest.
+        for (int u = 0; u < 9; ++u)
+            for (int k = 0; k < 1000; ++k)
+                peerMessenger->SendUploadPlaceInLine(QString("many%1").arg(u), "f", k);
+        QCOMPARE(PeerFixture::Count("unsent_message"), size_t(10000));
+        peerMessenger->GetUserInfo("late");
+        QCOMPARE(PeerFixture::Count("unsent_message"), size_t(10000));
+        QCOMPARE(Queued("una"), size_t(999));
+        QCOMPARE(Queued("late"), size_t(1));
+        QVERIFY(PeerFixture::Log().contains("Unsent message queue full, dropping the oldest message, to user una"));
+
+        // And by bytes: large messages push out as many as they need.
+        m_env.Clear();
+        MemStream large;
+        large.Write(uint32_t(1));
+        const QByteArray filler(20 * 1024 * 1024, 'x');
+        large.WriteBuffer(filler.constData(), size_t(filler.size()));
+        for (int k = 0; k < 4; ++k)
+            peerMessenger->SendMessage(QString("big%1").arg(k), large);
+        QCOMPARE(PeerFixture::Count("unsent_message"), size_t(3));
+        QCOMPARE(Queued("big0"), size_t(0));
+        // Sent or expired messages leave room again.
+        m_env.Sweep(300);
+        QCOMPARE(PeerFixture::Count("unsent_message"), size_t(0));
+        for (int k = 0; k < 3; ++k)
+            peerMessenger->SendMessage(QString("big%1").arg(k), large);
+        QCOMPARE(PeerFixture::Count("unsent_message"), size_t(3));
     }
 
     // The message goes at 300 s; the attempt made for a later message of the same user goes on.

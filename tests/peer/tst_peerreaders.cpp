@@ -154,7 +154,7 @@ private slots:
         BufferReader reader(body.constData(), size_t(body.size()));
         FileInfoMap share;
         AttributeTranslationTable table{{9, "stale"}};
-        QCOMPARE(ReadShareList(reader, share, table), ok);
+        QCOMPARE(ReadShareList(reader, share, table) == ShareListResult::Read, ok);
         if (!ok)
             return;
         QStringList described;
@@ -166,6 +166,27 @@ private slots:
         }
         QCOMPARE(described.join(';'), folders);
         QCOMPARE(int(table.size()), tableSize);
+    }
+
+    // Folders and files together, counted from the headers before their records are read.
+    void shareListRecordBound_data()
+    {
+        QTest::addColumn<int>("bound");
+        QTest::addColumn<int>("result");
+        QTest::newRow("two folders, three files, bound 5") << 5 << int(ShareListResult::Read);
+        QTest::newRow("bound 4") << 4 << int(ShareListResult::TooManyRecords);
+        QTest::newRow("bound 1: the folder count alone") << 1 << int(ShareListResult::TooManyRecords);
+    }
+    void shareListRecordBound()
+    {
+        QFETCH(int, bound);
+        QFETCH(int, result);
+        const QByteArray body =
+            F::U32(2) + F::Str("a") + F::U32(2) + File("x", 1) + File("y", 1) + F::Str("b") + F::U32(1) + File("z", 1);
+        BufferReader reader(body.constData(), size_t(body.size()));
+        FileInfoMap share;
+        AttributeTranslationTable table;
+        QCOMPARE(int(ReadShareList(reader, share, table, size_t(bound))), result);
     }
 
     void searchReply()

@@ -2,6 +2,7 @@
 // is being destroyed, and that report must change nothing.
 #include "common/peerfixture.h"
 
+#include <QPointer>
 #include <QtTest>
 
 class TestPeerShutdown : public QObject
@@ -50,6 +51,9 @@ private slots:
         m_env.env.fake.ClearFrames();
     }
 
+    // The end frees what the messenger still holds: the open sockets, accepted and dialled, the
+    // queued messages and the activity stamps, with their records. The closes that follow report
+    // nothing and change nothing.
     void closesDuringDestructionChangeNothing()
     {
         FakePeer messaging, silent;
@@ -58,26 +62,33 @@ private slots:
         QTRY_VERIFY(PeerFixture::PeerSocketOf("zed"));
         QVERIFY(silent.ConnectTo(m_env.port));
         QTRY_COMPARE(PeerFixture::Count("uninitialized_socket"), size_t(1));
+        BlackHole hole;
+        QVERIFY(hole.Open());
+        PeerFixture::StoreAddress("dia", hole.Port());
+        peerMessenger->GetUserInfo("dia");
+        QCOMPARE(PeerFixture::Count("connect_to_peer_request_socket"), size_t(1));
+        QCOMPARE(PeerFixture::Count("unsent_message"), size_t(1));
+        QList<QPointer<QTcpSocket>> sockets;
+        for (const char* kind : {"peer_socket", "uninitialized_socket", "connect_to_peer_request_socket"})
+            sockets << reinterpret_cast<QTcpSocket*>(static_cast<uintptr_t>((*d.GetType(kind)->GetItems().begin()).AsUInt64()));
         QVERIFY(m_env.env.Sync());
         m_env.env.fake.ClearFrames();
 
         const int logged = PeerFixture::Log().size();
         delete peerMessenger;
         QVERIFY(g_peerMessengerDeleted);
+        for (const QPointer<QTcpSocket>& socket : sockets)
+            QVERIFY(socket.isNull());
         QVERIFY(messaging.WaitForDisconnect());
         QVERIFY(silent.WaitForDisconnect());
-        QCOMPARE(PeerFixture::Count("peer_socket"), size_t(1));
-        QCOMPARE(PeerFixture::Count("uninitialized_socket"), size_t(1));
+        for (const char* kind : {"peer_socket", "uninitialized_socket", "connect_to_peer_request_socket", "unsent_message",
+                                 "last_activity_time"})
+            QCOMPARE(PeerFixture::Count(kind), size_t(0));
         QVERIFY(!PeerFixture::Log().mid(logged).contains("Disposing of socket"));
         QVERIFY(m_env.env.Sync());
         QCOMPARE(m_env.env.fake.Frames().size(), 0);
-
-        // What the records still hold is freed here, as the program's exit would.
-        for (ItemPtr record : d.GetType("peer_socket")->GetItems()) {
-            delete reinterpret_cast<QDateTime*>(static_cast<uintptr_t>(record["last_activity_time"].AsUInt64()));
-            record.Remove();
-        }
-        d.GetType("uninitialized_socket")->GetItems().Remove();
+        d.GetType("connect_to_peer_request")->GetItems().Remove();
+        d.GetType("indirect_connect_to_peer_request")->GetItems().Remove();
     }
 };
 

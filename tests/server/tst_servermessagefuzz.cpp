@@ -1,6 +1,8 @@
 // Random, truncated and mangled bodies for every code the client handles: nothing may crash,
 // and nothing may allocate beyond what the body itself could justify.
 #include "common/deliver.h"
+#include "common/fuzzbody.h"
+#include "common/largestnew.h"
 #include "common/serverfixture.h"
 #include "model/data.h"
 #include "model/settings.h"
@@ -23,27 +25,6 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 
 namespace {
 
-// The largest single block asked of operator new since the last reset: what a count taken on
-// trust would show up in.
-std::atomic<size_t> g_largestNew{0};
-
-}  // namespace
-
-void* operator new(size_t size)
-{
-    size_t seen = g_largestNew.load(std::memory_order_relaxed);
-    while (size > seen && !g_largestNew.compare_exchange_weak(seen, size, std::memory_order_relaxed)) {
-    }
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-
-namespace {
-
 const QList<int> kCodes = {1,   3,   5,   7,   13,  14,  15,  16,  17,  18,  22,  26,  36,  64,  69,  83,  84,  92,
                            93,  102, 104, 128, 130, 133, 134, 135, 139, 140, 141, 143, 144, 145, 146, 148, 153, 1001};
 
@@ -60,37 +41,8 @@ qint64 LiveHeapBytes()
 
 const qint64 kMegabyte = 1024 * 1024;
 
-// A body built from the pieces messages are made of, so that the handlers get past their first
-// fields: small and boundary counts, short texts, single bytes, runs and raw noise.
-QByteArray StructuredBody(QRandomGenerator& random)
-{
-    static const QList<quint32> counts = {0, 1, 2, 3, 0xFFFFFFFF, 0x80000000, 131072, 131073, 0x7FFFFFFF};
-    auto noise = [&](int size) {
-        QByteArray bytes(size, '\0');
-        for (char& c : bytes)
-            c = static_cast<char>(random.bounded(256));
-        return bytes;
-    };
-    QByteArray body;
-    for (int pieces = random.bounded(12); pieces > 0; --pieces) {
-        switch (random.bounded(6)) {
-        case 0: body += F::U32(counts[random.bounded(counts.size())]); break;
-        case 1: body += F::Str(QString::fromLatin1(noise(random.bounded(6)))); break;
-        case 2: body += F::U8(static_cast<quint8>(random.bounded(3))); break;
-        case 3: body += QByteArray(20, static_cast<char>(random.bounded(256))); break;
-        case 4: body += F::U32(random.generate()); break;
-        default: body += noise(random.bounded(8));
-        }
-    }
-    return body;
-}
-
-MemStream Stream(const QByteArray& bytes)
-{
-    MemStream body;
-    body.WriteBuffer(bytes.constData(), static_cast<size_t>(bytes.size()));
-    return body;
-}
+using fuzz::Stream;
+using fuzz::StructuredBody;
 
 void Handle(int code, const QByteArray& bytes)
 {

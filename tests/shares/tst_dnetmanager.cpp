@@ -36,18 +36,7 @@ class TestDNetManager : public QObject
 
     FakeServer& Fake() { return m_env.env.fake; }
 
-    // A connection on 127.0.0.1: the client's end, as the peer messenger hands it over, and the
-    // far end, which plays the other client.
-    QPair<QTcpSocket*, QTcpSocket*> Link()
-    {
-        auto* far = new QTcpSocket(this);
-        far->connectToHost(QHostAddress::LocalHost, m_listener.serverPort());
-        if (!m_listener.waitForNewConnection(5000) || !far->waitForConnected(5000))
-            return {};
-        QTcpSocket* mine = m_listener.nextPendingConnection();
-        mine->setParent(nullptr);
-        return {mine, far};
-    }
+    QPair<QTcpSocket*, QTcpSocket*> Link() { return PeerFixture::Link(m_listener, this); }
     // What the client told the server of its place in the network since the last look: searches
     // answered on the way also ask the server for connections, and those are left out.
     QByteArray Sent()
@@ -98,6 +87,9 @@ private slots:
         sharedFoldersManager->AddSharedFolder(folder).NewItem("shared_public");
         QVERIFY(m_listener.listen(QHostAddress::LocalHost, 0));
     }
+
+    // Answers to searches may still wait for their users' addresses.
+    void cleanupTestCase() { m_env.Clear(); }
 
     void loginReportsNoParent()
     {
@@ -297,32 +289,70 @@ private slots:
         QVERIFY(!Find(child ? "dnet_child" : "dnet_parent_candidate", id));
     }
 
-    // Every message cut short, from a candidate, a child and the server: nothing is read past its
-    // end (the sanitizer run watches), and a whole message after them is still understood.
+    // Every message cut short, from a candidate, a child and the server. The receive buffer
+    // still holds the bytes of a whole message read before; a reader that ran past the cut
+    // would find them and act on them. Nothing is signalled, relayed, adopted or recorded, the
+    // socket is closed, and a whole message after them is still understood.
     void truncatedMessages()
     {
+        m_child.TakeFrames();
+        QSignalSpy searches(dnetManager, &DNetManager::DNetSearchRequest);
+        const int adopted = LogLines().count("adopting as parent");
         const QList<QByteArray> whole = {Level(3), Leader("L"), Depth(2), Search("s", 9, "needle")};
         for (const QByteArray& message : whole) {
             for (int cut = 1; cut < message.size(); ++cut) {
                 const QByteArray part = message.left(cut);
                 MemStream fromServer;
+                fromServer.WriteBuffer(message.constData(), size_t(message.size()));
+                fromServer.Clear();
                 fromServer.WriteBuffer(part.constData(), size_t(part.size()));
                 dnetManager->HandleMessage(nullptr, fromServer);
                 for (bool child : {false, true}) {
+                    // The whole message first, from a child that only has it logged.
+                    auto prime = Link();
+                    QVERIFY(prime.first);
+                    emit peerMessenger->DNetConnectionRequested("prime", prime.first);
+                    const int primed = LogLines().count("Received message from child");
+                    prime.second->write(Frame(message));
+                    QTRY_COMPARE(LogLines().count("Received message from child"), primed + 1);
+                    prime.second->abort();
+                    delete prime.second;
+
                     auto link = Link();
                     QVERIFY(link.first);
+                    const QString id = QString::number(quintptr(link.first));
                     if (child)
                         emit peerMessenger->DNetConnectionRequested("t", link.first);
                     else
                         emit peerMessenger->DNetConnectionAccepted("t", link.first);
+                    // A child is read for its depth only, a candidate for the rest: the
+                    // message cut short is the other side's, and is dropped whole.
+                    const bool read = child == (message == Depth(2));
+                    const int logged = LogLines().count("Received message from child");
                     link.second->write(Frame(part));
-                    link.second->flush();
-                    QTest::qWait(1);
+                    if (read) {
+                        QTRY_COMPARE(link.second->state(), QAbstractSocket::UnconnectedState);
+                        QVERIFY(!Find(child ? "dnet_child" : "dnet_parent_candidate", id));
+                    } else if (child) {
+                        QTRY_COMPARE(LogLines().count("Received message from child"), logged + 1);
+                        QVERIFY(Find("dnet_child", id));
+                    } else {
+                        link.second->write(Frame(Level(1)));
+                        QTRY_COMPARE(ValueOf(Find("dnet_parent_candidate", id), "dnet_candidate_level"), QString("2"));
+                    }
                     link.second->abort();
                     delete link.second;
                 }
+                QCOMPARE(searches.size(), 0);
+                QVERIFY(!dnetManager->HasParent());
+                QVERIFY(!LogLines().contains("Received child depth 2 from t"));
+                QCOMPARE(LogLines().count("adopting as parent"), adopted);
             }
         }
+        QVERIFY(!d.GetType("dnet_candidate_level")->HasItem(Value(4)));
+        QTest::qWait(20);
+        QCOMPARE(m_child.Frames().size(), 0);
+
         auto link = Link();
         QVERIFY(link.first);
         emit peerMessenger->DNetConnectionAccepted("u", link.first);
@@ -331,6 +361,12 @@ private slots:
         QTRY_COMPARE(ValueOf(Find("dnet_parent_candidate", id), "dnet_candidate_level"), QString("2"));
         link.second->abort();
         delete link.second;
+        const QByteArray search = Search("s", 9, "needle");
+        MemStream fromServer;
+        fromServer.WriteBuffer(search.constData(), size_t(search.size()));
+        dnetManager->HandleMessage(nullptr, fromServer);
+        QCOMPARE(searches.size(), 1);
+        QCOMPARE(Next(m_child, 1), Frame(search));
     }
 
     void childThatNeverReadsIsDropped()
@@ -345,20 +381,85 @@ private slots:
         message.Write(uint32_t(50));
         const QByteArray filler(1024 * 1024, 'x');
         message.WriteBuffer(filler.constData(), size_t(filler.size()));
-        for (int k = 0; k < 64 && Find("user", "slow")["dnet_child"]; ++k) {
+        ItemPtr c = Find("user", "c")["dnet_child"];
+        QVERIFY(c);
+        auto* socket = reinterpret_cast<QTcpSocket*>(quintptr(c.AsUInt64()));
+        // c takes each message whole before the next is sent, however slow the machine: only the
+        // child that reads nothing falls behind, by the bytes counted, not by a time.
+        m_child.TakeFrames();
+        int sent = 0;
+        for (; sent < 64 && Find("user", "slow")["dnet_child"]; ++sent) {
             dnetManager->SendMessageToChildren(message);
-            QTest::qWait(5);
+            QTRY_COMPARE_WITH_TIMEOUT(socket->bytesToWrite(), qint64(0), 30000);
+            QTRY_COMPARE_WITH_TIMEOUT(m_child.Frames().size(), 1, 30000);
+            QCOMPARE(m_child.TakeFrames()[0].body.size(), int(message.GetWriteIndex()));
         }
         QVERIFY(!Find("user", "slow")["dnet_child"]);
         QVERIFY(LogLines().contains("Child slow is not reading"));
-        ItemPtr c = Find("user", "c")["dnet_child"];
-        QVERIFY(c);
-        // c reads: everything reaches it, so that it starts the next case with nothing pending.
-        auto* socket = reinterpret_cast<QTcpSocket*>(quintptr(c.AsUInt64()));
-        QTRY_COMPARE_WITH_TIMEOUT(socket->bytesToWrite(), qint64(0), 30000);
-        m_child.TakeFrames();
+        QVERIFY(Find("user", "c")["dnet_child"]);
+        QVERIFY(sent > 4);  // more than the backlog a child may have
     }
 
+    // No way to become our own parent, or our child's child: our own name proposed as parent,
+    // a connection naming us, a child among the candidates, our parent as a child.
+    void selfLoopsRefused()
+    {
+        ServerFrames();
+        m_child.TakeFrames();
+        QVERIFY(!dnetManager->HasParent());
+        QVERIFY(Deliver(Fake(), 102, F::U32(1) + F::Str("me") + F::U32(0x7f000001) + F::I32(m_env.port)));
+        QCOMPARE(ServerFrames().size(), 0);
+        QVERIFY(LogLines().contains("Own name me in possible parents list, skipping"));
+        QVERIFY(!Find("user", "me"));
+
+        FakePeer mirror;
+        QVERIFY(mirror.ConnectTo(m_env.port));
+        mirror.SendDirectInit("me", "D");
+        QVERIFY(mirror.WaitForDisconnect());
+        QVERIFY(!Find("user", "me") || !Find("user", "me")["dnet_child"]);
+        QVERIFY(LogLines().contains("Child connection names ourselves, closing connection."));
+        // The same when the server has us dial back a request in our own name.
+        auto dialledBack = Link();
+        QVERIFY(dialledBack.first);
+        emit peerMessenger->DNetConnectionRequested("me", dialledBack.first);
+        QTRY_COMPARE(dialledBack.second->state(), QAbstractSocket::UnconnectedState);
+        QVERIFY(!Find("user", "me") || !Find("user", "me")["dnet_child"]);
+        delete dialledBack.second;
+
+        // k is our child, and also offers itself as parent.
+        auto asChild = Link();
+        auto asCandidate = Link();
+        QVERIFY(asChild.first && asCandidate.first);
+        emit peerMessenger->DNetConnectionRequested("k", asChild.first);
+        emit peerMessenger->DNetConnectionAccepted("k", asCandidate.first);
+        QSignalSpy searches(dnetManager, &DNetManager::DNetSearchRequest);
+        asCandidate.second->write(Frame(Search("u", 3, "needle")));
+        QTRY_COMPARE(asCandidate.second->state(), QAbstractSocket::UnconnectedState);
+        QVERIFY(LogLines().contains("Parent candidate k is one of our children, closing connection"));
+        QCOMPARE(searches.size(), 0);
+        QVERIFY(!dnetManager->HasParent());
+        QVERIFY(!Find("user", "k")["dnet_parent_candidate"]);
+        QVERIFY(Find("user", "k")["dnet_child"]);
+        QTest::qWait(20);
+        QCOMPARE(m_child.Frames().size(), 0);
+        QCOMPARE(asChild.second->bytesAvailable(), qint64(0));
+
+        // pp becomes our parent, then asks to be our child.
+        auto parent = Link();
+        auto parentAsChild = Link();
+        QVERIFY(parent.first && parentAsChild.first);
+        emit peerMessenger->DNetConnectionAccepted("pp", parent.first);
+        parent.second->write(Frame(Search("u", 4, "needle")));
+        QTRY_VERIFY(dnetManager->HasParent());
+        emit peerMessenger->DNetConnectionRequested("pp", parentAsChild.first);
+        QTRY_COMPARE(parentAsChild.second->state(), QAbstractSocket::UnconnectedState);
+        QVERIFY(!Find("user", "pp")["dnet_child"]);
+        QVERIFY(LogLines().contains("Child is our parent, closing connection."));
+        parent.second->abort();
+        QTRY_VERIFY(!dnetManager->HasParent());
+        for (auto* far : {asChild.second, asCandidate.second, parent.second, parentAsChild.second})
+            delete far;
+    }
 };
 
 QTEST_MAIN(TestDNetManager)
