@@ -1,0 +1,139 @@
+// The uploads tree: built like the downloads tree, with the shared folder of each file as its
+// folder row and no place in line, alerts, double click or Delete key.
+#include "ui/transfers/transfersform.h"
+
+#include "model/helpers.h"
+#include "transfers/transferqueuemanager.h"
+#include "ui_transfersform.h"
+
+namespace {
+
+qint64 BytesRead(ItemPtr entry)
+{
+    const qint64* read = TransferQueueManager::Cell<qint64>(entry, "read_position");
+    return read ? *read : 0;
+}
+
+qint64 SharedFileSize(ItemPtr entry)
+{
+    return entry["shared_file"]["shared_file_size"].AsInt64();
+}
+
+QString StatusOf(ItemPtr entry)
+{
+    return entry["upload_entry_status"].AsString();
+}
+
+}  // namespace
+
+TransfersForm::TreeKind& TransfersForm::Uploads()
+{
+    static TreeKind kind{nullptr,
+                         "upload_entry",
+                         "upload_list_user_node",
+                         "upload_list_folder_node",
+                         "upload_list_node",
+                         "shared_file_folder",
+                         nullptr,
+                         nullptr,
+                         &TransfersForm::GetUploadEntriesAggregateStatus,
+                         &TransfersForm::GetUploadsProgressStats,
+                         &BytesRead,
+                         &SharedFileSize};
+    kind.tree = ui->uploadsList;
+    kind.expandUsers = &m_expandUploadUsers;
+    kind.expandFolders = &m_expandUploadFolders;
+    return kind;
+}
+
+void TransfersForm::OnUploadEntryAdded(ItemPtr i_entry)
+{
+    if (i_entry["upload_list_node"])
+        return;
+    ItemPtr file = i_entry["shared_file"];
+    QTreeWidgetItem* row = AddEntryRow(Uploads(), i_entry, file["shared_file_folder"]);
+    row->setText(2, QString::fromStdString(GetFileName(file["shared_file_name"].AsStdString())));
+    row->setText(7, CommafyNumber(SharedFileSize(i_entry)));
+}
+
+void TransfersForm::OnUploadEntryStatusChange(ConnectionInfo& i_info)
+{
+    ItemPtr entry = i_info.item;
+    QTreeWidgetItem* row = RowOf(entry["upload_list_node"]);
+    if (!row)
+        return;
+    const QString status = i_info.other.AsString();
+    if (status == "complete")
+        row->setText(4, QString());
+    SetItemColorByStatus(row, status);
+    row->setText(3, (status == "denied" ? entry["denial_reason"].AsString() : status).toLower());
+    UpdateGroupStatus(Uploads(), row);
+    UpdateActiveTransferCounts();
+}
+
+QString TransfersForm::GetUploadEntriesAggregateStatus(ItemSet& i_entries)
+{
+    int uploading = 0, queued = 0, complete = 0, denied = 0, aborted = 0;
+    for (const ItemPtr& entry : i_entries) {
+        const QString status = StatusOf(entry);
+        uploading += status == "uploading";
+        queued += status == "queued";
+        complete += status == "complete";
+        denied += status == "denied";
+        aborted += status == "aborted";
+    }
+    if (uploading)
+        return "uploading";
+    if (queued)
+        return "queued";
+    if (complete == static_cast<int>(i_entries.size()))
+        return "complete";
+    if (denied)
+        return "denied";
+    if (aborted)
+        return "aborted";
+    return QString();
+}
+
+void TransfersForm::GetUploadsProgressStats(ItemSet& i_entries, qint64& o_done, qint64& o_remaining, qint64& o_total)
+{
+    o_done = o_remaining = o_total = 0;
+    for (const ItemPtr& entry : i_entries) {
+        const QString status = StatusOf(entry);
+        const qint64 size = SharedFileSize(entry);
+        if (status == "complete") {
+            o_done += size;
+            o_total += size;
+        } else if (status == "uploading" || status == "queued" || status == "aborted") {
+            const qint64 read = BytesRead(entry);
+            o_done += read;
+            o_remaining += size - read;
+            o_total += size;
+        }
+    }
+}
+
+void TransfersForm::OnUploadProgress(ItemPtr i_entry)
+{
+    ShowProgress(Uploads(), i_entry);
+}
+
+void TransfersForm::OnUploadEntryRemoved(ItemPtr i_entry)
+{
+    RemoveEntryRow(Uploads(), i_entry);
+}
+
+ItemSet TransfersForm::GetNodeUploadEntryItems(QTreeWidgetItem* ip_row)
+{
+    return NodeEntries(Uploads(), ip_row);
+}
+
+QTreeWidgetItem* TransfersForm::GetUploadNodeUserNode(QTreeWidgetItem* ip_row)
+{
+    return UserRowOf(ip_row);
+}
+
+void TransfersForm::OnUploadsContextMenuRequested(QPoint i_pos)
+{
+    ShowUserMenu(ui->uploadsList, i_pos, false);
+}
