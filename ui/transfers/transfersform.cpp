@@ -25,6 +25,9 @@ namespace {
 
 const char* const kIcon = ":/icons/transfer_icon";
 const qint64 kClearUploadsAfterMs = 299999;
+// Progress is shown at most this often: a fast transfer reports more than anyone can read, and
+// each refresh adds up every entry of the user and the folder.
+const int kProgressRefreshMs = 100;
 
 Type* DeclareNodeType(const char* name, bool null = false)
 {
@@ -81,6 +84,13 @@ TransfersForm::TransfersForm(QWidget* parent)
 
     connect(ui->downloadsList, &QTreeWidget::itemDoubleClicked, this, &TransfersForm::OnDownloadListItemDoubleClicked);
     connect(ui->downloadsList, &TreeWidget::KeyPressed, this, &TransfersForm::OnKeyPressedInDownloadList);
+
+    // A member dies before the widget's children are deleted, so the parent never frees it.
+    m_progressRefresh.setParent(this);
+    m_progressRefresh.setObjectName("progressRefresh");
+    m_progressRefresh.setSingleShot(true);
+    m_progressRefresh.setInterval(kProgressRefreshMs);
+    connect(&m_progressRefresh, &QTimer::timeout, this, &TransfersForm::RefreshProgress);
 }
 
 TransfersForm::~TransfersForm()
@@ -604,6 +614,18 @@ void TransfersForm::ShowProgress(TreeKind& i_kind, ItemPtr i_entry)
     i_kind.stats(entries, groupDone, remaining, total);
     if (total != 0)
         show(folderRow, groupDone, remaining, total);
+}
+
+void TransfersForm::RefreshProgress()
+{
+    Data::Scope scope(&d);
+    for (auto [items, kind] : {std::make_pair(&m_progressedDownloads, &Downloads()),
+                               std::make_pair(&m_progressedUploads, &Uploads())}) {
+        const std::set<Item*> entries = std::move(*items);
+        items->clear();
+        for (Item* entry : entries)
+            ShowProgress(*kind, ItemPtr(entry));
+    }
 }
 
 void TransfersForm::ShowUserMenu(QTreeWidget* ip_tree, QPoint i_pos, bool i_downloads)

@@ -5,9 +5,11 @@
 #include "model/data.h"
 #include "model/datasaver.h"
 
+#include <QTimer>
 #include <QWidget>
 
 #include <map>
+#include <set>
 
 class QKeyEvent;
 class QProgressBar;
@@ -118,6 +120,8 @@ private:
     void UpdateGroupStatus(TreeKind& i_kind, QTreeWidgetItem* ip_fileRow);
     void RemoveEntryRow(TreeKind& i_kind, ItemPtr i_entry);
     void ShowProgress(TreeKind& i_kind, ItemPtr i_entry);
+    // Shows the progress of every entry that reported since the last refresh.
+    void RefreshProgress();
     QProgressBar* ProgressBarOf(QTreeWidget* ip_tree, QTreeWidgetItem* ip_row);
     void ShowUserMenu(QTreeWidget* ip_tree, QPoint i_pos, bool i_downloads);
     void ToggleExpand(QTreeWidget* ip_tree, bool& io_flag, const char* i_action, const QString& i_text, bool i_users);
@@ -134,6 +138,10 @@ private:
     bool m_expandUploadUsers = true;
     // Entries whose queued completion has not been handled yet; dropped when the entry goes.
     std::map<Item*, int> m_pendingCompletions;
+    // Entries whose progress waits for the next refresh; an entry that goes is dropped.
+    std::set<Item*> m_progressedDownloads;
+    std::set<Item*> m_progressedUploads;
+    QTimer m_progressRefresh;
 };
 
 extern TransfersForm* transfersForm;

@@ -132,7 +132,11 @@ void TransfersForm::GetDownloadsProgressStats(ItemSet& i_entries, qint64& o_done
 
 void TransfersForm::OnDownloadProgress(ItemPtr i_entry)
 {
-    ShowProgress(Downloads(), i_entry);
+    if (!i_entry)
+        return;
+    m_progressedDownloads.insert(i_entry.get());
+    if (!m_progressRefresh.isActive())
+        m_progressRefresh.start();
 }
 
 void TransfersForm::OnDownloadPlaceInLine(ItemPtr i_entry)
@@ -145,6 +149,7 @@ void TransfersForm::OnDownloadEntryRemoved(ItemPtr i_entry)
 {
     // A completion still on its way must not reach an entry that is gone.
     m_pendingCompletions.erase(i_entry.get());
+    m_progressedDownloads.erase(i_entry.get());
     RemoveEntryRow(Downloads(), i_entry);
 }
 

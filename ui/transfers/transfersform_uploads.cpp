@@ -115,11 +115,16 @@ void TransfersForm::GetUploadsProgressStats(ItemSet& i_entries, qint64& o_done, 
 
 void TransfersForm::OnUploadProgress(ItemPtr i_entry)
 {
-    ShowProgress(Uploads(), i_entry);
+    if (!i_entry)
+        return;
+    m_progressedUploads.insert(i_entry.get());
+    if (!m_progressRefresh.isActive())
+        m_progressRefresh.start();
 }
 
 void TransfersForm::OnUploadEntryRemoved(ItemPtr i_entry)
 {
+    m_progressedUploads.erase(i_entry.get());
     RemoveEntryRow(Uploads(), i_entry);
 }
 
