@@ -405,12 +405,10 @@ void TransfersForm::SetItemColorByStatus(QTreeWidgetItem* ip_row, QString i_stat
 
 void TransfersForm::RecolorEntries()
 {
-    for (TreeKind* kind : {&Downloads(), &Uploads()}) {
-        const char* status = kind == &Downloads() ? "download_entry_status" : "upload_entry_status";
+    for (TreeKind* kind : {&Downloads(), &Uploads()})
         for (const ItemPtr& node : g(kind->rowNodeType))
             if (QTreeWidgetItem* row = RowOf(node))
-                SetItemColorByStatus(row, node[kind->entryType][status].AsString());
-    }
+                SetItemColorByStatus(row, node[kind->entryType][kind->statusType].AsString());
     for (TreeKind* kind : {&Downloads(), &Uploads()})
         for (const char* type : {kind->folderNodeType, kind->userNodeType})
             for (const ItemPtr& node : g(type))
@@ -561,6 +559,49 @@ QProgressBar* TransfersForm::ProgressBarOf(QTreeWidget* ip_tree, QTreeWidgetItem
         ip_tree->setItemWidget(ip_row, 4, bar);
     }
     return bar;
+}
+
+QString TransfersForm::AggregateStatus(ItemSet& i_entries, const char* i_statusType, const char* i_running)
+{
+    int running = 0, queued = 0, complete = 0, denied = 0, aborted = 0;
+    for (const ItemPtr& entry : i_entries) {
+        const QString status = entry[i_statusType].AsString();
+        running += status == i_running;
+        queued += status == "queued";
+        complete += status == "complete";
+        denied += status == "denied";
+        aborted += status == "aborted";
+    }
+    if (running)
+        return i_running;
+    if (queued)
+        return "queued";
+    if (complete == static_cast<int>(i_entries.size()))
+        return "complete";
+    if (denied)
+        return "denied";
+    if (aborted)
+        return "aborted";
+    return QString();
+}
+
+void TransfersForm::ProgressStats(TreeKind& i_kind, ItemSet& i_entries, qint64& o_done, qint64& o_remaining,
+                                  qint64& o_total)
+{
+    o_done = o_remaining = o_total = 0;
+    for (const ItemPtr& entry : i_entries) {
+        const QString status = entry[i_kind.statusType].AsString();
+        const qint64 size = i_kind.size(entry);
+        if (status == "complete") {
+            o_done += size;
+            o_total += size;
+        } else if (status == i_kind.running || status == "queued" || status == "aborted") {
+            const qint64 done = i_kind.done(entry);
+            o_done += done;
+            o_remaining += size - done;
+            o_total += size;
+        }
+    }
 }
 
 QString TransfersForm::FormatTimeLeft(qint64 i_seconds)

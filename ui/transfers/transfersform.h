@@ -56,6 +56,9 @@ public:
     static QString FormatTimeLeft(qint64 i_seconds);
     // "1,234 (50.0%)": bytes done and their share of the total.
     static QString ProgressText(qint64 i_done, qint64 i_total);
+    // What a group row shows: the first that holds of any running, any queued, all complete,
+    // any denied, any aborted; else nothing.
+    static QString AggregateStatus(ItemSet& i_entries, const char* i_statusType, const char* i_running);
 
 signals:
     void DownloadComplete(ItemPtr i_download);
@@ -97,6 +100,9 @@ private:
         const char* folderType;
         bool* expandUsers;
         bool* expandFolders;
+        const char* statusType;
+        // The status word of a transfer moving data.
+        const char* running;
         QString (*aggregate)(ItemSet&);
         void (*stats)(ItemSet&, qint64&, qint64&, qint64&);
         // Bytes done and file size of one entry.
@@ -105,6 +111,10 @@ private:
     };
     TreeKind& Downloads();
     TreeKind& Uploads();
+    static TreeKind& StaticDownloads();
+    static TreeKind& StaticUploads();
+    static void ProgressStats(TreeKind& i_kind, ItemSet& i_entries, qint64& o_done, qint64& o_remaining,
+                              qint64& o_total);
     // The kind whose user or folder node type the row's node has; null for file rows and
     // rows of neither tree.
     TreeKind* GroupKindOf(QTreeWidgetItem* ip_row, bool* op_isUser = nullptr);

@@ -33,7 +33,7 @@ QString StatusOf(ItemPtr entry)
 
 }  // namespace
 
-TransfersForm::TreeKind& TransfersForm::Downloads()
+TransfersForm::TreeKind& TransfersForm::StaticDownloads()
 {
     static TreeKind kind{nullptr,
                          "download_entry",
@@ -43,10 +43,18 @@ TransfersForm::TreeKind& TransfersForm::Downloads()
                          "remote_folder",
                          nullptr,
                          nullptr,
+                         "download_entry_status",
+                         "downloading",
                          &TransfersForm::GetDownloadEntriesAggregateStatus,
                          &TransfersForm::GetDownloadsProgressStats,
                          &BytesWritten,
                          &FileSize};
+    return kind;
+}
+
+TransfersForm::TreeKind& TransfersForm::Downloads()
+{
+    TreeKind& kind = StaticDownloads();
     kind.tree = ui->downloadsList;
     kind.expandUsers = &m_expandDownloadUsers;
     kind.expandFolders = &m_expandDownloadFolders;
@@ -89,45 +97,12 @@ void TransfersForm::OnDownloadEntryStatusChange(ConnectionInfo& i_info)
 
 QString TransfersForm::GetDownloadEntriesAggregateStatus(ItemSet& i_entries)
 {
-    int downloading = 0, queued = 0, complete = 0, denied = 0, aborted = 0;
-    for (const ItemPtr& entry : i_entries) {
-        const QString status = StatusOf(entry);
-        downloading += status == "downloading";
-        queued += status == "queued";
-        complete += status == "complete";
-        denied += status == "denied";
-        aborted += status == "aborted";
-    }
-    if (downloading)
-        return "downloading";
-    if (queued)
-        return "queued";
-    if (complete == static_cast<int>(i_entries.size()))
-        return "complete";
-    if (denied)
-        return "denied";
-    if (aborted)
-        return "aborted";
-    return QString();
+    return AggregateStatus(i_entries, "download_entry_status", "downloading");
 }
 
-void TransfersForm::GetDownloadsProgressStats(ItemSet& i_entries, qint64& o_done, qint64& o_remaining,
-                                              qint64& o_total)
+void TransfersForm::GetDownloadsProgressStats(ItemSet& i_entries, qint64& o_done, qint64& o_remaining, qint64& o_total)
 {
-    o_done = o_remaining = o_total = 0;
-    for (const ItemPtr& entry : i_entries) {
-        const QString status = StatusOf(entry);
-        const qint64 size = FileSize(entry);
-        if (status == "complete") {
-            o_done += size;
-            o_total += size;
-        } else if (status == "downloading" || status == "queued" || status == "aborted") {
-            const qint64 written = BytesWritten(entry);
-            o_done += written;
-            o_remaining += size - written;
-            o_total += size;
-        }
-    }
+    ProgressStats(StaticDownloads(), i_entries, o_done, o_remaining, o_total);
 }
 
 void TransfersForm::OnDownloadProgress(ItemPtr i_entry)

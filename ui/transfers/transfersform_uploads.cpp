@@ -19,14 +19,9 @@ qint64 SharedFileSize(ItemPtr entry)
     return entry["shared_file"]["shared_file_size"].AsInt64();
 }
 
-QString StatusOf(ItemPtr entry)
-{
-    return entry["upload_entry_status"].AsString();
-}
-
 }  // namespace
 
-TransfersForm::TreeKind& TransfersForm::Uploads()
+TransfersForm::TreeKind& TransfersForm::StaticUploads()
 {
     static TreeKind kind{nullptr,
                          "upload_entry",
@@ -36,10 +31,18 @@ TransfersForm::TreeKind& TransfersForm::Uploads()
                          "shared_file_folder",
                          nullptr,
                          nullptr,
+                         "upload_entry_status",
+                         "uploading",
                          &TransfersForm::GetUploadEntriesAggregateStatus,
                          &TransfersForm::GetUploadsProgressStats,
                          &BytesRead,
                          &SharedFileSize};
+    return kind;
+}
+
+TransfersForm::TreeKind& TransfersForm::Uploads()
+{
+    TreeKind& kind = StaticUploads();
     kind.tree = ui->uploadsList;
     kind.expandUsers = &m_expandUploadUsers;
     kind.expandFolders = &m_expandUploadFolders;
@@ -73,44 +76,12 @@ void TransfersForm::OnUploadEntryStatusChange(ConnectionInfo& i_info)
 
 QString TransfersForm::GetUploadEntriesAggregateStatus(ItemSet& i_entries)
 {
-    int uploading = 0, queued = 0, complete = 0, denied = 0, aborted = 0;
-    for (const ItemPtr& entry : i_entries) {
-        const QString status = StatusOf(entry);
-        uploading += status == "uploading";
-        queued += status == "queued";
-        complete += status == "complete";
-        denied += status == "denied";
-        aborted += status == "aborted";
-    }
-    if (uploading)
-        return "uploading";
-    if (queued)
-        return "queued";
-    if (complete == static_cast<int>(i_entries.size()))
-        return "complete";
-    if (denied)
-        return "denied";
-    if (aborted)
-        return "aborted";
-    return QString();
+    return AggregateStatus(i_entries, "upload_entry_status", "uploading");
 }
 
 void TransfersForm::GetUploadsProgressStats(ItemSet& i_entries, qint64& o_done, qint64& o_remaining, qint64& o_total)
 {
-    o_done = o_remaining = o_total = 0;
-    for (const ItemPtr& entry : i_entries) {
-        const QString status = StatusOf(entry);
-        const qint64 size = SharedFileSize(entry);
-        if (status == "complete") {
-            o_done += size;
-            o_total += size;
-        } else if (status == "uploading" || status == "queued" || status == "aborted") {
-            const qint64 read = BytesRead(entry);
-            o_done += read;
-            o_remaining += size - read;
-            o_total += size;
-        }
-    }
+    ProgressStats(StaticUploads(), i_entries, o_done, o_remaining, o_total);
 }
 
 void TransfersForm::OnUploadProgress(ItemPtr i_entry)
