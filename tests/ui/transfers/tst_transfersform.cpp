@@ -575,7 +575,7 @@ void TestTransfersForm::uploadRows()
     Uploads()->collapseItem(User(Uploads(), "max"));
     QCOMPARE(User(Uploads(), "max")->text(3), QString("uploading"));
     QCOMPARE(User(Uploads(), "max")->foreground(0).color(), QColor("#0000ff"));
-    transferQueueManager->SetUploadEntryStatus(a, "aborted");
+    transferQueueManager->SetUploadEntryStatus(a, "complete");
     QTRY_COMPARE(TabText(), QString("Transfers [0/0]"));
     QVERIFY(Trigger(Uploads(), "Clear Complete and Aborted"));
     QCOMPARE(Uploads()->topLevelItemCount(), 0);
