@@ -28,21 +28,6 @@ using namespace benchutil;
 
 namespace {
 
-double Seconds(const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; }
-
-struct Cpu
-{
-    double process = 0;
-    double thread = 0;
-    static Cpu Now()
-    {
-        rusage self{}, thread{};
-        getrusage(RUSAGE_SELF, &self);
-        getrusage(RUSAGE_THREAD, &thread);
-        return {Seconds(self.ru_utime) + Seconds(self.ru_stime), Seconds(thread.ru_utime) + Seconds(thread.ru_stime)};
-    }
-};
-
 struct Pair
 {
     std::unique_ptr<QTcpSocket> near;
@@ -97,36 +82,6 @@ void BuildEngine(const QTemporaryDir& dir)
     qputenv("HOME", dir.path().toLocal8Bit());
     StartEngine(dir);
 }
-
-// GUI event loop latency: how late each tick of a 10 ms timer comes.
-struct Latency : QObject
-{
-    QTimer timer;
-    QElapsedTimer clock;
-    qint64 last = 0;
-    std::vector<qint64> lateUs;
-    Latency()
-    {
-        timer.setTimerType(Qt::PreciseTimer);
-        connect(&timer, &QTimer::timeout, this, [this] {
-            const qint64 now = clock.nsecsElapsed() / 1000;
-            lateUs.push_back(qMax<qint64>(0, now - last - 10000));
-            last = now;
-        });
-        clock.start();
-        timer.start(10);
-    }
-    void Report()
-    {
-        std::sort(lateUs.begin(), lateUs.end());
-        double sum = 0;
-        for (qint64 v : lateUs)
-            sum += v;
-        const size_t n = lateUs.size();
-        std::printf("  GUI 10 ms timer: %zu ticks, late by mean %.2f ms, p99 %.2f ms, max %.2f ms\n", n,
-                    n ? sum / n / 1000 : 0, n ? lateUs[n * 99 / 100] / 1000.0 : 0, n ? lateUs.back() / 1000.0 : 0);
-    }
-};
 
 // With reports, the progress signals reach the engine as in a real transfer; without, nothing
 // receives them, which shows what their delivery costs.

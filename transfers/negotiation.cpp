@@ -41,7 +41,8 @@ void Discard(QTcpSocket* socket)
 void TransferQueueManager::AddSpeedCells(ItemPtr i_entry)
 {
     const QDateTime now = QDateTime::currentDateTime();
-    i_entry += NewCell("last_receipt_time", new QDateTime(now));
+    // Read back against the engine's clock when finished uploads are cleared.
+    i_entry += NewCell("last_receipt_time", new QDateTime(Now()));
     i_entry += NewCell("last_speed_measurement_time", new QDateTime(now));
     i_entry += NewCell("bytes_per_second", new int(0));
     i_entry += NewCell("bytes_since_last_receipt", new qint64(0));

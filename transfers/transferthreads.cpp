@@ -70,6 +70,23 @@ int Speed(qint64 i_bytes, qint64 i_ms)
 
 } // namespace
 
+// ---------------------------------------------------------------- ProgressPacer
+
+ProgressPacer::ProgressPacer(qint64 i_start) : m_reported(i_start)
+{
+    m_clock.start();
+}
+
+bool ProgressPacer::Due(qint64 i_position, bool i_last)
+{
+    if (!i_last && (i_position == m_reported ||
+                    (i_position - m_reported < kProgressReportBytes && m_clock.elapsed() < kProgressReportMs)))
+        return false;
+    m_reported = i_position;
+    m_clock.restart();
+    return true;
+}
+
 // ---------------------------------------------------------------- TransferThread
 
 TransferThread::TransferThread() : mp_homeThread(QThread::currentThread()) {}
@@ -129,7 +146,15 @@ bool UploadThread::Upload()
     QElapsedTimer interval;
     interval.start();
     qint64 position = offset;
+    ProgressPacer pacer(position);
     qint64 measured = 0;
+    // A wait on the peer reports what went out before it, so that a stalled upload shows all of it.
+    const std::function<bool()> stopOrReport = [&] {
+        if (pacer.Due(position, false))
+            if (pacer.Due(position, position == size))
+            emit UploadProgress(position, Speed(measured, speedClock.elapsed()));
+        return ExitRequested();
+    };
     qint64 unpaid = 0;
     int previousLimit = transferQueueManager ? transferQueueManager->GetUploadSpeed() : 0;
     char buffer[kTransferPieceSize];
@@ -159,14 +184,16 @@ bool UploadThread::Upload()
             mp_socket->flush();
             while (mp_socket->bytesToWrite() > 0)
                 if (SlicedWait(
-                        mp_socket, [this](int i_ms) { return mp_socket->waitForBytesWritten(i_ms); }, stop) !=
+                        mp_socket, [this](int i_ms) { return mp_socket->waitForBytesWritten(i_ms); },
+                        stopOrReport) !=
                     WaitResult::Ready)
                     return false;
         }
         position += n;
         measured += n;
         unpaid += n;
-        emit UploadProgress(position, Speed(measured, speedClock.elapsed()));
+        if (pacer.Due(position, position == size))
+            emit UploadProgress(position, Speed(measured, speedClock.elapsed()));
         previousLimit = limit;
 
         if (position == size) {
@@ -221,10 +248,16 @@ void DownloadThread::run()
 
 bool DownloadThread::Download()
 {
-    const std::function<bool()> stop = [this] { return ExitRequested(); };
     QElapsedTimer clock;
     clock.start();
     qint64 received = 0;
+    ProgressPacer pacer(m_writePosition);
+    // A wait for data reports what was written before it, so that a stalled download shows all of it.
+    const std::function<bool()> stop = [&] {
+        if (pacer.Due(m_writePosition, false))
+            emit DownloadProgress(m_writePosition, Speed(received, clock.elapsed()));
+        return ExitRequested();
+    };
     char buffer[kTransferPieceSize];
     do {
         if (ExitRequested()) {
@@ -257,7 +290,8 @@ bool DownloadThread::Download()
             m_errorString = "Writing to file failed. Error string: " + mp_file->errorString();
             return false;
         }
-        emit DownloadProgress(m_writePosition, Speed(received, clock.elapsed()));
+        if (pacer.Due(m_writePosition, m_writePosition == m_fileSize))
+            emit DownloadProgress(m_writePosition, Speed(received, clock.elapsed()));
     } while (m_writePosition != m_fileSize);
 
     // Buffered bytes that cannot reach the disk must not pass for a complete file.
@@ -368,7 +402,7 @@ ItemPtr TransferQueueManager::StoreProgress(const char* threadType, const char* 
     if (auto* speed = Cell<int>(entry, "bytes_per_second"))
         *speed = i_bytesPerSecond;
     if (auto* receipt = Cell<QDateTime>(entry, "last_receipt_time"))
-        *receipt = QDateTime::currentDateTime();
+        *receipt = Now();
     return entry;
 }
 

@@ -17,6 +17,22 @@ class QTcpSocket;
 constexpr int kTransferWaitSliceMs = 250;
 constexpr int kTransferWaitMs = 30000;
 constexpr qint64 kTransferPieceSize = 8192;
+// Progress goes out at a rate a window can show: after this long or this many bytes since the
+// last report, whichever comes first, and always at the end.
+constexpr qint64 kProgressReportMs = 100;
+constexpr qint64 kProgressReportBytes = 1024 * 1024;
+
+// Decides when a transfer thread reports its progress; each report carries the totals so far.
+class ProgressPacer
+{
+public:
+    explicit ProgressPacer(qint64 i_start);
+    bool Due(qint64 i_position, bool i_last);
+
+private:
+    QElapsedTimer m_clock;
+    qint64 m_reported;
+};
 
 // What both transfer threads share: a stop that any thread may ask for, and the thread their
 // socket goes back to when the run ends.

@@ -54,18 +54,31 @@ struct Outcome : QObject
     int errors = 0;
     QString reason;
     int lastSpeed = -1;
+    int reports = 0;
+    qint64 lastOffset = -1;
 
     void Watch(UploadThread* thread)
     {
         connect(thread, &UploadThread::UploadComplete, this, [this] { ++completions; });
         connect(thread, &UploadThread::UploadError, this, [this] { ++errors; });
-        connect(thread, &UploadThread::UploadProgress, this, [this](qint64, int s) { lastSpeed = s; });
+        connect(thread, &UploadThread::UploadProgress, this, &Outcome::Progress);
     }
     void Watch(DownloadThread* thread)
     {
         connect(thread, &DownloadThread::DownloadComplete, this, [this] { ++completions; });
         connect(thread, &DownloadThread::DownloadError, this, [this](const QString& r) { ++errors, reason = r; });
-        connect(thread, &DownloadThread::DownloadProgress, this, [this](qint64, int s) { lastSpeed = s; });
+        connect(thread, &DownloadThread::DownloadProgress, this, &Outcome::Progress);
+    }
+    void Progress(qint64 offset, int speed)
+    {
+        ++reports;
+        lastOffset = offset;
+        lastSpeed = speed;
+    }
+    // Each report needs a mebibyte or a tenth of a second since the one before, but the last.
+    bool Paced(qint64 bytes, qint64 elapsedMs) const
+    {
+        return reports <= bytes / kProgressReportBytes + elapsedMs / kProgressReportMs + 1;
     }
     bool Ended() const { return completions + errors > 0; }
 };
@@ -156,6 +169,8 @@ private slots:
         ItemPtr upload = RunningEntry("upload_entry", "upload_thread", "read_position", &uploader, "uploading");
         connect(&uploader, &UploadThread::UploadProgress, transferQueueManager, &TransferQueueManager::OnUploadProgress);
         QSignalSpy uploadProgressed(transferQueueManager, &TransferQueueManager::UploadProgressed);
+        QElapsedTimer clock;
+        clock.start();
         Start(&uploader, pair.near.get());
 
         // The downloader's side of the hand-shake, as the engine does it on its own thread.
@@ -176,8 +191,14 @@ private slots:
 
         QTRY_VERIFY_WITH_TIMEOUT(up.Ended() && down.Ended(), 20000);
         QVERIFY(uploader.wait(5000) && downloader.wait(5000));
+        const qint64 elapsed = clock.elapsed();
         QCOMPARE(up.completions, 1);
         QCOMPARE(down.completions, 1);
+        // Reports come at a readable rate, and the last one carries the whole file.
+        QCOMPARE(up.lastOffset, size);
+        QCOMPARE(down.lastOffset, size);
+        QVERIFY2(up.Paced(size - partial, elapsed) && down.Paced(size - partial, elapsed),
+                 qPrintable(QString("%1 and %2 reports in %3 ms").arg(up.reports).arg(down.reports).arg(elapsed)));
         QCOMPARE(ReadFile(partPath), source);
         QCOMPARE(pair.near->thread(), thread());
         QCOMPARE(far->thread(), thread());
