@@ -98,7 +98,8 @@ void MainWindow::Init()
     // A fixed first page of the chat tabs. Made before the load: the stored messages need its
     // types, and it rebuilds its rows once they are in.
     auto* messages = new MessageListForm(ui->chatTabControl);
-    const int messagesTab = ui->chatTabControl->insertTab(0, messages, QIcon(":/icons/chat_icon"), "Messages");
+    const int messagesTab =
+        ui->chatTabControl->insertTab(0, messages, QIcon(":/icons/chat_icon"), QStringLiteral("Messages"));
     QTabBar* chatTabBar = ui->chatTabControl->tabBar();
     chatTabBar->setTabButton(messagesTab, QTabBar::LeftSide, nullptr);
     chatTabBar->setTabButton(messagesTab, QTabBar::RightSide, nullptr);

@@ -1,8 +1,8 @@
 // Private chat at scale, each phase in a process of its own. The conversation view keeps every
 // line: 100,000 lines go into one shown chat tab, with the time per line of each tenth and the
-// memory taken; logged (as by default), then not logged, to tell the file's share. The message list keeps every message: 100,000 messages
-// with 1,000 partners are stored, saved and loaded again (the rows rebuilt), with the save
-// file's growth per message.
+// memory taken; logged (as by default), then not logged, to tell the file's share. The message
+// list keeps every message: 100,000 messages with 1,000 partners are stored, saved and loaded
+// again (the rows rebuilt), with the save file's growth per message.
 #include "bench/benchutil.h"
 #include "ui/chat/chatform.h"
 #include "ui/chat/messagelistform.h"
@@ -17,16 +17,11 @@
 
 namespace {
 
+using benchutil::ProcessCpuMs;
+
 const int kLines = 100000;
 const int kMessages = 100000;
 const int kPartners = 1000;
-
-double CpuMs()
-{
-    timespec ts;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
 
 // What the main window and the transfer engine declare before any chat tab is made.
 void DeclareChatTypes()
@@ -61,11 +56,11 @@ void Conversation(const QTemporaryDir& dir, bool logged)
     const int tenth = kLines / 10;
     double total = 0;
     for (int part = 0; part < 10; ++part) {
-        const double cpu0 = CpuMs();
+        const double cpu0 = ProcessCpuMs();
         for (int k = part * tenth; k < (part + 1) * tenth; ++k)
             form->AddChat(k % 2 ? "alice" : "bob", Text(k));
         QApplication::processEvents();
-        const double ms = CpuMs() - cpu0;
+        const double ms = ProcessCpuMs() - cpu0;
         total += ms;
         printf("  lines %6d-%6d: %7.1f us per line\n", part * tenth, (part + 1) * tenth, ms * 1000 / tenth);
     }
@@ -86,7 +81,7 @@ void StoreAndSave(const QTemporaryDir& dir)
 
     QElapsedTimer t;
     t.start();
-    double cpu0 = CpuMs();
+    double cpu0 = ProcessCpuMs();
     for (int k = 0; k < kMessages; ++k) {
         const QString user = QString("user%1").arg(k % kPartners);
         if (k % 3)
@@ -94,15 +89,16 @@ void StoreAndSave(const QTemporaryDir& dir)
         else
             list.OnPrivateChatSent(user, Text(k));
     }
-    printf("message list: %d messages stored in %.0f ms CPU (%.0f ms wall), %d rows\n", kMessages, CpuMs() - cpu0,
-           benchutil::Ms(t), list.messageList()->topLevelItemCount());
+    printf("message list: %d messages stored in %.0f ms CPU (%.0f ms wall), %d rows\n", kMessages,
+           ProcessCpuMs() - cpu0, benchutil::Ms(t), list.messageList()->topLevelItemCount());
 
     t.restart();
-    cpu0 = CpuMs();
+    cpu0 = ProcessCpuMs();
     const bool saved = dataSaver->Save();
     const qint64 size = QFileInfo(dataSaver->Path()).size();
     printf("  save: %s in %.0f ms CPU (%.0f ms wall), file %lld bytes, %.1f bytes per message\n",
-           saved ? "written" : "FAILED", CpuMs() - cpu0, benchutil::Ms(t), size, double(size - empty) / kMessages);
+           saved ? "written" : "FAILED", ProcessCpuMs() - cpu0, benchutil::Ms(t), size,
+           double(size - empty) / kMessages);
 }
 
 void Load(const QTemporaryDir& dir)
@@ -113,10 +109,10 @@ void Load(const QTemporaryDir& dir)
     const long before = benchutil::CurrentKiB();
     QElapsedTimer t;
     t.start();
-    const double cpu0 = CpuMs();
+    const double cpu0 = ProcessCpuMs();
     const bool loaded = dataSaver->Load() == DataSaver::LoadResult::Loaded;
     printf("  load: %s with the rows rebuilt in %.0f ms CPU (%.0f ms wall), %d rows, %ld KiB more resident\n",
-           loaded ? "read" : "FAILED", CpuMs() - cpu0, benchutil::Ms(t), list.messageList()->topLevelItemCount(),
+           loaded ? "read" : "FAILED", ProcessCpuMs() - cpu0, benchutil::Ms(t), list.messageList()->topLevelItemCount(),
            benchutil::CurrentKiB() - before);
 }
 
