@@ -214,6 +214,8 @@ void TestPrivateChat::linesShownAndLogged()
     QCOMPARE(Lines(partner).last(), shown);
     QCOMPARE(LogLines(partner).last(), logged);
     QVERIFY(View(partner)->toHtml().contains(html));
+    if (partner == "bob")
+        QVERIFY(QFile::exists(QDir::homePath() + "/Tavrinel Chat Logs/Users/bob.log"));
 }
 
 void TestPrivateChat::typedLinesGoOut()
