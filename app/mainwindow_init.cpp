@@ -23,6 +23,7 @@
 #include "transfers/transferqueuemanager.h"
 #include "ui/search/searchform.h"
 #include "ui/search/sharesform.h"
+#include "ui/chat/messagelistform.h"
 #include "ui/settings/changeusernamepassworddialog.h"
 #include "ui/transfers/transfersform.h"
 #include "ui/users/userlistform.h"
@@ -33,6 +34,7 @@
 #include <QApplication>
 #include <QColor>
 #include <QMessageBox>
+#include <QTabBar>
 #include <QTextCodec>
 
 void MainWindow::Init()
@@ -93,6 +95,15 @@ void MainWindow::Init()
     user->RelateToType(d.NewType("user_chat_widget", PrimacyRoot, false, true), One, One, false);
     room->RelateToType(d.NewType("room_form", PrimacyRoot, false, true), One, One, false);
     connect(mp_server, &Server::PrivateChat, this, &MainWindow::OnPrivateChat);
+    // A fixed first page of the chat tabs. Made before the load: the stored messages need its
+    // types, and it rebuilds its rows once they are in.
+    auto* messages = new MessageListForm(ui->chatTabControl);
+    const int messagesTab =
+        ui->chatTabControl->insertTab(0, messages, QIcon(":/icons/chat_icon"), QStringLiteral("Messages"));
+    QTabBar* chatTabBar = ui->chatTabControl->tabBar();
+    chatTabBar->setTabButton(messagesTab, QTabBar::LeftSide, nullptr);
+    chatTabBar->setTabButton(messagesTab, QTabBar::RightSide, nullptr);
+    messages->Init();
     Type* sharedFolder = d.GetType("shared_folder");
     AddHandler(sharedFolder->itemAdded, this, &MainWindow::OnSharedFolderAdded);
     AddHandler(sharedFolder->itemRemoved, this, &MainWindow::OnSharedFolderRemoved);

@@ -8,6 +8,7 @@
 #include "model/settings.h"
 #include "server/server.h"
 #include "ui/chat/chatform.h"
+#include "ui/chat/messagelistform.h"
 #include "ui/chat/roomform.h"
 #include "ui/chat/roomlistitemwidget.h"
 
@@ -213,7 +214,11 @@ void MainWindow::OnPrivateChat(QString user, QString text, time_t, bool)
 
 void MainWindow::OnChatTabClosed(int index)
 {
-    delete ui->chatTabControl->widget(index);
+    QWidget* page = ui->chatTabControl->widget(index);
+    // The message list is a fixed page.
+    if (qobject_cast<MessageListForm*>(page))
+        return;
+    delete page;
 }
 
 void MainWindow::OnUserOnline(ItemPtr user)

@@ -21,13 +21,7 @@
 
 namespace {
 
-// The machine is shared: CPU time of this process is the figure that holds, wall time beside it.
-double CpuMs()
-{
-    timespec ts;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
+using benchutil::ProcessCpuMs;
 
 const qint64 kLogBytes = 100LL * 1024 * 1024;
 const int kAppended = 10000;
@@ -73,16 +67,16 @@ void Open(const QString& path)
     const long before = benchutil::CurrentKiB();
     QElapsedTimer t;
     t.start();
-    const double cpu0 = CpuMs();
+    const double cpu0 = ProcessCpuMs();
     ChatLogForm viewer(path);
-    const double built = CpuMs() - cpu0;
+    const double built = ProcessCpuMs() - cpu0;
     PaintWatch watch;
     viewer.findChild<QTextEdit*>("logEdit")->viewport()->installEventFilter(&watch);
     viewer.resize(800, 600);
     viewer.show();
     while (!watch.painted)
         QApplication::processEvents();
-    const double painted = CpuMs() - cpu0;
+    const double painted = ProcessCpuMs() - cpu0;
     printf("  open 100 MiB log: built %.1f ms, first paint %.1f ms CPU (%.1f ms wall), %d paragraphs, "
            "+%ld KiB resident, peak %ld KiB\n",
            built, painted, benchutil::Ms(t), viewer.findChild<QTextEdit*>("logEdit")->document()->blockCount(),
@@ -108,9 +102,9 @@ void Find(const QString& path)
         edit->clear();
         QElapsedTimer t;
         t.start();
-        const double cpu0 = CpuMs();
+        const double cpu0 = ProcessCpuMs();
         edit->setText(text);
-        const double ms = CpuMs() - cpu0;
+        const double ms = ProcessCpuMs() - cpu0;
         printf("  find \"%s\" from the top%s: %.1f ms CPU (%.1f ms wall, marked: %s)\n", text,
                laidOut ? ", log laid out" : "", ms, benchutil::Ms(t),
                viewer.findChild<QTextEdit*>("logEdit")->extraSelections().isEmpty() ? "no" : "yes");
@@ -129,11 +123,11 @@ void Append(const QString& path)
         QApplication::processEvents();
         QElapsedTimer t;
         t.start();
-        const double cpu0 = CpuMs();
+        const double cpu0 = ProcessCpuMs();
         for (int n = 0; n < kAppended; ++n)
             viewer.AddLine(LogLine(n));
         QApplication::processEvents();
-        printf("  %d lines into an open viewer:        %8.1f ms CPU (%.1f ms wall)\n", kAppended, CpuMs() - cpu0,
+        printf("  %d lines into an open viewer:        %8.1f ms CPU (%.1f ms wall)\n", kAppended, ProcessCpuMs() - cpu0,
                benchutil::Ms(t));
     }
 
@@ -145,21 +139,22 @@ void Append(const QString& path)
     const QDateTime now = QDateTime::currentDateTime();
     QElapsedTimer t;
     t.start();
-    double cpu0 = CpuMs();
+    double cpu0 = ProcessCpuMs();
     for (int n = 0; n < kAppended; ++n)
         LogChat(ChatLogKind::Room, "bench", "user", "message text of a room line", now);
     QApplication::processEvents();
-    printf("  %d lines logged (file and viewer):   %8.1f ms CPU (%.1f ms wall)\n", kAppended, CpuMs() - cpu0,
+    printf("  %d lines logged (file and viewer):   %8.1f ms CPU (%.1f ms wall)\n", kAppended, ProcessCpuMs() - cpu0,
            benchutil::Ms(t));
 
     t.restart();
-    cpu0 = CpuMs();
+    cpu0 = ProcessCpuMs();
     QFile once(QDir::homePath() + "/once.log");
     once.open(QIODevice::WriteOnly | QIODevice::Append);
     for (int n = 0; n < kAppended; ++n)
         once.write(ChatLogLine(ChatLogKind::Room, "user", "message text of a room line", now).toUtf8() + '\n');
     once.close();
-    printf("  the same lines through one open file: %8.1f ms CPU (%.1f ms wall)\n", CpuMs() - cpu0, benchutil::Ms(t));
+    printf("  the same lines through one open file: %8.1f ms CPU (%.1f ms wall)\n", ProcessCpuMs() - cpu0,
+           benchutil::Ms(t));
     delete tabs;
 }
 

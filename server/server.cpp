@@ -153,10 +153,10 @@ void Server::MapPorts()
         portForwarder->AddPortMapping(mp_socket, obfuscated);
 }
 
-void Server::SendMessage(MemStream& message, bool forced)
+bool Server::SendMessage(MemStream& message, bool forced)
 {
     if (forced ? m_state == StateDisconnected : m_state != StateLoggedIn)
-        return;
+        return false;
     const uint32_t length = static_cast<uint32_t>(message.GetWriteIndex());
     QByteArray frame;
     frame.reserve(static_cast<int>(length) + 4);
@@ -164,7 +164,7 @@ void Server::SendMessage(MemStream& message, bool forced)
     qToLittleEndian<quint32>(length, prefix);
     frame.append(prefix, 4);
     frame.append(message.GetBuffer(), static_cast<int>(length));
-    mp_socket->write(frame);
+    return mp_socket->write(frame) == frame.size();
 }
 
 void Server::OnSocketReadyToRead()

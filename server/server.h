@@ -52,7 +52,8 @@ public:
     size_t PendingFrameBytes() const { return m_body.GetWriteIndex(); }
     size_t ReceiveBufferSize() const { return m_body.GetBufferSize(); }
 
-    void SendMessage(MemStream& message, bool forced);
+    // True when the frame was handed to the socket; unforced messages are dropped unless logged in.
+    bool SendMessage(MemStream& message, bool forced);
     void HandleMessage(int code, MemStream& body);
     void OnConnectedToServer();
     void OnDisconnected();
@@ -69,7 +70,8 @@ public:
     void EnterRoom(const QString& room, bool isPrivate);
     void LeaveRoom(const QString& room);
     unsigned int SendIndirectConnectionRequest(const QString& user, const QString& type);
-    void SendPrivateChat(const QString& user, const QString& text);
+    // True when the message went out; only then is PrivateChatSent emitted.
+    bool SendPrivateChat(const QString& user, const QString& text);
     unsigned int FileSearch(const QString& text, bool wishList);
     void SetAvailabilityStatus(bool available);
     void SendFilesFolders(int folders, int files);
@@ -130,12 +132,12 @@ signals:
 private:
     // Builds a request of a code and its fields, in order, and sends it unforced.
     template <typename... Fields>
-    void SendRequest(uint32_t code, const Fields&... fields)
+    bool SendRequest(uint32_t code, const Fields&... fields)
     {
         MemStream m;
         m.Write(code);
         (m.Write(fields), ...);
-        SendMessage(m, false);
+        return SendMessage(m, false);
     }
     // Reads one number of type T and emits it through the signal: the messages whose only
     // content is one value.

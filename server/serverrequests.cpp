@@ -90,14 +90,17 @@ unsigned int Server::SendIndirectConnectionRequest(const QString& user, const QS
     return token;
 }
 
-void Server::SendPrivateChat(const QString& user, const QString& text)
+bool Server::SendPrivateChat(const QString& user, const QString& text)
 {
     // The protocol carries one line per message.
     QString line = text;
     line.replace(QChar(10), QChar(' '));
     line.replace(QChar(13), QChar(' '));
-    SendRequest(22, user, line);
+    // Listeners record the message as sent: a dropped one must not reach them.
+    if (!SendRequest(22, user, line))
+        return false;
     emit PrivateChatSent(user, line);
+    return true;
 }
 
 unsigned int Server::FileSearch(const QString& text, bool wishList)

@@ -370,8 +370,9 @@ void TransferQueueManager::OnUserShare(QString i_user, FileInfoMap& i_share, Att
     const QString message = GetSetting("empty_share_message");
     if (message.isEmpty())
         return;
-    if (gp_server)
-        gp_server->SendPrivateChat(i_user, message);
+    // Only a warning that went out is recorded: the user's chat tab shows it as said.
+    if (!gp_server || !gp_server->SendPrivateChat(i_user, message))
+        return;
     Log(QStringLiteral("Shared"), 1, QStringLiteral("Sent empty share warning message to user %1").arg(i_user));
     user += d.GetType("sent_empty_share_warning_message")->GetItem(Value(message));
 }

@@ -1,19 +1,45 @@
 // Private conversations: one tab per user, opened in the background by a message and tracked
-// once; further messages reuse it.
+// once; lines in every time-stamp mode, actions, the log, typed lines, periods of activity, away
+// notices, pending events, the log viewer, the replayed empty-share warning, and a line typed
+// while logged out.
 
 #include "mainwindowfixture.h"
+#include "urlcatcher.h"
 
+#include "app/eventtoolbar.h"
+#include "app/focus.h"
+#include "model/settings.h"
+#include "ui/chat/chatclock.h"
 #include "ui/chat/chatform.h"
+#include "ui/chat/chatlog.h"
+#include "ui/chat/chatlogform.h"
 
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPointer>
 #include <QTabWidget>
+#include <QTextBlock>
 #include <QTextBrowser>
+#include <QTextEdit>
 
 namespace {
+
+const QDateTime kEvening(QDate(2026, 3, 7), QTime(21, 5, 9));
 
 QByteArray PrivateMessage(quint32 id, const QString& user, const QString& text)
 {
     return FakeServer::U32(id) + FakeServer::I32(1700000000) + FakeServer::Str(user) + FakeServer::Str(text) +
            FakeServer::U8(1);
+}
+
+QStringList LogLines(const QString& user)
+{
+    QFile file(ChatLogPath(ChatLogKind::User, user));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
 }
 
 }  // namespace
@@ -24,22 +50,54 @@ class TestPrivateChat : public QObject
 
 private slots:
     void initTestCase();
+    void init();
     void messagesFromNewUserShareOneBackgroundTab();
-    void cleanupTestCase() { delete mainWindow; }
+    void linesShownAndLogged_data();
+    void linesShownAndLogged();
+    void typedLinesGoOut();
+    void eventMessage_data();
+    void eventMessage();
+    void pendingEventWhileHidden();
+    void awayAndAvailable();
+    void activityPeriods();
+    void chatLogViewer();
+    void emptyShareWarningReplayed();
+    void contextMenuAndLinks();
+    void notSentWhileLoggedOut();
+    void cleanupTestCase();
 
 private:
     int TabOf(const QString& user);
     ChatForm* FormOf(const QString& user);
-    QString Text(const QString& user) { return FormOf(user)->findChild<QTextBrowser*>("chatView")->toPlainText(); }
+    QTextBrowser* View(const QString& user) { return FormOf(user)->findChild<QTextBrowser*>("chatView"); }
+    QLineEdit* Edit(ChatForm* form) { return form->findChild<QLineEdit*>("chatEdit"); }
+    QString Text(const QString& user) { return View(user)->toPlainText(); }
+    QStringList Lines(const QString& user);
+    bool Receive(const QString& user, const QString& text);
 
     MainWindowFixture m_fixture;
     QTabWidget* mp_tabs = nullptr;
+    QDateTime m_now;
+    quint32 m_messageId = 100;
 };
 
 void TestPrivateChat::initTestCase()
 {
     QVERIFY(m_fixture.Start());
     mp_tabs = Child<QTabWidget>("chatTabControl");
+    SetChatClock([this] { return m_now; });
+}
+
+void TestPrivateChat::init()
+{
+    m_now = kEvening;
+    SetSetting("chat_timestamps", "per_message_short");
+}
+
+void TestPrivateChat::cleanupTestCase()
+{
+    SetChatClock({});
+    delete mainWindow;
 }
 
 // The index of the only tab of `user`; -1 for none, -2 for several.
@@ -47,7 +105,8 @@ int TestPrivateChat::TabOf(const QString& user)
 {
     int found = -1;
     for (int k = 0; k < mp_tabs->count(); ++k)
-        found = mp_tabs->tabText(k) != user ? found : found == -1 ? k : -2;
+        if (qobject_cast<ChatForm*>(mp_tabs->widget(k)))
+            found = mp_tabs->tabText(k) != user ? found : found == -1 ? k : -2;
     return found;
 }
 
@@ -55,6 +114,28 @@ ChatForm* TestPrivateChat::FormOf(const QString& user)
 {
     const int index = TabOf(user);
     return index >= 0 ? qobject_cast<ChatForm*>(mp_tabs->widget(index)) : nullptr;
+}
+
+QStringList TestPrivateChat::Lines(const QString& user)
+{
+    QStringList lines;
+    for (QTextBlock b = View(user)->document()->begin(); b.isValid(); b = b.next())
+        lines << b.text().trimmed();
+    // A view without lines holds one empty paragraph.
+    if (lines == QStringList{QString()})
+        lines.clear();
+    return lines;
+}
+
+// A message from `user` through the fake server, once the client has taken it in.
+bool TestPrivateChat::Receive(const QString& user, const QString& text)
+{
+    int received = 0;
+    const QMetaObject::Connection counter = connect(gp_server, &Server::PrivateChat, this, [&] { ++received; });
+    m_fixture.server.Send(22, PrivateMessage(++m_messageId, user, text));
+    const bool arrived = QTest::qWaitFor([&] { return received > 0; });
+    disconnect(counter);
+    return arrived;
 }
 
 void TestPrivateChat::messagesFromNewUserShareOneBackgroundTab()
@@ -84,5 +165,261 @@ void TestPrivateChat::messagesFromNewUserShareOneBackgroundTab()
     QVERIFY(m_fixture.FramesOf(5).isEmpty());
 }
 
+void TestPrivateChat::linesShownAndLogged_data()
+{
+    QTest::addColumn<QString>("partner");
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("logged");
+    QTest::addColumn<QString>("html");  // a piece of the view's markup, when it matters
+
+    const QString stamp = "[Mar 7 9:05:09 pm]";
+    QTest::newRow("short") << "bob" << "per_message_short" << "hello" << "[21:05:09][bob] hello"
+                           << stamp + "[bob] hello" << "";
+    QTest::newRow("long") << "bob" << "per_message_long" << "hello" << stamp + "[bob] hello" << stamp + "[bob] hello"
+                          << "";
+    QTest::newRow("activity") << "bob" << "activity_based" << "hello" << "[bob] hello" << stamp + "[bob] hello" << "";
+    QTest::newRow("none") << "bob" << "no_timestamps" << "hello" << "[bob] hello" << stamp + "[bob] hello" << "";
+    QTest::newRow("unknown mode") << "bob" << "hourly" << "hello" << "[bob] hello" << stamp + "[bob] hello" << "";
+    QTest::newRow("action") << "bob" << "per_message_short" << "/me waves" << "* bob waves" << stamp + " * bob waves"
+                            << "#339933";
+    QTest::newRow("action in blanks") << "bob" << "per_message_long" << "  /me  waves  " << "* bob waves"
+                                      << stamp + " * bob waves" << "";
+    QTest::newRow("no blank") << "bob" << "no_timestamps" << "/mewaves" << "[bob] /mewaves"
+                              << stamp + "[bob] /mewaves" << "";
+    QTest::newRow("upper case") << "bob" << "no_timestamps" << "/ME waves" << "[bob] /ME waves"
+                                << stamp + "[bob] /ME waves" << "";
+    QTest::newRow("me alone") << "bob" << "no_timestamps" << "/me " << "[bob] /me" << stamp + "[bob] /me " << "";
+    QTest::newRow("markup") << "bob" << "no_timestamps" << "a < b & <i>c</i>" << "[bob] a < b & <i>c</i>"
+                            << stamp + "[bob] a < b & <i>c</i>" << "a &lt; b &amp; &lt;i&gt;c&lt;/i&gt;";
+    QTest::newRow("link") << "bob" << "no_timestamps" << "see http://example.org/x" << "[bob] see http://example.org/x"
+                          << stamp + "[bob] see http://example.org/x" << "href=\"http://example.org/x\"";
+    // Markers in a name or text reach the file as they are.
+    QTest::newRow("markers") << "%1%2" << "per_message_short" << "%3 and %1" << "[21:05:09][%1%2] %3 and %1"
+                             << stamp + "[%1%2] %3 and %1" << "";
+    QTest::newRow("action markers") << "%2" << "no_timestamps" << "/me %1" << "* %2 %1" << stamp + " * %2 %1" << "";
+}
+
+void TestPrivateChat::linesShownAndLogged()
+{
+    QFETCH(QString, partner);
+    QFETCH(QString, mode);
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    QFETCH(QString, logged);
+    QFETCH(QString, html);
+    SetSetting("chat_timestamps", mode);
+    QVERIFY(Receive(partner, text));
+    QCOMPARE(Lines(partner).last(), shown);
+    QCOMPARE(LogLines(partner).last(), logged);
+    QVERIFY(View(partner)->toHtml().contains(html));
+    if (partner == "bob")
+        QVERIFY(QFile::exists(QDir::homePath() + "/Tavrinel Chat Logs/Users/bob.log"));
+}
+
+void TestPrivateChat::typedLinesGoOut()
+{
+    mainWindow->OpenChatForm("carol");
+    QLineEdit* edit = Edit(FormOf("carol"));
+    QVERIFY(m_fixture.Sync());
+    QTest::keyClicks(edit, "hi there");
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(Lines("carol").last(), QString("[21:05:09][alice] hi there"));
+    QCOMPARE(LogLines("carol").last(), QString("[Mar 7 9:05:09 pm][alice] hi there"));
+    QCOMPARE(edit->text(), QString());
+
+    // Nothing for an empty line; an action goes out as typed.
+    QTest::keyClick(edit, Qt::Key_Return);
+    QTest::keyClicks(edit, "/me waves");
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(Lines("carol").last(), QString("* alice waves"));
+    QCOMPARE(LogLines("carol").last(), QString("[Mar 7 9:05:09 pm] * alice waves"));
+    const QList<FakeServer::Frame> sent = m_fixture.FramesOf(22);
+    QCOMPARE(sent.size(), 2);
+    QCOMPARE(sent[0].raw, QByteArray::fromHex("19000000 16000000 05000000 6361726f6c 08000000 6869207468657265"));
+    QCOMPARE(sent[1].raw, QByteArray::fromHex("1a000000 16000000 05000000 6361726f6c 09000000 2f6d65207761766573"));
+}
+
+void TestPrivateChat::eventMessage_data()
+{
+    QTest::addColumn<QString>("author");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("message");
+    const QString hundred = QString(50, 'a') + QString(50, 'b');
+    QTest::newRow("250") << "bob" << hundred + QString(150, 'c') << "[bob] " + hundred + " ...";
+    QTest::newRow("101") << "bob" << hundred + "c" << "[bob] " + hundred + " ...";
+    QTest::newRow("100") << "bob" << hundred << "[bob] " + hundred;
+    QTest::newRow("markers") << "%2" << "%1" << "[%2] %1";
+}
+
+void TestPrivateChat::eventMessage()
+{
+    QFETCH(QString, author);
+    QFETCH(QString, text);
+    QFETCH(QString, message);
+    QCOMPARE(ChatForm::EventMessage(author, text), message);
+}
+
+void TestPrivateChat::pendingEventWhileHidden()
+{
+    QVERIFY(Receive("dora", QString(250, 'x')));
+    ChatForm* form = FormOf("dora");
+    QVERIFY(!form->isVisible());
+    QAction* button = eventToolBar->EventAction(Edit(form));
+    QVERIFY(button);
+    QCOMPARE(button->text(), QString("dora"));
+    // One button per tab.
+    QVERIFY(Receive("dora", "more"));
+    QCOMPARE(eventToolBar->EventAction(Edit(form)), button);
+
+    FocusWidgetAndParents(form);
+    QVERIFY(form->isVisible());
+    QVERIFY(!eventToolBar->EventAction(Edit(form)));
+
+    // Hidden again: an action is no news, an ordinary line is.
+    mainWindow->OpenChatForm("carol");
+    QVERIFY(!form->isVisible());
+    QVERIFY(Receive("dora", "/me yawns"));
+    QVERIFY(!eventToolBar->EventAction(Edit(form)));
+    QVERIFY(Receive("dora", "hello?"));
+    QVERIFY(eventToolBar->EventAction(Edit(form)));
+}
+
+void TestPrivateChat::awayAndAvailable()
+{
+    const auto status = [this](quint32 code) {
+        m_fixture.server.Send(7, FakeServer::Str("erwin") + FakeServer::U32(code) + FakeServer::U8(0));
+    };
+    status(1);
+    QTRY_VERIFY(d.GetType("user")->GetItem(Value("erwin")).IsConnected("is_away"));
+    mainWindow->OpenChatForm("erwin");
+    QCOMPARE(Lines("erwin"), QStringList({"* erwin is away."}));
+    status(2);
+    QTRY_COMPARE(Lines("erwin"), QStringList({"* erwin is away.", "* erwin is available."}));
+    status(1);
+    QTRY_COMPARE(Lines("erwin").size(), 3);
+    QCOMPARE(Lines("erwin").last(), QString("* erwin is away."));
+    // Status lines are not logged.
+    QVERIFY(LogLines("erwin").isEmpty());
+}
+
+void TestPrivateChat::activityPeriods()
+{
+    SetSetting("chat_timestamps", "activity_based");
+    QVERIFY(Receive("fay", "one"));
+    ChatForm* form = FormOf("fay");
+    QCOMPARE(Lines("fay"), QStringList({"* Chat started Mar 7 9:05:09 pm", "[fay] one"}));
+
+    m_now = kEvening.addSecs(240);
+    QVERIFY(Receive("fay", "two"));
+    m_now = kEvening.addSecs(240 + 299);
+    form->CheckChatInactivity();
+    QCOMPARE(Lines("fay").size(), 3);
+    m_now = kEvening.addSecs(240 + 300);
+    form->CheckChatInactivity();
+    form->CheckChatInactivity();
+    QCOMPARE(Lines("fay").mid(2), QStringList({"[fay] two", "* Chat ended Mar 7 9:09:09 pm"}));
+
+    // Actions neither start nor prolong a period.
+    QVERIFY(Receive("fay", "/me nods"));
+    QCOMPARE(Lines("fay").last(), QString("* fay nods"));
+    QCOMPARE(Lines("fay").size(), 5);
+
+    // Without stamps the period still runs: switched back, it shows its end but no start.
+    SetSetting("chat_timestamps", "no_timestamps");
+    QVERIFY(Receive("fay", "three"));
+    SetSetting("chat_timestamps", "activity_based");
+    m_now = m_now.addSecs(60);
+    QVERIFY(Receive("fay", "four"));
+    m_now = m_now.addSecs(300);
+    form->CheckChatInactivity();
+    QCOMPARE(Lines("fay").mid(5), QStringList({"[fay] three", "[fay] four", "* Chat ended Mar 7 9:15:09 pm"}));
+}
+
+void TestPrivateChat::chatLogViewer()
+{
+    QVERIFY(Receive("gil", "first"));
+    ChatForm* form = FormOf("gil");
+    QVERIFY(MainWindowFixture::Trigger(form, "Chat Log"));
+    QPointer<ChatLogForm> viewer = qobject_cast<ChatLogForm*>(mp_tabs->currentWidget());
+    QVERIFY(viewer);
+    QCOMPARE(mp_tabs->tabText(mp_tabs->currentIndex()), QString("gil"));
+    const int tabs = mp_tabs->count();
+    FocusWidgetAndParents(form);
+    QVERIFY(MainWindowFixture::Trigger(form, "Chat Log"));
+    QCOMPARE(mp_tabs->count(), tabs);
+    QCOMPARE(mp_tabs->currentWidget(), viewer.data());
+
+    // The viewer outlives the conversation and takes the lines of the next one.
+    mainWindow->OnChatTabClosed(mp_tabs->indexOf(form));
+    QVERIFY(viewer);
+    QVERIFY(Receive("gil", "again"));
+    QVERIFY(FormOf("gil"));
+    QCOMPARE(viewer->findChild<QTextEdit*>("logEdit")->document()->lastBlock().text(),
+             QString("[Mar 7 9:05:09 pm][gil] again"));
+    mainWindow->OnChatTabClosed(mp_tabs->indexOf(viewer));
+    QVERIFY(!viewer);
+}
+
+void TestPrivateChat::emptyShareWarningReplayed()
+{
+    SetSetting("chat_timestamps", "no_timestamps");
+    d.GetType("user")->GetItem(Value("hal")) +=
+        d.GetType("sent_empty_share_warning_message")->GetItem(Value("Please share something"));
+    for (int round = 0; round < 2; ++round) {
+        ChatForm* form = mainWindow->GetChatForm("hal");
+        QCOMPARE(Lines("hal"), QStringList({"[alice] Please share something"}));
+        QVERIFY(eventToolBar->EventAction(Edit(form)));
+        mainWindow->OnChatTabClosed(mp_tabs->indexOf(form));
+    }
+    QCOMPARE(LogLines("hal").size(), 2);
+}
+
+void TestPrivateChat::contextMenuAndLinks()
+{
+    mainWindow->OpenChatForm("ivan");
+    QTextBrowser* view = View("ivan");
+    QStringList entries;
+    QTimer::singleShot(0, [&] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            for (QAction* action : menu->actions())
+                entries << action->text();
+            menu->close();
+        }
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), view->viewport()->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(view->viewport(), &event);
+    QVERIFY(entries.contains("Message user"));
+    QVERIFY(entries.contains("Add user to list"));
+
+    UrlCatcher browser;
+    QDesktopServices::setUrlHandler("http", &browser, "Open");
+    mainWindow->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(mainWindow));
+    view->setFocus();
+    QCOMPARE(QApplication::focusWidget(), view);
+    emit view->anchorClicked(QUrl("http://example.org/x"));
+    QDesktopServices::unsetUrlHandler("http");
+    QCOMPARE(browser.urls, QList<QUrl>{QUrl("http://example.org/x")});
+    QCOMPARE(QApplication::focusWidget(), Edit(FormOf("ivan")));
+}
+
+// Runs last: it logs out, and logs in again after.
+void TestPrivateChat::notSentWhileLoggedOut()
+{
+    mainWindow->OpenChatForm("jo");
+    QLineEdit* edit = Edit(FormOf("jo"));
+    gp_server->Disconnect();
+    QSignalSpy sent(gp_server, &Server::PrivateChatSent);
+    QTest::keyClicks(edit, "are you there");
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(Lines("jo"), QStringList({"[21:05:09][alice] are you there",
+                                       "* Message not sent: not connected to the server."}));
+    QCOMPARE(sent.count(), 0);
+    QVERIFY(!d.GetType("user")->GetItem(Value("jo")).IsConnected("private_message"));
+}
+
 QTEST_MAIN(TestPrivateChat)
 #include "tst_privatechat.moc"
+#include "moc_urlcatcher.cpp"

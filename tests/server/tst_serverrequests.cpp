@@ -92,6 +92,27 @@ private slots:
         QCOMPARE(chatSent.count(), 1);
         QCOMPARE(chatSent[0], QVariantList({QString("ann"), QString("a b  c")}));
     }
+
+    // A private message reports whether it went out; only one that did counts as sent.
+    void privateChatReportsSending()
+    {
+        QSignalSpy chatSent(gp_server, &Server::PrivateChatSent);
+        QVERIFY(!gp_server->SendPrivateChat("ann", "hi"));
+        QCOMPARE(chatSent.count(), 0);
+
+        gp_server->Connect();
+        QVERIFY(m_env.fake.WaitForFrames(1));  // the login
+        QVERIFY(!gp_server->SendPrivateChat("ann", "hi"));  // connecting, not logged in
+        QCOMPARE(chatSent.count(), 0);
+
+        m_env.fake.SendRaw(FakeServer::LoginAccepted());
+        QVERIFY(QTest::qWaitFor([] { return gp_server->IsConnected(); }));
+        QVERIFY(m_env.Sync());
+        m_env.fake.ClearFrames();
+        QVERIFY(gp_server->SendPrivateChat("ann", "hi"));
+        QCOMPARE(chatSent.count(), 1);
+        QCOMPARE(Sent(), Hex("11000000 16000000 03000000 616e6e 02000000 6869"));
+    }
 };
 
 QTEST_MAIN(TestServerRequests)

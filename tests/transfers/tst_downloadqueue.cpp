@@ -232,6 +232,14 @@ private slots:
         share("dave", true);
         QCOMPARE(ValueOf(User("dave"), "empty_share_check_status"), QStringLiteral("empty"));
         QCOMPARE(SentSoFar(f.peer.env.fake).count(message), 0);
+
+        // Logged out, the warning cannot go out: it is not recorded as said.
+        QVERIFY(f.peer.env.Reset());
+        check("erin");
+        share("erin", true);
+        QCOMPARE(ValueOf(User("erin"), "empty_share_check_status"), QStringLiteral("empty"));
+        QVERIFY(!User("erin").IsConnected("sent_empty_share_warning_message"));
+        QVERIFY(f.peer.env.LogIn());
     }
 
     // The half-minute sweep on the engine's clock: queue requests repeated every ten minutes,

@@ -52,11 +52,12 @@ QString ChatLogPath(ChatLogKind kind, const QString& name)
 
 QString ChatLogLine(ChatLogKind kind, const QString& author, const QString& text, const QDateTime& time)
 {
-    const QString body = kind == ChatLogKind::Room ? text.trimmed() : text;
+    const QString trimmed = text.trimmed();
     // All markers in one pass: a name or text holding "%1" must reach the file as it is.
-    if (body.startsWith(QLatin1String("/me ")))
-        return QStringLiteral("[%1] * %2").arg(ChatTimeLong(time), author + ' ' + body.mid(4).trimmed());
-    return QStringLiteral("[%1][%2] %3").arg(ChatTimeLong(time), author, body);
+    // An action is told by the trimmed text in both kinds ("/me " alone is no action).
+    if (trimmed.startsWith(QLatin1String("/me ")))
+        return QStringLiteral("[%1] * %2").arg(ChatTimeLong(time), author + ' ' + trimmed.mid(4).trimmed());
+    return QStringLiteral("[%1][%2] %3").arg(ChatTimeLong(time), author, kind == ChatLogKind::Room ? trimmed : text);
 }
 
 void LogChat(ChatLogKind kind, const QString& name, const QString& author, const QString& text,

@@ -21,7 +21,7 @@ QString ChatTimeShort(const QDateTime& time);
 QString ChatLogPath(ChatLogKind kind, const QString& name);
 
 // The line as it is logged: "[time][author] text", or "[time] * author action" for a text that
-// begins with "/me ". A room's text is trimmed first; a private text is kept as it is.
+// begins with "/me " once trimmed. A room's line is trimmed; a private one is kept as it is.
 QString ChatLogLine(ChatLogKind kind, const QString& author, const QString& text, const QDateTime& time);
 
 // Logs one chat line of the room or partner `name`, written by `author` (the own name for own
