@@ -21,6 +21,33 @@
 #include <map>
 #include <memory>
 
+// Message fields, little-endian, as the peer writes them.
+inline QByteArray U32(quint32 v) { return FakePeer::U32(v); }
+inline QByteArray I64(qint64 v) { return FakePeer::I64(v); }
+inline QByteArray Str(const QString& s) { return FakePeer::Str(s); }
+
+// A file connection opened by a peer to the client: the direct init, then the ticket.
+struct FileConnection
+{
+    FakePeer peer;
+
+    bool Open(const QString& user, quint32 ticket)
+    {
+        if (!peer.ConnectTo(peerMessenger->ListeningPort(false)))
+            return false;
+        peer.SetRaw(true);
+        peer.SendRaw(FakePeer::PlainFrame(FakePeer::DirectInit(user, "F")) + U32(ticket));
+        return true;
+    }
+    // The resume offset the client wrote, or -1 when none came.
+    qint64 Offset(int timeoutMs = 5000)
+    {
+        if (!QTest::qWaitFor([&] { return peer.Received().size() >= 8; }, timeoutMs))
+            return -1;
+        return qFromLittleEndian<qint64>(peer.Received().constData());
+    }
+};
+
 class PeerTransferFixture
 {
 public:
@@ -103,6 +130,24 @@ public:
     }
     void Clear(const QString& name) { User(name).TakeFrames(); }
 
+    // The file connection a user receives from the client: once the init and the ticket are in,
+    // the offset goes back. Returns the ticket, 0 when none came.
+    quint32 AnswerFileConnection(const QString& user, qint64 offset)
+    {
+        FakePeer& files = FilesOf(user);
+        const int init = FakePeer::PlainFrame(FakePeer::DirectInit("me", "F")).size();
+        if (!QTest::qWaitFor([&] { return files.Received().size() >= init + 4; }, 10000))
+            return 0;
+        files.SetRaw(true);
+        files.SendRaw(I64(offset));
+        return qFromLittleEndian<quint32>(files.Received().constData() + init);
+    }
+    // Bytes that followed the ticket on the user's file connection.
+    QByteArray DataAfterTicket(const QString& user)
+    {
+        return FilesOf(user).Received().mid(FakePeer::PlainFrame(FakePeer::DirectInit("me", "F")).size() + 4);
+    }
+
     // Ends every transfer and connection, so that nothing outlives the process unfreed.
     void TearDown()
     {
@@ -136,7 +181,3 @@ private:
     std::map<QString, std::unique_ptr<Peer>> m_peers;
 };
 
-// Message fields, little-endian, as the peer writes them.
-inline QByteArray U32(quint32 v) { return FakePeer::U32(v); }
-inline QByteArray I64(qint64 v) { return FakePeer::I64(v); }
-inline QByteArray Str(const QString& s) { return FakePeer::Str(s); }

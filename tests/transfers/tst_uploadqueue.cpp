@@ -40,7 +40,6 @@ private slots:
     void initTestCase()
     {
         QVERIFY(f.SetUp());
-        m_initLength = FakePeer::PlainFrame(FakePeer::DirectInit("me", "F")).size();
     }
     void cleanupTestCase() { f.TearDown(); }
     void cleanup()
@@ -64,14 +63,14 @@ private slots:
         QCOMPARE(StatusOf("bob", name), QString("requesting"));
 
         emit peerMessenger->FileTransferResponse("bob", 500, true, false, 0, QString());
-        QCOMPARE(AnswerFileConnection("bob", 1000), 500u);
+        QCOMPARE(f.AnswerFileConnection("bob", 1000), 500u);
         // A pause in reading, so that the measured speed cannot round down to nothing.
         f.FilesOf("bob").SetReading(false);
         QTest::qWait(100);
         f.FilesOf("bob").SetReading(true);
         QVERIFY(f.FilesOf("bob").Received().startsWith(FakePeer::PlainFrame(FakePeer::DirectInit("me", "F"))));
-        QTRY_COMPARE_WITH_TIMEOUT(DataAfterTicket("bob").size(), bytes.size() - 1000, 10000);
-        QVERIFY(DataAfterTicket("bob") == bytes.mid(1000));
+        QTRY_COMPARE_WITH_TIMEOUT(f.DataAfterTicket("bob").size(), bytes.size() - 1000, 10000);
+        QVERIFY(f.DataAfterTicket("bob") == bytes.mid(1000));
         f.FilesOf("bob").Close();
         QTRY_COMPARE_WITH_TIMEOUT(StatusOf("bob", name), QString("complete"), 10000);
         // More than 1 MiB: the speed goes to the server.
@@ -125,8 +124,8 @@ private slots:
 
         // Her first upload ends: the second goes at once.
         emit peerMessenger->FileTransferResponse("carol", 600, true, false, 0, QString());
-        QCOMPARE(AnswerFileConnection("carol", 0), 600u);
-        QTRY_COMPARE(DataAfterTicket("carol").size(), 100);
+        QCOMPARE(f.AnswerFileConnection("carol", 0), 600u);
+        QTRY_COMPARE(f.DataAfterTicket("carol").size(), 100);
         f.FilesOf("carol").Close();
         QCOMPARE(f.WaitFor("carol", 40, 2).value(1), TransferRequest(603, f.RemoteName("q/b.bin"), 100));
     }
@@ -161,7 +160,7 @@ private slots:
 
         // The peer goes away in the middle of the file: one 46.
         emit peerMessenger->FileTransferResponse("ivan", 702, true, false, 0, QString());
-        QCOMPARE(AnswerFileConnection("ivan", 0), 702u);
+        QCOMPARE(f.AnswerFileConnection("ivan", 0), 702u);
         f.FilesOf("ivan").SetReading(false);
         QTest::qWait(200);
         QCOMPARE(StatusOf("ivan", f.RemoteName("r/big.bin")), QString("uploading"));
@@ -231,25 +230,7 @@ private slots:
     }
 
 private:
-    // The file connection a user receives from the client: once the init and the ticket are in,
-    // the offset goes back. Returns the ticket.
-    quint32 AnswerFileConnection(const QString& user, qint64 offset)
-    {
-        FakePeer& files = f.FilesOf(user);
-        if (!QTest::qWaitFor([&] { return files.Received().size() >= m_initLength + 4; }, 10000))
-            return 0;
-        files.SetRaw(true);
-        files.SendRaw(I64(offset));
-        return qFromLittleEndian<quint32>(files.Received().constData() + m_initLength);
-    }
-    // Bytes that followed the ticket on the user's file connection.
-    QByteArray DataAfterTicket(const QString& user)
-    {
-        return f.FilesOf(user).Received().mid(m_initLength + 4);
-    }
-
     PeerTransferFixture f;
-    int m_initLength = 0;
 };
 
 QTEST_MAIN(TestUploadQueue)
