@@ -20,10 +20,6 @@ class TestDownloadOwnership : public QObject
 
     PeerTransferFixture f;
 
-    QString Base() { return GetSetting("download_folder"); }
-    QString Downloading(const QString& relative) { return Base() + "/downloading/" + relative; }
-    QString Complete(const QString& relative) { return Base() + "/complete/" + relative; }
-
     // The peer asks to send the file (message 40) and, once allowed, opens the file connection
     // with the same ticket. Returns the offset the client asked for, -1 when none came.
     qint64 Connect(FileConnection& connection, const QString& user, const std::string& path, qint64 size)
@@ -36,6 +32,15 @@ class TestDownloadOwnership : public QObject
             return -1;
         m_lastTicket = ticket;
         return connection.Offset();
+    }
+    // A whole download: the peer's request, its connection from offset 0, all the bytes.
+    bool DownloadWhole(ItemPtr entry, const QString& user, const std::string& path, const QByteArray& bytes)
+    {
+        FileConnection connection;
+        if (Connect(connection, user, path, bytes.size()) != 0)
+            return false;
+        connection.peer.SendRaw(bytes);
+        return QTest::qWaitFor([&] { return Status(entry) == "complete"; }, 5000);
     }
     // Sends part of the file (whole pieces of 8 KiB, so that all of it reaches the disk) and
     // breaks the connection off.
@@ -52,27 +57,12 @@ class TestDownloadOwnership : public QObject
         const qint64* position = TransferQueueManager::Cell<qint64>(entry, "write_position");
         return position ? *position : -1;
     }
-    // What the client sent the user of a code since the last call.
-    QList<QByteArray> Sent(const QString& user, quint32 code)
-    {
-        peerMessenger->SendUploadPlaceInLine(user, "marker", 0);
-        (void)QTest::qWaitFor([&] { return f.Received(user, 44).contains(Str("marker") + U32(0)); }, 5000);
-        const QList<QByteArray> found = f.Received(user, code);
-        f.Clear(user);
-        return found;
-    }
-
     quint32 m_lastTicket = 0;
 
 private slots:
     void initTestCase() { QVERIFY(f.SetUp()); }
     void cleanupTestCase() { f.TearDown(); }
-    void cleanup()
-    {
-        for (ItemPtr entry : d.GetType("download_entry")->GetItems())
-            transferQueueManager->RemoveDownload(entry);
-        QVERIFY(QDir(Base()).removeRecursively());
-    }
+    void cleanup() { QVERIFY(f.RemoveDownloads()); }
 
     // Two users' CD1\01.mp3 share one local path: each download resumes only its own partial
     // file, also across a restart, and both finish whole under names of their own.
@@ -89,8 +79,8 @@ private slots:
         QVERIFY(SendPart(first, a, mine.left(16384)));
         QCOMPARE(Connect(second, "ben", "other\\CD1\\01.mp3", theirs.size()), qint64(0));
         QVERIFY(SendPart(second, b, theirs.left(8192)));
-        QCOMPARE(ReadFile(Downloading("CD1/01.mp3")), mine.left(16384));
-        QCOMPARE(ReadFile(Downloading("CD1/01 (1).mp3")), theirs.left(8192));
+        QCOMPARE(ReadFile(f.Downloading("CD1/01.mp3")), mine.left(16384));
+        QCOMPARE(ReadFile(f.Downloading("CD1/01 (1).mp3")), theirs.left(8192));
 
         // A restart: the saved entries still know their own partial files.
         QVERIFY(dataSaver->Save());
@@ -111,9 +101,9 @@ private slots:
 
         // ben finished first and took the peer's name; ann's file went beside it, and her
         // entry names that file, also after a restart.
-        QCOMPARE(ReadFile(Complete("CD1/01.mp3")), theirs);
-        QCOMPARE(ReadFile(Complete("CD1/01 (1).mp3")), mine);
-        const QString own = QString(Complete("CD1/01 (1).mp3")).replace('/', '\\');
+        QCOMPARE(ReadFile(f.Complete("CD1/01.mp3")), theirs);
+        QCOMPARE(ReadFile(f.Complete("CD1/01 (1).mp3")), mine);
+        const QString own = QString(f.Complete("CD1/01 (1).mp3")).replace('/', '\\');
         QCOMPARE(transferQueueManager->GetDownloadTargetPath(a, true), own);
         QVERIFY(dataSaver->Save());
         transferQueueManager->RemoveDownload(a);
@@ -130,11 +120,8 @@ private slots:
         f.User("carl");
         f.User("dora");
         ItemPtr carl = transferQueueManager->AddDownload("carl", "01.mp3", "x\\CD1", bytes.size(), 0);
-        FileConnection connection;
-        QCOMPARE(Connect(connection, "carl", "x\\CD1\\01.mp3", bytes.size()), qint64(0));
-        connection.peer.SendRaw(bytes);
-        QTRY_COMPARE(Status(carl), QString("complete"));
-        Sent("dora", 43);
+        QVERIFY(DownloadWhole(carl, "carl", "x\\CD1\\01.mp3", bytes));
+        f.Sent("dora", 43);
 
         ItemPtr dora = transferQueueManager->AddDownload("dora", "01.mp3", "y\\CD1", 5000, 0);
         QCOMPARE(Status(dora), QString("queued"));
@@ -143,7 +130,7 @@ private slots:
         transferQueueManager->SetDownloadEntryStatus(dora, "aborted");
         transferQueueManager->RequeueDownload(dora);
         QCOMPARE(Status(dora), QString("queued"));
-        QCOMPARE(Sent("dora", 43), (QList<QByteArray>{Str("y\\CD1\\01.mp3"), Str("y\\CD1\\01.mp3")}));
+        QCOMPARE(f.Sent("dora", 43), (QList<QByteArray>{Str("y\\CD1\\01.mp3"), Str("y\\CD1\\01.mp3")}));
         QVERIFY(transferQueueManager->DoesDownloadItemCompleteFilenameExist(carl));
     }
 
@@ -160,7 +147,7 @@ private slots:
         QCOMPARE(ValueOf(entry, "file_size"), QString::number(fresh.size()));
         second.peer.SendRaw(fresh);
         QTRY_COMPARE(Status(entry), QString("complete"));
-        QCOMPARE(ReadFile(Complete("dir/s.bin")), fresh);
+        QCOMPARE(ReadFile(f.Complete("dir/s.bin")), fresh);
         QVERIFY(LogText("Transfer Queue").contains("File size changed from 30000 to 25000"));
     }
 
@@ -171,18 +158,15 @@ private slots:
         const QByteArray bytes = RandomBytes(3000);
         f.User("finn");
         ItemPtr entry = transferQueueManager->AddDownload("finn", "t.bin", "dir", bytes.size(), 0);
-        FileConnection connection;
-        QCOMPARE(Connect(connection, "finn", "dir\\t.bin", bytes.size()), qint64(0));
-        connection.peer.SendRaw(bytes);
-        QTRY_COMPARE(Status(entry), QString("complete"));
+        QVERIFY(DownloadWhole(entry, "finn", "dir\\t.bin", bytes));
 
         FileConnection replay;
         QVERIFY(replay.Open("finn", m_lastTicket));
         QVERIFY(replay.peer.WaitForDisconnect());
         QCOMPARE(replay.peer.Received(), QByteArray());
         QCOMPARE(Status(entry), QString("complete"));
-        QCOMPARE(QDir(Base() + "/complete/dir").entryList(QDir::Files), QStringList{"t.bin"});
-        QVERIFY(!QFileInfo::exists(Downloading("dir/t.bin")));
+        QCOMPARE(QDir(f.DownloadBase() + "/complete/dir").entryList(QDir::Files), QStringList{"t.bin"});
+        QVERIFY(!QFileInfo::exists(f.Downloading("dir/t.bin")));
     }
 
     // A partial file larger than the peer's file is not asked for again until the user retries.
@@ -191,18 +175,18 @@ private slots:
         f.User("gail");
         ItemPtr entry = transferQueueManager->AddDownload("gail", "p.bin", "big", 4000, 0);
         entry += d.GetType("download_partial_name")->GetItem(Value("p.bin"));
-        QVERIFY(WriteFile(Downloading("big/p.bin"), RandomBytes(5000)));
+        QVERIFY(WriteFile(f.Downloading("big/p.bin"), RandomBytes(5000)));
         FileConnection connection;
         QCOMPARE(Connect(connection, "gail", "big\\p.bin", 4000), qint64(-1));
         QTRY_COMPARE(Status(entry), QString("local error"));
-        Sent("gail", 43);
+        f.Sent("gail", 43);
 
         transferQueueManager->OnUserOnline(User("gail"));
         f.Sweep(601);
-        QCOMPARE(Sent("gail", 43), QList<QByteArray>());
+        QCOMPARE(f.Sent("gail", 43), QList<QByteArray>());
         transferQueueManager->RequeueDownload(entry);
         QCOMPARE(Status(entry), QString("queued"));
-        QCOMPARE(Sent("gail", 43), QList<QByteArray>{Str("big\\p.bin")});
+        QCOMPARE(f.Sent("gail", 43), QList<QByteArray>{Str("big\\p.bin")});
     }
 
     // A file listed without a folder is asked for, and found again, by its bare name.
@@ -215,7 +199,7 @@ private slots:
         ItemPtr entry = transferQueueManager->GetDownloadEntry("hugo", "a.mp3", "");
         QVERIFY(entry);
         QCOMPARE(ValueOf(entry, "remote_folder"), QString());
-        QCOMPARE(Sent("hugo", 43), QList<QByteArray>{Str("a.mp3")});
+        QCOMPARE(f.Sent("hugo", 43), QList<QByteArray>{Str("a.mp3")});
         emit peerMessenger->DownloadPlaceInLine("hugo", "a.mp3", 4);
         QCOMPARE(ValueOf(entry, "place_in_line"), QString("4"));
         transferQueueManager->RequestDownloadPlaceInLine(entry);

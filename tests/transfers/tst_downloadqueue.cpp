@@ -25,33 +25,15 @@ class TestDownloadQueue : public QObject
 
     PeerTransferFixture f;
 
-    QString Base() { return GetSetting("download_folder"); }
-    QString Downloading(const QString& relative) { return Base() + "/downloading/" + relative; }
-    QString Complete(const QString& relative) { return Base() + "/complete/" + relative; }
-    // Waits until everything sent to the user so far has arrived: a place in line the peer
-    // cannot otherwise get is sent behind it.
-    bool Settle(const QString& user)
-    {
-        peerMessenger->SendUploadPlaceInLine(user, "marker", 0);
-        return QTest::qWaitFor([&] { return f.Received(user, 44).contains(Str("marker") + U32(0)); }, 5000);
-    }
-    // The messages of a code the user received since the last call.
-    QList<QByteArray> Sent(const QString& user, quint32 code)
-    {
-        const QList<QByteArray> found = Settle(user) ? f.Received(user, code) : QList<QByteArray>{"marker not seen"};
-        f.Clear(user);
-        return found;
-    }
+    QString Base() { return f.DownloadBase(); }
+    QString Downloading(const QString& relative) { return f.Downloading(relative); }
+    QString Complete(const QString& relative) { return f.Complete(relative); }
+    QList<QByteArray> Sent(const QString& user, quint32 code) { return f.Sent(user, code); }
 
 private slots:
     void initTestCase() { QVERIFY(f.SetUp()); }
     void cleanupTestCase() { f.TearDown(); }
-    void cleanup()
-    {
-        for (ItemPtr entry : d.GetType("download_entry")->GetItems())
-            transferQueueManager->RemoveDownload(entry);
-        QVERIFY(QDir(Base()).removeRecursively());
-    }
+    void cleanup() { QVERIFY(f.RemoveDownloads()); }
 
     void addDownload()
     {
@@ -220,7 +202,7 @@ private slots:
     {
         f.User("quin");
         const auto sent = [&] {
-            const auto counts = Settle("quin") ? qMakePair(f.Received("quin", 43).size(), f.Received("quin", 51).size())
+            const auto counts = f.Settle("quin") ? qMakePair(f.Received("quin", 43).size(), f.Received("quin", 51).size())
                                                : qMakePair(-1, -1);
             f.Clear("quin");
             return counts;

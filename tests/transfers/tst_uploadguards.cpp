@@ -14,18 +14,6 @@
 
 namespace {
 
-ItemPtr UploadOf(const QString& user, const QString& requested)
-{
-    ItemPtr u = d.GetType("user")->HasItem(Value(user));
-    ItemPtr name = d.GetType("filename_as_requested")->HasItem(Value(requested));
-    return u && name ? d.GetItem(u, name, "upload_entry") : ItemPtr();
-}
-
-QString StatusOf(const QString& user, const QString& requested)
-{
-    return UploadOf(user, requested)["upload_entry_status"].AsString();
-}
-
 QByteArray Denial(const QString& name, const QString& reason) { return Str(name) + Str(reason); }
 
 }  // namespace
@@ -45,7 +33,7 @@ class TestUploadGuards : public QObject
     bool OccupySlot(const QString& file)
     {
         emit peerMessenger->QueueUploadRequested("busy", f.RemoteName(file));
-        return !f.WaitFor("busy", 40).isEmpty() && StatusOf("busy", f.RemoteName(file)) == "requesting";
+        return !f.WaitFor("busy", 40).isEmpty() && UploadStatusOf("busy", f.RemoteName(file)) == "requesting";
     }
     // Frees the slot: the busy user refuses.
     void FreeSlot()
@@ -101,7 +89,7 @@ private slots:
         if (!atResponse)
             QVERIFY(OccupySlot("busy.bin"));
         emit peerMessenger->QueueUploadRequested("una", NarrowName(file));
-        QCOMPARE(StatusOf("una", NarrowName(file)), QString(atResponse ? "requesting" : "queued"));
+        QCOMPARE(UploadStatusOf("una", NarrowName(file)), QString(atResponse ? "requesting" : "queued"));
         const QByteArray request = atResponse ? f.WaitFor("una", 40).value(0) : QByteArray();
 
         if (change == "folder unshared") {
@@ -146,7 +134,7 @@ private slots:
         emit peerMessenger->FileTransferResponse("una", qFromLittleEndian<quint32>(request.constData() + 4), true, false,
                                                  0, QString());
         QCOMPARE(f.WaitFor("una", 50), QList<QByteArray>{Denial(name, "File read error.")});
-        QCOMPARE(StatusOf("una", name), QString("local error"));
+        QCOMPARE(UploadStatusOf("una", name), QString("local error"));
         QCOMPARE(f.IndexedFile("rw/f.bin")["shared_file_size"].AsInt64(), qint64(150));
 
         // Asked again, the new size is announced and the whole new file travels.
@@ -158,7 +146,7 @@ private slots:
         QVERIFY(f.AnswerFileConnection("una", 0) != 0);
         QTRY_COMPARE(f.DataAfterTicket("una"), after);
         f.FilesOf("una").Close();
-        QTRY_COMPARE(StatusOf("una", name), QString("complete"));
+        QTRY_COMPARE(UploadStatusOf("una", name), QString("complete"));
     }
     // Rewritten once the file is open, before its connection stands: the worker sends nothing.
     void rewrittenWhileConnecting()
@@ -166,14 +154,11 @@ private slots:
         QVERIFY(f.Share("rw/g.bin", RandomBytes(100)));
         const QString name = f.RemoteName("rw/g.bin");
         f.User("vera");
-        emit peerMessenger->QueueUploadRequested("vera", name);
-        const QByteArray request = f.WaitFor("vera", 40).value(0);
-        emit peerMessenger->FileTransferResponse("vera", qFromLittleEndian<quint32>(request.constData() + 4), true, false,
-                                                 0, QString());
-        QCOMPARE(StatusOf("vera", name), QString("connecting"));
+        QVERIFY(!f.QueueAndAllow("vera", name).isEmpty());
+        QCOMPARE(UploadStatusOf("vera", name), QString("connecting"));
         QVERIFY(WriteFile(f.SharePath() + "/rw/g.bin", RandomBytes(150)));
         QVERIFY(f.AnswerFileConnection("vera", 0) != 0);
-        QTRY_COMPARE(StatusOf("vera", name), QString("aborted"));
+        QTRY_COMPARE(UploadStatusOf("vera", name), QString("aborted"));
         QCOMPARE(f.DataAfterTicket("vera"), QByteArray());
     }
 
@@ -184,10 +169,7 @@ private slots:
         QVERIFY(f.Share("rm/big.bin", RandomBytes(8 * 1024 * 1024)));
         const QString name = f.RemoteName("rm/big.bin");
         f.User("walt");
-        emit peerMessenger->QueueUploadRequested("walt", name);
-        const QByteArray request = f.WaitFor("walt", 40).value(0);
-        emit peerMessenger->FileTransferResponse("walt", qFromLittleEndian<quint32>(request.constData() + 4), true, false,
-                                                 0, QString());
+        QVERIFY(!f.QueueAndAllow("walt", name).isEmpty());
         QVERIFY(f.AnswerFileConnection("walt", 0) != 0);
         f.FilesOf("walt").SetReading(false);
         ItemPtr entry = UploadOf("walt", name);
@@ -227,7 +209,7 @@ private slots:
         emit peerMessenger->QueueUploadRequested("rand", f.RemoteName("pl/r.bin"));
         FreeSlot();
         QCOMPARE(f.WaitFor("pam", 40).size(), 1);
-        QCOMPARE(StatusOf("olga", f.RemoteName("pl/o.bin")), QString("queued"));
+        QCOMPARE(UploadStatusOf("olga", f.RemoteName("pl/o.bin")), QString("queued"));
 
         QList<qint64> places;
         for (const QString user : {"olga", "quinn", "rand"})
@@ -251,7 +233,7 @@ private slots:
             entry += queued;
         }
         emit peerMessenger->QueueUploadRequested("newbie", f.RemoteName("flood.bin"));
-        QCOMPARE(StatusOf("newbie", f.RemoteName("flood.bin")), QString("queued"));
+        QCOMPARE(UploadStatusOf("newbie", f.RemoteName("flood.bin")), QString("queued"));
         emit peerMessenger->QueueUploadRequested("rand", f.RemoteName("flood.bin"));
         QCOMPARE(f.WaitFor("rand", 50), QList<QByteArray>{Denial(f.RemoteName("flood.bin"), "Too many files")});
         QVERIFY(!UploadOf("rand", f.RemoteName("flood.bin")));

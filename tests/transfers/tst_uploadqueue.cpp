@@ -12,18 +12,6 @@
 
 namespace {
 
-ItemPtr UploadOf(const QString& user, const QString& requested)
-{
-    ItemPtr u = d.GetType("user")->HasItem(Value(user));
-    ItemPtr name = d.GetType("filename_as_requested")->HasItem(Value(requested));
-    return u && name ? d.GetItem(u, name, "upload_entry") : ItemPtr();
-}
-
-QString StatusOf(const QString& user, const QString& requested)
-{
-    return UploadOf(user, requested)["upload_entry_status"].AsString();
-}
-
 // Peer message 40 as the client must write it (after the code).
 QByteArray TransferRequest(quint32 id, const QString& name, qint64 size)
 {
@@ -60,7 +48,7 @@ private slots:
 
         emit peerMessenger->QueueUploadRequested("bob", name);
         QCOMPARE(f.WaitFor("bob", 40).value(0), TransferRequest(500, name, bytes.size()));
-        QCOMPARE(StatusOf("bob", name), QString("requesting"));
+        QCOMPARE(UploadStatusOf("bob", name), QString("requesting"));
 
         emit peerMessenger->FileTransferResponse("bob", 500, true, false, 0, QString());
         QCOMPARE(f.AnswerFileConnection("bob", 1000), 500u);
@@ -72,7 +60,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(f.DataAfterTicket("bob").size(), bytes.size() - 1000, 10000);
         QVERIFY(f.DataAfterTicket("bob") == bytes.mid(1000));
         f.FilesOf("bob").Close();
-        QTRY_COMPARE_WITH_TIMEOUT(StatusOf("bob", name), QString("complete"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(UploadStatusOf("bob", name), QString("complete"), 10000);
         // More than 1 MiB: the speed goes to the server.
         QVERIFY(f.peer.env.Sync());
         QVERIFY(f.peer.env.fake.Codes().contains(121));
@@ -120,7 +108,7 @@ private slots:
         QCOMPARE(f.WaitFor("erin", 40).value(0), TransferRequest(602, f.RemoteName("q/d.bin"), 100));
         QVERIFY(f.peer.env.Sync());
         QCOMPARE(f.Received("carol", 40).size(), 1);
-        QCOMPARE(StatusOf("carol", f.RemoteName("q/b.bin")), QString("queued"));
+        QCOMPARE(UploadStatusOf("carol", f.RemoteName("q/b.bin")), QString("queued"));
 
         // Her first upload ends: the second goes at once.
         emit peerMessenger->FileTransferResponse("carol", 600, true, false, 0, QString());
@@ -146,15 +134,15 @@ private slots:
 
         // Refused: denied with the reason, and the next user is asked at once.
         emit peerMessenger->FileTransferResponse("gina", 700, false, false, 0, "Queued");
-        QCOMPARE(StatusOf("gina", f.RemoteName("r/a.bin")), QString("denied"));
+        QCOMPARE(UploadStatusOf("gina", f.RemoteName("r/a.bin")), QString("denied"));
         QCOMPARE(UploadOf("gina", f.RemoteName("r/a.bin"))["denial_reason"].AsString(), QString("Queued"));
         QCOMPARE(f.WaitFor("hank", 40).size(), 1);
 
         // No answer: still waiting after 29 s, aborted with 46 after 31, and the next one starts.
         f.Sweep(29);
-        QCOMPARE(StatusOf("hank", f.RemoteName("r/b.bin")), QString("requesting"));
+        QCOMPARE(UploadStatusOf("hank", f.RemoteName("r/b.bin")), QString("requesting"));
         f.Sweep(2);
-        QCOMPARE(StatusOf("hank", f.RemoteName("r/b.bin")), QString("aborted"));
+        QCOMPARE(UploadStatusOf("hank", f.RemoteName("r/b.bin")), QString("aborted"));
         QCOMPARE(f.WaitFor("hank", 46).value(0), Str(f.RemoteName("r/b.bin")));
         QCOMPARE(f.WaitFor("ivan", 40).size(), 1);
 
@@ -163,9 +151,9 @@ private slots:
         QCOMPARE(f.AnswerFileConnection("ivan", 0), 702u);
         f.FilesOf("ivan").SetReading(false);
         QTest::qWait(200);
-        QCOMPARE(StatusOf("ivan", f.RemoteName("r/big.bin")), QString("uploading"));
+        QCOMPARE(UploadStatusOf("ivan", f.RemoteName("r/big.bin")), QString("uploading"));
         f.FilesOf("ivan").Socket()->abort();
-        QTRY_COMPARE_WITH_TIMEOUT(StatusOf("ivan", f.RemoteName("r/big.bin")), QString("aborted"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(UploadStatusOf("ivan", f.RemoteName("r/big.bin")), QString("aborted"), 10000);
         QCOMPARE(f.WaitFor("ivan", 46).size(), 1);
         f.Sweep(31);
         QVERIFY(f.peer.env.Sync());
@@ -188,7 +176,7 @@ private slots:
         f.FilesOf("jack").SetReading(false);
         QVERIFY(QTest::qWaitFor([&] { return f.FilesOf("jack").Socket() != nullptr; }, 5000));
         f.FilesOf("jack").SendRaw(I64(0));
-        QTRY_COMPARE(StatusOf("jack", f.RemoteName("u/big.bin")), QString("uploading"));
+        QTRY_COMPARE(UploadStatusOf("jack", f.RemoteName("u/big.bin")), QString("uploading"));
         QVERIFY(UploadOf("jack", f.RemoteName("u/big.bin"))["read_position"]);
 
         QElapsedTimer timer;
