@@ -262,8 +262,10 @@ int TransferQueueManager::ActiveUploadCount()
 
 int TransferQueueManager::QueuedUploadCount()
 {
+    // Asked at every queue request: the neighbours are counted where they are, never copied.
     ItemPtr queued = d.GetType("upload_entry_status")->HasItem("queued");
-    return queued ? static_cast<int>(queued.GetItems("upload_entry").size()) : 0;
+    const ItemSet* entries = queued ? queued->Neighbours(d.GetType("upload_entry")) : nullptr;
+    return entries ? static_cast<int>(entries->size()) : 0;
 }
 
 bool TransferQueueManager::IsFreeToUpload()

@@ -306,9 +306,15 @@ void TransferQueueManager::StartNewUploads()
         return;
     // Every queued entry is numbered, offline users' too, so that no two users are told the same
     // place; equal numbers left by earlier placements go by the queue order itself.
+    const ItemSet& queued = queuedStatus.GetItems("upload_entry");
+    // Nothing can start while every waiting user is offline; the numbers then stay as they are.
+    if (std::none_of(queued.begin(), queued.end(),
+                     [](const ItemPtr& entry) { return entry["user"].IsConnected("is_online"); }))
+        return;
     std::vector<std::tuple<long long, UploadSortKey, ItemPtr>> waiting;
+    waiting.reserve(queued.size());
     UserKeys users;
-    for (const ItemPtr& entry : queuedStatus.GetItems("upload_entry"))
+    for (const ItemPtr& entry : queued)
         waiting.emplace_back(entry["effective_upload_order"].AsInt64(), SortKeyOf(entry, &users), entry);
     std::sort(waiting.begin(), waiting.end(), [](const auto& a, const auto& b) {
         if (std::get<0>(a) != std::get<0>(b))
