@@ -1,5 +1,6 @@
 // The upload queue at scale: 50 users each ask for the same 200 shared files, 10,000 queued
-// uploads in all (as many as the queue takes); then uploads are started one slot at a time. Reports the time per queue
+// uploads in all (as many as the queue takes); then uploads are started one slot at a time.
+// Reports the time per queue
 // request and per start, and checks every place in line against a plain recomputation of the
 // queue order (so a faster queue cannot change what peers are told).
 //

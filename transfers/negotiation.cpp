@@ -181,7 +181,8 @@ void TransferQueueManager::OnFileTransferResponse(QString i_user, uint i_req, bo
             // Rewritten since the scan: the peer was told another size than the file now has.
             // The index learns the new size, so the peer's next request is told the truth.
             Log(kCategory, 2,
-                QString("File size is %1, not the %2 bytes announced, marking local error and sending denial message")
+                QString("File size is %1, not the %2 bytes announced, marking local error and sending denial "
+                        "message")
                     .arg(file->size())
                     .arg(announced),
                 user);
@@ -221,7 +222,8 @@ void TransferQueueManager::OnFileConnectionAccepted(QString i_user, QTcpSocket* 
     const uint ticket = entry["transfer_req"].AsUInt();
     auto* file = Cell<QFile>(entry, "upload_file");
     // The thread never sends more or other bytes than the transfer request announced.
-    auto* thread = new UploadThread(ip_socket, file, static_cast<int>(ticket), entry["shared_file"]["shared_file_size"].AsInt64());
+    const qint64 announced = entry["shared_file"]["shared_file_size"].AsInt64();
+    auto* thread = new UploadThread(ip_socket, file, static_cast<int>(ticket), announced);
     entry += NewCell("upload_thread", thread);
     HandOver(ip_socket, thread);
     connect(thread, &UploadThread::UploadError, this, &TransferQueueManager::OnUploadError);
@@ -251,7 +253,8 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
 
     // A second connection for a running download, or for another one writing the same file,
     // would append to the partial file twice over.
-    const bool running = entry.IsConnected("download_thread") || entry["download_entry_status"].AsString() == "downloading";
+    const bool running =
+        entry.IsConnected("download_thread") || entry["download_entry_status"].AsString() == "downloading";
     const QString path = running ? QString() : ClaimPartialFile(entry);
     if (running || (!path.isEmpty() && IsPathBeingDownloaded(path, entry))) {
         Discard(ip_socket);

@@ -202,8 +202,9 @@ private slots:
     {
         f.User("quin");
         const auto sent = [&] {
-            const auto counts = f.Settle("quin") ? qMakePair(f.Received("quin", 43).size(), f.Received("quin", 51).size())
-                                               : qMakePair(-1, -1);
+            const auto counts = f.Settle("quin")
+                                    ? qMakePair(f.Received("quin", 43).size(), f.Received("quin", 51).size())
+                                    : qMakePair(-1, -1);
             f.Clear("quin");
             return counts;
         };

@@ -16,6 +16,13 @@ namespace {
 
 QByteArray Denial(const QString& name, const QString& reason) { return Str(name) + Str(reason); }
 
+// The peer's answer to a transfer request (message 40 as received, after the code).
+void Answer(const QString& user, const QByteArray& request, bool allowed, const QString& reason = QString())
+{
+    emit peerMessenger->FileTransferResponse(user, qFromLittleEndian<quint32>(request.constData() + 4), allowed, false,
+                                             0, reason);
+}
+
 }  // namespace
 
 class TestUploadGuards : public QObject
@@ -38,9 +45,7 @@ class TestUploadGuards : public QObject
     // Frees the slot: the busy user refuses.
     void FreeSlot()
     {
-        const QByteArray request = f.Received("busy", 40).value(0);
-        emit peerMessenger->FileTransferResponse("busy", qFromLittleEndian<quint32>(request.constData() + 4), false,
-                                                 false, 0, "Cancelled");
+        Answer("busy", f.Received("busy", 40).value(0), false, "Cancelled");
     }
 
 private slots:
@@ -105,8 +110,7 @@ private slots:
         }
         if (atResponse) {
             QVERIFY(!request.isEmpty());
-            emit peerMessenger->FileTransferResponse("una", qFromLittleEndian<quint32>(request.constData() + 4), true,
-                                                     false, 0, QString());
+            Answer("una", request, true);
         } else {
             FreeSlot();
         }
@@ -131,8 +135,7 @@ private slots:
         QCOMPARE(request.right(8), I64(100));
         QVERIFY(WriteFile(f.SharePath() + "/rw/f.bin", after));
 
-        emit peerMessenger->FileTransferResponse("una", qFromLittleEndian<quint32>(request.constData() + 4), true, false,
-                                                 0, QString());
+        Answer("una", request, true);
         QCOMPARE(f.WaitFor("una", 50), QList<QByteArray>{Denial(name, "File read error.")});
         QCOMPARE(UploadStatusOf("una", name), QString("local error"));
         QCOMPARE(f.IndexedFile("rw/f.bin")["shared_file_size"].AsInt64(), qint64(150));
@@ -141,8 +144,7 @@ private slots:
         emit peerMessenger->QueueUploadRequested("una", name);
         const QByteArray again = f.WaitFor("una", 40, 2).value(1);
         QCOMPARE(again.right(8), I64(150));
-        emit peerMessenger->FileTransferResponse("una", qFromLittleEndian<quint32>(again.constData() + 4), true, false,
-                                                 0, QString());
+        Answer("una", again, true);
         QVERIFY(f.AnswerFileConnection("una", 0) != 0);
         QTRY_COMPARE(f.DataAfterTicket("una"), after);
         f.FilesOf("una").Close();
@@ -213,7 +215,8 @@ private slots:
 
         QList<qint64> places;
         for (const QString user : {"olga", "quinn", "rand"})
-            places << UploadOf(user, f.RemoteName(QString("pl/%1.bin").arg(user[0])))["effective_upload_order"].AsInt64();
+            places << UploadOf(user, f.RemoteName(QString("pl/%1.bin").arg(user[0])))["effective_upload_order"]
+                          .AsInt64();
         QCOMPARE(places, (QList<qint64>{0, 2, 3}));
         emit peerMessenger->UploadPlaceInLineRequested("rand", f.RemoteName("pl/r.bin"));
         QCOMPARE(f.WaitFor("rand", 44).value(0), Str(f.RemoteName("pl/r.bin")) + U32(3));
