@@ -151,6 +151,12 @@ std::string GetFolder(const std::string& path)
     return sep == std::string::npos ? p : p.substr(0, sep);
 }
 
+std::string GetRemoteFolder(const std::string& path)
+{
+    const std::string p = DropOneTrailingSeparator(path);
+    return p.find_last_of("\\/") == std::string::npos ? std::string() : GetFolder(path);
+}
+
 std::string GetParentFolder(const std::string& path)
 {
     if (path.empty())

@@ -31,6 +31,9 @@ std::string GetFileExtension(const std::string& name);
 std::string GetFileName(const std::string& path);
 // The path without its last component, one trailing separator ignored; a bare name is its own folder.
 std::string GetFolder(const std::string& path);
+// The folder of a file path from a peer: as GetFolder, but a bare name has no folder (empty), so
+// that folder + "\\" + name never names a file the peer does not have.
+std::string GetRemoteFolder(const std::string& path);
 // GetFolder after dropping all trailing backslashes.
 std::string GetParentFolder(const std::string& path);
 // A duration with the units d, h, m, s: 59 gives 0m59s, 3661 gives 1h1m1s.

@@ -118,7 +118,7 @@ SearchReplyResult StoreSearchReply(const QString& connectionUser, InputStream& s
             continue;
         }
         ItemPtr name = nameType->GetItem(GetFileName(file.name));
-        ItemPtr folder = folderType->GetItem(GetFolder(file.name));
+        ItemPtr folder = folderType->GetItem(GetRemoteFolder(file.name));
         bool listedBefore = false;
         for (const ItemPtr& earlier : d.GetItems(name, folder, "search_result")) {
             ItemPtr earlierResults = earlier["search_results"];

@@ -26,8 +26,11 @@ QString TransferQueueManager::GetDownloadTargetFolder(ItemPtr entry, bool comple
 
 QString TransferQueueManager::GetDownloadTargetPath(ItemPtr entry, bool complete)
 {
-    const QString path =
-        GetDownloadTargetFolder(entry, complete) + QLatin1Char('\\') + SafeDownloadComponent(entry["file_name"].AsString());
+    // The names the entry's own files took (a free one where another download's file was in the
+    // way) stand in for the peer's name.
+    ItemPtr own = entry[complete ? "download_final_name" : "download_partial_name"];
+    const QString name = own ? own.AsString() : entry["file_name"].AsString();
+    const QString path = GetDownloadTargetFolder(entry, complete) + QLatin1Char('\\') + SafeDownloadComponent(name);
     // Every component from the peer has been made safe; this holds the line should the base
     // folder or the cleaning ever let a way out through.
     const QString branch = DownloadFolderText(GetSetting("download_folder"), complete, QString(), 0);
@@ -47,6 +50,10 @@ QString TransferQueueManager::GetDownloadRelativeDownloadFolder(ItemPtr entry)
 
 bool TransferQueueManager::DoesDownloadItemCompleteFilenameExist(ItemPtr entry)
 {
+    // Only the file this entry completed counts: another download's file of the same name (or
+    // the user's own) says nothing about this one.
+    if (!entry.IsConnected("download_final_name"))
+        return false;
     const QString path = DownloadLocalPath(GetDownloadTargetPath(entry, true));
     return !path.isEmpty() && (QFileInfo::exists(path) || QFileInfo(path).isSymLink());
 }

@@ -38,10 +38,13 @@ bool IsActive(ItemPtr entry)
 
 bool IsOnline(ItemPtr user) { return user && user.IsConnected("is_online"); }
 
-// What code 43 carries: the stored bytes, exactly as the peer gave them.
+// What code 43 carries: the stored bytes, exactly as the peer gave them; a file the peer listed
+// without a folder is asked for by its bare name.
 std::string RemotePath(ItemPtr entry)
 {
-    return entry["remote_folder"].AsStdString() + "\\" + entry["file_name"].AsStdString();
+    const std::string folder = entry["remote_folder"].AsStdString();
+    const std::string name = entry["file_name"].AsStdString();
+    return folder.empty() ? name : folder + "\\" + name;
 }
 
 void SetUserTime(ItemPtr user, const char* type, const QString& when)
@@ -150,6 +153,7 @@ void TransferQueueManager::RequeueDownload(ItemPtr entry)
 {
     if (!entry || StatusOf(entry) == QLatin1String("complete") || IsActive(entry))
         return;
+    entry.Disconnect("awaiting_retry");
     if (DoesDownloadItemCompleteFilenameExist(entry)) {
         SetDownloadEntryStatus(entry, "complete");
         return;
@@ -171,7 +175,8 @@ void TransferQueueManager::RequeueUserDownloads(ItemPtr user)
     Log(kCategory, 1, QStringLiteral("Requeueing downloads from user %1").arg(user.AsString()), user);
     for (const ItemPtr& entry : entries.SortNumericBy("download_order", true)) {
         const QString status = StatusOf(entry);
-        if (status != QLatin1String("complete") && status != QLatin1String("denied"))
+        if (status != QLatin1String("complete") && status != QLatin1String("denied") &&
+            !entry.IsConnected("awaiting_retry"))
             RequeueDownload(entry);
     }
     SetUserTime(user, "last_queue_request_time", TimeText());
@@ -211,19 +216,22 @@ void TransferQueueManager::RequestDownloadPlaceInLine(ItemPtr entry)
 
 void TransferQueueManager::OnDownloadPlaceInLine(QString i_user, std::string i_file, int i_place)
 {
-    if (ItemPtr entry = GetDownloadEntry(i_user, GetFileName(i_file), GetFolder(i_file)))
+    if (ItemPtr entry = GetDownloadEntry(i_user, GetFileName(i_file), GetRemoteFolder(i_file)))
         entry += d.GetType("place_in_line")->GetItem(Value(i_place));
 }
 
 void TransferQueueManager::OnQueueDownloadRequested(QString i_user, std::string i_fileName, qint64 i_fileSize)
 {
-    if (CanAcceptUserInitiatedUploadsFrom(i_user))
-        AddDownload(i_user, GetFileName(i_fileName), GetFolder(i_fileName), i_fileSize, 0);
+    if (!CanAcceptUserInitiatedUploadsFrom(i_user))
+        return;
+    if (!AddDownload(i_user, GetFileName(i_fileName), GetRemoteFolder(i_fileName), i_fileSize, 0))
+        Log(kCategory, 1, QStringLiteral("Offer of %1 from %2 not taken").arg(ToQString(i_fileName), i_user),
+            UserItem(i_user));
 }
 
 ItemPtr TransferQueueManager::NoticedDownload(const QString& i_user, const std::string& i_file, ItemPtr i_userItem)
 {
-    ItemPtr entry = GetDownloadEntry(i_user, GetFileName(i_file), GetFolder(i_file));
+    ItemPtr entry = GetDownloadEntry(i_user, GetFileName(i_file), GetRemoteFolder(i_file));
     if (!entry)
         Log(kCategory, 2, QStringLiteral("Download not found."), i_userItem);
     return entry;
@@ -303,6 +311,9 @@ void TransferQueueManager::OnDownloadComplete()
     const QString folderText = GetDownloadTargetFolder(entry, true);
     const QString folder = DownloadLocalPath(folderText);
     const QString source = DownloadLocalPath(GetDownloadTargetPath(entry, false));
+    // The peer's name, not a free name an earlier completion of this entry may have taken.
+    if (ItemPtr earlierName = entry["download_final_name"])
+        entry.Disconnect(earlierName);
     const QString target = DownloadLocalPath(GetDownloadTargetPath(entry, true));
     QString name = QFileInfo(target).fileName();
     QDir().mkpath(folder);
@@ -325,6 +336,8 @@ void TransferQueueManager::OnDownloadComplete()
         return;
     }
 
+    entry += d.GetType("download_final_name")->GetItem(Value(name));
+    DropPartialFile(entry, false);
     SetDownloadEntryStatus(entry, "complete");
     RemoveDownloadDownloadingFolderIfAppropriate(entry);
 

@@ -60,7 +60,7 @@ void TransferQueueManager::OnFileTransferRequest(QString i_user, int i_direction
                                                  qint64 i_fileSize)
 {
     const std::string name = GetFileName(i_file);
-    const std::string folder = GetFolder(i_file);
+    const std::string folder = GetRemoteFolder(i_file);
     const QString file = ToQString(i_file);
     if (i_direction != 1) {
         peerMessenger->DenyTransferRequest(i_user, i_req, "Queued");
@@ -114,6 +114,9 @@ void TransferQueueManager::OnFileTransferRequest(QString i_user, int i_direction
         Log(kCategory, 2, "Transfer is already downloading, cancelling...", user);
         SetDownloadEntryStatus(entry, "aborted");
     }
+    // The peer's file changed since the entry was made: the bytes held belong to the old one.
+    if (entry["file_size"].AsInt64() != i_fileSize)
+        StartDownloadOver(entry, i_fileSize);
     peerMessenger->AcceptTransferRequest(i_user, i_req, false, 0);
     Log(kCategory, 2, "Accepted", user);
 }
@@ -164,15 +167,34 @@ void TransferQueueManager::OnFileTransferResponse(QString i_user, uint i_req, bo
         return;
     }
 
+    if (!StillShared(entry)) {
+        StartNewUploads();
+        return;
+    }
+
     // The file as the index knows it: a backslash in a local name is part of the name.
     ItemPtr shared = entry["shared_file"];
     auto* file = new QFile(shared["shared_file_folder"].AsString() + "/" + shared["shared_file_name"].AsString());
-    if (!file->open(QIODevice::ReadOnly)) {
+    const qint64 announced = shared["shared_file_size"].AsInt64();
+    const bool opened = file->open(QIODevice::ReadOnly);
+    if (!opened || file->size() != announced) {
+        if (opened) {
+            // Rewritten since the scan: the peer was told another size than the file now has.
+            // The index learns the new size, so the peer's next request is told the truth.
+            Log(kCategory, 2,
+                QString("File size is %1, not the %2 bytes announced, marking local error and sending denial "
+                        "message")
+                    .arg(file->size())
+                    .arg(announced),
+                user);
+            shared += d.GetType("shared_file_size")->GetItem(Value(static_cast<long long>(file->size())));
+        } else {
+            Log(kCategory, 2,
+                "File could not be opened, marking local error and sending denial message. Shouldn't we have done "
+                "this before we requested the transfer?",
+                user);
+        }
         delete file;
-        Log(kCategory, 2,
-            "File could not be opened, marking local error and sending denial message. Shouldn't we have done this "
-            "before we requested the transfer?",
-            user);
         peerMessenger->DenyUpload(i_user, entry["filename_as_requested"].AsString(), "File read error.");
         SetUploadEntryStatus(entry, "local error");
         StartNewUploads();
@@ -200,7 +222,9 @@ void TransferQueueManager::OnFileConnectionAccepted(QString i_user, QTcpSocket* 
 
     const uint ticket = entry["transfer_req"].AsUInt();
     auto* file = Cell<QFile>(entry, "upload_file");
-    auto* thread = new UploadThread(ip_socket, file, static_cast<int>(ticket));
+    // The thread never sends more or other bytes than the transfer request announced.
+    const qint64 announced = entry["shared_file"]["shared_file_size"].AsInt64();
+    auto* thread = new UploadThread(ip_socket, file, static_cast<int>(ticket), announced);
     entry += NewCell("upload_thread", thread);
     HandOver(ip_socket, thread);
     connect(thread, &UploadThread::UploadError, this, &TransferQueueManager::OnUploadError);
@@ -220,12 +244,20 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
         Log(kCategory, 2, "Download not found, aborting", user);
         return;
     }
+    // A ticket is good for one connection: anyone replaying it later finds no download.
+    entry.Disconnect(req);
+    if (entry["download_entry_status"].AsString() == "complete") {
+        Discard(ip_socket);
+        Log(kCategory, 2, "Download already complete, closing the connection", user);
+        return;
+    }
 
-    const QString path = LocalDownloadingPath(entry);
     // A second connection for a running download, or for another one writing the same file,
     // would append to the partial file twice over.
-    if (entry.IsConnected("download_thread") || entry["download_entry_status"].AsString() == "downloading" ||
-        IsPathBeingDownloaded(path, entry)) {
+    const bool running =
+        entry.IsConnected("download_thread") || entry["download_entry_status"].AsString() == "downloading";
+    const QString path = running ? QString() : ClaimPartialFile(entry);
+    if (running || (!path.isEmpty() && IsPathBeingDownloaded(path, entry))) {
         Discard(ip_socket);
         Log(kCategory, 2, "Download already running into the same file, closing the new connection", user);
         return;
@@ -247,6 +279,8 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
         delete file;
         Discard(ip_socket);
         SetDownloadEntryStatus(entry, "local error");
+        // Asking again cannot help: the peer's file is smaller than what we hold.
+        entry.NewItem("awaiting_retry");
         Log(kCategory, 2, "partial file larger than expected size", user);
         return;
     }

@@ -95,6 +95,14 @@ TransferQueueManager::TransferQueueManager()
     for (const char* name : {"user", "file_name", "remote_folder", "file_size", "download_folder",
                              "download_entry_status", "download_order", "subfolder_save_level"})
         dataSaver->AddSavedByConnectionType(name, "download_entry");
+    // Which local files an entry wrote itself: the partial file it resumes, and the name its
+    // finished file took in the complete folder. Saved, so that a restart knows them too.
+    for (const char* name : {"download_partial_name", "download_final_name"}) {
+        Declare(name, PrimacyLeaf)->RelateToType(download, One, Many, false);
+        dataSaver->AddSavedByConnectionType(name, "download_entry");
+    }
+    // A download that can only fail the same way again waits for the user's retry.
+    Declare("awaiting_retry", PrimacyLeaf, true)->RelateToType(download, One, Many, false);
 
     Type* upload = Declare("upload_entry", PrimacyRoot, true);
     Declare("filename_as_requested", PrimacyLeaf);
@@ -229,6 +237,7 @@ void TransferQueueManager::DataLoaded()
         if (!status || status.AsStdString() != "complete")
             entry += queued;
     }
+    AdoptUnclaimedPartialFiles();
     if (gp_server)
         for (ItemPtr user : entries.GetItems("user"))
             gp_server->TrackUser(user.AsString());
@@ -253,8 +262,10 @@ int TransferQueueManager::ActiveUploadCount()
 
 int TransferQueueManager::QueuedUploadCount()
 {
+    // Asked at every queue request: the neighbours are counted where they are, never copied.
     ItemPtr queued = d.GetType("upload_entry_status")->HasItem("queued");
-    return queued ? static_cast<int>(queued.GetItems("upload_entry").size()) : 0;
+    const ItemSet* entries = queued ? queued->Neighbours(d.GetType("upload_entry")) : nullptr;
+    return entries ? static_cast<int>(entries->size()) : 0;
 }
 
 bool TransferQueueManager::IsFreeToUpload()

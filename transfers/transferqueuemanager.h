@@ -80,6 +80,8 @@ public:
     void AddUploadCredit(qint64 i_credit);
 
     // ---------------------------------------------------------------- download queue and life cycle
+    // The entry of that key, new or existing; null when the entry is refused (empty user or file
+    // name, negative size), so every caller checks the result before linking anything to it.
     ItemPtr AddDownload(QString user, std::string fileName, std::string folder, qint64 size, int subfolderSaveLevel);
     ItemPtr GetDownloadEntry(QString user, std::string fileName, std::string folder);
     // The download a peer's notice names; logged and null when there is none.
@@ -100,6 +102,9 @@ public:
     QString GetDownloadRelativeDownloadFolder(ItemPtr entry);
     bool DoesDownloadItemCompleteFilenameExist(ItemPtr entry);
     void RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr entry);
+    // The partial file the entry writes into, as a local path: the one it claimed before, or a
+    // free name in its downloading folder that it claims now. Empty when no name is free.
+    QString ClaimPartialFile(ItemPtr entry);
 
     // ---------------------------------------------------------------- upload queue, acceptance, ordering
     void AddUpload(QString user, QString file);
@@ -192,6 +197,17 @@ private:
     ItemPtr NewUploadEntry(ItemPtr i_user, ItemPtr i_sharedFile, const QString& i_file);
     QString LocalDownloadingPath(ItemPtr i_entry);
     bool IsPathBeingDownloaded(const QString& i_path, ItemPtr i_except);
+    // A size announced anew: the partial file of the old one is dropped, the download starts over.
+    void StartDownloadOver(ItemPtr i_entry, qint64 i_size);
+
+    // ---------------------------------------------------------------- partial and finished files
+    bool IsPartialNameTaken(ItemPtr i_entry, const QString& i_folder, const QString& i_name);
+    // Drops the entry's claim on its partial file and, with i_removeFile, the file itself.
+    void DropPartialFile(ItemPtr i_entry, bool i_removeFile);
+    // Entries saved before partial files were claimed get the one only they can mean.
+    void AdoptUnclaimedPartialFiles();
+    // Whether the sharing still allows the upload; if not, the peer is told and the entry goes.
+    bool StillShared(ItemPtr i_entry);
     static void HandOver(QTcpSocket* ip_socket, QThread* ip_thread);
 
     QTimer m_timer;

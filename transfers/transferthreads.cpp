@@ -105,8 +105,8 @@ bool TransferThread::ExitRequested()
 
 // ---------------------------------------------------------------- UploadThread
 
-UploadThread::UploadThread(QTcpSocket* ip_socket, QFile* ip_file, int i_transferTicket)
-    : mp_socket(ip_socket), mp_file(ip_file), m_transferTicket(i_transferTicket)
+UploadThread::UploadThread(QTcpSocket* ip_socket, QFile* ip_file, int i_transferTicket, qint64 i_announcedSize)
+    : mp_socket(ip_socket), mp_file(ip_file), m_transferTicket(i_transferTicket), m_announcedSize(i_announcedSize)
 {
 }
 
@@ -138,6 +138,8 @@ bool UploadThread::Upload()
         return false;
     const qint64 offset = qFromLittleEndian<qint64>(offsetBytes);
     const qint64 size = mp_file->size();
+    if (m_announcedSize >= 0 && size != m_announcedSize)
+        return false;
     if (offset < 0 || offset > size || !mp_file->seek(offset))
         return false;
 

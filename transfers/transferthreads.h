@@ -62,7 +62,9 @@ class UploadThread : public TransferThread
 public:
     // The socket and the file (open for reading) stay owned by the caller. The socket must have
     // been moved to this thread before start(); the run hands it back before it reports its end.
-    UploadThread(QTcpSocket* ip_socket, QFile* ip_file, int i_transferTicket);
+    // With an announced size (not negative), a file whose size differs from it fails the run
+    // rather than sending other bytes than the peer was told of.
+    UploadThread(QTcpSocket* ip_socket, QFile* ip_file, int i_transferTicket, qint64 i_announcedSize = -1);
 
     // What one settlement adds to the shared pool: the allowance of i_elapsedMs at i_limitKiB KiB/s
     // less what the pool could not cover. 64-bit throughout: limits and intervals are unchecked.
@@ -84,6 +86,7 @@ private:
     QTcpSocket* mp_socket;
     QFile* mp_file;
     int m_transferTicket;
+    qint64 m_announcedSize;
 };
 
 class DownloadThread : public TransferThread

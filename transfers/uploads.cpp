@@ -15,11 +15,16 @@
 #include <QTcpSocket>
 
 #include <algorithm>
+#include <tuple>
 #include <vector>
 
 namespace {
 
 const char* const kCategory = "Transfer Queue";
+
+// Names on direct connections are as claimed, so one host can queue under any number of them:
+// the whole queue has a bound of its own besides the per-user one.
+const int kMaxQueuedUploads = 10000;
 
 ItemPtr UserItem(const QString& user)
 {
@@ -140,6 +145,11 @@ void TransferQueueManager::OnQueueUploadRequested(QString i_user, QString i_file
         return;
     }
 
+    if (QueuedUploadCount() >= kMaxQueuedUploads) {
+        Log(kCategory, 2, QString("Denied, %1 files already queued in total").arg(kMaxQueuedUploads), user);
+        peerMessenger->DenyUpload(i_user, i_file, "Too many files");
+        return;
+    }
     int queued = 0;
     for (const ItemPtr& entry : user.GetItems("upload_entry"))
         if (StatusOf(entry) == "queued")
@@ -292,19 +302,38 @@ void TransferQueueManager::StartNewUploads()
     if (free <= 0)
         return;
     ItemPtr queuedStatus = d.GetType("upload_entry_status")->HasItem(Value("queued"));
-    ItemSet waiting;
-    for (const ItemPtr& entry : queuedStatus.GetItems("upload_entry"))
-        if (entry["user"].IsConnected("is_online"))
-            waiting.insert(entry);
-    if (waiting.empty())
+    if (!queuedStatus || !queuedStatus.IsConnected("upload_entry"))
         return;
+    // Every queued entry is numbered, offline users' too, so that no two users are told the same
+    // place; equal numbers left by earlier placements go by the queue order itself.
+    const ItemSet& queued = queuedStatus.GetItems("upload_entry");
+    // Nothing can start while every waiting user is offline; the numbers then stay as they are.
+    if (std::none_of(queued.begin(), queued.end(),
+                     [](const ItemPtr& entry) { return entry["user"].IsConnected("is_online"); }))
+        return;
+    std::vector<std::tuple<long long, UploadSortKey, ItemPtr>> waiting;
+    waiting.reserve(queued.size());
+    UserKeys users;
+    for (const ItemPtr& entry : queued)
+        waiting.emplace_back(entry["effective_upload_order"].AsInt64(), SortKeyOf(entry, &users), entry);
+    std::sort(waiting.begin(), waiting.end(), [](const auto& a, const auto& b) {
+        if (std::get<0>(a) != std::get<0>(b))
+            return std::get<0>(a) < std::get<0>(b);
+        return std::get<1>(a).Before(std::get<1>(b));
+    });
 
     long long number = 0;
-    for (ItemPtr entry : waiting.SortNumericBy("effective_upload_order", true)) {
+    for (const auto& w : waiting) {
+        ItemPtr entry = std::get<2>(w);
         SetOrder(entry, number++);
         ItemPtr user = entry["user"];
-        if (free <= 0 || HasActiveUpload(user))
+        if (free <= 0 || !user.IsConnected("is_online") || HasActiveUpload(user))
             continue;
+        // Sharing may have changed, or the file gone from the index, since the request came.
+        if (!StillShared(entry)) {
+            --number;
+            continue;
+        }
         const uint id = peerMessenger->RequestUpload(user.AsString(), entry["filename_as_requested"].AsString(),
                                                      entry["shared_file"]["shared_file_size"].AsInt64());
         SetUploadEntryStatus(entry, "requesting");
@@ -312,6 +341,19 @@ void TransferQueueManager::StartNewUploads()
         --free;
         DetermineUploadSpeedLimit();
     }
+}
+
+bool TransferQueueManager::StillShared(ItemPtr entry)
+{
+    ItemPtr user = entry["user"];
+    ItemPtr shared = entry["shared_file"];
+    if (shared && sharedFoldersManager->IsFileSharedWithUser(shared, user.AsString()))
+        return true;
+    Log(kCategory, 2,
+        shared ? "Denied, file no longer shared with user" : "Denied, file no longer in the shared folders", user);
+    peerMessenger->DenyUpload(user.AsString(), entry["filename_as_requested"].AsString(), "File not shared.");
+    RemoveUpload(entry);
+    return false;
 }
 
 void TransferQueueManager::SetUploadEntryStatus(ItemPtr i_entry, QString i_status)
@@ -323,6 +365,8 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr i_entry, QString i_statu
         return;
 
     if (auto* thread = TakeCell<UploadThread>(i_entry, "upload_thread")) {
+        // Told first, so that the wait never lasts longer than a peer takes to send nothing.
+        thread->SignalExit();
         thread->wait();
         thread->deleteLater();
     }
@@ -377,12 +421,12 @@ void TransferQueueManager::OnUploadError()
 
 void TransferQueueManager::RemoveUpload(ItemPtr i_entry)
 {
-    if (ItemPtr cell = i_entry["upload_thread"]) {
-        auto* thread = Cell<UploadThread>(cell);
+    // Deleted later: its last reports are still queued, and a thread made meanwhile must not get
+    // its address, or they would be taken for that thread's.
+    if (auto* thread = TakeCell<UploadThread>(i_entry, "upload_thread")) {
         thread->SignalExit();
         thread->wait();
-        delete thread;
-        cell.Remove();
+        thread->deleteLater();
     }
     if (ItemPtr cell = i_entry["upload_socket"]) {
         auto* socket = Cell<QTcpSocket>(cell);

@@ -32,6 +32,9 @@ private slots:
         row("GetFileName", "a\\b\\\\", "");
         row("GetFolder", "a\\b\\c.mp3", "a\\b");
         row("GetFolder", "a\\b\\\\", "a\\b");
+        // A bare name from a peer has no folder at all.
+        row("GetRemoteFolder", "a.mp3", "");
+        row("GetRemoteFolder", "a\\b\\c.mp3\\", "a\\b");
         // Only backslashes are dropped first; one slash then goes as in GetFolder.
         row("GetParentFolder", "a\\b\\c\\\\", "a\\b");
         row("GetParentFolder", "a/b//", "a/b");
@@ -68,6 +71,7 @@ private slots:
             {"ReversePathname", [&] { return ReversePathname(input); }},
             {"GetFileName", [&] { return Q(GetFileName(raw)); }},
             {"GetFolder", [&] { return Q(GetFolder(raw)); }},
+            {"GetRemoteFolder", [&] { return Q(GetRemoteFolder(raw)); }},
             {"GetParentFolder", [&] { return Q(GetParentFolder(raw)); }},
             {"GetFileExtension", [&] { return Q(GetFileExtension(raw)); }},
             {"GetAbsoluteFileName", [&] { return GetAbsoluteFileName(input); }},

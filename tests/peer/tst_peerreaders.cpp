@@ -193,14 +193,15 @@ private slots:
     {
         Search(501, "river");
         ItemPtr results;
-        // Attributes, a filtered file, the same name in two folders, a repeat inside one reply.
+        // Attributes, a filtered file, the same name in two folders, a repeat inside one reply, and
+        // a bare name, which has no folder.
         const QByteArray first = Reply("bob", 501,
                                        {File("\\m\\River.mp3", 10, "mp3", {{0, 192}, {1, 200}, {2, 1}, {7, 9}}),
                                         File("\\m\\Lake.mp3", 11), File("\\n\\River.mp3", 12, "mp3", {{2, 0}}),
-                                        File("\\n\\River.mp3", 12)});
+                                        File("\\n\\River.mp3", 12), File("River.mp3", 13)});
         QCOMPARE(Store("bob", first, results), SearchReplyResult::Stored);
         QCOMPARE(Describe(results), QStringList({"River.mp3|\\m|10|192|vbr|200", "River.mp3|\\n|12|-|-|-",
-                                                 "River.mp3|\\n|12|-|cbr|-"}));
+                                                 "River.mp3|\\n|12|-|cbr|-", "River.mp3||13|-|-|-"}));
         QCOMPARE(ValueOf(results, "search_request"), QString("501"));
         QCOMPARE(ValueOf(results, "user"), QString("bob"));
         QCOMPARE(ValueOf(results, "search_results_user_available"), QString("yes"));

@@ -191,6 +191,10 @@ private slots:
             for (const char* cell : {"download_thread", "download_socket", "download_file", "write_position"})
                 QVERIFY2(!entry[cell], cell);
         }
+        // Every cell of the running download went where it stopped, not with a later clean-up.
+        for (const char* cell : {"last_receipt_time", "last_speed_measurement_time", "bytes_per_second",
+                                 "bytes_since_last_receipt"})
+            QVERIFY2(d.GetType(cell)->ItemCount() == 0, cell);
         // The worker would otherwise sit out its whole read wait for data that never comes.
         QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(far->waitForDisconnected(5000) || far->state() == QAbstractSocket::UnconnectedState);

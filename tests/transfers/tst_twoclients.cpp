@@ -1,6 +1,7 @@
-// Two real programs, each with its own home, save file and listening port, meet through a
-// small central server on 127.0.0.1 and copy files from one to the other: a whole file, and one
-// whose first half the downloader already holds. Then both quit on SIGTERM and save.
+// Real programs, each with its own home, save file and listening port, meet through a small
+// central server on 127.0.0.1 and copy files from one to the other: a whole file, one whose
+// first half the downloader already holds, and two different files of two users that both map
+// to the same local path CD1/01.mp3. Then they quit on SIGTERM and save.
 
 #include "app/savefile.h"
 #include "common/relayserver.h"
@@ -163,40 +164,62 @@ void TestTwoClients::fileMovesFromOneClientToTheOther()
     RelayServer server;
     QVERIFY(server.Listen());
 
-    // alice shares a folder with a 20 MiB file and a second one of an odd size.
-    Client alice, bob;
+    // alice shares a folder with a 20 MiB file, a second one of an odd size and CD1\01.mp3;
+    // carol shares another file under that same last folder and name.
+    Client alice, bob, carol;
     alice.Prepare(root.path(), "alice", server.Port());
     const QString share = root.path() + "/alice/share";
     const QByteArray big = RandomBytes(20 * 1024 * 1024, 1);
     const QByteArray half = RandomBytes(6 * 1024 * 1024 + 12345, 2);
     QVERIFY(WriteFile(share + "/big.bin", big));
     QVERIFY(WriteFile(share + "/half.bin", half));
+    const QByteArray aliceSong = RandomBytes(2 * 1024 * 1024 + 7, 3);
+    QVERIFY(WriteFile(share + "/CD1/01.mp3", aliceSong));
     alice.save.Link(alice.save.Add("shared_folder", share), alice.save.Add("shared_public", QString(), true));
+    carol.Prepare(root.path(), "carol", server.Port());
+    const QString carolShare = root.path() + "/carol/share";
+    const QByteArray carolSong = RandomBytes(3 * 1024 * 1024 + 11, 4);
+    QVERIFY(WriteFile(carolShare + "/CD1/01.mp3", carolSong));
+    carol.save.Link(carol.save.Add("shared_folder", carolShare), carol.save.Add("shared_public", QString(), true));
 
-    // bob has both queued, and already holds the first half of the second in "downloading".
+    // bob has alice's three files and carol's one queued. He already holds the first half of
+    // half.bin in "downloading", and the first MiB of alice's CD1\01.mp3, which his saved entry
+    // says is its own: carol's download of the same local path must not resume it.
     bob.Prepare(root.path(), "bob", server.Port());
     const QString downloads = root.path() + "/bob/downloads";
     bob.save.Setting("download_folder", downloads);
-    bob.save.Setting("transfer_order_counter", "3");
+    bob.save.Setting("transfer_order_counter", "5");
     QString remoteFolder = share;
     remoteFolder.replace('/', '\\');
     const int held = half.size() / 2;
     QVERIFY(WriteFile(downloads + "/downloading/share/half.bin", half.left(held)));
+    const int heldSong = 1024 * 1024;
+    QVERIFY(WriteFile(downloads + "/downloading/CD1/01.mp3", aliceSong.left(heldSong)));
+    QString carolFolder = carolShare + "/CD1";
+    carolFolder.replace('/', '\\');
     int order = 0;
-    for (const auto& file : {qMakePair(QString("big.bin"), big.size()), qMakePair(QString("half.bin"), half.size())}) {
+    const auto queue = [&](const QString& user, const QString& folder, const QString& name, int size) {
         const int entry = bob.save.Add("download_entry", QString(), true);
-        bob.save.Link(entry, bob.save.Get("user", "alice"));
-        bob.save.Link(entry, bob.save.Get("file_name", file.first));
-        bob.save.Link(entry, bob.save.Get("remote_folder", remoteFolder));
-        bob.save.Link(entry, bob.save.Get("file_size", QString::number(file.second)));
+        bob.save.Link(entry, bob.save.Get("user", user));
+        bob.save.Link(entry, bob.save.Get("file_name", name));
+        bob.save.Link(entry, bob.save.Get("remote_folder", folder));
+        bob.save.Link(entry, bob.save.Get("file_size", QString::number(size)));
         bob.save.Link(entry, bob.save.Get("download_entry_status", "queued"));
         bob.save.Link(entry, bob.save.Get("download_order", QString::number(++order)));
         bob.save.Link(entry, bob.save.Get("subfolder_save_level", "0"));
-    }
+        return entry;
+    };
+    queue("alice", remoteFolder, "big.bin", big.size());
+    queue("alice", remoteFolder, "half.bin", half.size());
+    const int aliceSongEntry = queue("alice", remoteFolder + "\\CD1", "01.mp3", aliceSong.size());
+    bob.save.Link(aliceSongEntry, bob.save.Add("download_partial_name", "01.mp3"));
+    queue("carol", carolFolder, "01.mp3", carolSong.size());
 
     // alice is in and has scanned her share before bob asks her for anything.
     QVERIFY(alice.Start());
     QTRY_VERIFY_WITH_TIMEOUT(server.IsReady("alice"), 60000);
+    QVERIFY(carol.Start());
+    QTRY_VERIFY_WITH_TIMEOUT(server.IsReady("carol"), 60000);
     QVERIFY(bob.Start());
     QTRY_VERIFY_WITH_TIMEOUT(server.IsReady("bob"), 60000);
 
@@ -205,27 +228,46 @@ void TestTwoClients::fileMovesFromOneClientToTheOther()
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(complete + "half.bin").size() == half.size(), 60000);
     QCOMPARE(Digest(complete + "big.bin"), QCryptographicHash::hash(big, QCryptographicHash::Sha256));
     QCOMPARE(Digest(complete + "half.bin"), QCryptographicHash::hash(half, QCryptographicHash::Sha256));
+    // Both songs whole and unmixed, whichever finished first took the peer's name.
+    const QString songs = downloads + "/complete/CD1/";
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(songs + "01.mp3").size() + QFileInfo(songs + "01 (1).mp3").size() ==
+                                 aliceSong.size() + carolSong.size(),
+                             60000);
+    QList<QByteArray> arrived{Digest(songs + "01.mp3"), Digest(songs + "01 (1).mp3")};
+    QList<QByteArray> offered{QCryptographicHash::hash(aliceSong, QCryptographicHash::Sha256),
+                              QCryptographicHash::hash(carolSong, QCryptographicHash::Sha256)};
+    std::sort(arrived.begin(), arrived.end());
+    std::sort(offered.begin(), offered.end());
+    QCOMPARE(arrived, offered);
 
-    // Only the missing half of the second file crossed: the data plus a few small messages.
-    const qint64 expected = big.size() + (half.size() - held);
+    // Only the missing halves crossed: the data plus a few small messages. The count takes in
+    // every connection dialled to bob, so carol's song is part of it.
+    const qint64 expected = big.size() + (half.size() - held) + (aliceSong.size() - heldSong) + carolSong.size();
     const qint64 sent = server.BytesSent("alice", "bob");
     QVERIFY2(sent >= expected && sent < expected + 64 * 1024,
-             qPrintable(QString("alice sent %1 bytes for %2 bytes of data").arg(sent).arg(expected)));
+             qPrintable(QString("alice and carol sent %1 bytes for %2 bytes of data").arg(sent).arg(expected)));
     // The file connections came through the forwarders, so they were counted.
     QVERIFY(server.ForwardedConnections("alice") + server.ForwardedConnections("bob") >= 3);
 
     QVERIFY(alice.Terminate());
     QVERIFY(bob.Terminate());
+    QVERIFY(carol.Terminate());
 
     const savefile::Parsed bobSaved = bob.Saved();
     QVERIFY(bobSaved.ok);
     QCOMPARE(bobSaved.Settings().value("username"), QString("bob"));
-    QCOMPARE(bobSaved.items.value("download_entry").size(), 2);
+    QCOMPARE(bobSaved.items.value("download_entry").size(), 4);
     QCOMPARE(bobSaved.items.value("download_entry_status").values(), QStringList{"complete"});
-    QCOMPARE(bobSaved.items.value("complete_download").size(), 2);
+    QCOMPARE(bobSaved.items.value("complete_download").size(), 4);
     QStringList names = bobSaved.items.value("complete_download_filename").values();
     names.sort();
-    QCOMPARE(names, (QStringList{"big.bin", "half.bin"}));
+    const QStringList finished{"01 (1).mp3", "01.mp3", "big.bin", "half.bin"};
+    QCOMPARE(names, finished);
+    // Each entry keeps the name its own finished file took; no partial file is claimed any more.
+    names = bobSaved.items.value("download_final_name").values();
+    names.sort();
+    QCOMPARE(names, finished);
+    QVERIFY(bobSaved.items.value("download_partial_name").isEmpty());
 
     const savefile::Parsed aliceSaved = alice.Saved();
     QVERIFY(aliceSaved.ok);

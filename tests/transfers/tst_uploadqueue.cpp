@@ -12,18 +12,6 @@
 
 namespace {
 
-ItemPtr UploadOf(const QString& user, const QString& requested)
-{
-    ItemPtr u = d.GetType("user")->HasItem(Value(user));
-    ItemPtr name = d.GetType("filename_as_requested")->HasItem(Value(requested));
-    return u && name ? d.GetItem(u, name, "upload_entry") : ItemPtr();
-}
-
-QString StatusOf(const QString& user, const QString& requested)
-{
-    return UploadOf(user, requested)["upload_entry_status"].AsString();
-}
-
 // Peer message 40 as the client must write it (after the code).
 QByteArray TransferRequest(quint32 id, const QString& name, qint64 size)
 {
@@ -40,7 +28,6 @@ private slots:
     void initTestCase()
     {
         QVERIFY(f.SetUp());
-        m_initLength = FakePeer::PlainFrame(FakePeer::DirectInit("me", "F")).size();
     }
     void cleanupTestCase() { f.TearDown(); }
     void cleanup()
@@ -61,19 +48,19 @@ private slots:
 
         emit peerMessenger->QueueUploadRequested("bob", name);
         QCOMPARE(f.WaitFor("bob", 40).value(0), TransferRequest(500, name, bytes.size()));
-        QCOMPARE(StatusOf("bob", name), QString("requesting"));
+        QCOMPARE(UploadStatusOf("bob", name), QString("requesting"));
 
         emit peerMessenger->FileTransferResponse("bob", 500, true, false, 0, QString());
-        QCOMPARE(AnswerFileConnection("bob", 1000), 500u);
+        QCOMPARE(f.AnswerFileConnection("bob", 1000), 500u);
         // A pause in reading, so that the measured speed cannot round down to nothing.
         f.FilesOf("bob").SetReading(false);
         QTest::qWait(100);
         f.FilesOf("bob").SetReading(true);
         QVERIFY(f.FilesOf("bob").Received().startsWith(FakePeer::PlainFrame(FakePeer::DirectInit("me", "F"))));
-        QTRY_COMPARE_WITH_TIMEOUT(DataAfterTicket("bob").size(), bytes.size() - 1000, 10000);
-        QVERIFY(DataAfterTicket("bob") == bytes.mid(1000));
+        QTRY_COMPARE_WITH_TIMEOUT(f.DataAfterTicket("bob").size(), bytes.size() - 1000, 10000);
+        QVERIFY(f.DataAfterTicket("bob") == bytes.mid(1000));
         f.FilesOf("bob").Close();
-        QTRY_COMPARE_WITH_TIMEOUT(StatusOf("bob", name), QString("complete"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(UploadStatusOf("bob", name), QString("complete"), 10000);
         // More than 1 MiB: the speed goes to the server.
         QVERIFY(f.peer.env.Sync());
         QVERIFY(f.peer.env.fake.Codes().contains(121));
@@ -121,12 +108,12 @@ private slots:
         QCOMPARE(f.WaitFor("erin", 40).value(0), TransferRequest(602, f.RemoteName("q/d.bin"), 100));
         QVERIFY(f.peer.env.Sync());
         QCOMPARE(f.Received("carol", 40).size(), 1);
-        QCOMPARE(StatusOf("carol", f.RemoteName("q/b.bin")), QString("queued"));
+        QCOMPARE(UploadStatusOf("carol", f.RemoteName("q/b.bin")), QString("queued"));
 
         // Her first upload ends: the second goes at once.
         emit peerMessenger->FileTransferResponse("carol", 600, true, false, 0, QString());
-        QCOMPARE(AnswerFileConnection("carol", 0), 600u);
-        QTRY_COMPARE(DataAfterTicket("carol").size(), 100);
+        QCOMPARE(f.AnswerFileConnection("carol", 0), 600u);
+        QTRY_COMPARE(f.DataAfterTicket("carol").size(), 100);
         f.FilesOf("carol").Close();
         QCOMPARE(f.WaitFor("carol", 40, 2).value(1), TransferRequest(603, f.RemoteName("q/b.bin"), 100));
     }
@@ -147,26 +134,26 @@ private slots:
 
         // Refused: denied with the reason, and the next user is asked at once.
         emit peerMessenger->FileTransferResponse("gina", 700, false, false, 0, "Queued");
-        QCOMPARE(StatusOf("gina", f.RemoteName("r/a.bin")), QString("denied"));
+        QCOMPARE(UploadStatusOf("gina", f.RemoteName("r/a.bin")), QString("denied"));
         QCOMPARE(UploadOf("gina", f.RemoteName("r/a.bin"))["denial_reason"].AsString(), QString("Queued"));
         QCOMPARE(f.WaitFor("hank", 40).size(), 1);
 
         // No answer: still waiting after 29 s, aborted with 46 after 31, and the next one starts.
         f.Sweep(29);
-        QCOMPARE(StatusOf("hank", f.RemoteName("r/b.bin")), QString("requesting"));
+        QCOMPARE(UploadStatusOf("hank", f.RemoteName("r/b.bin")), QString("requesting"));
         f.Sweep(2);
-        QCOMPARE(StatusOf("hank", f.RemoteName("r/b.bin")), QString("aborted"));
+        QCOMPARE(UploadStatusOf("hank", f.RemoteName("r/b.bin")), QString("aborted"));
         QCOMPARE(f.WaitFor("hank", 46).value(0), Str(f.RemoteName("r/b.bin")));
         QCOMPARE(f.WaitFor("ivan", 40).size(), 1);
 
         // The peer goes away in the middle of the file: one 46.
         emit peerMessenger->FileTransferResponse("ivan", 702, true, false, 0, QString());
-        QCOMPARE(AnswerFileConnection("ivan", 0), 702u);
+        QCOMPARE(f.AnswerFileConnection("ivan", 0), 702u);
         f.FilesOf("ivan").SetReading(false);
         QTest::qWait(200);
-        QCOMPARE(StatusOf("ivan", f.RemoteName("r/big.bin")), QString("uploading"));
+        QCOMPARE(UploadStatusOf("ivan", f.RemoteName("r/big.bin")), QString("uploading"));
         f.FilesOf("ivan").Socket()->abort();
-        QTRY_COMPARE_WITH_TIMEOUT(StatusOf("ivan", f.RemoteName("r/big.bin")), QString("aborted"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(UploadStatusOf("ivan", f.RemoteName("r/big.bin")), QString("aborted"), 10000);
         QCOMPARE(f.WaitFor("ivan", 46).size(), 1);
         f.Sweep(31);
         QVERIFY(f.peer.env.Sync());
@@ -189,7 +176,7 @@ private slots:
         f.FilesOf("jack").SetReading(false);
         QVERIFY(QTest::qWaitFor([&] { return f.FilesOf("jack").Socket() != nullptr; }, 5000));
         f.FilesOf("jack").SendRaw(I64(0));
-        QTRY_COMPARE(StatusOf("jack", f.RemoteName("u/big.bin")), QString("uploading"));
+        QTRY_COMPARE(UploadStatusOf("jack", f.RemoteName("u/big.bin")), QString("uploading"));
         QVERIFY(UploadOf("jack", f.RemoteName("u/big.bin"))["read_position"]);
 
         QElapsedTimer timer;
@@ -231,25 +218,7 @@ private slots:
     }
 
 private:
-    // The file connection a user receives from the client: once the init and the ticket are in,
-    // the offset goes back. Returns the ticket.
-    quint32 AnswerFileConnection(const QString& user, qint64 offset)
-    {
-        FakePeer& files = f.FilesOf(user);
-        if (!QTest::qWaitFor([&] { return files.Received().size() >= m_initLength + 4; }, 10000))
-            return 0;
-        files.SetRaw(true);
-        files.SendRaw(I64(offset));
-        return qFromLittleEndian<quint32>(files.Received().constData() + m_initLength);
-    }
-    // Bytes that followed the ticket on the user's file connection.
-    QByteArray DataAfterTicket(const QString& user)
-    {
-        return f.FilesOf(user).Received().mid(m_initLength + 4);
-    }
-
     PeerTransferFixture f;
-    int m_initLength = 0;
 };
 
 QTEST_MAIN(TestUploadQueue)
