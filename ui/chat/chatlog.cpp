@@ -4,6 +4,7 @@
 #include "model/data.h"
 #include "model/helpers.h"
 #include "model/settings.h"
+#include "ui/chat/chatdisplay.h"
 #include "ui/chat/chatlogform.h"
 
 #include <QDir>
@@ -52,10 +53,11 @@ QString ChatLogPath(ChatLogKind kind, const QString& name)
 
 QString ChatLogLine(ChatLogKind kind, const QString& author, const QString& text, const QDateTime& time)
 {
-    const QString body = kind == ChatLogKind::Room ? text.trimmed() : text;
     // All markers in one pass: a name or text holding "%1" must reach the file as it is.
-    if (body.startsWith(QLatin1String("/me ")))
-        return QStringLiteral("[%1] * %2").arg(ChatTimeLong(time), author + ' ' + body.mid(4).trimmed());
+    QString action;
+    if (ChatAction(author, text, &action))
+        return QStringLiteral("[%1] * %2").arg(ChatTimeLong(time), action);
+    const QString body = kind == ChatLogKind::Room ? text.trimmed() : text;
     return QStringLiteral("[%1][%2] %3").arg(ChatTimeLong(time), author, body);
 }
 
