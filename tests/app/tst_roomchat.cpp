@@ -177,20 +177,24 @@ void TestRoomChat::activityMarks()
 
 void TestRoomChat::actionsMarkupAndOtherRooms_data()
 {
+    QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("shown");
     QTest::addColumn<QString>("logged");
-    QTest::newRow("action") << "  /me  waves  " << "* bob waves" << "[Mar 7 9:05:09 pm] * bob waves";
-    QTest::newRow("me alone") << "/me" << "[bob] /me" << "[Mar 7 9:05:09 pm][bob] /me";
-    QTest::newRow("capitals") << "/ME waves" << "[bob] /ME waves" << "[Mar 7 9:05:09 pm][bob] /ME waves";
-    QTest::newRow("markup") << "<b>x</b> & y" << "[bob] <b>x</b> & y" << "[Mar 7 9:05:09 pm][bob] <b>x</b> & y";
-    QTest::newRow("markers") << "%1 %2" << "[bob] %1 %2" << "[Mar 7 9:05:09 pm][bob] %1 %2";
-    QTest::newRow("action markup") << "/me <i>bows</i>" << "* bob <i>bows</i>"
+    QTest::newRow("action") << "bob" << "  /me  waves  " << "* bob waves" << "[Mar 7 9:05:09 pm] * bob waves";
+    QTest::newRow("me alone") << "bob" << "/me" << "[bob] /me" << "[Mar 7 9:05:09 pm][bob] /me";
+    QTest::newRow("capitals") << "bob" << "/ME waves" << "[bob] /ME waves" << "[Mar 7 9:05:09 pm][bob] /ME waves";
+    QTest::newRow("markup") << "<i>bob</i>" << "<b>x</b> & y" << "[<i>bob</i>] <b>x</b> & y"
+                            << "[Mar 7 9:05:09 pm][<i>bob</i>] <b>x</b> & y";
+    QTest::newRow("markers") << "%1" << "%2 %3" << "[%1] %2 %3" << "[Mar 7 9:05:09 pm][%1] %2 %3";
+    QTest::newRow("action markers") << "%2" << "/me %1" << "* %2 %1" << "[Mar 7 9:05:09 pm] * %2 %1";
+    QTest::newRow("action markup") << "bob" << "/me <i>bows</i>" << "* bob <i>bows</i>"
                                    << "[Mar 7 9:05:09 pm] * bob <i>bows</i>";
 }
 
 void TestRoomChat::actionsMarkupAndOtherRooms()
 {
+    QFETCH(QString, user);
     QFETCH(QString, text);
     QFETCH(QString, shown);
     QFETCH(QString, logged);
@@ -200,7 +204,7 @@ void TestRoomChat::actionsMarkupAndOtherRooms()
     const int before = Lines(form).size();
     // The same line in another room first: this tab ignores it.
     m_fixture.server.SendRaw(ChatFrame("elsewhere", "eve", text));
-    QVERIFY(Say(form, "bob", text));
+    QVERIFY(Say(form, user, text));
     QCOMPARE(Lines(form).mid(before), QStringList{shown});
     QCOMPARE(LastLogLine("plaza"), logged);
 }
