@@ -9,6 +9,8 @@
 #include "ui/chat/roomform.h"
 
 #include <QApplication>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QTreeWidget>
@@ -65,6 +67,31 @@ void Handle(Server* server, int code, const QByteArray& fields)
     MemStream body;
     body.WriteBuffer(fields.constData(), static_cast<size_t>(fields.size()));
     server->HandleMessage(code, body);
+}
+
+// Logs the connection in to a listener on 127.0.0.1 that only accepts the login: the messages
+// are handled only while logged in.
+bool LogIn(Server* server, QTcpServer& listener)
+{
+    if (!listener.listen(QHostAddress::LocalHost, 0))
+        return false;
+    SetSetting("use_upnp", Value("no"));
+    SetSetting("username", Value("bench"));
+    SetSetting("password", Value("bench"));
+    SetSetting("server_host", Value("127.0.0.1"));
+    SetSetting("server_port", Value(static_cast<int>(listener.serverPort())));
+    server->Connect();
+    if (!listener.waitForNewConnection(5000))
+        return false;
+    QTcpSocket* peer = listener.nextPendingConnection();
+    // The reply: code 1, accepted, an empty greeting, an address, an empty text.
+    peer->write(U32(17) + U32(1) + QByteArray(1, '\1') + U32(0) + U32(0x0100007f) + U32(0));
+    peer->flush();
+    QElapsedTimer t;
+    t.start();
+    while (!server->IsConnected() && t.elapsed() < 5000)
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    return server->IsConnected();
 }
 
 void DeclareViewTypes()
@@ -173,6 +200,11 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     Server* server = benchutil::StartCore(dir);
     DeclareViewTypes();
+    QTcpServer listener;
+    if (!LogIn(server, listener)) {
+        std::fprintf(stderr, "cannot log in to the listener on 127.0.0.1\n");
+        return 1;
+    }
     SetSetting("log_room_chat", Value("yes"));
     SetSetting("color_chat_timestamp", Value("#0066ff"));
     SetSetting("color_chat_username", Value("#0033ff"));
@@ -181,5 +213,6 @@ int main(int argc, char** argv)
     printf("room tab\n");
     benchutil::Phase([&] { Members(server); });
     benchutil::Phase([&] { Lines(server, paced); });
+    server->Disconnect();
     return 0;
 }

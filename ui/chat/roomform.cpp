@@ -33,6 +33,23 @@ PathNode* UserPath()
     return new PathNode(&d, "user");
 }
 
+// The flag of a country code. Rows of one country share one icon: a room of thousands would
+// otherwise hold thousands of copies of a few flags.
+QIcon FlagIcon(const QString& code)
+{
+    static QHash<QString, QIcon> flags;
+    auto found = flags.find(code);
+    if (found == flags.end())
+        found = flags.insert(code, QIcon(":/resources/flags/" + code.toLower() + ".png"));
+    return *found;
+}
+
+QIcon NoteIcon()
+{
+    static const QIcon icon(":/icons/note_icon");
+    return icon;
+}
+
 QString AutojoinText(bool on)
 {
     return on ? QStringLiteral("Auto-Join Room [on]") : QStringLiteral("Auto-Join Room [off]");
@@ -205,13 +222,13 @@ void RoomForm::OnUserAdded(ItemPtr user)
 
     const QString country = user["country_code"].AsString();
     if (!country.isEmpty())
-        row->setIcon(Row::FlagColumn, QIcon(":/resources/flags/" + country.toLower() + ".png"));
+        row->setIcon(Row::FlagColumn, FlagIcon(country));
     row->setText(Row::FilesColumn, CommafyNumber(user["shared_files_count"].AsInt()));
     const double speed = user["average_download_speed"].AsInt() * (1.0 / 1024);
     if (speed != 0)
         row->setText(Row::SpeedColumn, QStringLiteral("%1").arg(speed, 0, 'f', 1));
     if (user.IsConnected("user_note"))
-        row->setIcon(Row::NoteColumn, QIcon(":/icons/note_icon"));
+        row->setIcon(Row::NoteColumn, NoteIcon());
 
     CountMembers();
 }
@@ -258,7 +275,7 @@ void RoomForm::OnOperatorRemoved(ItemPtr user)
 void RoomForm::OnUserNoteChanged(ItemPtr user)
 {
     if (Row* row = RowOf(user))
-        row->setIcon(Row::NoteColumn, QIcon(":/icons/note_icon"));
+        row->setIcon(Row::NoteColumn, NoteIcon());
 }
 
 void RoomForm::OnUserNoteRemoved(ItemPtr user)
