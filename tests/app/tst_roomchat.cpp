@@ -149,7 +149,8 @@ void TestRoomChat::activityMarks()
     QVERIFY(Say(form, "bob", "first"));
     m_now = m_now.addSecs(120);
     QVERIFY(Say(form, "carol", "second"));
-    QCOMPARE(Lines(form), (QStringList{"* bob waves", "* Chat started Mar 7 9:05:09 pm", "[bob] first", "[carol] second"}));
+    QCOMPARE(Lines(form),
+             (QStringList{"* bob waves", "* Chat started Mar 7 9:05:09 pm", "[bob] first", "[carol] second"}));
 
     // Ticks of the half-minute timer: the burst ends on the first at least five minutes after
     // its last line, and the mark carries that line's time.

@@ -118,7 +118,8 @@ RoomForm::RoomForm(QString room, QWidget* parent)
     if (actionBar) {
         actionBar->RegisterWidget(this, "room");
         actionBar->AddWidgetKey(this, "room", m_room);
-        actionBar->SetWidgetActionText(this, "toggle_room_autojoin", AutojoinText(roomItem.IsConnected("room_autojoin")));
+        actionBar->SetWidgetActionText(this, "toggle_room_autojoin",
+                                       AutojoinText(roomItem.IsConnected("room_autojoin")));
         // The give-up actions fit the role the room has now; it is not looked at again.
         const bool owner = roomItem.IsConnected("is_owner");
         actionBar->SetWidgetActionHidden(this, "give_up_membership", !(roomItem.IsConnected("is_member") && !owner));
