@@ -115,6 +115,8 @@ void TestChatLog::linesInFiles_data()
                              << QByteArray("[Mar 7 9:05:09 pm][bob] hi\n");
     QTest::newRow("action") << false << "bob" << "bob" << "/me  waves " << kEvening << "bob.log"
                             << QByteArray("[Mar 7 9:05:09 pm] * bob waves\n");
+    QTest::newRow("action after blanks") << false << "bob" << "bob" << "  /me waves" << kEvening << "bob.log"
+                                         << QByteArray("[Mar 7 9:05:09 pm] * bob waves\n");
     QTest::newRow("private text kept") << false << "bob" << "alice" << " two\nlines " << kEvening << "bob.log"
                                        << QByteArray("[Mar 7 9:05:09 pm][alice]  two\nlines \n");
     QTest::newRow("room text trimmed") << true << "lobby" << "carol" << "  hello  " << kEvening << "lobby.log"

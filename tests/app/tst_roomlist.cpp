@@ -147,7 +147,7 @@ void TestRoomList::autojoinRoomIsEnteredAtNextStart()
     m_fixture.server.Send(14, EmptyRoomJoin("big"));
     QTRY_VERIFY(TabOf("big") >= 0);
     auto* form = qobject_cast<RoomForm*>(mp_tabs->widget(TabOf("big")));
-    QVERIFY(MainWindowFixture::Trigger(form, "Toggle Room Autojoin"));
+    QVERIFY(MainWindowFixture::Trigger(form, "Auto-Join Room [off]"));
     QVERIFY(d.GetType("room")->GetItem(Value("big")).IsConnected("room_autojoin"));
 
     // The next start talks to a server of its own, and listens where nothing else does.

@@ -4,6 +4,7 @@
 #include "model/data.h"
 #include "model/helpers.h"
 #include "model/settings.h"
+#include "ui/chat/chatdisplay.h"
 #include "ui/chat/chatlogform.h"
 
 #include <QDir>
@@ -52,12 +53,12 @@ QString ChatLogPath(ChatLogKind kind, const QString& name)
 
 QString ChatLogLine(ChatLogKind kind, const QString& author, const QString& text, const QDateTime& time)
 {
-    const QString trimmed = text.trimmed();
     // All markers in one pass: a name or text holding "%1" must reach the file as it is.
-    // An action is told by the trimmed text in both kinds ("/me " alone is no action).
-    if (trimmed.startsWith(QLatin1String("/me ")))
-        return QStringLiteral("[%1] * %2").arg(ChatTimeLong(time), author + ' ' + trimmed.mid(4).trimmed());
-    return QStringLiteral("[%1][%2] %3").arg(ChatTimeLong(time), author, kind == ChatLogKind::Room ? trimmed : text);
+    QString action;
+    if (ChatAction(author, text, &action))
+        return QStringLiteral("[%1] * %2").arg(ChatTimeLong(time), action);
+    const QString body = kind == ChatLogKind::Room ? text.trimmed() : text;
+    return QStringLiteral("[%1][%2] %3").arg(ChatTimeLong(time), author, body);
 }
 
 void LogChat(ChatLogKind kind, const QString& name, const QString& author, const QString& text,

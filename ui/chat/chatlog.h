@@ -20,8 +20,9 @@ QString ChatTimeShort(const QDateTime& time);
 // directly inside the kind's folder ("a/b" and ".." cannot leave it).
 QString ChatLogPath(ChatLogKind kind, const QString& name);
 
-// The line as it is logged: "[time][author] text", or "[time] * author action" for a text that
-// begins with "/me " once trimmed. A room's line is trimmed; a private one is kept as it is.
+// The line as it is logged: "[time][author] text", or "[time] * author action" for a text that,
+// trimmed, begins with "/me " (ChatAction). A room's text is trimmed first; a private text is kept
+// as it is.
 QString ChatLogLine(ChatLogKind kind, const QString& author, const QString& text, const QDateTime& time);
 
 // Logs one chat line of the room or partner `name`, written by `author` (the own name for own
