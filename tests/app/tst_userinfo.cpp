@@ -174,7 +174,7 @@ void TestUserInfo::reply_data()
 {
     QTest::addColumn<QString>("description");
     QTest::addColumn<QString>("uploadSlots");
-    // "" no picture setting; "missing"; "dir" a folder; otherwise the file holds these bytes;
+    // "" no picture setting; "missing"; "dir" a folder; a path of the system; otherwise the file holds these bytes;
     // "room", "room+1": a file exactly as large as fits beside the rest in a frame, or one byte more;
     // "4G+5": a file of 4 GiB and 5 bytes.
     QTest::addColumn<QString>("picture");
@@ -187,6 +187,7 @@ void TestUserInfo::reply_data()
     QTest::newRow("missing picture") << "abc" << "2" << "missing"
                                      << Hex("10000000 03000000 616263 00 02000000 00000000 01");
     QTest::newRow("folder as picture") << "" << "1" << "dir" << Hex("10000000 00000000 00 01000000 00000000 01");
+    QTest::newRow("device as picture") << "" << "1" << "/dev/zero" << Hex("10000000 00000000 00 01000000 00000000 01");
     QTest::newRow("no free slot") << "" << "0" << "" << Hex("10000000 00000000 00 00000000 00000000 00");
     QTest::newRow("line break") << "a\nb" << "1" << "" << Hex("10000000 03000000 610a62 00 01000000 00000000 01");
     QTest::newRow("beyond a frame") << "" << "1" << "room+1" << Hex("10000000 00000000 00 01000000 00000000 01");
@@ -208,7 +209,7 @@ void TestUserInfo::reply()
     QDir(m_dir.path()).rmdir("picture");
     if (picture == "dir") {
         QVERIFY(QDir(m_dir.path()).mkdir("picture"));
-    } else if (!picture.isEmpty() && picture != "missing") {
+    } else if (!picture.isEmpty() && picture != "missing" && !picture.startsWith('/')) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         if (picture == "room" || picture == "room+1")
@@ -219,7 +220,7 @@ void TestUserInfo::reply()
             QVERIFY(file.write(picture.toLatin1()) == picture.size());
     }
     SetSetting("user_description", description);
-    SetSetting("user_picture_file", picture.isEmpty() ? QString() : path);
+    SetSetting("user_picture_file", picture.isEmpty() ? QString() : picture.startsWith('/') ? picture : path);
     SetSetting("upload_slots", uploadSlots);
 
     FakePeer& peer = Peer("bob");
