@@ -130,15 +130,6 @@ double MessengerRead(quint16 port, bool obfuscated, uint32_t bodyLength, int fra
     return seconds;
 }
 
-quint16 FreePortPair()
-{
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        QTcpServer a, b;
-        if (a.listen(QHostAddress::Any, 0) && a.serverPort() < 65535 && b.listen(QHostAddress::Any, a.serverPort() + 1))
-            return a.serverPort();
-    }
-    return 0;
-}
 
 } // namespace
 

@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <QStringList>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtEndian>
 
@@ -100,6 +101,17 @@ inline int DialLoopback(quint16 port)
         return -1;
     }
     return fd;
+}
+
+// Two consecutive free ports (a listening port and the obfuscated one), or 0.
+inline quint16 FreePortPair()
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QTcpServer a, b;
+        if (a.listen(QHostAddress::Any, 0) && a.serverPort() < 65535 && b.listen(QHostAddress::Any, a.serverPort() + 1))
+            return a.serverPort();
+    }
+    return 0;
 }
 
 inline long PeakKiB()
