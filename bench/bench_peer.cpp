@@ -138,13 +138,8 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     Server* server = StartCore(dir);
-    new PeerMessenger();
-    const quint16 port = FreePortPair();
-    SetSetting("use_upnp", Value("no"));
-    SetSetting("listening_port", Value(static_cast<int>(port)));
-    SetSetting("obfuscated_listening_port", Value(static_cast<int>(port) + 1));
-    peerMessenger->DataLoaded();
-    if (!port || peerMessenger->ListeningPort(false) != port) {
+    const quint16 port = StartListeningMessenger();
+    if (!port) {
         std::fprintf(stderr, "cannot listen on a free port pair\n");
         return 1;
     }

@@ -93,12 +93,9 @@ int Page(const QString& file)
 {
     QTemporaryDir temp;
     StartCore(temp);
-    new PeerMessenger();
-    const quint16 port = FreePortPair();
-    SetSetting("use_upnp", Value("no"));
-    SetSetting("listening_port", Value(static_cast<int>(port)));
-    SetSetting("obfuscated_listening_port", Value(static_cast<int>(port) + 1));
-    peerMessenger->DataLoaded();
+    const quint16 port = StartListeningMessenger();
+    if (!port)
+        return 1;
 
     QFile in(file);
     in.open(QIODevice::ReadOnly);

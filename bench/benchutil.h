@@ -114,6 +114,19 @@ inline quint16 FreePortPair()
     return 0;
 }
 
+// A peer messenger listening on a free port pair with UPnP off; its plain port, or 0 when it
+// does not listen.
+inline quint16 StartListeningMessenger()
+{
+    new PeerMessenger();
+    const quint16 port = FreePortPair();
+    SetSetting("use_upnp", Value("no"));
+    SetSetting("listening_port", Value(static_cast<int>(port)));
+    SetSetting("obfuscated_listening_port", Value(static_cast<int>(port) + 1));
+    peerMessenger->DataLoaded();
+    return port && peerMessenger->ListeningPort(false) == port ? port : 0;
+}
+
 inline long PeakKiB()
 {
     rusage u;

@@ -3,6 +3,7 @@
 // and closing the tab. Fake peers hold messaging connections to the client.
 
 #include "mainwindowfixture.h"
+#include "viewhelpers.h"
 
 #include "app/usermenuoptions.h"
 #include "common/fakepeer.h"
@@ -35,21 +36,6 @@ QByteArray Mp3(int size)
     return out + QByteArray(size - out.size(), '\0');
 }
 
-void RowTexts(QTreeWidgetItem* row, int level, QStringList& out)
-{
-    out << QString(level * 2, ' ') + row->text(0) + (row->isHidden() ? " (hidden)" : "");
-    for (int k = 0; k < row->childCount(); ++k)
-        RowTexts(row->child(k), level + 1, out);
-}
-
-QStringList TreeTexts(QTreeWidget* tree)
-{
-    QStringList out;
-    for (int k = 0; k < tree->topLevelItemCount(); ++k)
-        RowTexts(tree->topLevelItem(k), 0, out);
-    return out;
-}
-
 // The rows of the file list as "name|size|attributes", with "*" after a row marked uploaded.
 QStringList ListTexts(QTreeWidget* list)
 {
@@ -59,29 +45,6 @@ QStringList ListTexts(QTreeWidget* list)
         out << row->text(0) + "|" + row->text(1) + "|" + row->text(2) + (row->icon(0).isNull() ? "" : "*");
     }
     return out;
-}
-
-template <typename T>
-T* W(QWidget* form, const char* name)
-{
-    T* w = form->findChild<T*>(name);
-    if (!w)
-        qFatal("no widget %s", name);
-    return w;
-}
-
-QTreeWidgetItem* FindRow(QTreeWidget* tree, const QString& text)
-{
-    const QList<QTreeWidgetItem*> rows = tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
-    return rows.isEmpty() ? nullptr : rows.first();
-}
-
-void ClickRow(QTreeWidget* tree, QTreeWidgetItem* row, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-{
-    for (QTreeWidgetItem* up = row->parent(); up; up = up->parent())
-        up->setExpanded(true);
-    tree->scrollToItem(row);
-    QTest::mouseClick(tree->viewport(), Qt::LeftButton, modifiers, tree->visualItemRect(row).center());
 }
 
 size_t Count(const char* type)
@@ -106,19 +69,7 @@ private slots:
     void cleanupTestCase();
 
 private:
-    FakePeer& Peer(const QString& user)
-    {
-        std::unique_ptr<FakePeer>& peer = m_peers[user];
-        if (!peer) {
-            peer = std::make_unique<FakePeer>();
-            const size_t before = d.GetType("user")->GetItem(Value(user)).GetItems("peer_socket").size();
-            if (peer->ConnectTo(m_fixture.listeningPort))
-                peer->SendDirectInit(user, "P");
-            (void)QTest::qWaitFor(
-                [&] { return d.GetType("user")->GetItem(Value(user)).GetItems("peer_socket").size() > before; });
-        }
-        return *peer;
-    }
+    FakePeer& Peer(const QString& user) { return m_peers.Get(user, m_fixture.listeningPort); }
     // The upload offers (code 60) the peer received so far as "path size", forgotten once read.
     QStringList Offers(FakePeer& peer, int expected)
     {
@@ -148,6 +99,20 @@ private:
         return qobject_cast<UploadForm*>(Tabs()->currentWidget());
     }
     static QTabWidget* Tabs() { return W<QTabWidget>(sharesForm, "tabControl"); }
+    // The user's browser with the folder's row clicked.
+    struct Lists
+    {
+        UploadForm* form;
+        QTreeWidget* tree;
+        QTreeWidget* list;
+    };
+    static Lists OpenAt(const QString& user, const QString& folder)
+    {
+        UploadForm* form = sharesForm->OpenUploadBrowse(user);
+        Lists lists{form, W<QTreeWidget>(form, "folderTree"), W<QTreeWidget>(form, "fileList")};
+        ClickRow(lists.tree, FindRow(lists.tree, folder));
+        return lists;
+    }
     static void CloseTab(QWidget* form)
     {
         QPointer<QWidget> guard(form);
@@ -156,7 +121,7 @@ private:
     }
 
     MainWindowFixture m_fixture;
-    std::map<QString, std::unique_ptr<FakePeer>> m_peers;
+    PeerSet m_peers;
     QTemporaryDir m_dir;
     // The shared root's path as peers see it, with backslashes.
     QString m_wireRoot;
@@ -228,10 +193,7 @@ void TestUploadBrowser::uploadFile()
 {
     FakePeer& bob = Peer("bob");
     bob.TakeFrames();
-    UploadForm* form = sharesForm->OpenUploadBrowse("bob");
-    QTreeWidget* tree = W<QTreeWidget>(form, "folderTree");
-    QTreeWidget* list = W<QTreeWidget>(form, "fileList");
-    ClickRow(tree, FindRow(tree, "Rock"));
+    const auto [form, tree, list] = OpenAt("bob", "Rock");
     ClickRow(list, FindRow(list, "song.mp3"));
     QVERIFY(MainWindowFixture::Trigger(list, "Upload File"));
     QCOMPARE(Offers(bob, 1), QStringList{"\\Music\\Rock\\song.mp3 1234567"});
@@ -250,10 +212,7 @@ void TestUploadBrowser::uploadFolder()
 {
     FakePeer& bob = Peer("bob");
     bob.TakeFrames();
-    UploadForm* form = sharesForm->OpenUploadBrowse("bob");
-    QTreeWidget* tree = W<QTreeWidget>(form, "folderTree");
-    QTreeWidget* list = W<QTreeWidget>(form, "fileList");
-    ClickRow(tree, FindRow(tree, "Rock"));
+    const auto [form, tree, list] = OpenAt("bob", "Rock");
     for (int k = 0; k < list->topLevelItemCount(); ++k)
         list->topLevelItem(k)->setIcon(0, QIcon());
     ClickRow(tree, FindRow(tree, "Music"));
@@ -280,10 +239,7 @@ void TestUploadBrowser::twoBrowsers()
 {
     FakePeer& bob = Peer("bob");
     bob.TakeFrames();
-    UploadForm* carol = sharesForm->OpenUploadBrowse("carol");
-    QTreeWidget* tree = W<QTreeWidget>(carol, "folderTree");
-    QTreeWidget* list = W<QTreeWidget>(carol, "fileList");
-    ClickRow(tree, FindRow(tree, "Music"));
+    const auto [carol, tree, list] = OpenAt("carol", "Music");
     ClickRow(list, FindRow(list, "a.txt"));
     const size_t before = d.GetType("user")->GetItem(Value("carol")).GetItems("upload_entry").size();
     QVERIFY(MainWindowFixture::Trigger(list, "Upload File"));
@@ -297,10 +253,7 @@ void TestUploadBrowser::twoBrowsers()
 // The file rows' items go with the rows whenever the list is emptied or filled anew.
 void TestUploadBrowser::listNodesFollowRows()
 {
-    UploadForm* form = sharesForm->OpenUploadBrowse("bob");
-    QTreeWidget* tree = W<QTreeWidget>(form, "folderTree");
-    QTreeWidget* list = W<QTreeWidget>(form, "fileList");
-    ClickRow(tree, FindRow(tree, "Music"));
+    const auto [form, tree, list] = OpenAt("bob", "Music");
     const size_t base = Count("user_share_file_node") - size_t(list->topLevelItemCount());
     for (const char* folder : {"Rock", "Live", "Rock", "Music"}) {
         ClickRow(tree, FindRow(tree, folder));
@@ -335,7 +288,7 @@ void TestUploadBrowser::closeTab()
 void TestUploadBrowser::cleanupTestCase()
 {
     PeerFixture::Clear();
-    m_peers.clear();
+    m_peers.Clear();
     delete mainWindow;
 }
 

@@ -3,6 +3,7 @@
 // peers hold messaging connections to the client.
 
 #include "mainwindowfixture.h"
+#include "viewhelpers.h"
 
 #include "app/eventtoolbar.h"
 #include "app/usermenuoptions.h"
@@ -79,15 +80,6 @@ QSize ShownImageSize(QTextDocument* doc)
     return doc->resource(QTextDocument::ImageResource, QUrl("UserImage")).value<QImage>().size();
 }
 
-template <typename T>
-T* W(QWidget* form, const char* name)
-{
-    T* w = form->findChild<T*>(name);
-    if (!w)
-        qFatal("no widget %s", name);
-    return w;
-}
-
 }  // namespace
 
 class TestUserInfo : public QObject
@@ -110,19 +102,7 @@ private slots:
     void cleanupTestCase();
 
 private:
-    FakePeer& Peer(const QString& user)
-    {
-        std::unique_ptr<FakePeer>& peer = m_peers[user];
-        if (!peer) {
-            peer = std::make_unique<FakePeer>();
-            const size_t before = d.GetType("user")->GetItem(Value(user)).GetItems("peer_socket").size();
-            if (peer->ConnectTo(m_fixture.listeningPort))
-                peer->SendDirectInit(user, "P");
-            (void)QTest::qWaitFor(
-                [&] { return d.GetType("user")->GetItem(Value(user)).GetItems("peer_socket").size() > before; });
-        }
-        return *peer;
-    }
+    FakePeer& Peer(const QString& user) { return m_peers.Get(user, m_fixture.listeningPort); }
     // The bodies the peer received with the code, forgotten once read.
     static QList<QByteArray> Take(FakePeer& peer, quint32 code)
     {
@@ -160,7 +140,7 @@ private:
     }
 
     MainWindowFixture m_fixture;
-    std::map<QString, std::unique_ptr<FakePeer>> m_peers;
+    PeerSet m_peers;
     QTemporaryDir m_dir;
 };
 
@@ -432,7 +412,7 @@ void TestUserInfo::cleanup()
 void TestUserInfo::cleanupTestCase()
 {
     PeerFixture::Clear();
-    m_peers.clear();
+    m_peers.Clear();
     delete mainWindow;
 }
 
