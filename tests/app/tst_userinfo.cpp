@@ -10,6 +10,7 @@
 #include "common/deliver.h"
 #include "common/fakepeer.h"
 #include "common/peerfixture.h"
+#include "common/testfiles.h"
 #include "model/settings.h"
 #include "peer/peermessenger.h"
 #include "ui/users/userinfoform.h"
@@ -94,6 +95,7 @@ private slots:
     void pageShowsReply_data();
     void pageShowsReply();
     void hugePictureRefused();
+    void damagedPictures();
     void askTwiceAndClose();
     void replyForOthersAndEvents();
     void descriptionIsText();
@@ -294,7 +296,28 @@ void TestUserInfo::hugePictureRefused()
     QTRY_COMPARE(Figures(form), QString("1|Yes|0"));
     QCOMPARE(Text(form)->toPlainText(), QString("big"));
     QVERIFY(ShownImageSize(Text(form)->document()).isEmpty());
+    QVERIFY(LogText("Peer Messenger").contains("in the user info of dan not shown"));
     CloseTab(form);
+}
+
+// Cut and garbled pictures: nothing breaks, and whatever decodes fits the page.
+void TestUserInfo::damagedPictures()
+{
+    QBuffer jpegBuffer;
+    jpegBuffer.open(QIODevice::WriteOnly);
+    QImage(1600, 400, QImage::Format_RGB32).save(&jpegBuffer, "JPEG");
+    QRandomGenerator random(3);
+    for (const QByteArray& good : {Png(1600, 400), jpegBuffer.data()}) {
+        for (int k = 0; k < 150; ++k) {
+            QByteArray bad = good.left(int(random.bounded(good.size())));
+            for (int flips = 0; k % 2 && !bad.isEmpty() && flips < 8; ++flips)
+                bad[int(random.bounded(bad.size()))] = char(random.bounded(256));
+            const QImage image = UserInfoForm::DecodePicture(bad.constData(), bad.size());
+            QVERIFY(image.isNull() || (image.width() <= 800 && image.height() <= 400));
+        }
+    }
+    const QByteArray noise = RandomBytes(4096, 9);
+    QVERIFY(UserInfoForm::DecodePicture(noise.constData(), noise.size()).isNull());
 }
 
 void TestUserInfo::askTwiceAndClose()

@@ -3,6 +3,7 @@
 #include "app/eventtoolbar.h"
 #include "model/data.h"
 #include "model/helpers.h"
+#include "model/log.h"
 #include "peer/peermessenger.h"
 
 #include "ui_userinfoform.h"
@@ -102,7 +103,13 @@ void UserInfoForm::OnUserInfoReceived(QString i_user, QString i_description, boo
     bool hasPicture = false;
     if (i_hasPicture) {
         const QImage image = DecodePicture(ip_pictureBuffer, i_pictureBufferLength);
-        if (!image.isNull()) {
+        if (image.isNull())
+            Log("Peer Messenger", 1,
+                QString("Picture of %1 bytes in the user info of %2 not shown: it does not decode, or it is larger "
+                        "than 64 megapixels")
+                    .arg(i_pictureBufferLength)
+                    .arg(m_user));
+        else {
             m_ui->userInfoText->document()->addResource(QTextDocument::ImageResource, QUrl(kImageName), image);
             html = QString("<img source=\"%1\" /><p>").arg(kImageName);
             hasPicture = true;
