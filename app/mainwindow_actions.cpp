@@ -5,6 +5,7 @@
 #include "app/actionsettoolbar.h"
 #include "app/filechooser.h"
 #include "app/focus.h"
+#include "app/usermenuoptions.h"
 #include "model/helpers.h"
 #include "model/settings.h"
 #include "peer/peermessenger.h"
@@ -57,7 +58,6 @@ void MainWindow::OnToolBarActionTriggered(QWidget*, QString id)
     // With no room or user published, the subject would be an item named "", which the
     // server would be asked about and an auto-join mark would even save.
     const auto room = [&] { return d.GetType("room")->GetItem(Value(roomName)); };
-    const auto user = [&] { return d.GetType("user")->GetItem(Value(userName)); };
 
     if (id == "refresh_room_list") {
         mp_server->GetRoomList();
@@ -88,13 +88,13 @@ void MainWindow::OnToolBarActionTriggered(QWidget*, QString id)
             sharedFoldersManager->RescanShares();
     } else if (id == "browse_user") {
         if (!userName.isEmpty())
-            ui->sharesForm->OpenShareBrowse(userName);
+            UserMenuOptions(userName).OnBrowseUser();
     } else if (id == "message_user") {
         if (!userName.isEmpty())
-            GetChatForm(userName)->Focus();
+            UserMenuOptions(userName).OnMessageUser();
     } else if (id == "add_user") {
         if (!userName.isEmpty())
-            user().NewItem("in_user_list");
+            UserMenuOptions(userName).OnAddUser();
     } else if (id == "toggle_room_autojoin") {
         if (roomName.isEmpty())
             return;

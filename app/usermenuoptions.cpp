@@ -1,11 +1,14 @@
 #include "app/usermenuoptions.h"
 
+#include "app/focus.h"
 #include "app/mainwindow.h"
 #include "model/data.h"
 #include "server/server.h"
 #include "transfers/transferqueuemanager.h"
 #include "ui/search/sharesform.h"
 #include "ui/users/usergroupsdialog.h"
+#include "ui/users/userinfoform.h"
+#include "ui/users/userlistform.h"
 #include "ui/users/usernotedialog.h"
 
 #include <QAction>
@@ -100,6 +103,12 @@ UserMenuOptions::UserMenuOptions(QMenu* menu, QString user, QObject* parent)
     }
 }
 
+UserMenuOptions::UserMenuOptions(QString user, QObject* parent)
+    : QObject(parent)
+    , m_user(std::move(user))
+{
+}
+
 QString UserMenuOptions::SenderRoom() const
 {
     auto* action = qobject_cast<QAction*>(sender());
@@ -142,7 +151,8 @@ void UserMenuOptions::OnUploadToUser()
 
 void UserMenuOptions::OnGetUserInfo()
 {
-    // The user-info page joins here when the user list window is built.
+    if (userListForm)
+        FocusWidgetAndParents(userListForm->GetUserInfoForm(m_user));
 }
 
 void UserMenuOptions::OnUserNote()

@@ -14,6 +14,9 @@ public:
     // Appends the entries for the user to the menu. The object must outlive the menu's run:
     // callers make it on their own stack, with no parent, after the menu.
     UserMenuOptions(QMenu* menu, QString user, QObject* parent = nullptr);
+    // The entries' effects for the user without a menu: the main window's toolbar actions of the
+    // same names do exactly what the menu does.
+    explicit UserMenuOptions(QString user, QObject* parent = nullptr);
 
 public slots:
     void OnMessageUser();

@@ -130,15 +130,6 @@ double MessengerRead(quint16 port, bool obfuscated, uint32_t bodyLength, int fra
     return seconds;
 }
 
-quint16 FreePortPair()
-{
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        QTcpServer a, b;
-        if (a.listen(QHostAddress::Any, 0) && a.serverPort() < 65535 && b.listen(QHostAddress::Any, a.serverPort() + 1))
-            return a.serverPort();
-    }
-    return 0;
-}
 
 } // namespace
 
@@ -147,13 +138,8 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     Server* server = StartCore(dir);
-    new PeerMessenger();
-    const quint16 port = FreePortPair();
-    SetSetting("use_upnp", Value("no"));
-    SetSetting("listening_port", Value(static_cast<int>(port)));
-    SetSetting("obfuscated_listening_port", Value(static_cast<int>(port) + 1));
-    peerMessenger->DataLoaded();
-    if (!port || peerMessenger->ListeningPort(false) != port) {
+    const quint16 port = StartListeningMessenger();
+    if (!port) {
         std::fprintf(stderr, "cannot listen on a free port pair\n");
         return 1;
     }

@@ -17,6 +17,7 @@
 #include <QObject>
 #include <QRandomGenerator>
 #include <QStringList>
+#include <QTcpServer>
 #include <QTimer>
 #include <QTemporaryDir>
 #include <QtEndian>
@@ -149,6 +150,30 @@ inline int DialLoopback(quint16 port)
         return -1;
     }
     return fd;
+}
+
+// Two consecutive free ports (a listening port and the obfuscated one), or 0.
+inline quint16 FreePortPair()
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QTcpServer a, b;
+        if (a.listen(QHostAddress::Any, 0) && a.serverPort() < 65535 && b.listen(QHostAddress::Any, a.serverPort() + 1))
+            return a.serverPort();
+    }
+    return 0;
+}
+
+// A peer messenger listening on a free port pair with UPnP off; its plain port, or 0 when it
+// does not listen.
+inline quint16 StartListeningMessenger()
+{
+    new PeerMessenger();
+    const quint16 port = FreePortPair();
+    SetSetting("use_upnp", Value("no"));
+    SetSetting("listening_port", Value(static_cast<int>(port)));
+    SetSetting("obfuscated_listening_port", Value(static_cast<int>(port) + 1));
+    peerMessenger->DataLoaded();
+    return port && peerMessenger->ListeningPort(false) == port ? port : 0;
 }
 
 inline long PeakKiB()

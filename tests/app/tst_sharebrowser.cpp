@@ -3,6 +3,7 @@
 // tab. A fake peer holds a messaging connection to the client and answers with share lists.
 
 #include "mainwindowfixture.h"
+#include "viewhelpers.h"
 
 #include "app/eventtoolbar.h"
 #include "app/usermenuoptions.h"
@@ -48,23 +49,6 @@ QByteArray ShareList(const QList<ShareFolder>& folders)
     return body + P::U32(0);
 }
 
-// Texts of the rows of a tree, depth first, with two blanks of indent per level and "(hidden)"
-// after a hidden row.
-void RowTexts(QTreeWidgetItem* row, int level, QStringList& out)
-{
-    out << QString(level * 2, ' ') + row->text(0) + (row->isHidden() ? " (hidden)" : "");
-    for (int k = 0; k < row->childCount(); ++k)
-        RowTexts(row->child(k), level + 1, out);
-}
-
-QStringList TreeTexts(QTreeWidget* tree)
-{
-    QStringList out;
-    for (int k = 0; k < tree->topLevelItemCount(); ++k)
-        RowTexts(tree->topLevelItem(k), 0, out);
-    return out;
-}
-
 QStringList ListTexts(QTreeWidget* list)
 {
     QStringList out;
@@ -73,31 +57,6 @@ QStringList ListTexts(QTreeWidget* list)
         out << row->text(0) + "|" + row->text(1) + "|" + row->text(2);
     }
     return out;
-}
-
-// A widget of a form by its object name.
-template <typename T>
-T* W(QWidget* form, const char* name)
-{
-    T* w = form->findChild<T*>(name);
-    if (!w)
-        qFatal("no widget %s", name);
-    return w;
-}
-
-QTreeWidgetItem* FindRow(QTreeWidget* tree, const QString& text)
-{
-    const QList<QTreeWidgetItem*> rows = tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
-    return rows.size() == 1 ? rows.first() : nullptr;
-}
-
-// A click on the row, as the user picks it (its parents opened first, so that it can be seen).
-void ClickRow(QTreeWidget* tree, QTreeWidgetItem* row)
-{
-    for (QTreeWidgetItem* up = row->parent(); up; up = up->parent())
-        up->setExpanded(true);
-    tree->scrollToItem(row);
-    QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, tree->visualItemRect(row).center());
 }
 
 // A double click as the mouse gives it: a click, then the second press.
@@ -168,19 +127,11 @@ private:
     // A fake peer with a messaging connection to the client as the user, marked online.
     FakePeer& Peer(const QString& user)
     {
-        std::unique_ptr<FakePeer>& peer = m_peers[user];
-        if (!peer) {
-            peer = std::make_unique<FakePeer>();
-            const size_t before = d.GetType("user")->GetItem(Value(user)).GetItems("peer_socket").size();
-            if (peer->ConnectTo(m_fixture.listeningPort))
-                peer->SendDirectInit(user, "P");
-            (void)QTest::qWaitFor(
-                [&] { return d.GetType("user")->GetItem(Value(user)).GetItems("peer_socket").size() > before; });
-            ItemPtr userItem = d.GetType("user")->GetItem(Value(user));
-            if (!userItem.IsConnected("is_online"))
-                userItem.NewItem("is_online");
-        }
-        return *peer;
+        FakePeer& peer = m_peers.Get(user, m_fixture.listeningPort);
+        ItemPtr userItem = d.GetType("user")->GetItem(Value(user));
+        if (!userItem.IsConnected("is_online"))
+            userItem.NewItem("is_online");
+        return peer;
     }
     // The frames the peer received with the code.
     static int FramesWithCode(FakePeer& peer, quint32 code)
@@ -236,7 +187,7 @@ private:
     }
 
     MainWindowFixture m_fixture;
-    std::map<QString, std::unique_ptr<FakePeer>> m_peers;
+    PeerSet m_peers;
 };
 
 void TestShareBrowser::initTestCase()
@@ -744,7 +695,7 @@ void TestShareBrowser::cleanupTestCase()
 {
     // The messenger's sockets and the requests still waiting for a connection go first.
     PeerFixture::Clear();
-    m_peers.clear();
+    m_peers.Clear();
     delete mainWindow;
 }
 

@@ -132,12 +132,7 @@ void ShareForm::SetShare(ItemPtr share)
 
 void ShareForm::ClearFileList()
 {
-    Type* nodes = d.GetType("user_share_file_node");
-    QTreeWidget* list = m_ui->fileList;
-    for (int k = 0; k < list->topLevelItemCount(); ++k)
-        if (ItemPtr node = nodes->HasItem(Value(list->topLevelItem(k))))
-            node.Remove();
-    list->clear();
+    ClearShareFileList(m_ui->fileList);
 }
 
 void ShareForm::ClearFolderTree()
@@ -153,40 +148,7 @@ void ShareForm::ClearFolderTree()
 
 void ShareForm::OnCurrentItemChanged(QTreeWidgetItem* ip_current, QTreeWidgetItem*)
 {
-    ClearFileList();
-    ItemPtr folder = FolderOfRow(ip_current);
-    if (!folder)
-        return;
-    const ItemSet files = folder.GetItems("user_share_file");
-
-    // Words the folder's path already holds are not asked of its file names.
-    FilterParser filter;
-    filter.Parse(m_ui->filterEdit->text());
-    for (QTreeWidgetItem* row = ip_current; row; row = row->parent()) {
-        FilterParser rest;
-        filter.IsMatching(row->text(0), &rest);
-        filter = rest;
-    }
-
-    QTreeWidget* list = m_ui->fileList;
-    Type* nodes = d.GetType("user_share_file_node");
-    list->setUpdatesEnabled(false);
-    list->setSortingEnabled(false);
-    for (ItemPtr file : files) {
-        ItemPtr name = file.HasItem("user_share_file_name");
-        const QString text = name ? ToQString(name.AsStdString()) : QString();
-        if (filter.IsMatching(text, nullptr, file) != 0)
-            continue;
-        ItemPtr size = file.HasItem("file_size");
-        auto* row = new QTreeWidgetItem(list);
-        row->setText(0, text);
-        row->setText(1, CommafyNumber(size ? size.AsInt64() : 0));
-        if (sharedFoldersManager)
-            row->setText(2, sharedFoldersManager->GetFileItemDisplayString(file));
-        nodes->GetItem(Value(row)) += file;
-    }
-    list->setSortingEnabled(true);
-    list->setUpdatesEnabled(true);
+    ListFolderFiles(m_ui->fileList, ip_current, m_ui->filterEdit->text());
 }
 
 void ShareForm::OnFileItemChanged(QTreeWidgetItem*, QTreeWidgetItem*)
@@ -199,21 +161,7 @@ void ShareForm::OnActionBarTriggered(QWidget*, QString)
 
 void ShareForm::OnFilterTextChanged(QString i_text)
 {
-    FilterParser filter;
-    filter.Parse(i_text);
-    QTreeWidget* tree = m_ui->folderTree;
-    tree->setUpdatesEnabled(false);
-    for (int k = 0; k < tree->topLevelItemCount(); ++k)
-        FilterFolderNode(tree->topLevelItem(k), filter);
-    tree->setUpdatesEnabled(true);
-
-    QTreeWidgetItem* current = tree->currentItem();
-    if (!current)
-        return;
-    if (IsRowOrAncestorHidden(current))
-        ClearFileList();
-    else
-        OnCurrentItemChanged(current, current);
+    FilterShareTree(m_ui->folderTree, m_ui->fileList, i_text);
 }
 
 void ShareForm::OnFilterHelpClicked()

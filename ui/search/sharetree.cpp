@@ -2,6 +2,7 @@
 
 #include "app/actionsettoolbar.h"
 #include "model/helpers.h"
+#include "shares/sharedfoldersmanager.h"
 #include "ui/search/filterparser.h"
 
 #include <QTreeWidget>
@@ -109,6 +110,69 @@ bool FilterFolderNode(QTreeWidgetItem* row, FilterParser& filter)
     if (row->treeWidget())
         row->setHidden(hide);
     return !hide;
+}
+
+void ClearShareFileList(QTreeWidget* list)
+{
+    Type* nodes = d.GetType("user_share_file_node");
+    for (int k = 0; k < list->topLevelItemCount(); ++k)
+        if (ItemPtr node = nodes->HasItem(Value(list->topLevelItem(k))))
+            node.Remove();
+    list->clear();
+}
+
+void ListFolderFiles(QTreeWidget* list, QTreeWidgetItem* folderRow, const QString& filterText)
+{
+    ClearShareFileList(list);
+    ItemPtr folder = FolderOfRow(folderRow);
+    if (!folder)
+        return;
+    const ItemSet files = folder.GetItems("user_share_file");
+
+    FilterParser filter;
+    filter.Parse(filterText);
+    for (QTreeWidgetItem* row = folderRow; row; row = row->parent()) {
+        FilterParser rest;
+        filter.IsMatching(row->text(0), &rest);
+        filter = rest;
+    }
+
+    Type* nodes = d.GetType("user_share_file_node");
+    list->setUpdatesEnabled(false);
+    list->setSortingEnabled(false);
+    for (ItemPtr file : files) {
+        ItemPtr name = file.HasItem("user_share_file_name");
+        const QString text = name ? ToQString(name.AsStdString()) : QString();
+        if (filter.IsMatching(text, nullptr, file) != 0)
+            continue;
+        ItemPtr size = file.HasItem("file_size");
+        auto* row = new QTreeWidgetItem(list);
+        row->setText(0, text);
+        row->setText(1, CommafyNumber(size ? size.AsInt64() : 0));
+        if (sharedFoldersManager)
+            row->setText(2, sharedFoldersManager->GetFileItemDisplayString(file));
+        nodes->GetItem(Value(row)) += file;
+    }
+    list->setSortingEnabled(true);
+    list->setUpdatesEnabled(true);
+}
+
+void FilterShareTree(QTreeWidget* tree, QTreeWidget* list, const QString& filterText)
+{
+    FilterParser filter;
+    filter.Parse(filterText);
+    tree->setUpdatesEnabled(false);
+    for (int k = 0; k < tree->topLevelItemCount(); ++k)
+        FilterFolderNode(tree->topLevelItem(k), filter);
+    tree->setUpdatesEnabled(true);
+
+    QTreeWidgetItem* current = tree->currentItem();
+    if (!current)
+        return;
+    if (IsRowOrAncestorHidden(current))
+        ClearShareFileList(list);
+    else
+        ListFolderFiles(list, current, filterText);
 }
 
 bool IsRowOrAncestorHidden(QTreeWidgetItem* row)

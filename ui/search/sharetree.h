@@ -5,6 +5,8 @@
 
 #include "model/data.h"
 
+#include <QString>
+
 class FilterParser;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -22,6 +24,18 @@ int BuildShareFolderTree(QTreeWidget* tree, ItemPtr share);
 // Shows or hides the row and the rows below it by the filter; true when the row stays shown.
 // The words the folder's name already holds are not asked again of what lies below it.
 bool FilterFolderNode(QTreeWidgetItem* row, FilterParser& filter);
+
+// Empties a file list together with the "user_share_file_node" items of its rows, which would
+// otherwise point at deleted rows.
+void ClearShareFileList(QTreeWidget* list);
+
+// Lists, in place of what the list held, the files of the folder row that the filter lets
+// through; the words the row's path already holds are not asked of the file names.
+void ListFolderFiles(QTreeWidget* list, QTreeWidgetItem* folderRow, const QString& filterText);
+
+// Filters the whole folder tree; the file list follows: emptied when its folder is hidden now,
+// listed anew otherwise.
+void FilterShareTree(QTreeWidget* tree, QTreeWidget* list, const QString& filterText);
 
 // True when the row or a row above it is hidden.
 bool IsRowOrAncestorHidden(QTreeWidgetItem* row);

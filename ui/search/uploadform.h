@@ -7,6 +7,7 @@
 #include <QString>
 #include <QWidget>
 
+class QTreeWidgetItem;
 class Ui_UploadForm;
 
 class UploadForm : public QWidget, public DataHandler
@@ -24,7 +25,16 @@ public:
     void ExpandLevel();
     void CollapseAll();
     void ExpandAll();
+    // Queues the folder's files for the user, then those of each sub-folder, depth first.
+    void UploadFolder(ItemPtr folder);
 
+    QString User() const { return m_user; }
+
+public slots:
+    void OnCurrentItemChanged(QTreeWidgetItem* ip_current, QTreeWidgetItem* ip_previous);
+    void OnFilterTextChanged(QString i_text);
+    void OnFilterHelpClicked();
+    void OnActionBarTriggered(QWidget* ip_widget, QString i_action);
 
 private:
     Ui_UploadForm* m_ui;

@@ -6,6 +6,7 @@
 #include "app/usermenuoptions.h"
 #include "model/delayedinvoker.h"
 #include "model/sizemanager.h"
+#include "peer/peermessenger.h"
 #include "server/server.h"
 #include "ui/users/adduserdialog.h"
 #include "ui/users/usergroupconfigdialog.h"
@@ -131,6 +132,12 @@ void UserListForm::Init()
     groupStep(PathDisconnectedTrigger, &UserListForm::OnUserGroupRemoved);
 
     sizeManager->RegisterTreeWidget("user_list", ui->userList);
+
+    connect(ui->userInfoTabs, &QTabWidget::tabCloseRequested, this, &UserListForm::OnUserInfoTabCloseRequested);
+    if (!d.HasType("user_info_form"))
+        d.NewType("user_info_form", PrimacyRoot, false, true)->RelateToType(d.GetType("user"), One, One, false);
+    if (peerMessenger)
+        connect(peerMessenger, &PeerMessenger::UserInfoRequested, this, &UserListForm::OnUserInfoRequested);
 }
 
 void UserListForm::Subscribe(PathNode* ip_root, Handler i_handler)

@@ -12,6 +12,7 @@
 class QTreeWidget;
 class QTreeWidgetItem;
 class Ui_UserListForm;
+class UserInfoForm;
 
 class UserListForm : public QWidget, public DataHandler
 {
@@ -27,11 +28,17 @@ public:
     // Rewrites the Groups column of the user's User List row.
     void UpdateUserGroupsDisplay(QString i_user);
 
+    // The user's info page: the open one, or a new one that asks the user, added as the last tab
+    // of the User Info tab. The caller brings it forward.
+    UserInfoForm* GetUserInfoForm(QString user);
+
 public slots:
     void OnActionBarTriggered(QWidget*, QString i_action);
     void OnUserListContextMenuRequested(QPoint i_point);
     void OnUnsharedListContextMenuRequested(QPoint i_point);
     void OnIgnoredListContextMenuRequested(QPoint i_point);
+    void OnUserInfoTabCloseRequested(int i_index);
+    void OnUserInfoRequested(QString i_user);
 
 private slots:
     void OnSortUserList();

@@ -1,0 +1,178 @@
+// User info with a 9 MiB picture. The reply: built from a 9 MiB picture file. The page: a peer
+// sends a reply carrying a 9 MiB picture (a PNG of noise, 2048 x 1536, and a JPEG of noise) over
+// a messaging connection; the figure is the time from the first byte written to the page
+// holding the reply, then to the page painted. Each case runs in a process of its own (the
+// program runs itself with the case's name), so that its peak resident size is its own.
+#include "bench/benchutil.h"
+#include "ui/users/userinfoform.h"
+#include "ui/users/userinforeply.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QEventLoop>
+#include <QImage>
+#include <QProcess>
+#include <QTextBrowser>
+
+#include <cstdio>
+#include <thread>
+
+using namespace benchutil;
+
+namespace {
+
+const qint64 kPictureBytes = 9 * 1024 * 1024;
+
+QImage Noise(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    QRandomGenerator random(5);
+    for (int y = 0; y < height; ++y)
+        random.fillRange(reinterpret_cast<quint32*>(image.scanLine(y)), width);
+    return image;
+}
+
+QByteArray Encode(const QImage& image, const char* format, int quality = -1)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format, quality);
+    return bytes;
+}
+
+// The pictures the page cases send, written once by the parent.
+void WritePictures(const QString& dir)
+{
+    QFile png(dir + "/picture.png");
+    png.open(QIODevice::WriteOnly);
+    png.write(Encode(Noise(2048, 1536), "PNG"));
+    // JPEG of noise at quality 90: about 2.2 bytes per pixel; sized to land near 9 MiB.
+    QFile jpeg(dir + "/picture.jpg");
+    jpeg.open(QIODevice::WriteOnly);
+    jpeg.write(Encode(Noise(3740, 2800), "JPEG", 90));
+    QFile raw(dir + "/picture.bin");
+    raw.open(QIODevice::WriteOnly);
+    raw.write(QByteArray(int(kPictureBytes), 'p'));
+}
+
+void PutString(std::vector<char>& out, const QByteArray& s)
+{
+    PutU32(out, quint32(s.size()));
+    out.insert(out.end(), s.begin(), s.end());
+}
+
+void PutFrame(std::vector<char>& out, const std::vector<char>& body)
+{
+    PutU32(out, quint32(body.size()));
+    out.insert(out.end(), body.begin(), body.end());
+}
+
+// The reply built 20 times from a 9 MiB picture file.
+int Reply(const QString& dir)
+{
+    QApplication::setApplicationName("bench_userinfo");
+    QTemporaryDir temp;
+    StartEngine(temp);
+    SetSetting("user_description", Value("a description"));
+    SetSetting("user_picture_file", Value(dir + "/picture.bin"));
+    const long baseKiB = CurrentKiB();
+    QElapsedTimer t;
+    t.start();
+    size_t bytes = 0;
+    const int runs = 20;
+    for (int k = 0; k < runs; ++k)
+        bytes = MakeUserInfoReply().GetWriteIndex();
+    printf("reply with a 9 MiB picture file: %zu bytes, built in %.2f ms; peak %ld KiB over %ld KiB\n", bytes,
+           Ms(t) / runs, PeakKiB() - baseKiB, baseKiB);
+    return 0;
+}
+
+// A peer sends the picture; the page shows it.
+int Page(const QString& file)
+{
+    QTemporaryDir temp;
+    StartCore(temp);
+    const quint16 port = StartListeningMessenger();
+    if (!port)
+        return 1;
+
+    QFile in(file);
+    in.open(QIODevice::ReadOnly);
+    const QByteArray picture = in.readAll();
+
+    auto* form = new UserInfoForm();
+    form->resize(900, 600);
+    form->show();
+    form->Init("bench");
+    QApplication::processEvents();
+
+    std::vector<char> bytes;
+    std::vector<char> init{1};
+    PutString(init, "bench");
+    PutString(init, "P");
+    PutU32(init, 0);
+    PutFrame(bytes, init);
+    std::vector<char> reply;
+    PutU32(reply, 16);
+    PutString(reply, "a description");
+    reply.push_back(1);
+    PutString(reply, picture);
+    PutU32(reply, 2);
+    PutU32(reply, 0);
+    reply.push_back(1);
+    PutFrame(bytes, reply);
+
+    const long baseKiB = CurrentKiB();
+    QEventLoop loop;
+    QElapsedTimer t;
+    double received = 0;
+    // Connected after the page: runs once the page has taken the reply.
+    QObject::connect(peerMessenger, &PeerMessenger::UserInfoReceived, [&] {
+        received = Ms(t);
+        loop.quit();
+    });
+    int fd = -1;
+    t.start();
+    std::thread writer([&] {
+        fd = DialLoopback(port);
+        WriteAll(fd, bytes.data(), bytes.size());
+    });
+    loop.exec();
+    form->repaint();
+    const double painted = Ms(t);
+    writer.join();
+    const QImage shown =
+        form->findChild<QTextBrowser*>("userInfoText")->document()->resource(QTextDocument::ImageResource, QUrl("UserImage")).value<QImage>();
+    printf("page, %s of %d bytes: shown %dx%d; reply taken %.1f ms, painted %.1f ms; peak %ld KiB over %ld KiB\n",
+           qPrintable(QFileInfo(file).suffix()), int(picture.size()), shown.width(), shown.height(), received, painted,
+           PeakKiB() - baseKiB, baseKiB);
+    ::close(fd);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 3 && args[1] == "reply")
+        return Reply(args[2]);
+    if (args.size() == 3 && args[1] == "page")
+        return Page(args[2]);
+
+    QTemporaryDir dir;
+    WritePictures(dir.path());
+    auto run = [&](const QStringList& arguments) {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        child.start(app.applicationFilePath(), arguments);
+        child.waitForFinished(-1);
+    };
+    run({"reply", dir.path()});
+    run({"page", dir.filePath("picture.png")});
+    run({"page", dir.filePath("picture.jpg")});
+    return 0;
+}

@@ -1,0 +1,444 @@
+// User info: the reply other users get from the settings, the page that asks another user and
+// shows what comes back (figures, description, picture, failure), its tab, and its links. Fake
+// peers hold messaging connections to the client.
+
+#include "mainwindowfixture.h"
+#include "viewhelpers.h"
+
+#include "app/eventtoolbar.h"
+#include "app/usermenuoptions.h"
+#include "common/deliver.h"
+#include "common/fakepeer.h"
+#include "common/peerfixture.h"
+#include "common/testfiles.h"
+#include "model/settings.h"
+#include "peer/peermessenger.h"
+#include "ui/users/userinfoform.h"
+#include "ui/users/userlistform.h"
+
+#include "urlcatcher.h"
+
+#include <QBuffer>
+#include <QDesktopServices>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTextDocument>
+
+#include <map>
+#include <memory>
+
+namespace {
+
+using P = FakePeer;
+
+QByteArray Png(int width, int height, QImage::Format format = QImage::Format_RGB32)
+{
+    QImage image(width, height, format);
+    image.fill(0);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+// The fields of a reply after its code.
+QByteArray Reply(const QString& description, const QByteArray* picture, quint32 uploadSlots, quint32 queued, bool free)
+{
+    QByteArray out = P::Str(description) + P::U8(picture ? 1 : 0);
+    if (picture)
+        out += P::U32(quint32(picture->size())) + *picture;
+    return out + P::U32(uploadSlots) + P::U32(queued) + P::U8(free ? 1 : 0);
+}
+
+// The names of the images laid out in the document, and the targets of its links.
+QStringList Images(QTextDocument* doc)
+{
+    QStringList names;
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next())
+        for (auto it = block.begin(); !it.atEnd(); ++it)
+            if (it.fragment().charFormat().isImageFormat())
+                names << it.fragment().charFormat().toImageFormat().name();
+    return names;
+}
+
+QStringList Links(QTextDocument* doc)
+{
+    QStringList hrefs;
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next())
+        for (auto it = block.begin(); !it.atEnd(); ++it)
+            if (it.fragment().charFormat().isAnchor())
+                hrefs << it.fragment().charFormat().anchorHref();
+    return hrefs;
+}
+
+QSize ShownImageSize(QTextDocument* doc)
+{
+    return doc->resource(QTextDocument::ImageResource, QUrl("UserImage")).value<QImage>().size();
+}
+
+}  // namespace
+
+class TestUserInfo : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void reply_data();
+    void reply();
+    void replyDescriptionCut();
+    void pageShowsReply_data();
+    void pageShowsReply();
+    void hugePictureRefused();
+    void damagedPictures();
+    void askTwiceAndClose();
+    void replyForOthersAndEvents();
+    void descriptionIsText();
+    void connectionFailure();
+    void cleanup();
+    void cleanupTestCase();
+
+private:
+    FakePeer& Peer(const QString& user) { return m_peers.Get(user, m_fixture.listeningPort); }
+    // The bodies the peer received with the code, forgotten once read.
+    static QList<QByteArray> Take(FakePeer& peer, quint32 code)
+    {
+        QList<QByteArray> bodies;
+        for (const FakePeer::Frame& frame : peer.TakeFrames())
+            if (frame.body.left(4) == P::U32(code))
+                bodies << frame.body;
+        return bodies;
+    }
+    // The user's page opened through the per-user menu, as the user does.
+    static UserInfoForm* AskForInfo(const QString& user)
+    {
+        QMenu menu;
+        UserMenuOptions options(&menu, user);
+        for (QAction* action : menu.actions())
+            if (action->text() == "Get User Info")
+                action->trigger();
+        return qobject_cast<UserInfoForm*>(Tabs()->currentWidget());
+    }
+    static QTabWidget* Tabs() { return W<QTabWidget>(userListForm, "userInfoTabs"); }
+    static QTextBrowser* Text(UserInfoForm* form) { return W<QTextBrowser>(form, "userInfoText"); }
+    static QString Figures(UserInfoForm* form)
+    {
+        return W<QLineEdit>(form, "uploadSlotsEdit")->text() + "|" + W<QLineEdit>(form, "freeToUploadEdit")->text() +
+               "|" + W<QLineEdit>(form, "queuedUploadsEdit")->text();
+    }
+    // Closes the page with its tab's close button.
+    static void CloseTab(UserInfoForm* form)
+    {
+        QPointer<UserInfoForm> guard(form);
+        auto* bar = Tabs()->findChild<QTabBar*>();
+        QWidget* button = bar->tabButton(Tabs()->indexOf(form), QTabBar::RightSide);
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTRY_VERIFY(guard.isNull());
+    }
+
+    MainWindowFixture m_fixture;
+    PeerSet m_peers;
+    QTemporaryDir m_dir;
+};
+
+void TestUserInfo::initTestCase()
+{
+    QVERIFY(m_fixture.Start());
+    mainWindow->resize(900, 700);
+}
+
+void TestUserInfo::reply_data()
+{
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("uploadSlots");
+    // "" no picture setting; "missing"; "dir" a folder; a path of the system; otherwise the file holds these bytes;
+    // "room", "room+1": a file exactly as large as fits beside the rest in a frame, or one byte more;
+    // "4G+5": a file of 4 GiB and 5 bytes.
+    QTest::addColumn<QString>("picture");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("fresh start") << "" << "1" << "" << Hex("10000000 00000000 00 01000000 00000000 01");
+    QTest::newRow("abc") << "abc" << "2" << "" << Hex("10000000 03000000 616263 00 02000000 00000000 01");
+    QTest::newRow("picture") << "abc" << "2" << "ABCDE"
+                             << Hex("10000000 03000000 616263 01 05000000 4142434445 02000000 00000000 01");
+    QTest::newRow("missing picture") << "abc" << "2" << "missing"
+                                     << Hex("10000000 03000000 616263 00 02000000 00000000 01");
+    QTest::newRow("folder as picture") << "" << "1" << "dir" << Hex("10000000 00000000 00 01000000 00000000 01");
+    QTest::newRow("device as picture") << "" << "1" << "/dev/zero" << Hex("10000000 00000000 00 01000000 00000000 01");
+    QTest::newRow("no free slot") << "" << "0" << "" << Hex("10000000 00000000 00 00000000 00000000 00");
+    QTest::newRow("line break") << "a\nb" << "1" << "" << Hex("10000000 03000000 610a62 00 01000000 00000000 01");
+    QTest::newRow("beyond a frame") << "" << "1" << "room+1" << Hex("10000000 00000000 00 01000000 00000000 01");
+    QTest::newRow("beyond 32 bits") << "" << "1" << "4G+5" << Hex("10000000 00000000 00 01000000 00000000 01");
+    QTest::newRow("fills a frame") << "" << "1" << "room" << QByteArray();
+}
+
+void TestUserInfo::reply()
+{
+    QFETCH(QString, description);
+    QFETCH(QString, uploadSlots);
+    QFETCH(QString, picture);
+    QFETCH(QByteArray, expected);
+
+    // A frame of 10 MiB holds 22 bytes besides the picture when the description is empty.
+    const qint64 room = 10485760 - 22;
+    const QString path = m_dir.filePath("picture");
+    QFile::remove(path);
+    QDir(m_dir.path()).rmdir("picture");
+    if (picture == "dir") {
+        QVERIFY(QDir(m_dir.path()).mkdir("picture"));
+    } else if (!picture.isEmpty() && picture != "missing" && !picture.startsWith('/')) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        if (picture == "room" || picture == "room+1")
+            QVERIFY(file.resize(room + (picture == "room+1" ? 1 : 0)));
+        else if (picture == "4G+5")
+            QVERIFY(file.resize((qint64(1) << 32) + 5));
+        else
+            QVERIFY(file.write(picture.toLatin1()) == picture.size());
+    }
+    SetSetting("user_description", description);
+    SetSetting("user_picture_file", picture.isEmpty() ? QString() : picture.startsWith('/') ? picture : path);
+    SetSetting("upload_slots", uploadSlots);
+
+    FakePeer& peer = Peer("bob");
+    peer.TakeFrames();
+    peer.SendMessage(15);
+    QVERIFY(peer.WaitForFrames(1, 20000));
+    const QList<QByteArray> replies = Take(peer, 16);
+    QCOMPARE(replies.size(), 1);
+    if (picture == "room") {
+        QCOMPARE(qint64(replies[0].size()), qint64(10485760));
+        QCOMPARE(replies[0].mid(8, 5), Hex("01") + P::U32(quint32(room)));
+        QCOMPARE(replies[0].right(9), Hex("01000000 00000000 01"));
+    } else {
+        QCOMPARE(replies[0].toHex(), expected.toHex());
+    }
+    QFile::remove(path);
+    QDir(m_dir.path()).rmdir("picture");
+    SetSetting("user_picture_file", QString());
+    SetSetting("upload_slots", "1");
+}
+
+// A description longer than a receiver takes is cut whole characters short of the limit.
+void TestUserInfo::replyDescriptionCut()
+{
+    const QString description = QString(131071, 'a') + QString::fromUtf8("\xc3\xa9") + "tail";
+    SetSetting("user_description", description);
+    FakePeer& peer = Peer("bob");
+    peer.TakeFrames();
+    peer.SendMessage(15);
+    QVERIFY(peer.WaitForFrames(1));
+    const QList<QByteArray> replies = Take(peer, 16);
+    QCOMPARE(replies.size(), 1);
+    QCOMPARE(replies[0].mid(4, 4), P::U32(131071));
+    QCOMPARE(replies[0].size(), 4 + 4 + 131071 + 1 + 9);
+    SetSetting("user_description", QString());
+}
+
+void TestUserInfo::pageShowsReply_data()
+{
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QByteArray>("picture");
+    QTest::addColumn<bool>("hasPicture");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QSize>("shown");
+
+    const QChar image(QChar::ObjectReplacementCharacter);
+    QTest::newRow("nothing") << "" << QByteArray() << false << "No user info." << QSize(0, 0);
+    QTest::newRow("text") << "two\nlines" << QByteArray() << false << "two\nlines" << QSize(0, 0);
+    QTest::newRow("wide picture") << "" << Png(1600, 400) << true << QString(image) + "\n" << QSize(800, 200);
+    QTest::newRow("fitting picture") << "hi" << Png(800, 400) << true << QString(image) + "\nhi" << QSize(800, 400);
+    QTest::newRow("tall picture") << "" << Png(300, 1200) << true << QString(image) + "\n" << QSize(100, 400);
+    QTest::newRow("undecodable with text") << "hi" << QByteArray("not a picture") << true << "hi" << QSize(0, 0);
+    QTest::newRow("undecodable alone") << "" << QByteArray("not a picture") << true << "No user info." << QSize(0, 0);
+    QTest::newRow("empty picture") << "" << QByteArray() << true << "No user info." << QSize(0, 0);
+}
+
+void TestUserInfo::pageShowsReply()
+{
+    QFETCH(QString, description);
+    QFETCH(QByteArray, picture);
+    QFETCH(bool, hasPicture);
+    QFETCH(QString, text);
+    QFETCH(QSize, shown);
+
+    FakePeer& peer = Peer("cat");
+    peer.TakeFrames();
+    UserInfoForm* form = AskForInfo("cat");
+    QVERIFY(form);
+    QCOMPARE(Tabs()->tabText(Tabs()->indexOf(form)), QString("cat"));
+    QVERIFY(form->isVisible());
+    QCOMPARE(Text(form)->toPlainText(), QString("Requesting..."));
+    QVERIFY(peer.WaitForFrames(1));
+    QCOMPARE(Take(peer, 15), QList<QByteArray>{P::U32(15)});
+
+    peer.SendMessage(16, Reply(description, hasPicture ? &picture : nullptr, 3, 7, false));
+    QTRY_COMPARE(Figures(form), QString("3|No|7"));
+    QCOMPARE(Text(form)->toPlainText(), text);
+    QCOMPARE(ShownImageSize(Text(form)->document()), shown);
+    QCOMPARE(Images(Text(form)->document()), !shown.isEmpty() ? QStringList{"UserImage"} : QStringList());
+    CloseTab(form);
+}
+
+// A picture of more than 64 megapixels is not decoded at all; the rest of the reply shows.
+void TestUserInfo::hugePictureRefused()
+{
+    const QByteArray huge = Png(9000, 8000, QImage::Format_Mono);
+    FakePeer& peer = Peer("dan");
+    UserInfoForm* form = AskForInfo("dan");
+    QVERIFY(form);
+    peer.SendMessage(16, Reply("big", &huge, 1, 0, true));
+    QTRY_COMPARE(Figures(form), QString("1|Yes|0"));
+    QCOMPARE(Text(form)->toPlainText(), QString("big"));
+    QVERIFY(ShownImageSize(Text(form)->document()).isEmpty());
+    QVERIFY(LogText("Peer Messenger").contains("in the user info of dan not shown"));
+    CloseTab(form);
+}
+
+// Cut and garbled pictures: nothing breaks, and whatever decodes fits the page.
+void TestUserInfo::damagedPictures()
+{
+    QBuffer jpegBuffer;
+    jpegBuffer.open(QIODevice::WriteOnly);
+    QImage(1600, 400, QImage::Format_RGB32).save(&jpegBuffer, "JPEG");
+    QRandomGenerator random(3);
+    for (const QByteArray& good : {Png(1600, 400), jpegBuffer.data()}) {
+        for (int k = 0; k < 150; ++k) {
+            QByteArray bad = good.left(int(random.bounded(good.size())));
+            for (int flips = 0; k % 2 && !bad.isEmpty() && flips < 8; ++flips)
+                bad[int(random.bounded(bad.size()))] = char(random.bounded(256));
+            const QImage image = UserInfoForm::DecodePicture(bad.constData(), bad.size());
+            QVERIFY(image.isNull() || (image.width() <= 800 && image.height() <= 400));
+        }
+    }
+    const QByteArray noise = RandomBytes(4096, 9);
+    QVERIFY(UserInfoForm::DecodePicture(noise.constData(), noise.size()).isNull());
+}
+
+void TestUserInfo::askTwiceAndClose()
+{
+    FakePeer& peer = Peer("eve");
+    peer.TakeFrames();
+    const int tabs = Tabs()->count();
+    UserInfoForm* form = AskForInfo("eve");
+    QVERIFY(form);
+    QCOMPARE(AskForInfo("eve"), form);
+    QCOMPARE(Tabs()->count(), tabs + 1);
+    QVERIFY(peer.WaitForFrames(1));
+    QTest::qWait(100);
+    QCOMPARE(Take(peer, 15).size(), 1);
+    ItemPtr eve = d.GetType("user")->GetItem(Value("eve"));
+    QVERIFY(eve.HasItem("user_info_form"));
+
+    CloseTab(form);
+    QCOMPARE(Tabs()->count(), tabs);
+    QVERIFY(!eve.HasItem("user_info_form"));
+    // Asked again, the user gets a fresh request.
+    UserInfoForm* again = AskForInfo("eve");
+    QVERIFY(again);
+    QVERIFY(peer.WaitForFrames(1));
+    QCOMPARE(Take(peer, 15).size(), 1);
+    CloseTab(again);
+}
+
+// A reply from another user leaves the page alone; a reply raises the page's event button
+// only while the page is not on screen, and showing the page takes it away.
+void TestUserInfo::replyForOthersAndEvents()
+{
+    FakePeer& fay = Peer("fay");
+    FakePeer& gus = Peer("gus");
+    UserInfoForm* fayPage = AskForInfo("fay");
+    UserInfoForm* gusPage = AskForInfo("gus");
+    QVERIFY(fayPage && gusPage && gusPage->isVisible() && !fayPage->isVisible());
+
+    gus.SendMessage(16, Reply("from gus", nullptr, 2, 0, true));
+    QTRY_COMPARE(Text(gusPage)->toPlainText(), QString("from gus"));
+    QCOMPARE(Text(fayPage)->toPlainText(), QString("Requesting..."));
+    QVERIFY(!eventToolBar->EventAction(gusPage));
+
+    fay.SendMessage(16, Reply("from fay", nullptr, 1, 0, true));
+    QTRY_COMPARE(Text(fayPage)->toPlainText(), QString("from fay"));
+    QCOMPARE(Text(gusPage)->toPlainText(), QString("from gus"));
+    QVERIFY(eventToolBar->EventAction(fayPage));
+    Tabs()->setCurrentWidget(fayPage);
+    QVERIFY(!eventToolBar->EventAction(fayPage));
+
+    // A failure after the answer changes nothing.
+    emit peerMessenger->ConnectionToUserFailed("fay", "P");
+    QCOMPARE(Text(fayPage)->toPlainText(), QString("from fay"));
+    CloseTab(fayPage);
+    CloseTab(gusPage);
+}
+
+// The description is the other user's text: markup shows as typed, web addresses become links
+// that open in the browser, nothing else is a link.
+void TestUserInfo::descriptionIsText()
+{
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler("http", &catcher, "Open");
+    QDesktopServices::setUrlHandler("file", &catcher, "Open");
+
+    FakePeer& peer = Peer("hal");
+    UserInfoForm* form = AskForInfo("hal");
+    QVERIFY(form);
+    const QString description =
+        "<b>bold</b> <a href=\"file:///etc/passwd\">here</a>\n<img src=\"file:///x.png\">see http://example.com/a?b=1&c=2";
+    peer.SendMessage(16, Reply(description, nullptr, 1, 0, true));
+    QTRY_COMPARE(Text(form)->toPlainText(), description);
+    QCOMPARE(Links(Text(form)->document()), QStringList{"http://example.com/a?b=1&c=2"});
+    QVERIFY(Images(Text(form)->document()).isEmpty());
+
+    // The link taken with the keyboard opens outside the page, which stays as it was.
+    Text(form)->setFocus();
+    QTest::keyClick(Text(form), Qt::Key_Tab);
+    QTest::keyClick(Text(form), Qt::Key_Return);
+    QTRY_COMPARE(catcher.urls, QList<QUrl>{QUrl("http://example.com/a?b=1&c=2")});
+    QCOMPARE(Text(form)->toPlainText(), description);
+    QDesktopServices::unsetUrlHandler("http");
+    QDesktopServices::unsetUrlHandler("file");
+    CloseTab(form);
+}
+
+// No connection can be formed: the page says so, once, and only for a messaging connection.
+void TestUserInfo::connectionFailure()
+{
+    PeerFixture::StoreAddress("ivy", PeerFixture::ClosedPort());
+    QVERIFY(m_fixture.Sync());
+    UserInfoForm* form = AskForInfo("ivy");
+    QVERIFY(form);
+    emit peerMessenger->ConnectionToUserFailed("ivy", "F");
+    emit peerMessenger->ConnectionToUserFailed("other", "P");
+    QCOMPARE(Text(form)->toPlainText(), QString("Requesting..."));
+
+    // The server reports that its way failed too; the direct attempt has failed already.
+    QList<FakeServer::Frame> requests = m_fixture.FramesOf(18);
+    QCOMPARE(requests.size(), 1);
+    const quint32 token = qFromLittleEndian<quint32>(requests[0].fields.constData());
+    QVERIFY(Deliver(m_fixture.server, 1001, P::U32(token)));
+    QTRY_COMPARE(Text(form)->toPlainText(), QString("A connection could not be successfully formed to the user."));
+    CloseTab(form);
+}
+
+// A case that failed half-way leaves no page behind for the next.
+void TestUserInfo::cleanup()
+{
+    while (Tabs()->count() > 0)
+        emit Tabs()->tabCloseRequested(0);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void TestUserInfo::cleanupTestCase()
+{
+    PeerFixture::Clear();
+    m_peers.Clear();
+    delete mainWindow;
+}
+
+QTEST_MAIN(TestUserInfo)
+#include "tst_userinfo.moc"
+#include "moc_urlcatcher.cpp"
