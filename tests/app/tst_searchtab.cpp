@@ -143,13 +143,8 @@ private:
 void TestSearchTab::initTestCase()
 {
     QVERIFY(m_fixture.Start());
-    for (auto peer : {std::make_pair(&m_bob, "bob"), std::make_pair(&m_carl, "carl")}) {
-        QVERIFY(peer.first->ConnectTo(m_fixture.listeningPort));
-        peer.first->SendDirectInit(peer.second, "P");
-        ItemPtr user = d.GetType("user")->GetItem(Value(peer.second));
-        QVERIFY(QTest::qWaitFor([&] { return user.IsConnected("peer_socket"); }));
-        user.NewItem("is_online");
-    }
+    for (auto peer : {std::make_pair(&m_bob, "bob"), std::make_pair(&m_carl, "carl")})
+        QVERIFY(ConnectSearchPeer(*peer.first, m_fixture.listeningPort, peer.second));
 }
 
 SearchResultsForm* TestSearchTab::Search(const QString& text)
@@ -165,9 +160,7 @@ SearchResultsForm* TestSearchTab::Search(const QString& text)
 
 void TestSearchTab::Send(FakePeer& peer, const QString& user, quint32 token, const Reply& reply)
 {
-    QSignalSpy spy(peerMessenger, &PeerMessenger::SearchResults);
-    peer.SendMessage(9, ReplyBody(user, token, reply));
-    QVERIFY(spy.wait(5000));
+    QVERIFY(SendReply(peer, user, token, reply));
 }
 
 void TestSearchTab::pageWidgets()

@@ -135,13 +135,8 @@ private:
 void TestSearchView::initTestCase()
 {
     QVERIFY(m_fixture.Start());
-    for (auto peer : {std::make_pair(&m_bob, "bob"), std::make_pair(&m_carl, "carl"), std::make_pair(&m_dave, "dave")}) {
-        QVERIFY(peer.first->ConnectTo(m_fixture.listeningPort));
-        peer.first->SendDirectInit(peer.second, "P");
-        ItemPtr user = d.GetType("user")->GetItem(Value(peer.second));
-        QVERIFY(QTest::qWaitFor([&] { return user.IsConnected("peer_socket"); }));
-        user.NewItem("is_online");
-    }
+    for (auto peer : {std::make_pair(&m_bob, "bob"), std::make_pair(&m_carl, "carl"), std::make_pair(&m_dave, "dave")})
+        QVERIFY(ConnectSearchPeer(*peer.first, m_fixture.listeningPort, peer.second));
 }
 
 SearchResultsForm* TestSearchView::Search(const QString& text)
@@ -155,9 +150,7 @@ SearchResultsForm* TestSearchView::Search(const QString& text)
 
 void TestSearchView::Send(FakePeer& peer, const QString& user, quint32 token, const Reply& reply)
 {
-    QSignalSpy spy(peerMessenger, &PeerMessenger::SearchResults);
-    peer.SendMessage(9, ReplyBody(user, token, reply));
-    QVERIFY(spy.wait(5000));
+    QVERIFY(SendReply(peer, user, token, reply));
 }
 
 void TestSearchView::searchScopes_data()
