@@ -2,13 +2,7 @@
 // folders) go into one tab. Timed: adding them all, the deferred sort, one filter keystroke and
 // closing the tab with the collection of its records. Then the same replies arrive paced at 1,000
 // results a second through the event loop, and the longest stall of a 2 ms heartbeat is reported.
-#include "app/actionsettoolbar.h"
-#include "app/eventtoolbar.h"
-#include "bench/benchutil.h"
-#include "model/delayedinvoker.h"
-#include "model/sizemanager.h"
-#include "ui/search/searchform.h"
-#include "ui/search/searchresultsform.h"
+#include "bench/searchviewbench.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -31,29 +25,11 @@ double Ms(QElapsedTimer& t) { return t.nsecsElapsed() / 1e6; }
 ItemPtr MakeReply(ItemPtr request, int user)
 {
     ItemPtr results = d.GetType("search_results")->NewItem();
-    for (int k = 0; k < kPerUser; ++k) {
-        ItemPtr result = d.GetType("search_result")->NewItem();
-        result += results;
-        result += d.GetType("search_result_file_name")->GetItem(Value(QString("abc track %1.mp3").arg(k)));
-        result += d.GetType("search_result_file_folder")->GetItem(
-            Value(QString("\\music\\artist %1\\album %2").arg(user).arg(k % 2)));
-        result += d.GetType("file_size")->GetItem(Value(static_cast<long long>(1000000 + user * 100 + k)));
-        result += d.GetType("bitrate")->GetItem(Value(128 + 32 * (k % 6)));
-    }
-    results += request;
-    results += d.GetType("user")->GetItem(Value(QString("user%1").arg(user)));
-    results += d.GetType("search_results_user_available")->GetItem(user % 3 ? "no" : "yes");
-    results += d.GetType("search_results_user_speed")->GetItem(Value(user * 1000));
-    results += d.GetType("search_results_uploads_in_queue")->GetItem(Value(user % 7));
-    return results;
-}
-
-SearchResultsForm* OpenTab(SearchForm* form, const QString& text)
-{
-    const unsigned int token = gp_server->FileSearch(text, false);
-    form->CreateSearchForm(token, text, GlobalSearch);
-    auto* tabs = form->findChild<QTabWidget*>("searchTabControl");
-    return qobject_cast<SearchResultsForm*>(tabs->widget(tabs->count() - 1));
+    for (int k = 0; k < kPerUser; ++k)
+        benchutil::AddResult(results, QString("abc track %1.mp3").arg(k),
+                             QString("\\music\\artist %1\\album %2").arg(user).arg(k % 2), 1000000 + user * 100 + k,
+                             128 + 32 * (k % 6));
+    return benchutil::FinishReply(results, request, user);
 }
 
 std::vector<ItemPtr> Replies(SearchResultsForm* tab)
@@ -66,12 +42,6 @@ std::vector<ItemPtr> Replies(SearchResultsForm* tab)
     return replies;
 }
 
-void CloseTab(SearchForm* form, SearchResultsForm* tab)
-{
-    auto* tabs = form->findChild<QTabWidget*>("searchTabControl");
-    form->OnTabCloseRequested(tabs->indexOf(tab));
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -79,21 +49,10 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QTemporaryDir dir;
-    benchutil::StartEngine(dir);
-    Type* wish = d.NewType("wish_list_item", PrimacyRoot, false, true);
-    wish->RelateToType(d.NewType("wish_list_item_enabled", PrimacyLeaf, true, true), Many, One, false);
-    new ActionSetToolBar();
-    new EventToolBar(nullptr);
-    new SizeManager();
-    new DelayedInvoker();
-    auto* form = new SearchForm();
-    form->Init();
-    form->resize(1200, 800);
-    form->show();
-    form->DataLoaded();
+    SearchForm* form = benchutil::StartSearchView(dir);
 
     // Everything at once.
-    SearchResultsForm* tab = OpenTab(form, "abc");
+    SearchResultsForm* tab = benchutil::OpenSearchTab(form, "abc");
     std::vector<ItemPtr> replies = Replies(tab);
     QElapsedTimer t;
     t.start();
@@ -109,12 +68,9 @@ int main(int argc, char** argv)
     tab->filterEdit()->setText("abc track 1");
     app.processEvents();
     const double filter = Ms(t);
-    int visible = 0;
-    QTreeWidget* tree = tab->searchResults();
-    for (QTreeWidgetItemIterator it(tree, QTreeWidgetItemIterator::NotHidden); *it; ++it)
-        visible += (*it)->childCount() == 0 ? 1 : 0;
+    const int visible = benchutil::ShownFiles(tab->searchResults());
     t.restart();
-    CloseTab(form, tab);
+    benchutil::CloseSearchTab(form, tab);
     app.processEvents();
     const double close = Ms(t);
     std::printf("10,000 results from %d users into one tab\n", kUsers);
@@ -124,7 +80,7 @@ int main(int argc, char** argv)
     std::printf("  close tab and collect:  %8.1f ms\n", close);
 
     // Paced: one reply of 20 results every 20 ms, the deferred sort running as it does.
-    tab = OpenTab(form, "abc");
+    tab = benchutil::OpenSearchTab(form, "abc");
     replies = Replies(tab);
     size_t next = 0;
     double worst = 0;
@@ -157,6 +113,6 @@ int main(int argc, char** argv)
     app.exec();
     std::printf("paced at 1,000 results/s: longest event-loop stall %.1f ms (heartbeat 2 ms), longest reply %.1f ms\n",
                 worst, worstReply);
-    CloseTab(form, tab);
+    benchutil::CloseSearchTab(form, tab);
     return 0;
 }

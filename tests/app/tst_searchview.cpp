@@ -2,6 +2,7 @@
 // peer turning into rows, the filter box, double-click downloads, the wish list and closing tabs.
 
 #include "mainwindowfixture.h"
+#include "searchreply.h"
 
 #include "app/eventtoolbar.h"
 #include "common/deliver.h"
@@ -24,24 +25,6 @@
 using P = FakePeer;
 
 namespace {
-
-struct Reply
-{
-    QStringList paths;  // full paths as the peer writes them
-    QList<qint64> sizes;
-    bool free = false;
-    quint32 speed = 0;
-    quint32 queue = 0;
-};
-
-QByteArray ReplyBody(const QString& user, quint32 token, const Reply& r)
-{
-    QByteArray files = P::U32(quint32(r.paths.size()));
-    for (int k = 0; k < r.paths.size(); ++k)
-        files += P::File(r.paths[k], r.sizes.value(k, 1));
-    return P::Zip(P::Str(user) + P::U32(token) + files + P::U8(r.free ? 1 : 0) + P::U32(r.speed) + P::U32(r.queue) +
-                  P::U32(0));
-}
 
 QTabWidget* ManualTabs() { return Child<QTabWidget>("searchTabControl"); }
 QTabWidget* WishTabs() { return Child<QTabWidget>("wishListTabControl"); }
@@ -152,13 +135,8 @@ private:
 void TestSearchView::initTestCase()
 {
     QVERIFY(m_fixture.Start());
-    for (auto peer : {std::make_pair(&m_bob, "bob"), std::make_pair(&m_carl, "carl"), std::make_pair(&m_dave, "dave")}) {
-        QVERIFY(peer.first->ConnectTo(m_fixture.listeningPort));
-        peer.first->SendDirectInit(peer.second, "P");
-        ItemPtr user = d.GetType("user")->GetItem(Value(peer.second));
-        QVERIFY(QTest::qWaitFor([&] { return user.IsConnected("peer_socket"); }));
-        user.NewItem("is_online");
-    }
+    for (auto peer : {std::make_pair(&m_bob, "bob"), std::make_pair(&m_carl, "carl"), std::make_pair(&m_dave, "dave")})
+        QVERIFY(ConnectSearchPeer(*peer.first, m_fixture.listeningPort, peer.second));
 }
 
 SearchResultsForm* TestSearchView::Search(const QString& text)
@@ -172,9 +150,7 @@ SearchResultsForm* TestSearchView::Search(const QString& text)
 
 void TestSearchView::Send(FakePeer& peer, const QString& user, quint32 token, const Reply& reply)
 {
-    QSignalSpy spy(peerMessenger, &PeerMessenger::SearchResults);
-    peer.SendMessage(9, ReplyBody(user, token, reply));
-    QVERIFY(spy.wait(5000));
+    QVERIFY(SendReply(peer, user, token, reply));
 }
 
 void TestSearchView::searchScopes_data()

@@ -4,19 +4,26 @@
 
 namespace {
 
+// Only a whole decimal number counts: the toolkit's reader would also take blanks around it
+// (a tab is part of a token here) and those must leave the limit unset like any other junk.
+bool IsPlainNumber(const QString& text)
+{
+    return !text.isEmpty() && !text.front().isSpace() && !text.back().isSpace();
+}
+
 // A number that does not read whole counts as 0: the same as no limit.
 qint32 ReadInt32(const QString& text)
 {
     bool ok = false;
-    const int v = text.toInt(&ok);
-    return ok ? v : 0;
+    const int v = text.toInt(&ok, 10);
+    return ok && IsPlainNumber(text) ? v : 0;
 }
 
 qint64 ReadMegabytes(const QString& text)
 {
     bool ok = false;
-    const qint64 v = text.toLongLong(&ok);
-    if (!ok)
+    const qint64 v = text.toLongLong(&ok, 10);
+    if (!ok || !IsPlainNumber(text))
         return 0;
     constexpr qint64 kMega = 1000000;
     // Saturate rather than wrap: a huge limit must stay huge, not turn negative.

@@ -47,6 +47,40 @@ void SetShown(QTreeWidgetItem* row, bool shown)
         row->setHidden(!shown);
 }
 
+// Shows the folder row when enough of its files match. The folder text takes what it can; only
+// the words it leaves are looked for in each file name, so no word is found across the two.
+bool ShowMatchingFolder(const FilterParser& filter, QTreeWidgetItem* folderRow)
+{
+    FilterParser rest;
+    if (filter.IsMatching(folderRow->text(3), &rest) == 2) {
+        SetShown(folderRow, false);
+        return false;
+    }
+    const bool attributes = rest.HasAttributes();
+    int shownFiles = 0;
+    for (int k = 0; k < folderRow->childCount(); ++k) {
+        QTreeWidgetItem* fileRow = folderRow->child(k);
+        const bool match =
+            rest.IsMatching(fileRow->text(4), nullptr, attributes ? ResultOfRow(fileRow) : ItemPtr()) == 0;
+        SetShown(fileRow, match);
+        shownFiles += match ? 1 : 0;
+    }
+    // A folder none of whose files matches stays hidden even when no minimum is set: otherwise
+    // it would show as an empty folder under a user that matches nothing.
+    const bool shown = shownFiles > 0 && shownFiles >= rest.MinFilesInFolder();
+    SetShown(folderRow, shown);
+    return shown;
+}
+
+// A user row shows while one of its folders does.
+void ShowMatchingUser(const FilterParser& filter, QTreeWidgetItem* userRow)
+{
+    bool anyFolder = false;
+    for (int f = 0; f < userRow->childCount(); ++f)
+        anyFolder = ShowMatchingFolder(filter, userRow->child(f)) || anyFolder;
+    SetShown(userRow, anyFolder);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- replies
@@ -145,27 +179,7 @@ void SearchForm::FilterUserRows(SearchResultsForm* tab, QTreeWidgetItem* userRow
 {
     FilterParser filter;
     filter.Parse(tab->filterEdit()->text());
-    int shownFolders = 0;
-    for (int f = 0; f < userRow->childCount(); ++f) {
-        QTreeWidgetItem* folderRow = userRow->child(f);
-        int shownFiles = 0;
-        for (int k = 0; k < folderRow->childCount(); ++k) {
-            QTreeWidgetItem* fileRow = folderRow->child(k);
-            const QString text = folderRow->text(3) + fileRow->text(4);
-            if (filter.IsMatching(text, nullptr, ResultOfRow(fileRow)) != 0) {
-                SetShown(fileRow, false);
-                continue;
-            }
-            SetShown(fileRow, true);
-            ++shownFiles;
-        }
-        // A folder none of whose files matches stays hidden even when no minimum is set:
-        // otherwise it would show as an empty folder under a user that matches nothing.
-        const bool shown = shownFiles > 0 && shownFiles >= filter.MinFilesInFolder();
-        SetShown(folderRow, shown);
-        shownFolders += shown ? 1 : 0;
-    }
-    SetShown(userRow, shownFolders > 0);
+    ShowMatchingUser(filter, userRow);
 }
 
 void SearchForm::OnFilterTextChanged(QString text)
@@ -187,33 +201,8 @@ void SearchForm::FilterTab(SearchResultsForm* tab, const QString& text)
     filter.Parse(text);
     QTreeWidget* tree = tab->searchResults();
     tree->setUpdatesEnabled(false);
-    for (int u = 0; u < tree->topLevelItemCount(); ++u) {
-        QTreeWidgetItem* userRow = tree->topLevelItem(u);
-        bool anyFolder = false;
-        for (int f = 0; f < userRow->childCount(); ++f) {
-            QTreeWidgetItem* folderRow = userRow->child(f);
-            // The folder text takes what it can; only the words it leaves are looked for in
-            // each file name.
-            FilterParser rest;
-            if (filter.IsMatching(folderRow->text(3), &rest) == 2) {
-                SetShown(folderRow, false);
-                continue;
-            }
-            const bool attributes = rest.HasAttributes();
-            int shownFiles = 0;
-            for (int k = 0; k < folderRow->childCount(); ++k) {
-                QTreeWidgetItem* fileRow = folderRow->child(k);
-                const bool match =
-                    rest.IsMatching(fileRow->text(4), nullptr, attributes ? ResultOfRow(fileRow) : ItemPtr()) == 0;
-                SetShown(fileRow, match);
-                shownFiles += match ? 1 : 0;
-            }
-            const bool shown = shownFiles > 0 && shownFiles >= rest.MinFilesInFolder();
-            SetShown(folderRow, shown);
-            anyFolder = anyFolder || shown;
-        }
-        SetShown(userRow, anyFolder);
-    }
+    for (int u = 0; u < tree->topLevelItemCount(); ++u)
+        ShowMatchingUser(filter, tree->topLevelItem(u));
     tree->setUpdatesEnabled(true);
 }
 

@@ -2,6 +2,8 @@
 
 #include "model/data.h"
 #include "ui/search/searchform.h"
+#include "ui/search/shareform.h"
+#include "ui/search/sharesform.h"
 
 #include <QIcon>
 #include <QMenu>
@@ -31,14 +33,22 @@ SearchResultMenuOptions::SearchResultMenuOptions(QMenu* menu, QTreeWidgetItem* r
         results = result ? result["search_results"] : ItemPtr();
         m_folder = result ? result["search_result_file_folder"].AsString() : QString();
     } else if (folderNode) {
-        ItemPtr folder = folderNode["search_result_file_folder"];
-        m_folder = folder.AsString();
-        results = ItemPtr(folder.GetItems("search_result").GetItems("search_results"));
+        m_folder = folderNode["search_result_file_folder"].AsString();
+        // The folder item is shared by every reply that names the same path, whoever sent it:
+        // the row's own user row and file rows say whose folder it is.
+        ItemPtr userNode = folderNode["search_results_user_node"];
+        m_user = userNode ? userNode["user"].AsString() : QString();
+        for (ItemPtr node : folderNode.GetItems("search_result_node"))
+            if (ItemPtr result = node["search_result"]) {
+                results = result["search_results"];
+                break;
+            }
     }
     if (results) {
         ItemPtr request = results["search_request"];
         m_searchText = request ? request["search_request_text"].AsString() : QString();
-        m_user = results["user"].AsString();
+        if (fileNode)
+            m_user = results["user"].AsString();
     }
     if (fileNode)
         menu->addAction(QIcon(":/icons/download_icon"), "Download File(s)", this, &SearchResultMenuOptions::OnDownloadFile,
@@ -92,5 +102,8 @@ void SearchResultMenuOptions::OnDownloadFolder()
 
 void SearchResultMenuOptions::OnBrowseFolder()
 {
-    // Filled by the share browser, which opens the user's share at m_folder.
+    if (!sharesForm || m_user.isEmpty())
+        return;
+    if (ShareForm* share = sharesForm->OpenShareBrowse(m_user))
+        share->BrowseToFolder(m_folder);
 }

@@ -1,12 +1,24 @@
 #include "ui/search/searchresultsform.h"
 
+#include "app/eventtoolbar.h"
 #include "app/focus.h"
+#include "model/settings.h"
 #include "server/server.h"
 #include "ui/search/filterhelpdialog.h"
 
 #include "ui_searchresultsform.h"
 
 #include <QHeaderView>
+
+namespace {
+
+// The saved filter a filter text stands for: blanks made single and trimmed, lower case.
+ItemPtr SavedFilter(const QString& text)
+{
+    return d.GetType("saved_filter")->HasItem(Value(text.simplified().toLower()));
+}
+
+}  // namespace
 
 SearchResultsForm::SearchResultsForm(QString searchText, bool isWish, QWidget* parent)
     : QWidget(parent)
@@ -21,7 +33,12 @@ SearchResultsForm::SearchResultsForm(QString searchText, bool isWish, QWidget* p
     ui->correlationsWidget->hide();
     ui->correlationsWidget->setHeaderLabels({"related searches"});
     connect(ui->pushButton, &QPushButton::clicked, this, &SearchResultsForm::OnFilterHelpClicked);
+    connect(ui->savedFiltersBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &SearchResultsForm::OnSavedFiltersBoxIndexChanged);
+    connect(ui->filterEdit, &QLineEdit::textChanged, this, &SearchResultsForm::OnFilterTextChanged);
     connect(ui->pushButton_2, &QPushButton::clicked, this, &SearchResultsForm::OnClearFilterClicked);
+    connect(ui->saveFilterButton, &QPushButton::clicked, this, &SearchResultsForm::OnSaveFilterClicked);
+    connect(ui->defaultFilterBox, &QCheckBox::clicked, this, &SearchResultsForm::OnDefaultFilterBoxToggled);
     if (!m_isWish) {
         PopulateCorrelations();
         if (gp_server)
@@ -37,6 +54,11 @@ SearchResultsForm::~SearchResultsForm()
 void SearchResultsForm::Init()
 {
     RegisterWidgetForTabFocus(ui->searchResultsTreeWidget, 2);
+    Type* savedFilters = d.GetType("saved_filter");
+    for (Item* filter : savedFilters->ItemsInOrder())
+        ui->savedFiltersBox->addItem(ItemPtr(filter).AsString());
+    AddHandler(savedFilters->itemAdded, this, &SearchResultsForm::OnSavedFilterAdded);
+    AddHandler(savedFilters->itemRemoved, this, &SearchResultsForm::OnSavedFilterRemoved);
 }
 
 QTreeWidget* SearchResultsForm::searchResults() const
@@ -93,12 +115,68 @@ void SearchResultsForm::OnSearchCorrelations(QString i_searchText)
 
 void SearchResultsForm::OnFilterHelpClicked()
 {
-    if (!filterHelpDialog)
-        new FilterHelpDialog(this);
-    filterHelpDialog->show();
+    FilterHelpDialog::Open(this);
+}
+
+void SearchResultsForm::OnFilterTextChanged(QString i_text)
+{
+    const bool saved = SavedFilter(i_text);
+    ui->saveFilterButton->setText(saved ? "Remove Filter" : "Save Filter");
+    // Exactly the stored text: the default is what a new page types into its box.
+    ui->defaultFilterBox->setChecked(!i_text.isEmpty() && GetSetting("default_search_filter") == i_text);
+}
+
+void SearchResultsForm::OnSaveFilterClicked()
+{
+    const QString key = ui->filterEdit->text().simplified().toLower();
+    if (ItemPtr filter = SavedFilter(key))
+        filter.Remove();
+    else if (!key.isEmpty())
+        d.GetType("saved_filter")->GetItem(Value(key));
+}
+
+void SearchResultsForm::OnSavedFiltersBoxIndexChanged(int i_index)
+{
+    if (i_index <= 0)
+        return;
+    ui->filterEdit->setText(ui->savedFiltersBox->itemText(i_index));
+    ui->savedFiltersBox->setCurrentIndex(0);
 }
 
 void SearchResultsForm::OnClearFilterClicked()
 {
     ui->filterEdit->clear();
+}
+
+void SearchResultsForm::OnDefaultFilterBoxToggled(bool i_checked)
+{
+    const QString text = ui->filterEdit->text();
+    if (!i_checked)
+        d.GetType("global")->GetItem("default_search_filter").Disconnect("global_value");
+    else if (text.isEmpty())
+        ui->defaultFilterBox->setChecked(false);
+    else
+        SetSetting("default_search_filter", Value(text));
+}
+
+void SearchResultsForm::OnSavedFilterAdded(ItemPtr i_filter)
+{
+    ui->savedFiltersBox->addItem(i_filter.AsString());
+    OnFilterTextChanged(ui->filterEdit->text());
+}
+
+void SearchResultsForm::OnSavedFilterRemoved(ItemPtr i_filter)
+{
+    const int index = ui->savedFiltersBox->findText(i_filter.AsString(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    // Entry 0 is the list's title, never a filter.
+    if (index > 0)
+        ui->savedFiltersBox->removeItem(index);
+    OnFilterTextChanged(ui->filterEdit->text());
+}
+
+void SearchResultsForm::showEvent(QShowEvent* ip_event)
+{
+    QWidget::showEvent(ip_event);
+    if (eventToolBar)
+        eventToolBar->RemoveEvent(this);
 }

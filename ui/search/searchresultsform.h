@@ -7,6 +7,7 @@
 #include <QWidget>
 
 class QLineEdit;
+class QShowEvent;
 class QTreeWidget;
 class Ui_SearchResultsForm;
 
@@ -42,9 +43,20 @@ public slots:
     void Sort();
     void OnSearchCorrelations(QString i_searchText);
     void OnFilterHelpClicked();
+    void OnFilterTextChanged(QString i_text);
+    void OnSaveFilterClicked();
+    void OnSavedFiltersBoxIndexChanged(int i_index);
     void OnClearFilterClicked();
+    void OnDefaultFilterBoxToggled(bool i_checked);
+
+protected:
+    void showEvent(QShowEvent* ip_event) override;
 
 private:
+    // Saved filters are shared by every page: each page's list follows the items.
+    void OnSavedFilterAdded(ItemPtr i_filter);
+    void OnSavedFilterRemoved(ItemPtr i_filter);
+
     Ui_SearchResultsForm* ui;
     int m_sortColumn = 1;
     Qt::SortOrder m_sortOrder = Qt::DescendingOrder;

@@ -166,9 +166,7 @@ void ShareForm::OnFilterTextChanged(QString i_text)
 
 void ShareForm::OnFilterHelpClicked()
 {
-    if (!filterHelpDialog)
-        new FilterHelpDialog(this);
-    filterHelpDialog->show();
+    FilterHelpDialog::Open(this);
 }
 
 void ShareForm::ExpandLevel()
