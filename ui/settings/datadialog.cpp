@@ -3,6 +3,7 @@
 #include "ui_datadialog.h"
 
 #include <QHeaderView>
+#include <QTimer>
 
 namespace {
 
@@ -85,6 +86,22 @@ QTreeWidgetItem* DataDialog::TypeRow(Type* ip_type)
     m_typeNodes.emplace_hint(found, ip_type->Name(), row);
     m_typeNodeNames[row] = ip_type->Name();
     return row;
+}
+
+void DataDialog::CountChanged(Type* ip_type)
+{
+    TypeRow(ip_type);
+    if (m_changedCounts.empty())
+        QTimer::singleShot(0, this, &DataDialog::ShowChangedCounts);
+    m_changedCounts.insert(ip_type->Name());
+}
+
+void DataDialog::ShowChangedCounts()
+{
+    for (const std::string& name : m_changedCounts)
+        if (Type* type = mp_data->HasType(name))
+            TypeRow(type)->setText(2, CountText(type));
+    m_changedCounts.clear();
 }
 
 void DataDialog::ClearItemList()
@@ -184,7 +201,7 @@ void DataDialog::OnDataSubItemExpanded(QTreeWidgetItem* ip_item)
 void DataDialog::OnItemAdded(ItemPtr i_item)
 {
     Type* type = i_item.GetType();
-    TypeRow(type)->setText(2, CountText(type));
+    CountChanged(type);
     if (type != mp_selectedType)
         return;
     auto* row = new QListWidgetItem(i_item.AsString(), mp_ui->itemList);
@@ -211,7 +228,7 @@ void DataDialog::ForgetSubtree(QTreeWidgetItem* ip_node)
 void DataDialog::OnItemRemoved(ItemPtr i_item)
 {
     Type* type = i_item.GetType();
-    TypeRow(type)->setText(2, CountText(type));
+    CountChanged(type);
     if (type == mp_selectedType) {
         const auto row = m_listItems.find(i_item);
         if (row != m_listItems.end()) {

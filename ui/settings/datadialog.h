@@ -35,6 +35,10 @@ private:
 
     // The type's row, made in its sorted place for a type declared after the list was built.
     QTreeWidgetItem* TypeRow(Type* ip_type);
+    // Counts are shown a moment after a change: a collection removes thousands of items, and
+    // every change of a row of the type list lays out the whole list again.
+    void CountChanged(Type* ip_type);
+    void ShowChangedCounts();
     void ClearItemList();
     void ClearItemTree();
     // Forgets the node and every node below it in both tree maps.
@@ -50,4 +54,5 @@ private:
     std::map<QListWidgetItem*, ItemPtr> m_listItemItems;
     std::map<ItemPtr, std::set<QTreeWidgetItem*>> m_treeNodes;
     std::map<QTreeWidgetItem*, ItemPtr> m_treeNodeItems;
+    std::set<std::string> m_changedCounts;
 };

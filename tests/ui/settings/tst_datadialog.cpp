@@ -194,18 +194,19 @@ void TestDataDialog::listAndCountsFollowTheGraph()
 {
     ClickType("person");
     Person("aaron");
-    QCOMPARE(TypeRow("person")->text(2), QString("4"));
+    // Counts follow a moment later, once per burst.
+    QTRY_COMPARE(TypeRow("person")->text(2), QString("4"));
     QCOMPARE(ListTexts(), QStringList({"aaron", "alice", "bob", "carol"}));
     ClickItem("aaron");
     QCOMPARE(Tree()->topLevelItem(0)->text(0), QString("aaron"));
 
     Pet("kitty");
-    QCOMPARE(TypeRow("pet")->text(2), QString("3"));
+    QTRY_COMPARE(TypeRow("pet")->text(2), QString("3"));
     QCOMPARE(ListTexts().size(), 4);
 
     // Another item goes; the clicked one stays.
     Person("carol").Remove();
-    QCOMPARE(TypeRow("person")->text(2), QString("3"));
+    QTRY_COMPARE(TypeRow("person")->text(2), QString("3"));
     QCOMPARE(ListTexts(), QStringList({"aaron", "alice", "bob"}));
     QCOMPARE(Tree()->topLevelItemCount(), 1);
 
@@ -213,10 +214,10 @@ void TestDataDialog::listAndCountsFollowTheGraph()
     Person("alice").Remove();
     QCOMPARE(Tree()->topLevelItemCount(), 0);
     QCOMPARE(ListTexts(), QStringList({"aaron", "bob"}));
-    QCOMPARE(TypeRow("flag")->text(2), QString("1"));
+    QTRY_COMPARE(TypeRow("flag")->text(2), QString("1"));
     mp_data->GetType("flag")->GetGlobalNullItem();
     mp_data->RemoveDisconnectedItems();
-    QCOMPARE(TypeRow("flag")->text(2), QString("0"));
+    QTRY_COMPARE(TypeRow("flag")->text(2), QString("0"));
 }
 
 void TestDataDialog::removedItemLeavesEveryNodeOnce()
@@ -255,7 +256,7 @@ void TestDataDialog::typeDeclaredLaterGetsItsRow()
     ClickType("zebra");
     QCOMPARE(ListTexts(), QStringList{"stripes"});
     zebra->HasItem(Value("stripes")).Remove();
-    QCOMPARE(Row(Types()->topLevelItem(5)), QStringList({"zebra", "value   ", "0"}));
+    QTRY_COMPARE(Row(Types()->topLevelItem(5)), QStringList({"zebra", "value   ", "0"}));
     QCOMPARE(Items()->count(), 0);
 }
 
