@@ -2,6 +2,10 @@
 
 #include "ui_datadialog.h"
 
+#include <algorithm>
+#include <vector>
+
+#include <QCollator>
 #include <QHeaderView>
 #include <QTimer>
 
@@ -26,6 +30,14 @@ QString NodeText(ItemPtr item)
 }
 
 const char* const kPlaceholder = "~~unloaded~~";
+
+// A row made inside the list would look itself up in the whole list when it is given its text.
+QListWidgetItem* NewRow(const QString& text, QListWidget* list)
+{
+    auto* row = new QListWidgetItem(text);
+    list->addItem(row);
+    return row;
+}
 
 }  // namespace
 
@@ -91,13 +103,42 @@ QTreeWidgetItem* DataDialog::TypeRow(Type* ip_type)
 void DataDialog::CountChanged(Type* ip_type)
 {
     TypeRow(ip_type);
-    if (m_changedCounts.empty())
+    if (m_changedCounts.empty() && m_removedRows.empty())
         QTimer::singleShot(0, this, &DataDialog::ShowChangedCounts);
     m_changedCounts.insert(ip_type->Name());
 }
 
+void DataDialog::DropRemovedRows()
+{
+    QListWidget* list = mp_ui->itemList;
+    if (m_removedRows.size() * 64 < static_cast<size_t>(list->count())) {
+        for (QListWidgetItem* row : m_removedRows)
+            delete row;
+    } else {
+        // Taken from the end and put back without sorting, every step is constant time; the
+        // rows that stay keep their order.
+        std::vector<QListWidgetItem*> kept;
+        kept.reserve(list->count());
+        list->setUpdatesEnabled(false);
+        list->setSortingEnabled(false);
+        while (list->count() > 0) {
+            QListWidgetItem* row = list->takeItem(list->count() - 1);
+            if (m_removedRows.count(row))
+                delete row;
+            else
+                kept.push_back(row);
+        }
+        for (auto row = kept.rbegin(); row != kept.rend(); ++row)
+            list->addItem(*row);
+        list->setSortingEnabled(true);
+        list->setUpdatesEnabled(true);
+    }
+    m_removedRows.clear();
+}
+
 void DataDialog::ShowChangedCounts()
 {
+    DropRemovedRows();
     for (const std::string& name : m_changedCounts)
         if (Type* type = mp_data->HasType(name))
             TypeRow(type)->setText(2, CountText(type));
@@ -106,6 +147,7 @@ void DataDialog::ShowChangedCounts()
 
 void DataDialog::ClearItemList()
 {
+    m_removedRows.clear();
     m_listItems.clear();
     m_listItemItems.clear();
     mp_ui->itemList->clear();
@@ -136,17 +178,31 @@ void DataDialog::OnTypeItemSelectionChanged()
         return;
     mp_selectedType = type;
 
-    // A type may hold a great many items: sorted once, not at every row.
+    // A type may hold a great many items. The list compares two rows through a collator it
+    // makes for each comparison, so the rows are put in order here, by one collator's keys, and
+    // go in with the list's sorting off; later rows find their place among them.
     Data::Scope scope(mp_data);
+    struct Row
+    {
+        QCollatorSortKey key;
+        QString text;
+        Item* item;
+    };
+    const QCollator collator;
+    std::vector<Row> rows;
+    for (Item* item : type->ItemsUnordered()) {
+        const QString text = ItemPtr(item).AsString();
+        rows.push_back({collator.sortKey(text), text, item});
+    }
+    std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.key.compare(b.key) < 0; });
     QListWidget* list = mp_ui->itemList;
     list->setUpdatesEnabled(false);
     list->setSortingEnabled(false);
-    for (Item* item : type->ItemsUnordered()) {
-        auto* row = new QListWidgetItem(ItemPtr(item).AsString(), list);
-        m_listItems[item] = row;
-        m_listItemItems[row] = item;
+    for (const Row& r : rows) {
+        auto* row = NewRow(r.text, list);
+        m_listItems[r.item] = row;
+        m_listItemItems[row] = r.item;
     }
-    list->sortItems(Qt::AscendingOrder);
     list->setSortingEnabled(true);
     list->setUpdatesEnabled(true);
 }
@@ -204,7 +260,7 @@ void DataDialog::OnItemAdded(ItemPtr i_item)
     CountChanged(type);
     if (type != mp_selectedType)
         return;
-    auto* row = new QListWidgetItem(i_item.AsString(), mp_ui->itemList);
+    auto* row = NewRow(i_item.AsString(), mp_ui->itemList);
     m_listItems[i_item] = row;
     m_listItemItems[row] = i_item;
 }
@@ -232,8 +288,10 @@ void DataDialog::OnItemRemoved(ItemPtr i_item)
     if (type == mp_selectedType) {
         const auto row = m_listItems.find(i_item);
         if (row != m_listItems.end()) {
+            // Deleting a row looks it up in the whole list: a collection's rows go in one pass,
+            // with the counts' refresh that CountChanged has scheduled.
             m_listItemItems.erase(row->second);
-            delete row->second;
+            m_removedRows.insert(row->second);
             m_listItems.erase(row);
         }
     }

@@ -35,10 +35,11 @@ private:
 
     // The type's row, made in its sorted place for a type declared after the list was built.
     QTreeWidgetItem* TypeRow(Type* ip_type);
-    // Counts are shown a moment after a change: a collection removes thousands of items, and
-    // every change of a row of the type list lays out the whole list again.
+    // Counts and removed rows follow a moment after a change: a collection removes thousands of
+    // items, and every change of a row of the type list lays out the whole list again.
     void CountChanged(Type* ip_type);
     void ShowChangedCounts();
+    void DropRemovedRows();
     void ClearItemList();
     void ClearItemTree();
     // Forgets the node and every node below it in both tree maps.
@@ -55,4 +56,6 @@ private:
     std::map<ItemPtr, std::set<QTreeWidgetItem*>> m_treeNodes;
     std::map<QTreeWidgetItem*, ItemPtr> m_treeNodeItems;
     std::set<std::string> m_changedCounts;
+    // Rows of removed items, no longer in the list maps, deleted with the counts' refresh.
+    std::set<QListWidgetItem*> m_removedRows;
 };
