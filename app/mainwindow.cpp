@@ -25,6 +25,7 @@
 #include <QMessageBox>
 #include <QMoveEvent>
 #include <QResizeEvent>
+#include <QShortcut>
 
 MainWindow* mainWindow = nullptr;
 const qint64 g_currentVersion = 20120805;
@@ -57,6 +58,13 @@ MainWindow::MainWindow(QWidget* parent)
     folders->headerItem()->setText(0, "Shared folder");
     folders->headerItem()->setText(1, "Accessible to");
     folders->setColumnWidth(0, 400);
+
+    // The developer windows are reached by key only: the action sits in no menu.
+    ui->action_Data->setShortcut(QKeySequence("Ctrl+Shift+D"));
+    addAction(ui->action_Data);
+    connect(ui->action_Data, &QAction::triggered, this, &MainWindow::OnShowData);
+    connect(new QShortcut(QKeySequence("Ctrl+Shift+T"), this), &QShortcut::activated, this,
+            &MainWindow::OnTypeNavigator);
 }
 
 MainWindow::~MainWindow()

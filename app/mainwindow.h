@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <QPalette>
 #include <QPoint>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QSystemTrayIcon>
@@ -178,8 +179,9 @@ private:
     void UnshareFolders(const QList<QTreeWidgetItem*>& rows);
 
     Ui_MainWindow* ui;
-    QDialog* mp_dataDialog = nullptr;
-    QDialog* mp_typeNavigatorDialog = nullptr;
+    // The developer windows delete themselves when closed.
+    QPointer<QDialog> mp_dataDialog;
+    QPointer<QDialog> mp_typeNavigatorDialog;
     Server* mp_server = nullptr;
     SizeProxy m_sizeProxy;
     QSystemTrayIcon m_trayIcon;

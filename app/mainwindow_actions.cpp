@@ -150,6 +150,8 @@ void MainWindow::OnShowData()
     if (!mp_dataDialog)
         mp_dataDialog = new DataDialog(&d, this);
     mp_dataDialog->show();
+    mp_dataDialog->raise();
+    mp_dataDialog->activateWindow();
 }
 
 void MainWindow::OnTypeNavigator()
@@ -160,6 +162,8 @@ void MainWindow::OnTypeNavigator()
         mp_typeNavigatorDialog = navigator;
     }
     mp_typeNavigatorDialog->show();
+    mp_typeNavigatorDialog->raise();
+    mp_typeNavigatorDialog->activateWindow();
 }
 
 void MainWindow::OnChangeUsernamePasswordClicked()

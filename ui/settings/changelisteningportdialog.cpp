@@ -32,6 +32,9 @@ void ChangeListeningPortDialog::accept()
         QMessageBox::information(this, "Port Number Not Changed", "Port number has not been changed.");
         return;
     }
+    // Closing a delete-on-close dialog schedules its deletion, which the box's own event loop
+    // would carry out while the box, a child of this dialog, still runs on the stack.
+    setAttribute(Qt::WA_DeleteOnClose, false);
     QDialog::accept();
     // Applied by the peer listener at the next start, never while it listens.
     SetSetting("new_listening_port", port);
