@@ -1,11 +1,9 @@
-// The one clock of the chat views: the times of chat lines, of activity periods and of sent
-// private messages are read from it, so that tests can stand it where they need.
+// The chat views' clock lives with the chat display.
 #pragma once
 
-#include <QDateTime>
+#include "ui/chat/chatdisplay.h"
 
-#include <functional>
-
-QDateTime ChatClockNow();
-// Replaces the clock; an empty function restores the system clock.
-void SetChatClock(std::function<QDateTime()> clock);
+inline QDateTime ChatClockNow()
+{
+    return ChatNow();
+}
