@@ -5,7 +5,7 @@
 #include "mainwindowfixture.h"
 
 #include "model/settings.h"
-#include "ui/chat/chatclock.h"
+#include "ui/chat/chatdisplay.h"
 #include "ui/chat/chatform.h"
 #include "ui/chat/chatlog.h"
 #include "ui/chat/messagelistform.h"

@@ -9,7 +9,7 @@
 #include "app/eventtoolbar.h"
 #include "app/focus.h"
 #include "model/settings.h"
-#include "ui/chat/chatclock.h"
+#include "ui/chat/chatdisplay.h"
 #include "ui/chat/chatform.h"
 #include "ui/chat/chatlog.h"
 #include "ui/chat/chatlogform.h"

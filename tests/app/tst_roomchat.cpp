@@ -49,6 +49,7 @@ private slots:
     void init() { m_now = kEvening; }
     void timestampModes_data();
     void timestampModes();
+    void damagedColourSettings();
     void activityMarks();
     void actionsMarkupAndOtherRooms_data();
     void actionsMarkupAndOtherRooms();
@@ -131,6 +132,26 @@ void TestRoomChat::timestampModes()
     QCOMPARE(html.contains("color:#123456;\">21:05:09<") || html.contains("color:#123456;\">Mar 7"),
              mode.startsWith("per_message_"));
     QVERIFY(html.contains("color:#abcdef;\">bob<"));
+    SetSetting("color_chat_timestamp", "#0066ff");
+    SetSetting("color_chat_username", "#0033ff");
+}
+
+void TestRoomChat::damagedColourSettings()
+{
+    // A save file's colour value ends up inside markup: one that names no colour must neither
+    // end the attribute nor show, the line then takes the default colour.
+    RoomForm* form = Open("colours");
+    QVERIFY(form);
+    SetSetting("chat_timestamps", "per_message_short");
+    SetSetting("color_chat_timestamp", "\"><b>bold</b><font color=\"#ff0000");
+    SetSetting("color_chat_username", "no colour");
+    QVERIFY(Say(form, "bob", "hello"));
+    QCOMPARE(LastLine(form), QString("[21:05:09][bob] hello"));
+    const QString html = View(form)->toHtml();
+    QVERIFY(html.contains("color:#0066ff;\">21:05:09<"));
+    QVERIFY(html.contains("color:#0033ff;\">bob<"));
+    QVERIFY(!html.contains(">bold<"));
+    QVERIFY(!html.contains("#ff0000"));
     SetSetting("color_chat_timestamp", "#0066ff");
     SetSetting("color_chat_username", "#0033ff");
 }

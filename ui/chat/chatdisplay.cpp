@@ -14,16 +14,21 @@ std::function<QDateTime()>& Clock()
     return clock;
 }
 
-// "<font color="…">" with the colour of the setting. The value comes from the save file: a
-// quotation mark in it must not end the attribute.
-QString FontTag(const char* colourKey)
+// "<font color="…">" with the colour of the setting. The value comes from the save file and ends
+// up inside markup: only a colour name gets there, anything else gives way to the default.
+QString FontTag(const char* colourKey, const char* fallback)
 {
-    return QStringLiteral("<font color=\"") + GetSetting(colourKey).toHtmlEscaped() + QStringLiteral("\">");
+    return QStringLiteral("<font color=\"") + SettingColor(colourKey, QColor(fallback)).name() +
+           QStringLiteral("\">");
 }
 
-const int kBurstMs = 5 * 60 * 1000;
-
 }  // namespace
+
+QColor SettingColor(const char* key, const QColor& fallback)
+{
+    const QColor color(GetSetting(key));
+    return color.isValid() ? color : fallback;
+}
 
 QDateTime ChatNow()
 {
@@ -44,19 +49,19 @@ QString ChatTimePrefix(const QString& mode, const QDateTime& time)
         shown = ChatTimeLong(time);
     else
         return QString();
-    return QLatin1Char('[') + FontTag("color_chat_timestamp") + shown + QStringLiteral("</font>]");
+    return QLatin1Char('[') + FontTag("color_chat_timestamp", "#0066ff") + shown + QStringLiteral("</font>]");
 }
 
 QString ChatLineHtml(const QString& mode, const QDateTime& time, const QString& user, const QString& text)
 {
     // Put together piece by piece: a name or text holding "%1" must show as it is.
-    return ChatTimePrefix(mode, time) + QLatin1Char('[') + FontTag("color_chat_username") + EscapeHTML(user) +
+    return ChatTimePrefix(mode, time) + QLatin1Char('[') + FontTag("color_chat_username", "#0033ff") + EscapeHTML(user) +
            QStringLiteral("</font>] ") + EscapeHTML(text);
 }
 
 QString ChatStatusHtml(const QString& text)
 {
-    return QStringLiteral("* ") + FontTag("color_chat_status") + EscapeHTML(text) + QStringLiteral("</font>");
+    return QStringLiteral("* ") + FontTag("color_chat_status", "#339933") + EscapeHTML(text) + QStringLiteral("</font>");
 }
 
 bool ChatAction(const QString& user, const QString& text, QString* action)
@@ -101,7 +106,7 @@ QString ChatActivity::OnChatLine(const QString& mode, const QDateTime& now)
 
 QString ChatActivity::OnTick(const QString& mode, const QDateTime& now)
 {
-    if (!m_active || m_lastChatTime.msecsTo(now) < kBurstMs)
+    if (!m_active || m_lastChatTime.msecsTo(now) < kQuietMs)
         return QString();
     m_active = false;
     return mode == QLatin1String("activity_based") ? QStringLiteral("Chat ended ") + ChatTimeLong(m_lastChatTime)

@@ -3,12 +3,16 @@
 // chat activity, and appending to a chat view (bounded for busy rooms).
 #pragma once
 
+#include <QColor>
 #include <QDateTime>
 #include <QString>
 
 #include <functional>
 
 class QTextBrowser;
+
+// The colour a colour setting names, or `fallback` when the stored value names none.
+QColor SettingColor(const char* key, const QColor& fallback);
 
 // The one clock of the chat views: every time a chat line, status line or activity period shows
 // is read from it.
@@ -18,7 +22,8 @@ void SetChatClock(std::function<QDateTime()> clock);
 
 // The time prefix of a chat line: "[h:mm:ss]" for the mode "per_message_short", "[MMM d h:mm:ss
 // ap]" for "per_message_long", the time in the colour `color_chat_timestamp`; empty for every
-// other mode.
+// other mode. The three chat colours are read afresh for every line; a stored value that names
+// no colour gives way to the default.
 QString ChatTimePrefix(const QString& mode, const QDateTime& time);
 
 // An ordinary chat line before link conversion: the time prefix for the mode, then "[user] text"
@@ -35,7 +40,9 @@ QString ChatStatusHtml(const QString& text);
 // "/ME x" are ordinary lines.
 bool ChatAction(const QString& user, const QString& text, QString* action);
 
-// Appends a finished line (link conversion is done here) to the view as a new paragraph.
+// Appends a finished line (link conversion is done here) to the view as a new paragraph. A
+// conversation holds one partner's lines and is not bounded; a room, busy with many speakers,
+// appends through AppendBoundedChatHtml.
 void AppendChatHtml(QTextBrowser* view, const QString& html);
 
 // The HTML size above which a bounded view is cut, and the least it is cut by.
@@ -52,6 +59,9 @@ void AppendBoundedChatHtml(QTextBrowser* view, const QString& html);
 class ChatActivity
 {
 public:
+    // How long after its last ordinary line a burst ends.
+    static constexpr qint64 kQuietMs = 5 * 60 * 1000;
+
     explicit ChatActivity(const QDateTime& now) : m_lastChatTime(now) {}
 
     // An ordinary line at `now`. Returns the status text to show before it ("Chat started

@@ -8,74 +8,22 @@
 #include "model/settings.h"
 #include "model/timermanager.h"
 #include "server/server.h"
-#include "ui/chat/chatclock.h"
+#include "ui/chat/chatdisplay.h"
 #include "ui/chat/chatlog.h"
 
 #include "ui_chatform.h"
 
-#include <QColor>
 #include <QDesktopServices>
 #include <QMenu>
 #include <QShowEvent>
 #include <QTabWidget>
-
-namespace {
-
-// A colour setting as a colour name. The setting comes from the save file and ends up inside
-// markup: anything but a colour gives way to the default.
-QString SettingColor(const char* key, const char* fallback)
-{
-    const QColor color(GetSetting(key));
-    return (color.isValid() ? color : QColor(fallback)).name();
-}
-
-QString Colored(const QString& color, const QString& html)
-{
-    return "<font color=\"" + color + "\">" + html + "</font>";
-}
-
-// The time stamp that opens a chat line in the given mode; empty where the mode shows none.
-QString TimeStampPrefix(const QString& mode, const QDateTime& time)
-{
-    QString stamp;
-    if (mode == QLatin1String("per_message_short"))
-        stamp = ChatTimeShort(time);
-    else if (mode == QLatin1String("per_message_long"))
-        stamp = ChatTimeLong(time);
-    else
-        return QString();
-    return "[" + Colored(SettingColor("color_chat_timestamp", "#0066ff"), stamp) + "]";
-}
-
-// "[author] text" as shown: both come from the network, so both are escaped before the links
-// of the finished line are made.
-QString ChatLineHtml(const QString& prefix, const QString& author, const QString& text)
-{
-    return ConvertLinks(prefix + "[" + Colored(SettingColor("color_chat_username", "#0033ff"), EscapeHTML(author)) +
-                        "] " + EscapeHTML(text));
-}
-
-QString StatusLineHtml(const QString& text)
-{
-    return ConvertLinks("* " + Colored(SettingColor("color_chat_status", "#339933"), EscapeHTML(text)));
-}
-
-// The text of an action ("/me waves" gives "waves"), or a null string for an ordinary line.
-QString ActionText(const QString& text)
-{
-    const QString trimmed = text.trimmed();
-    if (!trimmed.startsWith(QLatin1String("/me ")))
-        return QString();
-    return trimmed.mid(4).trimmed();
-}
-
-}  // namespace
 
 ChatForm::ChatForm(QString user, QTabWidget* tabs, QWidget* parent)
     : QWidget(parent)
     , mp_ui(new Ui_ChatForm)
     , m_user(user)
     , mp_tabWidget(tabs)
+    , m_activity(ChatNow())
 {
     mp_ui->setupUi(this);
     connect(mp_ui->chatEdit, &QLineEdit::returnPressed, this, &ChatForm::OnEnter);
@@ -87,8 +35,6 @@ ChatForm::ChatForm(QString user, QTabWidget* tabs, QWidget* parent)
     userItem += d.GetType("user_chat_widget")->GetItem(Value(this));
 
     RegisterWidgetForTabFocus(mp_ui->chatEdit, 1);
-    m_isChatActive = false;
-    m_lastChatTime = ChatClockNow();
     if (timerManager)
         connect(timerManager->everyHalfMinute(), &QTimer::timeout, this, &ChatForm::CheckChatInactivity);
     if (actionBar) {
@@ -128,23 +74,22 @@ void ChatForm::SubscribeAway(ItemPtr user, PathNodeRelation relation, void (Chat
 
 void ChatForm::AddChat(QString user, QString text)
 {
-    const QDateTime now = ChatClockNow();
-    const QString action = ActionText(text);
-    if (!action.isNull()) {
+    const QDateTime now = ChatNow();
+    QString action;
+    if (ChatAction(user, text, &action)) {
         // Actions are neither chat activity nor news worth an alert.
-        AddStatusMessage(user + ' ' + action);
+        AddStatusMessage(action);
         LogChat(user, text.trimmed(), now);
         return;
     }
 
     const QString mode = GetSetting("chat_timestamps");
-    m_lastChatTime = now;
-    if (!m_isChatActive) {
-        m_isChatActive = true;
-        if (mode == QLatin1String("activity_based"))
-            AddStatusMessage("Chat started " + ChatTimeLong(now));
-    }
-    mp_ui->chatView->append(ChatLineHtml(TimeStampPrefix(mode, now), user, text));
+    const QString started = m_activity.OnChatLine(mode, now);
+    if (!started.isEmpty())
+        AddStatusMessage(started);
+    // Unlike a room's, a conversation's line is shown as received, untrimmed, and the view is
+    // not bounded.
+    AppendChatHtml(mp_ui->chatView, ChatLineHtml(mode, now, user, text));
     LogChat(user, text, now);
     // The entry is the partner's, whoever wrote the line.
     if (eventToolBar)
@@ -159,7 +104,7 @@ QString ChatForm::EventMessage(const QString& author, const QString& text)
 
 void ChatForm::AddStatusMessage(QString text)
 {
-    mp_ui->chatView->append(StatusLineHtml(text));
+    AppendChatHtml(mp_ui->chatView, ChatStatusHtml(text));
 }
 
 void ChatForm::LogChat(const QString& author, const QString& text, const QDateTime& time)
@@ -193,12 +138,10 @@ void ChatForm::OnEnter()
 
 void ChatForm::CheckChatInactivity()
 {
-    if (!m_isChatActive || m_lastChatTime.msecsTo(ChatClockNow()) < kChatInactivityMs)
-        return;
-    m_isChatActive = false;
     // The period ended with its last line, not with this tick.
-    if (GetSetting("chat_timestamps") == QLatin1String("activity_based"))
-        AddStatusMessage("Chat ended " + ChatTimeLong(m_lastChatTime));
+    const QString ended = m_activity.OnTick(GetSetting("chat_timestamps"), ChatNow());
+    if (!ended.isEmpty())
+        AddStatusMessage(ended);
 }
 
 void ChatForm::OnContextMenuRequested(QPoint i_point)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "model/data.h"
+#include "ui/chat/chatdisplay.h"
 
 #include <QDateTime>
 #include <QPoint>
@@ -18,8 +19,6 @@ class ChatForm : public QWidget, public DataHandler
     Q_OBJECT
 
 public:
-    // An ordinary line starts a period of chat, which ends this long after its last line.
-    static constexpr qint64 kChatInactivityMs = 300000;
     // How much of a line the pending-event alert quotes.
     static constexpr int kSummaryLength = 100;
 
@@ -58,7 +57,6 @@ private:
 
     Ui_ChatForm* mp_ui;
     QString m_user;
-    bool m_isChatActive = false;
-    QDateTime m_lastChatTime;
     QTabWidget* mp_tabWidget;
+    ChatActivity m_activity;
 };

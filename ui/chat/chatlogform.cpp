@@ -3,7 +3,7 @@
 #include "app/actionsettoolbar.h"
 #include "app/focus.h"
 #include "model/data.h"
-#include "model/settings.h"
+#include "ui/chat/chatdisplay.h"
 
 #include "ui_chatlogform.h"
 
@@ -24,12 +24,6 @@ QTextCursor PastStart(const QTextCursor& current)
     next.setPosition(current.selectionStart());
     next.movePosition(QTextCursor::NextCharacter);
     return next;
-}
-
-QColor SettingColor(const char* key, const QColor& fallback)
-{
-    const QColor color(GetSetting(key));
-    return color.isValid() ? color : fallback;
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 #include "model/settings.h"
 #include "server/server.h"
-#include "ui/chat/chatclock.h"
+#include "ui/chat/chatdisplay.h"
 #include "ui/chat/chatlog.h"
 
 #include "ui_messagelistform.h"
@@ -173,5 +173,5 @@ void MessageListForm::OnPrivateChat(QString i_user, QString i_chat, time_t i_tim
 
 void MessageListForm::OnPrivateChatSent(QString i_user, QString i_chat)
 {
-    StoreMessage(i_user, i_chat, ChatClockNow().toSecsSinceEpoch(), "to");
+    StoreMessage(i_user, i_chat, ChatNow().toSecsSinceEpoch(), "to");
 }
