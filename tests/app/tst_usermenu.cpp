@@ -199,8 +199,8 @@ void TestUserMenu::roomEntries()
     static int serial = 0;
     const QString name = QString("roomy%1").arg(++serial);
     ItemPtr user = User(name);
-    for (const QString& spec : rooms) {
-        const QString room = spec.section(':', 0, 0), flags = spec.section(':', 1);
+    for (const QString& entry : rooms) {
+        const QString room = entry.section(':', 0, 0), flags = entry.section(':', 1);
         ItemPtr r = Room(room);
         if (flags.contains('o'))
             r.NewItem("is_owner");
