@@ -263,31 +263,24 @@ struct Entry
     size_t size;
 };
 
-// Orders the entries by their first eight value bytes: a radix sort over small keys, one pass
-// per byte that differs among them, then the entries moved once. Values of a type are mostly
-// told apart there, so this replaces a comparison sort of the whole block.
+// Orders the entries by their first eight value bytes: a radix sort, one pass per byte that
+// differs among them, each pass reading the entries in order and appending them to one of 256
+// runs. Values of a type are mostly told apart there, so this replaces a comparison sort of the
+// whole block.
 void SortByHead(std::vector<Entry>& entries)
 {
-    struct Key
-    {
-        uint64_t head;
-        size_t index;
-    };
     const size_t n = entries.size();
     if (n < 2)
         return;
-    std::vector<Key> keys(n);
-    std::vector<Key> spare(n);
     std::vector<size_t> counts(8 * 256, 0);
-    for (size_t k = 0; k < n; ++k) {
-        keys[k] = {entries[k].head, k};
+    for (const Entry& e : entries)
         for (int b = 0; b < 8; ++b)
-            ++counts[static_cast<size_t>(b) * 256 + ((entries[k].head >> (8 * b)) & 0xFF)];
-    }
+            ++counts[static_cast<size_t>(b) * 256 + ((e.head >> (8 * b)) & 0xFF)];
+    std::vector<Entry> spare;
     for (int b = 0; b < 8; ++b) {
         size_t* count = counts.data() + static_cast<size_t>(b) * 256;
-        // A byte all keys share leaves the order as it is.
-        if (count[(keys[0].head >> (8 * b)) & 0xFF] == n)
+        // A byte all values share leaves the order as it is.
+        if (count[(entries[0].head >> (8 * b)) & 0xFF] == n)
             continue;
         size_t sum = 0;
         for (int v = 0; v < 256; ++v) {
@@ -295,25 +288,10 @@ void SortByHead(std::vector<Entry>& entries)
             count[v] = sum;
             sum += c;
         }
-        for (const Key& key : keys)
-            spare[count[(key.head >> (8 * b)) & 0xFF]++] = key;
-        keys.swap(spare);
-    }
-    std::vector<Key>().swap(spare);
-    // Moved into place along the cycles of the order, without a second copy of the entries.
-    for (size_t k = 0; k < n; ++k) {
-        if (keys[k].index == k)
-            continue;
-        const Entry held = entries[k];
-        size_t at = k;
-        while (keys[at].index != k) {
-            const size_t from = keys[at].index;
-            entries[at] = entries[from];
-            keys[at].index = at;
-            at = from;
-        }
-        entries[at] = held;
-        keys[at].index = at;
+        spare.resize(n);
+        for (const Entry& e : entries)
+            spare[count[(e.head >> (8 * b)) & 0xFF]++] = e;
+        entries.swap(spare);
     }
 }
 
@@ -327,12 +305,10 @@ void SortByValue(const Type* type, std::vector<Entry>& entries, std::string& are
     entries.clear();
     arena.clear();
     entries.reserve(items.size());
-    if (!type->IsNull())
-        arena.reserve(items.size() * 16);
     for (size_t i = 0; i < items.size(); ++i) {
         // Asking for the next items early overlaps the waits for memory.
-        if (i + 8 < items.size())
-            __builtin_prefetch(items[i + 8]);
+        if (i + 16 < items.size())
+            __builtin_prefetch(items[i + 16]);
         Item* item = items[i];
         if (type->IsNull()) {
             entries.push_back({0, item, 0, 0});
@@ -344,7 +320,9 @@ void SortByValue(const Type* type, std::vector<Entry>& entries, std::string& are
         for (size_t k = 0; k < n; ++k)
             head |= static_cast<uint64_t>(static_cast<unsigned char>(value[k])) << (56 - 8 * k);
         entries.push_back({head, item, arena.size(), value.size()});
-        arena += value;
+        // A value of up to eight bytes is whole in its head.
+        if (value.size() > 8)
+            arena += value;
     }
     if (type->IsNull())
         return;
@@ -352,7 +330,10 @@ void SortByValue(const Type* type, std::vector<Entry>& entries, std::string& are
     // Values alike in their first eight bytes are ordered by the rest.
     const char* bytes = arena.data();
     auto byBytes = [bytes](const Entry& a, const Entry& b) {
-        const int c = memcmp(bytes + a.offset, bytes + b.offset, std::min(a.size, b.size));
+        // With equal heads a value of up to eight bytes is the beginning of the other one.
+        if (a.size <= 8 || b.size <= 8)
+            return a.size < b.size;
+        const int c = memcmp(bytes + a.offset + 8, bytes + b.offset + 8, std::min(a.size, b.size) - 8);
         return c != 0 ? c < 0 : a.size < b.size;
     };
     for (size_t k = 0; k < entries.size();) {
@@ -436,8 +417,17 @@ void WriteGraph(BlockWriter& out, const Data& graph, const std::set<Type*>& whol
             if (byId.size() > static_cast<size_t>(INT_MAX))
                 throw DataSaveFailure();
             out.Int(static_cast<int32_t>(byId.size()));
-            if (!t->IsNull())
+            if (t->IsNull())
+                continue;
+            if (e.size <= 8) {
+                // The whole value is in the head: the arena, read out of order here, is not touched.
+                char bytes[8];
+                for (size_t b = 0; b < e.size; ++b)
+                    bytes[b] = static_cast<char>(e.head >> (56 - 8 * b));
+                out.String(bytes, e.size);
+            } else {
                 out.String(arena.data() + e.offset, e.size);
+            }
         }
         blockEnd.push_back(byId.size());
     }
