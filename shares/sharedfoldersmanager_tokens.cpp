@@ -112,6 +112,10 @@ void SharedFoldersManager::TokenizeSharedFiles(const QString& lowerFolder,
             links.emplace_back(token, file.first);
     }
     std::sort(links.begin(), links.end());
-    for (auto& link : links)
-        link.second += link.first;
+    for (size_t k = 0; k < links.size(); ++k) {
+        // Each new token is a wait for memory; the next ones are asked for while this one links.
+        if (k + 8 < links.size())
+            __builtin_prefetch(links[k + 8].first.get());
+        links[k].second += links[k].first;
+    }
 }
