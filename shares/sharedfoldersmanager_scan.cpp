@@ -116,9 +116,14 @@ void SharedFoldersManager::RemoveUnsharedFolders()
     }
     // Files without a folder come only from a save written between an unshare and a rescan.
     ItemSet stray;
-    for (Item* file : mp_fileType->ItemsUnordered())
-        if (!file->IsConnected(mp_fileFolderType))
-            stray.insert(file);
+    const std::vector<Item*> files = mp_fileType->ItemsUnordered();
+    for (size_t k = 0; k < files.size(); ++k) {
+        // Every file is read once: asking for later ones early overlaps the waits for memory.
+        if (k + 8 < files.size())
+            __builtin_prefetch(files[k + 8]);
+        if (!files[k]->IsConnected(mp_fileFolderType))
+            stray.insert(files[k]);
+    }
     stray.Remove();
 }
 
