@@ -317,6 +317,11 @@ public:
     // of the graph can still hold it in a copied set.
     bool IsRemoved() const { return m_removed; }
 
+    // A number one pass over the whole graph (the save) keeps on each item, so that it finds an
+    // item's number without a table; 0 outside such a pass. Costs no memory: it fills padding.
+    int32_t PassNumber() const { return m_passNumber; }
+    void SetPassNumber(int32_t n) { m_passNumber = n; }
+
 private:
     friend class Type;
     friend class Data;
@@ -334,6 +339,7 @@ private:
     std::vector<std::pair<Type*, NeighbourSet>> m_connections;
     bool m_removed = false;
     bool m_candidate = false;  // only during a collection
+    int32_t m_passNumber = 0;
 };
 
 // ---------------------------------------------------------------- types

@@ -81,6 +81,11 @@ void Data::AddDisconnectionEventHandler(Type* a, Type* b, EventHandlerBase<Conne
 
 // ---------------------------------------------------------------- garbage collection
 
+namespace {
+// How many items ahead of their reading the collection asks for them.
+const size_t kAhead = 8;
+} // namespace
+
 int Data::RemoveDisconnectedItems()
 {
     Scope scope(this);
@@ -98,7 +103,12 @@ int Data::RemoveDisconnectedItems()
                 owners.push_back(r.first);
         // Orphans are removed in identity order and marking does not depend on the
         // order of the roots, so the walk can take the items as they come.
-        for (Item* item : t->ItemsUnordered()) {
+        const std::vector<Item*> items = t->ItemsUnordered();
+        for (size_t k = 0; k < items.size(); ++k) {
+            // The items lie scattered: asking for later ones early overlaps the waits for memory.
+            if (k + kAhead < items.size())
+                __builtin_prefetch(items[k + kAhead]);
+            Item* item = items[k];
             bool orphan = false;
             for (Type* o : owners)
                 if (!item->Links(o)) {
@@ -143,18 +153,32 @@ int Data::RemoveDisconnectedItems()
                 for (auto g = x->m_connections.rbegin(); g != x->m_connections.rend(); ++g) {
                     if (g->first->GetPrimacy() == PrimacyRoot)
                         continue;
-                    for (auto n = g->second.rbegin(); n != g->second.rend(); ++n)
+                    // A word of the share index has tens of thousands of neighbours, each read
+                    // once here: they are asked for a few steps ahead of their reading.
+                    auto ahead = g->second.rbegin();
+                    for (size_t k = 0; k < kAhead && ahead != g->second.rend(); ++k, ++ahead)
+                        __builtin_prefetch(ahead->get());
+                    for (auto n = g->second.rbegin(); n != g->second.rend(); ++n) {
+                        if (ahead != g->second.rend()) {
+                            __builtin_prefetch(ahead->get());
+                            ++ahead;
+                        }
                         if ((*n)->m_candidate)
                             stack.push_back(n->get());
+                    }
                 }
             }
         }
     }
 
     std::vector<Item*> doomed;
-    for (Item* item : candidates)
+    for (size_t k = 0; k < candidates.size(); ++k) {
+        if (k + kAhead < candidates.size())
+            __builtin_prefetch(candidates[k + kAhead]);
+        Item* item = candidates[k];
         if (item->m_candidate && !item->IsRemoved())
             doomed.push_back(item);
+    }
     std::sort(doomed.begin(), doomed.end(), std::less<Item*>());
     for (Item* item : doomed)
         item->m_candidate = false;

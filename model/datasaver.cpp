@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <memory>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -41,27 +42,32 @@ int32_t GetInt(const char* p)
 }
 
 // Collects the file in large blocks: a million items would otherwise cost millions of calls
-// through QIODevice.
+// through QIODevice. Fields are stored straight into a fixed buffer, not appended to a container.
 class BlockWriter
 {
 public:
-    explicit BlockWriter(QFile& file) : m_file(file) { m_buffer.reserve(kBlock); }
+    explicit BlockWriter(QFile& file) : m_file(file), m_buffer(new char[kBlock]) {}
 
     void Bytes(const char* p, size_t n)
     {
-        if (m_buffer.size() + n > kBlock)
-            Flush();
-        if (n > kBlock) {
-            WriteOut(p, n);
+        if (n == 0)
             return;
+        if (kBlock - m_used < n) {
+            Flush();
+            if (n > kBlock) {
+                WriteOut(p, n);
+                return;
+            }
         }
-        m_buffer.insert(m_buffer.end(), p, p + n);
+        memcpy(m_buffer.get() + m_used, p, n);
+        m_used += n;
     }
     void Int(int32_t v)
     {
-        char b[4];
-        PutInt(b, v);
-        Bytes(b, 4);
+        if (kBlock - m_used < 4)
+            Flush();
+        PutInt(m_buffer.get() + m_used, v);
+        m_used += 4;
     }
     void Flag(bool v)
     {
@@ -84,9 +90,9 @@ public:
     }
     void Flush()
     {
-        if (!m_buffer.empty())
-            WriteOut(m_buffer.data(), m_buffer.size());
-        m_buffer.clear();
+        if (m_used > 0)
+            WriteOut(m_buffer.get(), m_used);
+        m_used = 0;
     }
 
 private:
@@ -104,7 +110,8 @@ private:
     }
 
     QFile& m_file;
-    std::vector<char> m_buffer;
+    std::unique_ptr<char[]> m_buffer;
+    size_t m_used = 0;
 };
 
 // Reads fields from the whole file held in memory. Every length is checked against what is
@@ -256,6 +263,38 @@ struct Entry
     size_t size;
 };
 
+// Orders the entries by their first eight value bytes: a radix sort, one pass per byte that
+// differs among them, each pass reading the entries in order and appending them to one of 256
+// runs. Values of a type are mostly told apart there, so this replaces a comparison sort of the
+// whole block.
+void SortByHead(std::vector<Entry>& entries)
+{
+    const size_t n = entries.size();
+    if (n < 2)
+        return;
+    std::vector<size_t> counts(8 * 256, 0);
+    for (const Entry& e : entries)
+        for (int b = 0; b < 8; ++b)
+            ++counts[static_cast<size_t>(b) * 256 + ((e.head >> (8 * b)) & 0xFF)];
+    std::vector<Entry> spare;
+    for (int b = 0; b < 8; ++b) {
+        size_t* count = counts.data() + static_cast<size_t>(b) * 256;
+        // A byte all values share leaves the order as it is.
+        if (count[(entries[0].head >> (8 * b)) & 0xFF] == n)
+            continue;
+        size_t sum = 0;
+        for (int v = 0; v < 256; ++v) {
+            const size_t c = count[v];
+            count[v] = sum;
+            sum += c;
+        }
+        spare.resize(n);
+        for (const Entry& e : entries)
+            spare[count[(e.head >> (8 * b)) & 0xFF]++] = e;
+        entries.swap(spare);
+    }
+}
+
 // The items of a type in the order of their values as byte strings (identity order for null
 // types), so that the same graph always gives the same file. The items lie scattered in memory:
 // they are visited once, their values copied side by side, and sorting and writing work on the
@@ -266,12 +305,10 @@ void SortByValue(const Type* type, std::vector<Entry>& entries, std::string& are
     entries.clear();
     arena.clear();
     entries.reserve(items.size());
-    if (!type->IsNull())
-        arena.reserve(items.size() * 16);
     for (size_t i = 0; i < items.size(); ++i) {
         // Asking for the next items early overlaps the waits for memory.
-        if (i + 8 < items.size())
-            __builtin_prefetch(items[i + 8]);
+        if (i + 16 < items.size())
+            __builtin_prefetch(items[i + 16]);
         Item* item = items[i];
         if (type->IsNull()) {
             entries.push_back({0, item, 0, 0});
@@ -283,61 +320,53 @@ void SortByValue(const Type* type, std::vector<Entry>& entries, std::string& are
         for (size_t k = 0; k < n; ++k)
             head |= static_cast<uint64_t>(static_cast<unsigned char>(value[k])) << (56 - 8 * k);
         entries.push_back({head, item, arena.size(), value.size()});
-        arena += value;
+        // A value of up to eight bytes is whole in its head.
+        if (value.size() > 8)
+            arena += value;
     }
     if (type->IsNull())
         return;
+    SortByHead(entries);
+    // Values alike in their first eight bytes are ordered by the rest.
     const char* bytes = arena.data();
-    std::sort(entries.begin(), entries.end(), [bytes](const Entry& a, const Entry& b) {
-        if (a.head != b.head)
-            return a.head < b.head;
-        const int c = memcmp(bytes + a.offset, bytes + b.offset, std::min(a.size, b.size));
+    auto byBytes = [bytes](const Entry& a, const Entry& b) {
+        // With equal heads a value of up to eight bytes is the beginning of the other one.
+        if (a.size <= 8 || b.size <= 8)
+            return a.size < b.size;
+        const int c = memcmp(bytes + a.offset + 8, bytes + b.offset + 8, std::min(a.size, b.size) - 8);
         return c != 0 ? c < 0 : a.size < b.size;
-    });
+    };
+    for (size_t k = 0; k < entries.size();) {
+        size_t end = k + 1;
+        while (end < entries.size() && entries[end].head == entries[k].head)
+            ++end;
+        if (end - k > 1)
+            std::sort(entries.begin() + static_cast<std::ptrdiff_t>(k),
+                      entries.begin() + static_cast<std::ptrdiff_t>(end), byBytes);
+        k = end;
+    }
 }
 
-// Item to id for the links: open addressing over the ids alone, the item itself compared
-// through byId, which keeps the table at four bytes a slot.
-class IdTable
+// Numbers the saved items in place for the links and clears the numbers again however the save
+// ends: an item's number is then one read of the item the link leads to, not a table lookup.
+class SaveIds
 {
 public:
-    explicit IdTable(const std::vector<Item*>& byId) : m_byId(byId)
+    explicit SaveIds(const std::vector<Item*>& byId) : m_byId(byId)
     {
-        int bits = 4;
-        while ((size_t(1) << bits) < 2 * byId.size())
-            ++bits;
-        m_shift = 64 - bits;
-        m_mask = (size_t(1) << bits) - 1;
-        m_slots.assign(m_mask + 1, 0);
-        for (size_t k = 0; k < byId.size(); ++k) {
-            size_t h = Slot(byId[k]);
-            while (m_slots[h] != 0)
-                h = (h + 1) & m_mask;
-            m_slots[h] = static_cast<int32_t>(k + 1);
-        }
+        for (size_t k = 0; k < byId.size(); ++k)
+            byId[k]->SetPassNumber(static_cast<int32_t>(k + 1));
     }
-
-    // 0 for an item that is not saved.
-    int32_t Find(const Item* item) const
+    ~SaveIds()
     {
-        for (size_t h = Slot(item);; h = (h + 1) & m_mask) {
-            const int32_t id = m_slots[h];
-            if (id == 0 || m_byId[static_cast<size_t>(id - 1)] == item)
-                return id;
-        }
+        for (Item* item : m_byId)
+            item->SetPassNumber(0);
     }
+    SaveIds(const SaveIds&) = delete;
+    SaveIds& operator=(const SaveIds&) = delete;
 
 private:
-    size_t Slot(const Item* item) const
-    {
-        const uint64_t p = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(item));
-        return static_cast<size_t>((p * 0x9E3779B97F4A7C15ull) >> m_shift);
-    }
-
     const std::vector<Item*>& m_byId;
-    std::vector<int32_t> m_slots;
-    int m_shift = 60;
-    size_t m_mask = 0;
 };
 
 // Writes the type blocks and the links of the saved types (the file layout in datasaver.h).
@@ -388,16 +417,26 @@ void WriteGraph(BlockWriter& out, const Data& graph, const std::set<Type*>& whol
             if (byId.size() > static_cast<size_t>(INT_MAX))
                 throw DataSaveFailure();
             out.Int(static_cast<int32_t>(byId.size()));
-            if (!t->IsNull())
+            if (t->IsNull())
+                continue;
+            if (e.size <= 8) {
+                // The whole value is in the head: the arena, read out of order here, is not touched.
+                char bytes[8];
+                for (size_t b = 0; b < e.size; ++b)
+                    bytes[b] = static_cast<char>(e.head >> (56 - 8 * b));
+                out.String(bytes, e.size);
+            } else {
                 out.String(arena.data() + e.offset, e.size);
+            }
         }
         blockEnd.push_back(byId.size());
     }
     std::vector<Entry>().swap(entries);
     std::string().swap(arena);
 
-    // Each connection is taken from its lower id's end only, so it is written once.
-    const IdTable ids(byId);
+    // Each connection is taken from its lower id's end only, so it is written once. Ids are
+    // visited in ascending order, so sorting each item's own few links orders the whole list.
+    const SaveIds ids(byId);
     std::vector<std::pair<int32_t, int32_t>> links;
     size_t first = 0;
     for (size_t k = 0; k < saved.size(); ++k) {
@@ -408,21 +447,22 @@ void WriteGraph(BlockWriter& out, const Data& graph, const std::set<Type*>& whol
                 related.push_back(saved[j]);
         for (size_t pos = first; pos < blockEnd[k]; ++pos) {
             const int32_t id = static_cast<int32_t>(pos + 1);
+            const size_t itemStart = links.size();
             for (Type* other : related) {
                 const NeighbourSet* neighbours = byId[pos]->Links(other);
                 if (!neighbours)
                     continue;
                 for (const ItemPtr& n : *neighbours) {
-                    const int32_t nid = ids.Find(n.get());
+                    const int32_t nid = n->PassNumber();
                     if (nid > id)
                         links.emplace_back(id, nid);
                 }
             }
+            if (links.size() - itemStart > 1)
+                std::sort(links.begin() + static_cast<std::ptrdiff_t>(itemStart), links.end());
         }
         first = blockEnd[k];
     }
-    std::sort(links.begin(), links.end());
-    links.erase(std::unique(links.begin(), links.end()), links.end());
     out.Count(links.size());
     for (const auto& l : links) {
         out.Int(l.first);

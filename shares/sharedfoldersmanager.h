@@ -13,6 +13,7 @@
 #include <QThread>
 
 #include <set>
+#include <string_view>
 #include <vector>
 
 class SharedFoldersManager : public QObject, public DataHandler
@@ -85,7 +86,7 @@ private:
     ItemPtr AddFile(ItemPtr folderItem, const QString& name, const QString& path, qint64 size,
                     ItemSet& removalSet, bool mayHaveTwin);
     void TokenizeSharedFiles(const QString& lowerFolder, const std::vector<std::pair<ItemPtr, QString>>& files);
-    static void SplitTokens(const QString& lowerText, std::vector<QString>& tokens);
+    static void SplitTokens(const std::string& utf8, std::vector<std::string_view>& tokens);
     std::vector<ItemPtr> TokenItems(const QString& lowerText);
     ItemPtr FindSharedFile(const QString& path, bool onlyShared);
     void RemoveUnsharedFolders();

@@ -3,23 +3,30 @@
 #include "shares/sharedfoldersmanager.h"
 
 #include <algorithm>
+#include <string_view>
 
 namespace {
 
-bool IsCoarseSeparator(QChar c)
+bool IsCoarseSeparator(char c)
 {
-    return c == QLatin1Char(' ') || c == QLatin1Char('/') || c == QLatin1Char('\\');
+    return c == ' ' || c == '/' || c == '\\';
 }
 
-void Take(const QString& text, int start, int end, std::vector<QString>& tokens)
+void Take(const char* text, size_t start, size_t end, std::vector<std::string_view>& tokens)
 {
     if (end <= start)
         return;
-    QString token = text.mid(start, end - start);
-    for (const QString& known : tokens)
+    const std::string_view token(text + start, end - start);
+    for (const std::string_view& known : tokens)
         if (known == token)
             return;
-    tokens.push_back(std::move(token));
+    tokens.push_back(token);
+}
+
+// The length of the UTF-8 sequence a lead byte starts.
+size_t SequenceLength(unsigned char lead)
+{
+    return lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
 }
 
 } // namespace
@@ -35,35 +42,46 @@ bool SharedFoldersManager::IsSearchTokenSeparator(QChar c)
 }
 
 // Fine tokens are runs of letters and digits (Latin-1 letters count as such); coarse tokens are
-// whole words between spaces and path separators. Both kinds, each once.
-void SharedFoldersManager::SplitTokens(const QString& lowerText, std::vector<QString>& tokens)
+// whole words between spaces and path separators. Both kinds, each once, as views into the text.
+// The text is split as UTF-8, the form the token items hold, so that no token needs a conversion
+// of its own: a Latin-1 letter is a two-byte sequence led by 0xC2 or 0xC3, every longer or other
+// sequence is a character above Latin-1, and the coarse separators are single bytes that no
+// sequence contains.
+void SharedFoldersManager::SplitTokens(const std::string& utf8, std::vector<std::string_view>& tokens)
 {
-    int start = 0;
-    for (int k = 0; k < lowerText.size(); ++k) {
-        if (IsSearchTokenSeparator(lowerText[k])) {
-            Take(lowerText, start, k, tokens);
-            start = k + 1;
+    const char* text = utf8.data();
+    const size_t size = utf8.size();
+    size_t start = 0;
+    for (size_t k = 0; k < size;) {
+        const unsigned char b = static_cast<unsigned char>(text[k]);
+        const size_t length = std::min(SequenceLength(b), size - k);
+        const bool separator = b < 0x80 ? IsSearchTokenSeparator(QChar(static_cast<ushort>(b))) : (b != 0xC2 && b != 0xC3);
+        if (separator) {
+            Take(text, start, k, tokens);
+            start = k + length;
         }
+        k += length;
     }
-    Take(lowerText, start, lowerText.size(), tokens);
+    Take(text, start, size, tokens);
     start = 0;
-    for (int k = 0; k < lowerText.size(); ++k) {
-        if (IsCoarseSeparator(lowerText[k])) {
-            Take(lowerText, start, k, tokens);
+    for (size_t k = 0; k < size; ++k) {
+        if (IsCoarseSeparator(text[k])) {
+            Take(text, start, k, tokens);
             start = k + 1;
         }
     }
-    Take(lowerText, start, lowerText.size(), tokens);
+    Take(text, start, size, tokens);
 }
 
 std::vector<ItemPtr> SharedFoldersManager::TokenItems(const QString& lowerText)
 {
-    std::vector<QString> tokens;
-    SplitTokens(lowerText, tokens);
+    const std::string utf8 = lowerText.toUtf8().toStdString();
+    std::vector<std::string_view> tokens;
+    SplitTokens(utf8, tokens);
     std::vector<ItemPtr> items;
     items.reserve(tokens.size());
-    for (const QString& token : tokens)
-        items.push_back(mp_tokenType->GetItem(Value(token)));
+    for (const std::string_view& token : tokens)
+        items.push_back(mp_tokenType->GetItem(Value(std::string(token))));
     return items;
 }
 
@@ -75,7 +93,7 @@ void SharedFoldersManager::TokenizeSharedFile(ItemPtr file)
         file += token;
 }
 
-// The files of one folder, tokenised together. The backslash between folder and name separates
+// The files of one folder, tokenised together; their names come lower-cased. The backslash between folder and name separates
 // tokens of both kinds, so the folder's tokens, the same for every file in it, are looked up once.
 // The links are made token by token and, within a token, in the order of its neighbour set: the
 // part of the set each link walks is then still in the cache from the link before.
@@ -90,10 +108,14 @@ void SharedFoldersManager::TokenizeSharedFiles(const QString& lowerFolder,
     for (const auto& file : files) {
         for (const ItemPtr& token : folderTokens)
             links.emplace_back(token, file.first);
-        for (const ItemPtr& token : TokenItems(file.second.toLower()))
+        for (const ItemPtr& token : TokenItems(file.second))
             links.emplace_back(token, file.first);
     }
     std::sort(links.begin(), links.end());
-    for (auto& link : links)
-        link.second += link.first;
+    for (size_t k = 0; k < links.size(); ++k) {
+        // Each new token is a wait for memory; the next ones are asked for while this one links.
+        if (k + 8 < links.size())
+            __builtin_prefetch(links[k + 8].first.get());
+        links[k].second += links[k].first;
+    }
 }

@@ -241,6 +241,12 @@ private slots:
                                                 "x"};
         QTest::newRow("above latin-1") << "/x" << QString::fromUtf8("Песня один")
                                        << QStringList{QString::fromUtf8("песня"), QString::fromUtf8("один"), "x"};
+        QTest::newRow("latin-1 signs inside a word") << "/x" << QString::fromUtf8("Straße×2½")
+                                                     << QStringList{QString::fromUtf8("straße×2½"), "x"};
+        QTest::newRow("wide signs between letters")
+            << "/x" << QString::fromUtf8("A€b\U0001F600c d")
+            << QStringList{"a", QString::fromUtf8("a€b\U0001F600c"), "b", "c", "d", "x"};
+        QTest::newRow("repeated words") << "/Dup dup" << "dup DUP.dup" << QStringList{"dup", "dup.dup"};
     }
     void tokens()
     {
