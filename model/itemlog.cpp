@@ -49,7 +49,8 @@ void RecordItemLog(const QString& area, int level, const QString& text, ItemPtr 
     if (!item)
         return;
     Type* itemLog = d.HasType("item_log");
-    if (!itemLog || item->GetType() != d.HasType("user"))
+    // A user on its way out could not hold the entry.
+    if (!itemLog || item->GetType() != d.HasType("user") || item->IsRemoved())
         return;
     DropOldest(item, itemLog);
     ItemPtr entry = itemLog->NewItem();

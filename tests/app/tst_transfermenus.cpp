@@ -12,6 +12,7 @@
 #include "transfers/downloadfeed.h"
 #include "transfers/transferqueuemanager.h"
 #include "ui/search/searchresultsform.h"
+#include "ui/transfers/completedownloadsform.h"
 #include "ui/transfers/downloadmenuoptions.h"
 #include "ui/transfers/itemlogdialog.h"
 
@@ -184,7 +185,8 @@ private:
     MainWindowFixture m_fixture;
     QTcpServer m_listener;
     UrlCatcher m_desktop;
-    QDateTime m_now = QDateTime(QDate(2026, 5, 4), QTime(10, 0));
+    // Ahead of the downloads the other tests complete on the real clock.
+    QDateTime m_now = QDateTime::currentDateTime().addDays(1);
 };
 
 void TestTransferMenus::initTestCase()
@@ -421,6 +423,12 @@ void TestTransferMenus::completedListNewestFirst()
     QCOMPARE(pages->count(), count + 1);
     QCOMPARE(pages->currentWidget(), list);
     QCOMPARE(tree->topLevelItemCount(), 2);
+
+    // A load notice reaching the list adds the records it does not show yet, in time order.
+    completeDownloadsForm->DataLoaded();
+    QCOMPARE(size_t(tree->topLevelItemCount()), g("complete_download").size());
+    QCOMPARE(tree->topLevelItem(0)->text(0), QString("second.bin"));
+    QCOMPARE(tree->topLevelItem(2)->text(0), QString("before.bin"));
 }
 
 // "Show Log", last in the menus of both trees, opens the log of the row's user, which grows
