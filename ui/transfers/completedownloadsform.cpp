@@ -27,6 +27,8 @@ CompleteDownloadsForm::CompleteDownloadsForm(QWidget* parent)
         list->setColumnWidth(column, widths[column]);
     list->header()->setStretchLastSection(false);
     list->header()->setSectionsMovable(false);
+    // A flat list: no room kept for branches.
+    list->setRootIsDecorated(false);
 }
 
 CompleteDownloadsForm::~CompleteDownloadsForm()
