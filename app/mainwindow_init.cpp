@@ -11,6 +11,7 @@
 #include "model/datasaver.h"
 #include "model/delayedinvoker.h"
 #include "model/diagnosticsform.h"
+#include "model/itemlog.h"
 #include "model/log.h"
 #include "model/settings.h"
 #include "model/sizemanager.h"
@@ -54,6 +55,7 @@ void MainWindow::Init()
     dataSaver->AddSavedByConnectionType("global_value", "global");
 
     mp_server->CreateData();
+    DeclareItemLogTypes();
 
     connect(mp_server, &Server::Connected, this, &MainWindow::OnConnected);
     connect(mp_server, &Server::Connecting, this, &MainWindow::OnConnecting);

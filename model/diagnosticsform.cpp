@@ -11,8 +11,6 @@
 
 DiagnosticsForm* diagnosticsForm = nullptr;
 
-namespace {
-
 // Lines carry user names, search texts and addresses from the network, so they go in as
 // plain text: QTextEdit::append would take text that looks like markup as rich text and
 // could render it or make the browser load files it names.
@@ -28,8 +26,6 @@ void AppendPlainLine(QTextBrowser* view, const QString& line)
     if (followEnd)
         bar->setValue(bar->maximum());
 }
-
-}  // namespace
 
 DiagnosticsForm::DiagnosticsForm(QWidget* parent) : QWidget(parent), ui(new Ui_DiagnosticsForm)
 {

@@ -50,3 +50,7 @@ private:
 };
 
 extern DiagnosticsForm* diagnosticsForm;
+
+// Appends one paragraph of plain text, never markup, and keeps a view that showed its end
+// showing it.
+void AppendPlainLine(QTextBrowser* view, const QString& line);

@@ -16,3 +16,5 @@ void Log(const QString& category, int level, const QString& text, ItemPtr item =
 // "[" + time stamp + "] " + three blanks per level above 1 + text. The time stamp is
 // always in English, whatever the user's locale, so lines read the same on every machine.
 QString FormatLogLine(const QDateTime& when, int level, const QString& text);
+// The same with a time stamp already written out.
+QString FormatLogLine(const QString& stamp, int level, const QString& text);

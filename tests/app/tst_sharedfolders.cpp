@@ -6,6 +6,9 @@
 #include "ui/search/addsharedfolderdialog.h"
 
 #include <QCheckBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QPointer>
 #include <QTreeWidget>
 
@@ -27,6 +30,7 @@ private slots:
     void accessText();
     void unshareLeavesNoStaleRow();
     void dialogOnFolderUnsharedMeanwhile();
+    void chooserShowsFoldersOnly();
     void cleanupTestCase() { delete mainWindow; }
 
 private:
@@ -110,6 +114,34 @@ void TestSharedFolders::dialogOnFolderUnsharedMeanwhile()
     QTRY_VERIFY(guard.isNull());
     QVERIFY(Rows("/gone").isEmpty());
     QVERIFY(!d.GetType("shared_folder")->HasItem("/gone"));
+}
+
+// "Share Folder" opens the dialog, whose button asks for a folder with a chooser that lists
+// folders only; the folder chosen shows in the dialog.
+void TestSharedFolders::chooserShowsFoldersOnly()
+{
+    QVERIFY(MainWindowFixture::Trigger(Child<QWidget>("fileSharingOptionsTab"), "Share Folder"));
+    QCOMPARE(Visible<AddSharedFolderDialog>().size(), 1);
+    AddSharedFolderDialog* dialog = Visible<AddSharedFolderDialog>().first();
+    const QString folder = m_fixture.root.filePath("home");
+    QFileDialog::FileMode mode = QFileDialog::AnyFile;
+    bool dirsOnly = false;
+    QTimer::singleShot(0, [&] {
+        auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!chooser)
+            return;
+        mode = chooser->fileMode();
+        dirsOnly = chooser->testOption(QFileDialog::ShowDirsOnly);
+        chooser->setDirectory(m_fixture.root.path());
+        chooser->selectFile(folder);
+        static_cast<QDialog*>(chooser)->accept();
+    });
+    QPushButton* button = dialog->findChild<QPushButton*>("selectFolderButton");
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(mode, QFileDialog::Directory);
+    QVERIFY(dirsOnly);
+    QCOMPARE(dialog->findChild<QLineEdit*>("selectedFolderEdit")->text(), folder);
+    dialog->close();
 }
 
 QTEST_MAIN(TestSharedFolders)

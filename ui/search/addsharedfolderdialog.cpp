@@ -54,7 +54,8 @@ AddSharedFolderDialog::~AddSharedFolderDialog()
 
 void AddSharedFolderDialog::OnSelectFolderClicked()
 {
-    const QString folder = ChooseOnePath(this, "Select Folder to Share", QFileDialog::Directory);
+    const QString folder =
+        ChooseOnePath(this, "Select Folder to Share", QFileDialog::Directory, QFileDialog::ShowDirsOnly);
     if (!folder.isEmpty())
         ui->selectedFolderEdit->setText(folder);
 }

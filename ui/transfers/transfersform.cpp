@@ -12,12 +12,17 @@
 #include "model/sizemanager.h"
 #include "model/timermanager.h"
 #include "transfers/transferqueuemanager.h"
+#include "ui/transfers/completedownloadsform.h"
+#include "ui/transfers/downloadmenuoptions.h"
+#include "ui/transfers/itemlogdialog.h"
 #include "ui_transfersform.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QProgressBar>
+
+#include <optional>
 
 TransfersForm* transfersForm = nullptr;
 
@@ -169,6 +174,7 @@ void TransfersForm::Init()
     // Answered by the form but offered by no set of its own before.
     actionBar->AddSetAction("downloads", "remove_download", "Remove downloads", kIcon, true);
     actionBar->AddSetAction("downloads", "dl_add_user", "Add user to list", kIcon, true);
+    actionBar->AddSetAction("downloads", "complete_downloads", "Complete Downloads", kIcon);
     actionBar->RegisterWidget(ui->downloadsList, "downloads");
     actionBar->SetWidgetActionText(ui->downloadsList, "expand_download_folders", "Expand Folders [on]");
     actionBar->SetWidgetActionText(ui->downloadsList, "expand_download_users", "Expand Users [on]");
@@ -356,6 +362,8 @@ void TransfersForm::OnActionBarTriggered(QWidget*, QString i_action)
     }
     if (i_action == "remove_download")
         DeleteSelectedDownloads();
+    if (i_action == "complete_downloads")
+        ShowCompleteDownloads();
     if (i_action == "dl_add_user") {
         for (QTreeWidgetItem* row : ui->downloadsList->selectedItems()) {
             ItemPtr user = NodeOf(GetDownloadNodeUserNode(row), "download_list_user_node")["user"];
@@ -677,6 +685,29 @@ void TransfersForm::ShowUserMenu(QTreeWidget* ip_tree, QPoint i_pos, bool i_down
     TreeKind& kind = i_downloads ? Downloads() : Uploads();
     const QString user = NodeOf(UserRowOf(row), kind.userNodeType)["user"].AsString();
     QMenu menu;
+    // The downloads come first, then what concerns their user.
+    std::optional<DownloadMenuOptions> downloads;
+    if (i_downloads)
+        downloads.emplace(&menu, NodeEntries(kind, row));
     UserMenuOptions options(&menu, user);
+    menu.addSeparator();
+    menu.addAction(QIcon(":/icons/note_icon"), "Show Log", this, [this, user] { ShowUserLog(user); });
     menu.exec(ip_tree->viewport()->mapToGlobal(i_pos));
+}
+
+void TransfersForm::ShowUserLog(const QString& i_user)
+{
+    auto* dialog = new ItemLogDialog(d.GetType("user")->GetItem(Value(i_user)), this);
+    dialog->show();
+}
+
+void TransfersForm::ShowCompleteDownloads()
+{
+    if (!completeDownloadsForm) {
+        auto* list = new CompleteDownloadsForm(this);
+        ui->transfersTabControl->addTab(list, "Complete");
+        list->Init();
+    }
+    completeDownloadsForm->show();
+    ui->transfersTabControl->setCurrentWidget(completeDownloadsForm);
 }

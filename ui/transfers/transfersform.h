@@ -134,6 +134,10 @@ private:
     void RefreshProgress();
     QProgressBar* ProgressBarOf(QTreeWidget* ip_tree, QTreeWidgetItem* ip_row);
     void ShowUserMenu(QTreeWidget* ip_tree, QPoint i_pos, bool i_downloads);
+    // The item log window of a user, opened from either tree's menu.
+    void ShowUserLog(const QString& i_user);
+    // The list of completed downloads, made on first use, as a page of the view.
+    void ShowCompleteDownloads();
     void ToggleExpand(QTreeWidget* ip_tree, bool& io_flag, const char* i_action, const QString& i_text, bool i_users);
     void SubscribePath(const char* i_root, std::initializer_list<const char*> i_children, PathNodeRelation i_relation,
                        void (TransfersForm::*i_handler)(ItemPtr));

@@ -2,6 +2,7 @@
 // colours, bars and group rows, the keys and toolbar actions that remove and fold rows, the
 // uploads panel, the half-minute clearing, completion alerts and opening a finished file.
 // The page sits in a tab widget beside the real transfer engine, which talks to 127.0.0.1 only.
+#include "transfers/downloadfeed.h"
 #include "transfers/transferfixture.h"
 
 #include "app/actionsettoolbar.h"
@@ -149,21 +150,7 @@ class TestTransfersForm : public QObject
         *TransferQueueManager::Cell<int>(entry, "bytes_per_second") = speed;
         entry += d.GetType("write_position")->GetItem(Value(new qint64(written)));
     }
-    // Hands the engine a file connection for the entry, as the messenger does once a peer sent
-    // its ticket; returns the far end, which plays the uploading peer.
-    QTcpSocket* Start(ItemPtr entry)
-    {
-        static uint s_ticket = 0;
-        entry += d.GetType("remote_transfer_req")->GetItem(Value(++s_ticket));
-        auto* near = new QTcpSocket();
-        near->connectToHost(QHostAddress::LocalHost, m_listener.serverPort());
-        if (!near->waitForConnected(5000) || !m_listener.waitForNewConnection(5000))
-            return nullptr;
-        QTcpSocket* far = m_listener.nextPendingConnection();
-        far->setParent(this);
-        transferQueueManager->OnFileConnection(ValueOf(entry, "user"), near, s_ticket);
-        return Status(entry) == "downloading" ? far : nullptr;
-    }
+    QTcpSocket* Start(ItemPtr entry) { return FeedDownload(m_listener, entry, this); }
     ItemPtr Upload(const char* user, const QString& folder, const QString& name, qint64 size)
     {
         ItemPtr file = d.GetType("shared_file")->NewItem();
