@@ -158,20 +158,14 @@ double EngineCopy(const QString& source, const QString& target, qint64 size, boo
 double PlainCopy(const QString& source, const QString& target, qint64 size, size_t piece)
 {
     QFile::remove(target);
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(listener, 1);
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    quint16 port = 0;
+    const int listener = ListenLoopback(port);
 
     const Cpu before = Cpu::Now();
     QElapsedTimer clock;
     clock.start();
     std::thread sender([&] {
-        const int fd = DialLoopback(ntohs(address.sin_port));
+        const int fd = DialLoopback(port);
         QFile in(source);
         in.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
         std::vector<char> buffer(piece);

@@ -46,18 +46,12 @@ void Send(int fd, qint64 size, size_t skip)
 
 double PlainCopy(const QString& target, qint64 size)
 {
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(listener, 1);
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    quint16 port = 0;
+    const int listener = ListenLoopback(port);
     const Cpu before = Cpu::Now();
     QElapsedTimer clock;
     clock.start();
-    std::thread sender([&] { Send(DialLoopback(ntohs(address.sin_port)), size, 0); });
+    std::thread sender([&] { Send(DialLoopback(port), size, 0); });
     const int fd = ::accept(listener, nullptr, nullptr);
     QFile out(target);
     out.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered);

@@ -152,6 +152,23 @@ inline int DialLoopback(quint16 port)
     return fd;
 }
 
+// A blocking socket listening on 127.0.0.1 at a free port, which goes to o_port; -1 on failure.
+inline int ListenLoopback(quint16& o_port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 1) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    o_port = ntohs(address.sin_port);
+    return fd;
+}
+
 // Two consecutive free ports (a listening port and the obfuscated one), or 0.
 inline quint16 FreePortPair()
 {

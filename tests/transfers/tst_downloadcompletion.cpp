@@ -1,6 +1,7 @@
 // Running downloads: a real worker thread receiving from a connection on 127.0.0.1, the move into
 // the "complete" folder, the completed-download records, the clean-up of emptied folders,
 // stopping a running download, and removal; real files under a temporary home.
+#include "transfers/downloadfeed.h"
 #include "transfers/transferfixture.h"
 
 #include "common/deliver.h"
@@ -36,19 +37,7 @@ class TestDownloadCompletion : public QObject
 
     // Hands the engine a file connection for the entry as the messenger does once a peer sent
     // the entry's ticket. Returns the far end, which plays the uploading peer.
-    QTcpSocket* Start(ItemPtr entry)
-    {
-        static uint s_ticket = 0;
-        entry += d.GetType("remote_transfer_req")->GetItem(Value(++s_ticket));
-        auto* near = new QTcpSocket();
-        near->connectToHost(QHostAddress::LocalHost, m_listener.serverPort());
-        if (!near->waitForConnected(5000) || !m_listener.waitForNewConnection(5000))
-            return nullptr;
-        QTcpSocket* far = m_listener.nextPendingConnection();
-        far->setParent(this);
-        transferQueueManager->OnFileConnection(ValueOf(entry, "user"), near, s_ticket);
-        return Status(entry) == "downloading" ? far : nullptr;
-    }
+    QTcpSocket* Start(ItemPtr entry) { return FeedDownload(m_listener, entry, this); }
     bool Finish(ItemPtr entry, const QByteArray& data, const char* status = "complete")
     {
         QTcpSocket* far = Start(entry);

@@ -13,7 +13,6 @@
 
 #include "ui_shareform.h"
 
-#include <QHeaderView>
 #include <QShowEvent>
 
 ShareForm::ShareForm(QString user, QWidget* parent)
@@ -34,18 +33,12 @@ ShareForm::ShareForm(QString user, QWidget* parent)
     m_ui->filterEdit->hide();
     m_ui->filterHelpButton->hide();
 
-    m_ui->fileList->setSortingEnabled(true);
-    m_ui->fileList->sortByColumn(0, Qt::AscendingOrder);
-
+    SetUpShareFileList(m_ui->fileList);
     m_ui->folderTree->setHeaderLabels({"Folder"});
     if (actionBar) {
         actionBar->RegisterWidget(m_ui->folderTree, "share_folders");
         actionBar->RegisterWidget(m_ui->fileList, "share_files");
     }
-    m_ui->fileList->setHeaderLabels({"File", "Size", "Attributes"});
-    m_ui->fileList->setColumnWidth(0, 200);
-    m_ui->fileList->setColumnWidth(1, 70);
-    m_ui->fileList->header()->setStretchLastSection(true);
 
     ItemPtr tab = d.GetType("user_share_tab")->GetItem(Value(this));
     d.GetType("user")->GetItem(Value(user)) += tab;
@@ -101,11 +94,7 @@ void ShareForm::SetShare(ItemPtr share)
     // The rows of a share removed meanwhile go; the new share's rows replace them.
     ClearFileList();
     ClearFolderTree();
-    m_ui->folderTree->setUpdatesEnabled(false);
-    m_maxLevel = BuildShareFolderTree(m_ui->folderTree, share);
-    if (GetSetting("expand_new_shares") == "yes")
-        m_ui->folderTree->expandAll();
-    m_ui->folderTree->setUpdatesEnabled(true);
+    m_maxLevel = ShowShareFolderTree(m_ui->folderTree, share);
 
     if (actionBar)
         connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &ShareForm::OnActionBarTriggered,

@@ -2,9 +2,11 @@
 
 #include "app/actionsettoolbar.h"
 #include "model/helpers.h"
+#include "model/settings.h"
 #include "shares/sharedfoldersmanager.h"
 #include "ui/search/filterparser.h"
 
+#include <QHeaderView>
 #include <QTreeWidget>
 
 #include <map>
@@ -207,4 +209,24 @@ void ExpandTree(QTreeWidget* tree, int& o_expandLevel)
     o_expandLevel = 0;
     if (actionBar)
         actionBar->SetWidgetActionText(tree, "expand_level", "Expand Level");
+}
+
+int ShowShareFolderTree(QTreeWidget* tree, ItemPtr share)
+{
+    tree->setUpdatesEnabled(false);
+    const int maxLevel = BuildShareFolderTree(tree, share);
+    if (GetSetting("expand_new_shares") == "yes")
+        tree->expandAll();
+    tree->setUpdatesEnabled(true);
+    return maxLevel;
+}
+
+void SetUpShareFileList(QTreeWidget* list)
+{
+    list->setSortingEnabled(true);
+    list->sortByColumn(0, Qt::AscendingOrder);
+    list->setHeaderLabels({"File", "Size", "Attributes"});
+    list->setColumnWidth(0, 200);
+    list->setColumnWidth(1, 70);
+    list->header()->setStretchLastSection(true);
 }

@@ -20,6 +20,12 @@ ItemPtr FileOfRow(QTreeWidgetItem* row);
 // row, siblings in byte order of their paths. Returns the level of the deepest row (0 when
 // every row is top-level).
 int BuildShareFolderTree(QTreeWidget* tree, ItemPtr share);
+// The same with painting held off while the rows go in, and every row opened when the user
+// asked for new shares to open ("expand_new_shares").
+int ShowShareFolderTree(QTreeWidget* tree, ItemPtr share);
+
+// The columns of a share's file list, sorted by name.
+void SetUpShareFileList(QTreeWidget* list);
 
 // Shows or hides the row and the rows below it by the filter; true when the row stays shown.
 // The words the folder's name already holds are not asked again of what lies below it.

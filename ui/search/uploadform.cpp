@@ -2,14 +2,12 @@
 
 #include "app/actionsettoolbar.h"
 #include "model/helpers.h"
-#include "model/settings.h"
 #include "transfers/transferqueuemanager.h"
 #include "ui/search/filterhelpdialog.h"
 #include "ui/search/sharetree.h"
 
 #include "ui_uploadform.h"
 
-#include <QHeaderView>
 #include <QIcon>
 
 #include <map>
@@ -51,12 +49,7 @@ UploadForm::UploadForm(QString user, QWidget* parent)
     m_ui->filterEdit->hide();
     m_ui->filterHelpButton->hide();
 
-    m_ui->fileList->setSortingEnabled(true);
-    m_ui->fileList->sortByColumn(0, Qt::AscendingOrder);
-    m_ui->fileList->setHeaderLabels({"File", "Size", "Attributes"});
-    m_ui->fileList->setColumnWidth(0, 200);
-    m_ui->fileList->setColumnWidth(1, 70);
-    m_ui->fileList->header()->setStretchLastSection(true);
+    SetUpShareFileList(m_ui->fileList);
     m_ui->folderTree->setHeaderLabels({"Folder"});
 
     if (actionBar) {
@@ -77,11 +70,7 @@ void UploadForm::SetShare(ItemPtr share)
     if (m_userShare || !share)
         return;
     m_userShare = share;
-    m_ui->folderTree->setUpdatesEnabled(false);
-    m_maxLevel = BuildShareFolderTree(m_ui->folderTree, share);
-    if (GetSetting("expand_new_shares") == "yes")
-        m_ui->folderTree->expandAll();
-    m_ui->folderTree->setUpdatesEnabled(true);
+    m_maxLevel = ShowShareFolderTree(m_ui->folderTree, share);
 
     if (actionBar)
         connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &UploadForm::OnActionBarTriggered,
@@ -105,9 +94,7 @@ void UploadForm::OnFilterTextChanged(QString i_text)
 
 void UploadForm::OnFilterHelpClicked()
 {
-    if (!filterHelpDialog)
-        new FilterHelpDialog(this);
-    filterHelpDialog->show();
+    FilterHelpDialog::Open(this);
 }
 
 void UploadForm::OnActionBarTriggered(QWidget* ip_widget, QString i_action)

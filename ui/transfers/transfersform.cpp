@@ -48,6 +48,21 @@ void Relate(Type* a, const char* other, OneOrMany aPerOther, OneOrMany otherPerA
         a->RelateToType(b, aPerOther, otherPerA, false);
 }
 
+// The node types that tie a list's rows to the graph: a row per user, a folder row per user and
+// folder under it, and an entry row per transfer under that.
+void DeclareListNodes(const char* userNode, const char* folderNode, const char* rowNode, const char* folder,
+                      const char* entry)
+{
+    Type* user = DeclareNodeType(userNode);
+    Type* folderRow = DeclareNodeType(folderNode);
+    Type* row = DeclareNodeType(rowNode);
+    Relate(user, "user", One, One);
+    Relate(folderRow, userNode, Many, One);
+    Relate(folderRow, folder, Many, One);
+    Relate(folderRow, rowNode, One, Many);
+    Relate(row, entry, One, One);
+}
+
 void SetUpColumns(QTreeWidget* tree, int count)
 {
     static const char* const headers[] = {"User", "Folder", "File", "Status", "Progress", "   ETA", "Kbs", "Size",
@@ -138,14 +153,8 @@ void TransfersForm::Init()
 {
     SubscribePath("download_entry", {"user", "file_name", "file_size", "remote_folder"}, PathConnected,
                   &TransfersForm::OnDownloadEntryAdded);
-    Type* downloadUser = DeclareNodeType("download_list_user_node");
-    Type* downloadFolder = DeclareNodeType("download_list_folder_node");
-    Type* downloadRow = DeclareNodeType("download_list_node");
-    Relate(downloadUser, "user", One, One);
-    Relate(downloadFolder, "download_list_user_node", Many, One);
-    Relate(downloadFolder, "remote_folder", Many, One);
-    Relate(downloadFolder, "download_list_node", One, Many);
-    Relate(downloadRow, "download_entry", One, One);
+    DeclareListNodes("download_list_user_node", "download_list_folder_node", "download_list_node", "remote_folder",
+                     "download_entry");
 
     SubscribeConnection("download_entry", "download_entry_status", &TransfersForm::OnDownloadEntryStatusChange);
     SubscribeConnection("upload_entry", "upload_entry_status", &TransfersForm::OnUploadEntryStatusChange);
@@ -153,14 +162,8 @@ void TransfersForm::Init()
     connect(transferQueueManager, &TransferQueueManager::UploadProgressed, this, &TransfersForm::OnUploadProgress);
 
     SubscribePath("upload_entry", {"user", "shared_file"}, PathConnected, &TransfersForm::OnUploadEntryAdded);
-    Type* uploadUser = DeclareNodeType("upload_list_user_node");
-    Type* uploadFolder = DeclareNodeType("upload_list_folder_node");
-    Type* uploadRow = DeclareNodeType("upload_list_node");
-    Relate(uploadUser, "user", One, One);
-    Relate(uploadFolder, "upload_list_user_node", Many, One);
-    Relate(uploadFolder, "shared_file_folder", Many, One);
-    Relate(uploadFolder, "upload_list_node", One, Many);
-    Relate(uploadRow, "upload_entry", One, One);
+    DeclareListNodes("upload_list_user_node", "upload_list_folder_node", "upload_list_node", "shared_file_folder",
+                     "upload_entry");
 
     m_transfersLoaded = false;
     connect(transferQueueManager, &TransferQueueManager::TransfersLoaded, this, &TransfersForm::OnTransfersLoaded);

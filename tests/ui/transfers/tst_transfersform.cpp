@@ -6,6 +6,7 @@
 #include "transfers/transferfixture.h"
 
 #include "app/actionsettoolbar.h"
+#include "app/urlcatcher.h"
 #include "app/eventtoolbar.h"
 #include "common/deliver.h"
 #include "model/settings.h"
@@ -31,18 +32,6 @@ const char* const kColors[][2] = {{"color_transfer_queued", "#3366ff"},
                                   {"color_transfer_in_progress", "#0000ff"},
                                   {"color_transfer_failed", "#ff0a47"},
                                   {"color_transfer_other", "#000000"}};
-
-// Stands in for the desktop: records what it was asked to open.
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<QUrl> urls;
-
-public slots:
-    void Open(const QUrl& url) { urls << url; }
-};
 
 QString Status(ItemPtr entry) { return ValueOf(entry, "download_entry_status"); }
 
@@ -653,3 +642,4 @@ void TestTransfersForm::doubleClickOpensTheFinishedFile()
 
 QTEST_MAIN(TestTransfersForm)
 #include "tst_transfersform.moc"
+#include "app/moc_urlcatcher.cpp"
