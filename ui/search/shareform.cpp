@@ -28,13 +28,9 @@ ShareForm::ShareForm(QString user, QWidget* parent)
     connect(m_ui->filterHelpButton, &QPushButton::clicked, this, &ShareForm::OnFilterHelpClicked,
             Qt::UniqueConnection);
 
-    m_ui->folderTree->hide();
-    m_ui->fileList->hide();
-    m_ui->filterEdit->hide();
-    m_ui->filterHelpButton->hide();
+    ShowShareViews(m_ui, false);
 
-    SetUpShareFileList(m_ui->fileList);
-    m_ui->folderTree->setHeaderLabels({"Folder"});
+    SetUpShareColumns(m_ui->folderTree, m_ui->fileList);
     if (actionBar) {
         actionBar->RegisterWidget(m_ui->folderTree, "share_folders");
         actionBar->RegisterWidget(m_ui->fileList, "share_files");
@@ -102,10 +98,7 @@ void ShareForm::SetShare(ItemPtr share)
     m_expandLevel = 0;
 
     m_ui->messageBrowser->hide();
-    m_ui->folderTree->show();
-    m_ui->fileList->show();
-    m_ui->filterEdit->show();
-    m_ui->filterHelpButton->show();
+    ShowShareViews(m_ui, true);
 
     if (eventToolBar)
         eventToolBar->AddEvent(m_user, ":/icons/browse_icon", m_ui->folderTree, "");

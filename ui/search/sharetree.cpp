@@ -221,8 +221,9 @@ int ShowShareFolderTree(QTreeWidget* tree, ItemPtr share)
     return maxLevel;
 }
 
-void SetUpShareFileList(QTreeWidget* list)
+void SetUpShareColumns(QTreeWidget* tree, QTreeWidget* list)
 {
+    tree->setHeaderLabels({"Folder"});
     list->setSortingEnabled(true);
     list->sortByColumn(0, Qt::AscendingOrder);
     list->setHeaderLabels({"File", "Size", "Attributes"});

@@ -6,6 +6,9 @@
 #include "model/data.h"
 
 #include <QString>
+#include <QWidget>
+
+#include <initializer_list>
 
 class FilterParser;
 class QTreeWidget;
@@ -24,8 +27,18 @@ int BuildShareFolderTree(QTreeWidget* tree, ItemPtr share);
 // asked for new shares to open ("expand_new_shares").
 int ShowShareFolderTree(QTreeWidget* tree, ItemPtr share);
 
-// The columns of a share's file list, sorted by name.
-void SetUpShareFileList(QTreeWidget* list);
+// The columns of a share's folder tree and of its file list, the list sorted by name.
+void SetUpShareColumns(QTreeWidget* tree, QTreeWidget* list);
+
+// Shows or hides a share form's tree, file list and filter together: nothing of them shows until
+// there is a share to browse.
+template <class FormUi>
+void ShowShareViews(FormUi* ui, bool shown)
+{
+    for (QWidget* widget : std::initializer_list<QWidget*>{ui->folderTree, ui->fileList, ui->filterEdit,
+                                                           ui->filterHelpButton})
+        widget->setVisible(shown);
+}
 
 // Shows or hides the row and the rows below it by the filter; true when the row stays shown.
 // The words the folder's name already holds are not asked again of what lies below it.

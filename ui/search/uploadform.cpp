@@ -44,13 +44,9 @@ UploadForm::UploadForm(QString user, QWidget* parent)
     connect(m_ui->filterEdit, &QLineEdit::textChanged, this, &UploadForm::OnFilterTextChanged);
     connect(m_ui->filterHelpButton, &QPushButton::clicked, this, &UploadForm::OnFilterHelpClicked);
 
-    m_ui->folderTree->hide();
-    m_ui->fileList->hide();
-    m_ui->filterEdit->hide();
-    m_ui->filterHelpButton->hide();
+    ShowShareViews(m_ui, false);
 
-    SetUpShareFileList(m_ui->fileList);
-    m_ui->folderTree->setHeaderLabels({"Folder"});
+    SetUpShareColumns(m_ui->folderTree, m_ui->fileList);
 
     if (actionBar) {
         actionBar->RegisterWidget(m_ui->folderTree, "upload_folders");
@@ -76,10 +72,7 @@ void UploadForm::SetShare(ItemPtr share)
         connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &UploadForm::OnActionBarTriggered,
                 Qt::UniqueConnection);
     m_expandLevel = 0;
-    m_ui->folderTree->show();
-    m_ui->fileList->show();
-    m_ui->filterEdit->show();
-    m_ui->filterHelpButton->show();
+    ShowShareViews(m_ui, true);
 }
 
 void UploadForm::OnCurrentItemChanged(QTreeWidgetItem* ip_current, QTreeWidgetItem*)
