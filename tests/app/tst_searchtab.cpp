@@ -3,6 +3,7 @@
 // into the owner's share, and the search page's own widgets.
 
 #include "mainwindowfixture.h"
+#include "menuchoice.h"
 #include "searchreply.h"
 
 #include "app/eventtoolbar.h"
@@ -58,22 +59,6 @@ QTreeWidgetItem* Row(SearchResultsForm* tab, int column, const QString& text)
     const QList<QTreeWidgetItem*> rows =
         tab->searchResults()->findItems(text, Qt::MatchExactly | Qt::MatchCaseSensitive | Qt::MatchRecursive, column);
     return rows.isEmpty() ? nullptr : rows.first();
-}
-
-// Picks the entry of the context menu about to open, as the user does.
-void ChooseFromMenu(const QString& text, QStringList* shown = nullptr)
-{
-    QTimer::singleShot(0, [text, shown] {
-        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
-            for (QAction* action : menu->actions()) {
-                if (shown && !action->text().isEmpty())
-                    *shown << action->text();
-                if (action->text() == text)
-                    action->trigger();
-            }
-            menu->close();
-        }
-    });
 }
 
 // Selects the rows with control-clicks, in this order, then opens the menu on the first one and

@@ -3,6 +3,7 @@
 // tab. A fake peer holds a messaging connection to the client and answers with share lists.
 
 #include "mainwindowfixture.h"
+#include "menuchoice.h"
 #include "viewhelpers.h"
 
 #include "app/eventtoolbar.h"
@@ -65,19 +66,6 @@ void DoubleClickRow(QTreeWidget* tree, QTreeWidgetItem* row)
     const QPoint at = tree->visualItemRect(row).center();
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, at);
     QTest::mouseDClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, at);
-}
-
-// Picks the entry of the context menu about to open, as the user does.
-void ChooseFromMenu(const QString& text)
-{
-    QTimer::singleShot(0, [text] {
-        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
-            for (QAction* action : menu->actions())
-                if (action->text() == text)
-                    action->trigger();
-            menu->close();
-        }
-    });
 }
 
 size_t Count(const char* type)

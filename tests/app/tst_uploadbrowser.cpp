@@ -3,6 +3,7 @@
 // and closing the tab. Fake peers hold messaging connections to the client.
 
 #include "mainwindowfixture.h"
+#include "menuchoice.h"
 #include "viewhelpers.h"
 
 #include "app/usermenuoptions.h"
@@ -93,9 +94,7 @@ private:
     {
         QMenu menu;
         UserMenuOptions options(&menu, user);
-        for (QAction* action : menu.actions())
-            if (action->text() == "Upload to user")
-                action->trigger();
+        TriggerMenuEntry(menu, "Upload to user");
         return qobject_cast<UploadForm*>(Tabs()->currentWidget());
     }
     static QTabWidget* Tabs() { return W<QTabWidget>(sharesForm, "tabControl"); }

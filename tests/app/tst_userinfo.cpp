@@ -3,6 +3,7 @@
 // peers hold messaging connections to the client.
 
 #include "mainwindowfixture.h"
+#include "menuchoice.h"
 #include "viewhelpers.h"
 
 #include "app/eventtoolbar.h"
@@ -119,9 +120,7 @@ private:
     {
         QMenu menu;
         UserMenuOptions options(&menu, user);
-        for (QAction* action : menu.actions())
-            if (action->text() == "Get User Info")
-                action->trigger();
+        TriggerMenuEntry(menu, "Get User Info");
         return qobject_cast<UserInfoForm*>(Tabs()->currentWidget());
     }
     static QTabWidget* Tabs() { return W<QTabWidget>(userListForm, "userInfoTabs"); }
