@@ -668,6 +668,20 @@ void TransfersForm::ShowProgress(TreeKind& i_kind, ItemPtr i_entry)
         show(folderRow, groupDone, remaining, total);
 }
 
+void TransfersForm::NoteProgress(std::set<Item*>& io_progressed, ItemPtr i_entry)
+{
+    if (!i_entry)
+        return;
+    io_progressed.insert(i_entry.get());
+    if (!m_progressRefresh.isActive())
+        m_progressRefresh.start();
+}
+
+QString TransfersForm::StatusText(ItemPtr i_entry, const QString& i_status)
+{
+    return (i_status == "denied" ? i_entry["denial_reason"].AsString() : i_status).toLower();
+}
+
 void TransfersForm::RefreshProgress()
 {
     Data::Scope scope(&d);

@@ -132,6 +132,10 @@ private:
     void ShowProgress(TreeKind& i_kind, ItemPtr i_entry);
     // Shows the progress of every entry that reported since the last refresh.
     void RefreshProgress();
+    // Keeps the entry for the next refresh, which it starts unless one is pending.
+    void NoteProgress(std::set<Item*>& io_progressed, ItemPtr i_entry);
+    // The status column's text: the reason of a denial, the status itself otherwise.
+    static QString StatusText(ItemPtr i_entry, const QString& i_status);
     QProgressBar* ProgressBarOf(QTreeWidget* ip_tree, QTreeWidgetItem* ip_row);
     void ShowUserMenu(QTreeWidget* ip_tree, QPoint i_pos, bool i_downloads);
     // The item log window of a user, opened from either tree's menu.

@@ -90,7 +90,7 @@ void TransfersForm::OnDownloadEntryStatusChange(ConnectionInfo& i_info)
         row->setText(4, QString());
     }
     row->setText(8, QString());
-    row->setText(3, (status == "denied" ? entry["denial_reason"].AsString() : status).toLower());
+    row->setText(3, StatusText(entry, status));
     UpdateGroupStatus(Downloads(), row);
     UpdateActiveTransferCounts();
 }
@@ -107,11 +107,7 @@ void TransfersForm::GetDownloadsProgressStats(ItemSet& i_entries, qint64& o_done
 
 void TransfersForm::OnDownloadProgress(ItemPtr i_entry)
 {
-    if (!i_entry)
-        return;
-    m_progressedDownloads.insert(i_entry.get());
-    if (!m_progressRefresh.isActive())
-        m_progressRefresh.start();
+    NoteProgress(m_progressedDownloads, i_entry);
 }
 
 void TransfersForm::OnDownloadPlaceInLine(ItemPtr i_entry)

@@ -69,7 +69,7 @@ void TransfersForm::OnUploadEntryStatusChange(ConnectionInfo& i_info)
     if (status == "complete")
         row->setText(4, QString());
     SetItemColorByStatus(row, status);
-    row->setText(3, (status == "denied" ? entry["denial_reason"].AsString() : status).toLower());
+    row->setText(3, StatusText(entry, status));
     UpdateGroupStatus(Uploads(), row);
     UpdateActiveTransferCounts();
 }
@@ -86,11 +86,7 @@ void TransfersForm::GetUploadsProgressStats(ItemSet& i_entries, qint64& o_done, 
 
 void TransfersForm::OnUploadProgress(ItemPtr i_entry)
 {
-    if (!i_entry)
-        return;
-    m_progressedUploads.insert(i_entry.get());
-    if (!m_progressRefresh.isActive())
-        m_progressRefresh.start();
+    NoteProgress(m_progressedUploads, i_entry);
 }
 
 void TransfersForm::OnUploadEntryRemoved(ItemPtr i_entry)
