@@ -22,6 +22,21 @@
 
 namespace {
 
+// The group row that the node of this type ties to the key under the parent's node; `make` makes
+// and fills the row when there is none yet, and its node joins the parent and the key.
+template <class Make>
+QTreeWidgetItem* GroupRow(ItemPtr parentNode, ItemPtr key, const char* nodeType, ItemPtr& o_node, Make make)
+{
+    o_node = d.GetItem(parentNode, key, nodeType);
+    if (o_node)
+        return ItemObject<QTreeWidgetItem>(o_node);
+    QTreeWidgetItem* row = make();
+    o_node = d.GetType(nodeType)->GetItem(Value(row));
+    parentNode += o_node;
+    o_node += key;
+    return row;
+}
+
 ItemPtr RowRecord(const char* type, QTreeWidgetItem* row)
 {
     return d.GetType(type)->HasItem(Value(row));
@@ -123,38 +138,28 @@ QTreeWidgetItem* SearchForm::AddSearchResult(ItemPtr widget, ItemPtr result)
     ItemPtr results = result["search_results"];
     ItemPtr user = results["user"];
 
-    ItemPtr userNode = d.GetItem(widget, user, "search_results_user_node");
-    QTreeWidgetItem* userRow;
-    if (userNode) {
-        userRow = ItemObject<QTreeWidgetItem>(userNode);
-    } else {
-        userRow = new SearchResultListItem(tab->searchResults());
-        userRow->setText(0, user.AsString());
-        userNode = d.GetType("search_results_user_node")->GetItem(Value(userRow));
-        widget += userNode;
-        userNode += user;
-        userRow->setText(1, results["search_results_user_available"].AsString() == "yes"
-                                ? QStringLiteral("Y")
-                                : results["search_results_uploads_in_queue"].AsString());
-        userRow->setTextAlignment(1, Qt::AlignCenter);
+    ItemPtr userNode;
+    QTreeWidgetItem* userRow = GroupRow(widget, user, "search_results_user_node", userNode, [&] {
+        auto* row = new SearchResultListItem(tab->searchResults());
+        row->setText(0, user.AsString());
+        row->setText(1, results["search_results_user_available"].AsString() == "yes"
+                            ? QStringLiteral("Y")
+                            : results["search_results_uploads_in_queue"].AsString());
+        row->setTextAlignment(1, Qt::AlignCenter);
         ItemPtr speedItem = results["search_results_user_speed"];
         const double speed = (speedItem ? speedItem.AsInt64() : 0) / 1024.0;
         if (speed != 0)
-            userRow->setText(2, QString::number(speed, 'f', 1));
-    }
+            row->setText(2, QString::number(speed, 'f', 1));
+        return row;
+    });
 
     ItemPtr folder = result["search_result_file_folder"];
-    ItemPtr folderNode = d.GetItem(userNode, folder, "search_results_folder_node");
-    QTreeWidgetItem* folderRow;
-    if (folderNode) {
-        folderRow = ItemObject<QTreeWidgetItem>(folderNode);
-    } else {
-        folderRow = new SearchResultListItem(userRow);
-        folderRow->setText(3, ReversePathname(folder.AsString()));
-        folderNode = d.GetType("search_results_folder_node")->GetItem(Value(folderRow));
-        userNode += folderNode;
-        folderNode += folder;
-    }
+    ItemPtr folderNode;
+    QTreeWidgetItem* folderRow = GroupRow(userNode, folder, "search_results_folder_node", folderNode, [&] {
+        auto* row = new SearchResultListItem(userRow);
+        row->setText(3, ReversePathname(folder.AsString()));
+        return row;
+    });
 
     auto* fileRow = new SearchResultListItem(folderRow);
     fileRow->setText(4, result["search_result_file_name"].AsString());
