@@ -11,6 +11,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QTcpSocket>
 
 #include <initializer_list>
@@ -221,6 +222,8 @@ TransferQueueManager::~TransferQueueManager()
         }
     for (QThread* thread : threads)
         thread->wait();
+    // Freed while the cells' removal handlers still listen.
+    ReleaseRunningTransfers();
 
     RemoveDataHandlers();
     if (transferQueueManager == this)
@@ -299,3 +302,34 @@ void TransferQueueManager::OnBytesSinceLastReceiptRemoved(ItemPtr i_item) { dele
 void TransferQueueManager::OnBytesUploadedRemoved(ItemPtr i_item) { delete Cell<qint64>(i_item); }
 void TransferQueueManager::OnLastReceiptTimeRemoved(ItemPtr i_item) { delete Cell<QDateTime>(i_item); }
 void TransferQueueManager::OnLastSpeedMeasurementTimeRemoved(ItemPtr i_item) { delete Cell<QDateTime>(i_item); }
+
+void TransferQueueManager::ReleaseRunningTransfers()
+{
+    // The workers have ended and handed their sockets back, so everything is deleted at once:
+    // no event loop may be left to run a deferred deletion.
+    const struct {
+        const char* entryType;
+        const char* threadType;
+        const char* fileType;
+        const char* socketType;
+        const char* positionType;
+    } kinds[] = {{"upload_entry", "upload_thread", "upload_file", "upload_socket", "read_position"},
+                 {"download_entry", "download_thread", "download_file", "download_socket", "write_position"}};
+    for (const auto& kind : kinds)
+        for (ItemPtr entry : g(kind.entryType)) {
+            delete TakeCell<QThread>(entry, kind.threadType);
+            if (auto* file = TakeCell<QFile>(entry, kind.fileType)) {
+                file->close();
+                delete file;
+            }
+            delete TakeCell<QTcpSocket>(entry, kind.socketType);
+            if (ItemPtr position = entry[kind.positionType]) {
+                // The read position has no removal handler of its own; the write position's
+                // handler frees it.
+                if (std::string(kind.positionType) == "read_position")
+                    delete Cell<qint64>(position);
+                position.Remove();
+            }
+            RemoveSpeedCells(entry);
+        }
+}

@@ -66,6 +66,9 @@ public:
     // worker starts, dropped (their handlers free the objects) when it ends.
     static void AddSpeedCells(ItemPtr i_entry);
     static void RemoveSpeedCells(ItemPtr i_entry);
+    // Ends what running transfers still hold (workers already stopped): their sockets, files
+    // and counters are freed only through their cells, and at exit nothing else would.
+    void ReleaseRunningTransfers();
 
     // ---------------------------------------------------------------- worker threads and speed limit
     int GetUploadSpeed();
