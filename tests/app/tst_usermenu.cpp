@@ -335,20 +335,17 @@ void TestUserMenu::userListsOpenIt()
     ned.NewItem("in_user_list");
     ned.Connect(d.GetType("unshared")->GetGlobalNullItem());
     ned.Connect(d.GetType("is_ignored")->GetGlobalNullItem());
-    auto* pages = Child<QTabWidget>("userInfoTabs");
     for (const char* name : {"userList", "unsharedList", "ignoredList"}) {
         auto* list = Child<QTreeWidget>(name);
         FocusWidgetAndParents(list);
         QTreeWidgetItem* row = list->findItems("ned", Qt::MatchExactly).value(0);
         QVERIFY(row);
-        while (pages->count() > 0)
-            emit pages->tabCloseRequested(0);
+        CloseInfoPages();
         QStringList seen;
         ChooseFromMenu("Get User Info", &seen);
         emit list->customContextMenuRequested(list->visualItemRect(row).center());
         QCOMPARE(seen.first(), QString("Message user"));
-        auto* page = qobject_cast<UserInfoForm*>(pages->currentWidget());
-        QVERIFY2(page && page->User() == "ned", name);
+        QVERIFY2(InfoPageUser() == "ned", name);
     }
 }
 
@@ -380,8 +377,7 @@ void TestUserMenu::searchResultOpensIt()
     ChooseFromMenu("Get User Info", &seen);
     emit tree->customContextMenuRequested(tree->visualItemRect(file).center());
     QVERIFY(seen.contains("Message user"));
-    auto* page = qobject_cast<UserInfoForm*>(Child<QTabWidget>("userInfoTabs")->currentWidget());
-    QVERIFY(page && page->User() == "sid");
+    QCOMPARE(InfoPageUser(), QString("sid"));
     PeerFixture::Clear();
 }
 
