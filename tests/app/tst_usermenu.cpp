@@ -3,6 +3,7 @@
 // the main window's toolbar actions of the same names.
 
 #include "mainwindowfixture.h"
+#include "roomtabfixture.h"
 
 #include "app/focus.h"
 #include "app/usermenuoptions.h"
@@ -10,12 +11,15 @@
 #include "common/fakepeer.h"
 #include "common/peerfixture.h"
 #include "ui/chat/chatform.h"
+#include "transfers/transferqueuemanager.h"
 #include "ui/search/searchresultsform.h"
+#include "ui/transfers/transfersform.h"
 #include "ui/users/usergroupsdialog.h"
 #include "ui/users/userinfoform.h"
 #include "ui/users/userlistform.h"
 #include "ui/users/usernotedialog.h"
 
+#include <QContextMenuEvent>
 #include <QFont>
 #include <QLineEdit>
 #include <QMenu>
@@ -90,6 +94,36 @@ void ChooseFromMenu(const QString& text, QStringList* seen = nullptr)
     });
 }
 
+// A right click at the point of the viewport, as the mouse delivers it.
+void RightClick(QWidget* viewport, QPoint at)
+{
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
+    QApplication::sendEvent(viewport, &event);
+}
+
+// A right click on the row, once it is opened out and scrolled into sight.
+void RightClick(QTreeWidget* tree, QTreeWidgetItem* row)
+{
+    for (QTreeWidgetItem* up = row->parent(); up; up = up->parent())
+        up->setExpanded(true);
+    tree->scrollToItem(row);
+    RightClick(tree->viewport(), tree->visualItemRect(row).center());
+}
+
+// Whom the user info page in front is about; empty when none is.
+QString InfoPageUser()
+{
+    auto* page = qobject_cast<UserInfoForm*>(Child<QTabWidget>("userInfoTabs")->currentWidget());
+    return page && page->isVisible() ? page->User() : QString();
+}
+
+void CloseInfoPages()
+{
+    auto* pages = Child<QTabWidget>("userInfoTabs");
+    while (pages->count() > 0)
+        emit pages->tabCloseRequested(0);
+}
+
 ItemPtr User(const QString& name) { return d.GetType("user")->GetItem(Value(name)); }
 ItemPtr Room(const QString& name) { return d.GetType("room")->GetItem(Value(name)); }
 
@@ -114,6 +148,10 @@ private slots:
     void userEffects();
     void userListsOpenIt();
     void searchResultOpensIt();
+    void transferRowsOpenIt_data();
+    void transferRowsOpenIt();
+    void roomMemberOpensIt();
+    void privateChatOpensIt();
     void toolbarUserActions();
     void cleanup();
     void cleanupTestCase();
@@ -297,20 +335,17 @@ void TestUserMenu::userListsOpenIt()
     ned.NewItem("in_user_list");
     ned.Connect(d.GetType("unshared")->GetGlobalNullItem());
     ned.Connect(d.GetType("is_ignored")->GetGlobalNullItem());
-    auto* pages = Child<QTabWidget>("userInfoTabs");
     for (const char* name : {"userList", "unsharedList", "ignoredList"}) {
         auto* list = Child<QTreeWidget>(name);
         FocusWidgetAndParents(list);
         QTreeWidgetItem* row = list->findItems("ned", Qt::MatchExactly).value(0);
         QVERIFY(row);
-        while (pages->count() > 0)
-            emit pages->tabCloseRequested(0);
+        CloseInfoPages();
         QStringList seen;
         ChooseFromMenu("Get User Info", &seen);
         emit list->customContextMenuRequested(list->visualItemRect(row).center());
         QCOMPARE(seen.first(), QString("Message user"));
-        auto* page = qobject_cast<UserInfoForm*>(pages->currentWidget());
-        QVERIFY2(page && page->User() == "ned", name);
+        QVERIFY2(InfoPageUser() == "ned", name);
     }
 }
 
@@ -342,9 +377,104 @@ void TestUserMenu::searchResultOpensIt()
     ChooseFromMenu("Get User Info", &seen);
     emit tree->customContextMenuRequested(tree->visualItemRect(file).center());
     QVERIFY(seen.contains("Message user"));
-    auto* page = qobject_cast<UserInfoForm*>(Child<QTabWidget>("userInfoTabs")->currentWidget());
-    QVERIFY(page && page->User() == "sid");
+    QCOMPARE(InfoPageUser(), QString("sid"));
     PeerFixture::Clear();
+}
+
+void TestUserMenu::transferRowsOpenIt_data()
+{
+    QTest::addColumn<bool>("downloads");
+    QTest::addColumn<QString>("row");
+    for (const char* row : {"user", "folder", "file"}) {
+        QTest::newRow(qPrintable(QString("downloads, %1 row").arg(row))) << true << row;
+        QTest::newRow(qPrintable(QString("uploads, %1 row").arg(row))) << false << row;
+    }
+}
+
+// Every row of both transfer trees opens the menu for the user its transfers belong to, not for
+// the user of a neighbouring row.
+void TestUserMenu::transferRowsOpenIt()
+{
+    QFETCH(bool, downloads);
+    QFETCH(QString, row);
+    QList<ItemPtr> entries;
+    for (const char* user : {"ula", "vic"}) {
+        if (downloads) {
+            entries << transferQueueManager->AddDownload(user, std::string(user) + ".ogg", "tunes\\Set", 10, 0);
+            continue;
+        }
+        ItemPtr file = d.GetType("shared_file")->NewItem();
+        file += d.GetType("shared_file_folder")->GetItem(Value(QString("C:\\tunes\\%1").arg(user)));
+        file += d.GetType("shared_file_name")->GetItem(Value(QString("%1.ogg").arg(user)));
+        file += d.GetType("shared_file_size")->GetItem(Value(qint64(10)));
+        ItemPtr entry = d.GetType("upload_entry")->NewItem();
+        entry += User(user);
+        entry += file;
+        entries << entry;
+    }
+
+    auto* page = Child<TransfersForm>("transfersForm");
+    Child<QTabWidget>("tabControl")->setCurrentWidget(Child<QWidget>("transfersTab"));
+    Child<QTabWidget>("transfersTabControl")->setCurrentIndex(downloads ? 0 : 1);
+    auto* tree = Child<QTreeWidget>(downloads ? "downloadsList" : "uploadsList", page);
+    QVERIFY(tree->isVisible());
+    QTreeWidgetItem* target = nullptr;
+    for (QTreeWidgetItemIterator it(tree); *it; ++it)
+        if ((*it)->text(0) == "vic" || (*it)->text(2) == "vic.ogg")
+            target = *it;
+    QVERIFY(target);
+    while (row == "user" && target->parent())
+        target = target->parent();
+    if (row == "folder")
+        target = target->parent();
+    QVERIFY(target);
+
+    CloseInfoPages();
+    QStringList seen;
+    ChooseFromMenu("Get User Info", &seen);
+    RightClick(tree, target);
+    QCOMPARE(seen.value(0), QString("Message user"));
+    QCOMPARE(InfoPageUser(), QString("vic"));
+
+    for (ItemPtr entry : entries)
+        downloads ? transferQueueManager->RemoveDownload(entry) : transferQueueManager->RemoveUpload(entry);
+    QCoreApplication::processEvents();
+    QCOMPARE(tree->topLevelItemCount(), 0);
+}
+
+void TestUserMenu::roomMemberOpensIt()
+{
+    using namespace roomtab;
+    Child<QTabWidget>("tabControl")->setCurrentWidget(Child<QWidget>("roomsTab"));
+    m_fixture.server.Send(14, JoinReply("den", {{"rex", 0, 0, ""}, {"sam", 0, 0, ""}, {"tad", 0, 0, ""}}));
+    QVERIFY(QTest::qWaitFor([] { return TabOf("den") && MemberNames(TabOf("den")).size() == 3; }));
+    RoomForm* form = TabOf("den");
+    Child<QTabWidget>("roomsTabControl")->setCurrentWidget(form);
+    QVERIFY(Members(form)->isVisible());
+
+    CloseInfoPages();
+    QStringList seen;
+    ChooseFromMenu("Get User Info", &seen);
+    RightClick(Members(form), MemberRow(form, "sam"));
+    QCOMPARE(seen.value(0), QString("Message user"));
+    QCOMPARE(InfoPageUser(), QString("sam"));
+}
+
+void TestUserMenu::privateChatOpensIt()
+{
+    mainWindow->OpenChatForm("wes");
+    mainWindow->OpenChatForm("xan");
+    auto* chats = Child<QTabWidget>("chatTabControl");
+    QCOMPARE(chats->tabText(chats->currentIndex()), QString("xan"));
+    auto* view = Child<QTextBrowser>("chatView", chats->currentWidget());
+    QVERIFY(view->isVisible());
+
+    CloseInfoPages();
+    QStringList seen;
+    ChooseFromMenu("Get User Info", &seen);
+    RightClick(view->viewport(), QPoint(5, 5));
+    QCOMPARE(seen.value(0), QString("Message user"));
+    QCOMPARE(InfoPageUser(), QString("xan"));
 }
 
 // The main window's toolbar entries of the same names do what the menu's entries do.

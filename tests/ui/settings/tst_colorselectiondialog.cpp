@@ -1,6 +1,9 @@
 // The colour settings dialog: what its previews show, what the chooser and "Reset to Defaults"
-// change (only previews), and what "Save Colors" applies and stores.
+// change (only previews), and what "Save Colors" applies, stores and repaints in the transfer rows.
+#include "transfers/transferfixture.h"
 
+#include "app/actionsettoolbar.h"
+#include "app/eventtoolbar.h"
 #include "app/mainwindow.h"
 #include "model/settings.h"
 #include "ui/settings/colorselectiondialog.h"
@@ -12,6 +15,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QtTest>
 
 namespace {
@@ -86,6 +90,15 @@ void ChooseWith(QWidget* dialog, const QString& button, const QColor& answer)
     QVERIFY(answered);
 }
 
+// The colour of every column of a row, as one text per column.
+QStringList RowColours(QTreeWidgetItem* row)
+{
+    QStringList names;
+    for (int column = 0; column < row->columnCount(); ++column)
+        names << row->foreground(column).color().name();
+    return names;
+}
+
 }  // namespace
 
 class TestColorSelectionDialog : public QObject
@@ -95,6 +108,7 @@ class TestColorSelectionDialog : public QObject
 private slots:
     void initTestCase();
     void init();
+    void cleanupTestCase();
     void previewsShowPaletteAndSettings();
     void changeTouchesOnlyItsPreview_data();
     void changeTouchesOnlyItsPreview();
@@ -104,17 +118,44 @@ private slots:
     void twoDialogsKeepTheirOwnPreviews();
 
 private:
+    // The file row of a download, found by its file name.
+    QTreeWidgetItem* DownloadRow(const QString& file)
+    {
+        for (QTreeWidgetItemIterator it(mp_transfers->findChild<QTreeWidget*>("downloadsList")); *it; ++it)
+            if ((*it)->text(2) == file)
+                return *it;
+        return nullptr;
+    }
+
+    TransferFixture f;
     QPalette m_startPalette;
     TransfersForm* mp_transfers = nullptr;
 };
 
 void TestColorSelectionDialog::initTestCase()
 {
-    DeclareSettingTypes();
+    QVERIFY(f.SetUp(false));
     m_startPalette = QApplication::palette();
     defaultPalette = m_startPalette;
-    // The dialog repaints the transfer rows through the one transfers view.
+    // The dialog repaints the transfer rows through the one transfers view, which here holds a
+    // queued and a finished download.
+    new ActionSetToolBar(nullptr);
+    actionBar->Init();
+    new EventToolBar(nullptr);
     mp_transfers = new TransfersForm;
+    mp_transfers->Init();
+    transferQueueManager->AddDownload("ann", "queued.mp3", "music\\Album", 100, 0);
+    ItemPtr done = transferQueueManager->AddDownload("ann", "done.mp3", "music\\Album", 100, 0);
+    transferQueueManager->DataLoaded();
+    transferQueueManager->SetDownloadEntryStatus(done, "complete");
+    QVERIFY(DownloadRow("queued.mp3") && DownloadRow("done.mp3"));
+}
+
+void TestColorSelectionDialog::cleanupTestCase()
+{
+    delete mp_transfers;
+    delete eventToolBar;
+    delete actionBar;
 }
 
 void TestColorSelectionDialog::init()
@@ -216,7 +257,12 @@ void TestColorSelectionDialog::saveAppliesAndStoresEverything()
     for (int k = 0; k < kPreviews.size(); ++k)
         ChooseWith(dialog, QString(kPreviews[k].first).replace("Color", "Button"), QColor(chosen[k].toUpper()));
 
+    // Until saved, the transfer rows keep the colours they had.
+    QVERIFY(!RowColours(DownloadRow("queued.mp3")).contains("#3c4b5a"));
+
     QTest::mouseClick(dialog->findChild<QPushButton*>("saveColorsButton"), Qt::LeftButton);
+    QCOMPARE(RowColours(DownloadRow("queued.mp3")), QVector<QString>(9, "#3c4b5a").toList());
+    QCOMPARE(RowColours(DownloadRow("done.mp3")), QVector<QString>(9, "#96a5b4").toList());
     for (int k = 0; k < kRoles.size(); ++k)
         for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
             QCOMPARE(QApplication::palette().color(group, kRoles[k]).name(), chosen[k]);
@@ -230,11 +276,15 @@ void TestColorSelectionDialog::closingWithoutSaveChangesNothing()
 {
     const QStringList stored = StoredColours();
     const QStringList application = ApplicationColours();
+    const QStringList queued = RowColours(DownloadRow("queued.mp3"));
+    const QStringList done = RowColours(DownloadRow("done.mp3"));
     for (bool escape : {false, true}) {
         QPointer<ColorSelectionDialog> dialog = new ColorSelectionDialog;
         dialog->show();
         QTest::mouseClick(dialog->findChild<QPushButton*>("resetToDefaultsButton"), Qt::LeftButton);
         ChooseWith(dialog, "chatStatusButton", QColor("#fedcba"));
+        ChooseWith(dialog, "transferQueuedButton", QColor("#abcabc"));
+        ChooseWith(dialog, "transferCompleteButton", QColor("#cbacba"));
         if (escape)
             QTest::keyClick(dialog, Qt::Key_Escape);
         else
@@ -242,6 +292,8 @@ void TestColorSelectionDialog::closingWithoutSaveChangesNothing()
         QTRY_VERIFY(dialog.isNull());
         QCOMPARE(StoredColours(), stored);
         QCOMPARE(ApplicationColours(), application);
+        QCOMPARE(RowColours(DownloadRow("queued.mp3")), queued);
+        QCOMPARE(RowColours(DownloadRow("done.mp3")), done);
     }
 }
 
