@@ -433,7 +433,10 @@ void TestUserMenu::transferRowsOpenIt()
     QStringList seen;
     ChooseFromMenu("Get User Info", &seen);
     RightClick(tree, target);
-    QCOMPARE(seen.value(0), QString("Message user"));
+    // The downloads tree puts its own download entries before the per-user ones.
+    QVERIFY(seen.contains("Message user"));
+    if (!downloads)
+        QCOMPARE(seen.value(0), QString("Message user"));
     QCOMPARE(InfoPageUser(), QString("vic"));
 
     for (ItemPtr entry : entries)
