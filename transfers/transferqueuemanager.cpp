@@ -313,8 +313,10 @@ void TransferQueueManager::ReleaseRunningTransfers()
         const char* fileType;
         const char* socketType;
         const char* positionType;
-    } kinds[] = {{"upload_entry", "upload_thread", "upload_file", "upload_socket", "read_position"},
-                 {"download_entry", "download_thread", "download_file", "download_socket", "write_position"}};
+        // The read position has no removal handler of its own; the write position's handler frees it.
+        bool positionFreedHere;
+    } kinds[] = {{"upload_entry", "upload_thread", "upload_file", "upload_socket", "read_position", true},
+                 {"download_entry", "download_thread", "download_file", "download_socket", "write_position", false}};
     for (const auto& kind : kinds)
         for (ItemPtr entry : g(kind.entryType)) {
             delete TakeCell<QThread>(entry, kind.threadType);
@@ -324,9 +326,7 @@ void TransferQueueManager::ReleaseRunningTransfers()
             }
             delete TakeCell<QTcpSocket>(entry, kind.socketType);
             if (ItemPtr position = entry[kind.positionType]) {
-                // The read position has no removal handler of its own; the write position's
-                // handler frees it.
-                if (std::string(kind.positionType) == "read_position")
+                if (kind.positionFreedHere)
                     delete Cell<qint64>(position);
                 position.Remove();
             }
