@@ -91,7 +91,9 @@ void Rescan(const char* what)
     int added = -1, removed = -1;
     auto c = QObject::connect(sharedFoldersManager, &SharedFoldersManager::SharedFilesRescanned,
                               [&](int a, int r) { added = a, removed = r; });
+    Mark("rescan-start");
     sharedFoldersManager->RescanShares();
+    Mark("rescan-end");
     QObject::disconnect(c);
     printf("%s: %.0f ms, cpu %.0f ms (%d added, %d removed), resident %ld KiB, peak %ld KiB\n", what, Ms(t),
            CpuMs() - cpu, added, removed, CurrentKiB(), PeakKiB());
@@ -142,7 +144,9 @@ int main(int argc, char** argv)
         QElapsedTimer walk;
         walk.start();
         const double cpu = CpuMs();
+        Mark("walk-start");
         sharedFoldersManager->AddSharedFolder(share);
+        Mark("walk-end");
         printf("first walk: %.0f ms, cpu %.0f ms, resident %ld KiB (graph adds %ld KiB), peak %ld KiB\n", Ms(walk),
                CpuMs() - cpu, CurrentKiB(), CurrentKiB() - before, PeakKiB());
         Rescan("rescan, no change (after the first walk)");
@@ -157,7 +161,9 @@ int main(int argc, char** argv)
 
         QElapsedTimer saving;
         saving.start();
+        Mark("save-start");
         const bool ok = dataSaver->Save(save);
+        Mark("save-end");
         printf("save: %s %.0f ms, file %lld bytes, peak %ld KiB\n", ok ? "ok" : "FAILED", Ms(saving),
                (long long)QFile(save).size(), PeakKiB());
         delete sharedFoldersManager;
@@ -168,7 +174,9 @@ int main(int argc, char** argv)
         Declare();
         QElapsedTimer loading;
         loading.start();
+        Mark("load-start");
         const DataSaver::LoadResult r = dataSaver->Load(save);
+        Mark("load-end");
         printf("load: %s %.0f ms, %zu items (%zu files), %zu links, resident %ld KiB, peak %ld KiB\n",
                r == DataSaver::LoadResult::Loaded ? "ok" : "FAILED", Ms(loading), ItemCount(),
                d.GetType("shared_file")->ItemCount(), LinkCount(), CurrentKiB(), PeakKiB());
