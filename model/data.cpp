@@ -1,5 +1,8 @@
 #include "model/data.h"
 
+#include <new>
+#include <stdexcept>
+
 Data d;
 
 // ---------------------------------------------------------------- DataHandler
@@ -233,7 +236,7 @@ Event<ConnectionInfo&>* Type::PairEvent(Type* other, bool connection, bool creat
 namespace {
 
 template <typename Groups>
-auto FindGroup(Groups& groups, Type* type)
+auto FindGroup(const Groups& groups, Type* type)
 {
     // An item has neighbours of a handful of types: a forward scan beats a binary search there.
     auto it = groups.begin();
@@ -248,26 +251,60 @@ auto FindGroup(Groups& groups, Type* type)
 
 } // namespace
 
+Item::~Item()
+{
+    for (Group& g : GroupList())
+        g.~Group();
+    ::operator delete(mp_groups);
+}
+
+Item::Group* Item::AddGroup(Group* at, Type* type)
+{
+    // Grown one group at a time: an item keeps its few groups for life, and any spare room
+    // would stay empty for every item.
+    if (m_groupCount == UINT16_MAX)
+        throw std::length_error("too many neighbour types");
+    const size_t pos = static_cast<size_t>(at - mp_groups);
+    const size_t count = m_groupCount;
+    Group* groups = static_cast<Group*>(::operator new(sizeof(Group) * (count + 1)));
+    for (size_t k = 0; k < count; ++k) {
+        new (groups + (k < pos ? k : k + 1)) Group(std::move(mp_groups[k]));
+        mp_groups[k].~Group();
+    }
+    new (groups + pos) Group(type, NeighbourSet());
+    ::operator delete(mp_groups);
+    mp_groups = groups;
+    ++m_groupCount;
+    return groups + pos;
+}
+
+void Item::DropGroup(Group* at)
+{
+    // The room stays until the next group comes: no allocation on the way out of a removal.
+    Group* last = mp_groups + m_groupCount - 1;
+    for (Group* g = at; g != last; ++g)
+        *g = std::move(g[1]);
+    last->~Group();
+    if (--m_groupCount == 0) {
+        ::operator delete(mp_groups);
+        mp_groups = nullptr;
+    }
+}
+
 NeighbourSet& Item::NeighboursFor(Type* type)
 {
-    auto it = FindGroup(m_connections, type);
-    if (it == m_connections.end() || it->first != type) {
-        // Grown one group at a time: an item keeps its few groups for life, and doubling would
-        // leave a third of the vector empty on average, for every item.
-        if (m_connections.size() == m_connections.capacity()) {
-            const size_t pos = static_cast<size_t>(it - m_connections.begin());
-            m_connections.reserve(m_connections.size() + 1);
-            it = m_connections.begin() + static_cast<std::ptrdiff_t>(pos);
-        }
-        it = m_connections.insert(it, std::make_pair(type, NeighbourSet()));
-    }
+    const Groups groups = GroupList();
+    Group* it = FindGroup(groups, type);
+    if (it == groups.end() || it->first != type)
+        it = AddGroup(it, type);
     return it->second;
 }
 
 const NeighbourSet* Item::Links(Type* type) const
 {
-    auto it = FindGroup(m_connections, type);
-    if (it == m_connections.end() || it->first != type)
+    const Groups groups = GroupList();
+    const Group* it = FindGroup(groups, type);
+    if (it == groups.end() || it->first != type)
         return nullptr;
     return &it->second;
 }
@@ -280,12 +317,13 @@ const ItemSet* Item::Neighbours(Type* type) const
 
 void Item::DropNeighbour(Type* type, Item* other)
 {
-    auto it = FindGroup(m_connections, type);
-    if (it == m_connections.end() || it->first != type)
+    const Groups groups = GroupList();
+    Group* it = FindGroup(groups, type);
+    if (it == groups.end() || it->first != type)
         return;
     it->second.Erase(other);
     if (it->second.empty())
-        m_connections.erase(it);
+        DropGroup(it);
 }
 
 void Item::RaiseLinkEvents(Item* other, bool linked)
@@ -418,10 +456,10 @@ void Item::Remove()
     data->itemRemoved.Notify(self);
     // Handlers may have linked the item anew; repeat until nothing is left.
     std::vector<Item*> copy;
-    while (!m_connections.empty()) {
+    while (m_groupCount != 0) {
         // The neighbours as they are now, in type and identity order, flat.
         copy.clear();
-        for (auto& group : m_connections)
+        for (auto& group : GroupList())
             copy.insert(copy.end(), group.second.begin(), group.second.end());
         for (Item* n : copy)
             if (IsConnected(n))
@@ -467,7 +505,7 @@ void Item::GetItems(const char* typeName, ItemSet& out) const
 void Item::GetConnectedItems(std::map<Type*, ItemSet>& out) const
 {
     out.clear();
-    for (auto& e : m_connections)
+    for (auto& e : GroupList())
         out.emplace_hint(out.end(), e.first, e.second.ToItemSet());
 }
 
@@ -487,7 +525,7 @@ void Item::GetUniqueItemsFromOrTo(Path path, std::map<Item*, Path>& out, bool to
 {
     path.push_back(mp_type);
     out[this] = path;
-    for (auto& e : m_connections) {
+    for (auto& e : GroupList()) {
         RelationInfo r = mp_type->GetRelation(e.first);
         if (!toOne) {
             if (r.xPerY == One)

@@ -298,7 +298,7 @@ public:
     bool IsConnected(const char* typeName) const;
     bool IsConnected(Type* type) const;
     bool IsConnected(Item* other) const;
-    bool IsDisconnectedFromAll() const { return m_connections.empty(); }
+    bool IsDisconnectedFromAll() const { return m_groupCount == 0; }
     void GetItems(const char* typeName, ItemSet& out) const;
     void GetConnectedItems(std::map<Type*, ItemSet>& out) const;
     // The neighbours of one type, or null when there are none. Valid until the item loses its
@@ -327,19 +327,44 @@ private:
     friend class Data;
     friend class ItemSet;
     Item(Type* type, Value value) : mp_type(type), m_value(std::move(value)) {}
-    ~Item() = default;
+    ~Item();
+    Item(const Item&) = delete;
+    Item& operator=(const Item&) = delete;
+
+    // Neighbours grouped by type, in type identity order; a group exists only while non-empty.
+    typedef std::pair<Type*, NeighbourSet> Group;
+    class Groups
+    {
+    public:
+        Groups(Group* first, size_t count) : mp_first(first), mp_last(first + count) {}
+        Group* begin() const { return mp_first; }
+        Group* end() const { return mp_last; }
+        std::reverse_iterator<Group*> rbegin() const { return std::reverse_iterator<Group*>(mp_last); }
+        std::reverse_iterator<Group*> rend() const { return std::reverse_iterator<Group*>(mp_first); }
+        size_t size() const { return static_cast<size_t>(mp_last - mp_first); }
+        bool empty() const { return mp_first == mp_last; }
+
+    private:
+        Group* mp_first;
+        Group* mp_last;
+    };
+    Groups GroupList() const { return Groups(mp_groups, m_groupCount); }
+    Group* AddGroup(Group* at, Type* type);
+    void DropGroup(Group* at);
 
     NeighbourSet& NeighboursFor(Type* type);
     void RaiseLinkEvents(Item* other, bool linked);
     void DropNeighbour(Type* type, Item* other);
 
+    // 56 bytes: the groups are one block whose length the item keeps beside its flags. The block
+    // has room for exactly the groups: an item gains its few groups early and keeps them.
     Type* mp_type;
     Value m_value;
-    // Neighbours grouped by type, in type identity order; an entry exists only while non-empty.
-    std::vector<std::pair<Type*, NeighbourSet>> m_connections;
+    Group* mp_groups = nullptr;
+    int32_t m_passNumber = 0;
+    uint16_t m_groupCount = 0;
     bool m_removed = false;
     bool m_candidate = false;  // only during a collection
-    int32_t m_passNumber = 0;
 };
 
 // ---------------------------------------------------------------- types

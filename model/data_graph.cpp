@@ -150,7 +150,7 @@ int Data::RemoveDisconnectedItems()
                 if (x->GetType()->GetPrimacy() == PrimacyLeaf)
                     continue;
                 // Pushed in reverse so items are visited in type and identity order.
-                for (auto g = x->m_connections.rbegin(); g != x->m_connections.rend(); ++g) {
+                for (auto g = x->GroupList().rbegin(); g != x->GroupList().rend(); ++g) {
                     if (g->first->GetPrimacy() == PrimacyRoot)
                         continue;
                     // A word of the share index has tens of thousands of neighbours, each read
@@ -287,7 +287,7 @@ ItemSet ItemSet::Connected(const ItemSet& other) const
     ItemSet out;
     if (size() <= other.size()) {
         for (const ItemPtr& p : *this)
-            for (auto& group : p->m_connections) {
+            for (auto& group : p->GroupList()) {
                 bool linked = false;
                 for (const ItemPtr& n : group.second)
                     if (other.count(n)) {
@@ -302,7 +302,7 @@ ItemSet ItemSet::Connected(const ItemSet& other) const
         return out;
     }
     for (const ItemPtr& o : other)
-        for (auto& group : o->m_connections)
+        for (auto& group : o->GroupList())
             for (const ItemPtr& n : group.second)
                 if (count(n))
                     out.insert(n);

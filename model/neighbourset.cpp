@@ -20,18 +20,17 @@ const ItemPtr* LowerBound(const ItemPtr* first, const ItemPtr* last, const Item*
 
 } // namespace
 
-NeighbourSet::NeighbourSet(NeighbourSet&& o) noexcept : m_one(o.m_one), mp_more(std::move(o.mp_more))
+NeighbourSet::NeighbourSet(NeighbourSet&& o) noexcept : m_run(o.m_run)
 {
-    o.m_one = Run();
+    o.m_run = Run();
 }
 
 NeighbourSet& NeighbourSet::operator=(NeighbourSet&& o) noexcept
 {
     if (this != &o) {
         Clear();
-        m_one = o.m_one;
-        mp_more = std::move(o.mp_more);
-        o.m_one = Run();
+        m_run = o.m_run;
+        o.m_run = Run();
     }
     return *this;
 }
@@ -54,7 +53,7 @@ NeighbourSet::const_iterator NeighbourSet::end() const
 
 size_t NeighbourSet::RunFor(const Item* item) const
 {
-    const std::vector<Run>& runs = mp_more->runs;
+    const std::vector<Run>& runs = m_run.more->runs;
     // The first run whose last item is not below the item; the last run for one above them all.
     const Run& tail = runs.back();
     if (Less(tail.data[tail.size - 1].get(), item))
@@ -68,7 +67,7 @@ bool NeighbourSet::Contains(const Item* item) const
 {
     if (empty())
         return false;
-    const Run& r = IsLarge() ? mp_more->runs[RunFor(item)] : m_one;
+    const Run& r = IsLarge() ? m_run.more->runs[RunFor(item)] : Small();
     const ItemPtr* first = Items(r);
     const ItemPtr* at = LowerBound(first, first + r.size, item);
     return at != first + r.size && at->get() == item;
@@ -155,32 +154,42 @@ bool NeighbourSet::EraseFrom(Run& r, Item* item)
 
 bool NeighbourSet::Insert(Item* item)
 {
-    if (IsLarge()) {
-        std::vector<Run>& runs = mp_more->runs;
-        const size_t k = RunFor(item);
-        if (!InsertInto(runs[k], item))
+    if (!IsMore()) {
+        if (!InsertInto(m_run, item))
             return false;
-        ++mp_more->size;
+        if (m_run.size == kRunMax)
+            BecomeLarge();
+        return true;
+    }
+    More& more = *m_run.more;
+    if (!more.runs.empty()) {
+        const size_t k = RunFor(item);
+        if (!InsertInto(more.runs[k], item))
+            return false;
+        ++more.size;
         SplitIfFull(k);
     } else {
-        if (!InsertInto(m_one, item))
+        if (!InsertInto(more.small, item))
             return false;
-        if (m_one.size == kRunMax)
+        ++more.size;
+        if (more.small.size == kRunMax)
             BecomeLarge();
     }
-    if (mp_more && mp_more->copy)
-        mp_more->copy->insert(ItemPtr(item));
+    if (more.copy)
+        more.copy->insert(ItemPtr(item));
     return true;
 }
 
 bool NeighbourSet::Erase(Item* item)
 {
-    if (IsLarge()) {
-        std::vector<Run>& runs = mp_more->runs;
+    if (!IsMore())
+        return EraseFrom(m_run, item);
+    More& more = *m_run.more;
+    if (!more.runs.empty()) {
+        std::vector<Run>& runs = more.runs;
         const size_t k = RunFor(item);
         if (!EraseFrom(runs[k], item))
             return false;
-        --mp_more->size;
         if (runs[k].size <= 1) {
             // A run of one item would be held in place; merged into its neighbour run instead.
             Run lone = runs[k];
@@ -192,19 +201,24 @@ bool NeighbourSet::Erase(Item* item)
                 SplitIfFull(j);
             }
         }
-        if (runs.size() == 1 && mp_more->size < kRunMax / 2)
+        --more.size;
+        if (more.copy)
+            more.copy->erase(ItemPtr(item));
+        if (runs.size() == 1 && more.size < kRunMax / 2)
             BecomeSmall();
-    } else if (!EraseFrom(m_one, item)) {
-        return false;
+        return true;
     }
-    if (mp_more && mp_more->copy)
-        mp_more->copy->erase(ItemPtr(item));
+    if (!EraseFrom(more.small, item))
+        return false;
+    --more.size;
+    if (more.copy)
+        more.copy->erase(ItemPtr(item));
     return true;
 }
 
 void NeighbourSet::SplitIfFull(size_t k)
 {
-    std::vector<Run>& runs = mp_more->runs;
+    std::vector<Run>& runs = m_run.more->runs;
     if (runs[k].size < kRunMax)
         return;
     // In halves, so that the next links to either part move half a run.
@@ -218,33 +232,52 @@ void NeighbourSet::SplitIfFull(size_t k)
     runs.insert(runs.begin() + static_cast<std::ptrdiff_t>(k) + 1, upper);
 }
 
+NeighbourSet::More& NeighbourSet::MakeMore()
+{
+    if (!IsMore()) {
+        More* more = new More;
+        more->small = m_run;
+        more->size = m_run.size;
+        m_run = Run();
+        m_run.more = more;
+        m_run.cap = kMore;
+    }
+    return *m_run.more;
+}
+
 void NeighbourSet::BecomeLarge()
 {
-    if (!mp_more)
-        mp_more.reset(new More);
-    mp_more->runs.push_back(m_one);
-    mp_more->size = m_one.size;
-    m_one = Run();
+    More& more = MakeMore();
+    more.runs.push_back(more.small);
+    more.size = more.small.size;
+    more.small = Run();
     SplitIfFull(0);
 }
 
 void NeighbourSet::BecomeSmall()
 {
-    m_one = mp_more->runs.front();
-    mp_more->runs.clear();
-    mp_more->runs.shrink_to_fit();
-    mp_more->size = 0;
-    if (!mp_more->copy)
-        mp_more.reset();
+    More* more = m_run.more;
+    more->small = more->runs.front();
+    more->runs.clear();
+    more->runs.shrink_to_fit();
+    if (!more->copy) {
+        m_run = more->small;
+        delete more;
+    }
 }
 
 void NeighbourSet::Clear()
 {
-    if (mp_more)
-        for (Run& r : mp_more->runs)
+    if (IsMore()) {
+        More* more = m_run.more;
+        for (Run& r : more->runs)
             Free(r);
-    mp_more.reset();
-    Free(m_one);
+        Free(more->small);
+        delete more;
+        m_run = Run();
+    } else {
+        Free(m_run);
+    }
 }
 
 ItemSet NeighbourSet::ToItemSet() const
@@ -257,12 +290,10 @@ ItemSet NeighbourSet::ToItemSet() const
 
 const ItemSet& NeighbourSet::AsItemSet() const
 {
-    NeighbourSet* self = const_cast<NeighbourSet*>(this);
-    if (!mp_more)
-        self->mp_more.reset(new More);
-    if (!mp_more->copy)
-        self->mp_more->copy.reset(new ItemSet(ToItemSet()));
-    return *mp_more->copy;
+    More& more = const_cast<NeighbourSet*>(this)->MakeMore();
+    if (!more.copy)
+        more.copy.reset(new ItemSet(ToItemSet()));
+    return *more.copy;
 }
 
 bool NeighbourSet::operator==(const NeighbourSet& o) const

@@ -17,6 +17,7 @@
 // Handles are read through const iterators only. Inserting or erasing invalidates them.
 class NeighbourSet
 {
+    struct More;
     // A sorted array; with cap 0 it holds at most one item, in place.
     struct Run
     {
@@ -24,6 +25,7 @@ class NeighbourSet
         union {
             ItemPtr* data;
             ItemPtr one;
+            More* more;  // only the set's own run, with cap kMore
         };
         uint32_t size = 0;
         uint32_t cap = 0;
@@ -98,7 +100,7 @@ public:
     NeighbourSet& operator=(NeighbourSet&& o) noexcept;
     ~NeighbourSet() { Clear(); }
 
-    size_t size() const { return mp_more && !mp_more->runs.empty() ? mp_more->size : m_one.size; }
+    size_t size() const { return IsMore() ? m_run.more->size : m_run.size; }
     bool empty() const { return size() == 0; }
     const_iterator begin() const;
     const_iterator end() const;
@@ -125,18 +127,27 @@ public:
 
 private:
     static constexpr uint32_t kRunMax = 512;
+    // The cap of the set's own run when the set lives in a More block.
+    static constexpr uint32_t kMore = UINT32_MAX;
 
-    // The runs of a large set, and the handle-set copy once one was asked for.
+    // A large set's runs, or a small set that keeps a handle-set copy beside it.
     struct More
     {
+        Run small;              // the items while runs is empty
         std::vector<Run> runs;  // empty while the set is small
         size_t size = 0;
         std::unique_ptr<ItemSet> copy;
     };
 
-    bool IsLarge() const { return mp_more && !mp_more->runs.empty(); }
-    const Run* FirstRun() const { return IsLarge() ? mp_more->runs.data() : &m_one; }
-    const Run* LastRun() const { return IsLarge() ? mp_more->runs.data() + mp_more->runs.size() : &m_one + 1; }
+    bool IsMore() const { return m_run.cap == kMore; }
+    bool IsLarge() const { return IsMore() && !m_run.more->runs.empty(); }
+    const Run& Small() const { return IsMore() ? m_run.more->small : m_run; }
+    Run& Small() { return IsMore() ? m_run.more->small : m_run; }
+    const Run* FirstRun() const { return IsLarge() ? m_run.more->runs.data() : &Small(); }
+    const Run* LastRun() const
+    {
+        return IsLarge() ? m_run.more->runs.data() + m_run.more->runs.size() : &Small() + 1;
+    }
     static const ItemPtr* Items(const Run& r);
     static ItemPtr* Items(Run& r);
     // The run that holds the item, or would.
@@ -146,11 +157,12 @@ private:
     static void Reserve(Run& r, uint32_t cap);
     static void Free(Run& r);
     void SplitIfFull(size_t run);
+    More& MakeMore();
     void BecomeLarge();
     void BecomeSmall();
     void Clear();
 
-    // Small: the items, in place while there is at most one (cap 0). Large: unused.
-    Run m_one;
-    std::unique_ptr<More> mp_more;
+    // Small without a copy: the items, in place while there is at most one (cap 0). Otherwise
+    // (cap kMore) the More block that holds them: sixteen bytes either way.
+    Run m_run;
 };
