@@ -123,7 +123,7 @@ ItemPtr Type::GetGlobalNullItem()
     if (!m_null)
         throw new NullTypeException;
     if (!m_nullItems.empty())
-        return *m_nullItems.begin();
+        return m_nullItems.front();
     return Create(Value());
 }
 
@@ -131,7 +131,7 @@ Item* Type::Create(Value v)
 {
     Item* item = new Item(this, std::move(v));
     if (m_null)
-        m_nullItems.insert(item);
+        m_nullItems.Insert(item);
     else
         m_items.Insert(item);
     return Announce(item);
@@ -149,7 +149,7 @@ Item* Type::Announce(Item* item)
 void Type::Unindex(Item* item)
 {
     if (m_null) {
-        m_nullItems.erase(item);
+        m_nullItems.Erase(item);
     } else {
         m_items.Erase(item);
     }
@@ -158,7 +158,7 @@ void Type::Unindex(Item* item)
 ItemSet Type::GetItems() const
 {
     if (m_null)
-        return m_nullItems;
+        return m_nullItems.ToItemSet();
     ItemSet out;
     GetItems(out);
     return out;
@@ -167,7 +167,7 @@ ItemSet Type::GetItems() const
 void Type::GetItems(ItemSet& out) const
 {
     if (m_null) {
-        out = m_nullItems;
+        out = m_nullItems.ToItemSet();
         return;
     }
     // Sorted first, so each insertion lands at the end of the set.

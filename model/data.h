@@ -427,7 +427,8 @@ private:
     bool m_autocreate;
     std::map<Type*, RelationInfo> m_relations;
     ValueIndex m_items{&Type::ValueOf};
-    ItemSet m_nullItems;
+    // The items of a null type, in identity order: about a pointer each, not a tree node.
+    NeighbourSet m_nullItems;
     // Pair registries keyed by the other type: handlers of (this type, other type).
     std::map<Type*, Event<ConnectionInfo&>*> m_pairConnect;
     std::map<Type*, Event<ConnectionInfo&>*> m_pairDisconnect;
