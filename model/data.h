@@ -330,6 +330,9 @@ private:
     ~Item();
     Item(const Item&) = delete;
     Item& operator=(const Item&) = delete;
+    // Items of one size come from slabs of their own (plain new and delete in sanitizer builds).
+    static void* operator new(size_t size);
+    static void operator delete(void* p);
 
     // Neighbours grouped by type, in type identity order; a group exists only while non-empty.
     typedef std::pair<Type*, NeighbourSet> Group;
