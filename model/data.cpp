@@ -382,9 +382,24 @@ const NeighbourSet* Item::Links(Type* type) const
 {
     const Groups groups = GroupList();
     const Group* it = FindGroup(groups, type);
-    if (it == groups.end() || it->first != type)
+    if (it == groups.end() || it->first != type || it->second.empty())
         return nullptr;
     return &it->second;
+}
+
+void Item::ReserveLinks(Type* type, size_t count)
+{
+    // A removed item gains no neighbours: room for them would only wait for its end.
+    if (!m_removed && count > 1)
+        NeighboursFor(type).Reserve(count);
+}
+
+bool Item::IsDisconnectedFromAll() const
+{
+    for (const Group& g : GroupList())
+        if (!g.second.empty())
+            return false;
+    return true;
 }
 
 const ItemSet* Item::Neighbours(Type* type) const
@@ -534,11 +549,13 @@ void Item::Remove()
     data->itemRemoved.Notify(self);
     // Handlers may have linked the item anew; repeat until nothing is left.
     std::vector<Item*> copy;
-    while (m_groupCount != 0) {
+    for (;;) {
         // The neighbours as they are now, in type and identity order, flat.
         copy.clear();
         for (auto& group : GroupList())
             copy.insert(copy.end(), group.second.begin(), group.second.end());
+        if (copy.empty())
+            break;
         for (Item* n : copy)
             if (IsConnected(n))
                 Disconnect(n);
@@ -584,7 +601,8 @@ void Item::GetConnectedItems(std::map<Type*, ItemSet>& out) const
 {
     out.clear();
     for (auto& e : GroupList())
-        out.emplace_hint(out.end(), e.first, e.second.ToItemSet());
+        if (!e.second.empty())
+            out.emplace_hint(out.end(), e.first, e.second.ToItemSet());
 }
 
 void Item::GetUniqueItems(std::map<Item*, Path>& out)
@@ -604,6 +622,8 @@ void Item::GetUniqueItemsFromOrTo(Path path, std::map<Item*, Path>& out, bool to
     path.push_back(mp_type);
     out[this] = path;
     for (auto& e : GroupList()) {
+        if (e.second.empty())
+            continue;
         RelationInfo r = mp_type->GetRelation(e.first);
         if (!toOne) {
             if (r.xPerY == One)

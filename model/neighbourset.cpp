@@ -99,6 +99,14 @@ void NeighbourSet::Reserve(Run& r, uint32_t cap)
     r.cap = cap;
 }
 
+void NeighbourSet::Reserve(size_t count)
+{
+    // Past a run's length the set is split anyway: nothing to gain.
+    if (IsMore() || count < 2 || count >= kRunMax || count <= m_run.cap)
+        return;
+    Reserve(m_run, static_cast<uint32_t>(count));
+}
+
 void NeighbourSet::Free(Run& r)
 {
     if (r.cap)

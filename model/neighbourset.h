@@ -113,6 +113,9 @@ public:
     bool Contains(const Item* item) const;
     const_iterator find(const Item* item) const;
 
+    // Room for this many items in all, for a set about to grow to that size; a large set ignores it.
+    void Reserve(size_t count);
+
     // False when the item is there already, or not there.
     bool Insert(Item* item);
     bool Erase(Item* item);

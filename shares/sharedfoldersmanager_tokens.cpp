@@ -106,9 +106,11 @@ void SharedFoldersManager::TokenizeSharedFiles(const QString& lowerFolder,
     std::vector<std::pair<ItemPtr, ItemPtr>> links;  // token, file
     links.reserve(files.size() * (folderTokens.size() + 8));
     for (const auto& file : files) {
+        const std::vector<ItemPtr> own = TokenItems(file.second);
+        file.first->ReserveLinks(mp_tokenType, folderTokens.size() + own.size());
         for (const ItemPtr& token : folderTokens)
             links.emplace_back(token, file.first);
-        for (const ItemPtr& token : TokenItems(file.second))
+        for (const ItemPtr& token : own)
             links.emplace_back(token, file.first);
     }
     std::sort(links.begin(), links.end());

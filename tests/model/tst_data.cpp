@@ -236,6 +236,63 @@ private slots:
         QVERIFY(online->GetGlobalNullItem().IsDisconnectedFromAll());
     }
 
+    // Room reserved for neighbours shows nowhere until links fill it, and an item that has only
+    // room goes like an item with no neighbours.
+    void reservedRoom()
+    {
+        Type* file = d.NewType(Fresh("rr_file"), PrimacyRoot, true, true);
+        Type* word = d.NewType(Fresh("rr_word"), PrimacyLeaf, false, true);
+        Type* size = d.NewType(Fresh("rr_size"), PrimacyLeaf, false, true);
+        file->RelateToType(word, Many, Many, false);
+        file->RelateToType(size, Many, One, false);
+        const std::string words = word->Name();
+        ItemPtr f = file->NewItem();
+        f->ReserveLinks(word, 18);
+        f->ReserveLinks(size, 4);
+        QVERIFY(f.IsDisconnectedFromAll());
+        QVERIFY(!f.IsConnected(word) && !f.IsConnected(size));
+        QCOMPARE(f->Links(word), nullptr);
+        QVERIFY(!f.HasItem(words.c_str()));
+        QVERIFY(f.GetItems(words.c_str()).empty());
+        std::map<Type*, ItemSet> groups;
+        f->GetConnectedItems(groups);
+        QVERIFY(groups.empty());
+        std::map<Item*, Path> unique;
+        f->GetUniqueItems(unique);
+        QVERIFY(unique.empty());
+
+        ItemSet expected;
+        for (int k = 0; k < 18; ++k) {
+            ItemPtr w = word->GetItem(Value(k));
+            f += w;
+            expected.insert(w);
+        }
+        QCOMPARE(f.GetItems(words.c_str()), expected);
+        QVERIFY(std::equal(f->Links(word)->begin(), f->Links(word)->end(), expected.begin(), expected.end()));
+        f->GetConnectedItems(groups);
+        QCOMPARE(groups.size(), size_t(1));
+        QCOMPARE(groups.begin()->first, word);
+        f->GetUniqueItems(unique);  // the reserved one-to-one group leads nowhere
+        QVERIFY(unique.empty());
+        QVERIFY(f.IsConnected(word) && !f.IsConnected(size) && !f.IsDisconnectedFromAll());
+
+        Recorder rm;
+        AddHandler(file->itemRemoved, &rm, &Recorder::Removed);
+        AddHandler(file->disconnected, &rm, &Recorder::TypeDisconnected);
+        {
+            Data::Scope scope(&d);
+            ItemPtr bare = file->NewItem();
+            bare->ReserveLinks(word, 5);
+            bare.Remove();
+            QVERIFY(bare->IsRemoved());
+            f.Remove();
+        }
+        QCOMPARE(rm.log.size(), 2 + 18);  // two removals, one disconnection per link
+        QCOMPARE(file->ItemCount(), size_t(0));
+        for (const ItemPtr& w : expected)
+            QVERIFY(w.IsDisconnectedFromAll());
+    }
+
     void handlerLifetime()
     {
         Type* t = d.NewType(Fresh("hl"), PrimacyRoot, false, true);
