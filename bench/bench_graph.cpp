@@ -73,5 +73,34 @@ int main()
                 lookupShuffled * 1e9 / items, foundShuffled);
     std::printf("collection: %.3f s, removed %d (left %zu leaves)\n", gc, removed, leaf->ItemCount());
     std::printf("resident memory: %.0f bytes/item\n", (after - before) * 1024.0 / items);
+
+    // A share-shaped graph: 100,000 files under 1,000 folders, each file linked to its size and
+    // to 19 of 18,000 words; collections that find everything reachable, as after a rescan.
+    Type* folder = d.NewType("share_folder", PrimacyRoot, false, true);
+    Type* file = d.NewType("share_file", PrimacyReachable, true, true);
+    Type* size = d.NewType("share_size", PrimacyLeaf, false, true);
+    Type* word = d.NewType("share_word", PrimacyLeaf, false, true);
+    folder->RelateToType(file, One, Many, false);
+    file->RelateToType(size, Many, One, false);
+    file->RelateToType(word, Many, Many, false);
+    std::vector<ItemPtr> words;
+    for (int w = 0; w < 18000; ++w)
+        words.push_back(word->GetItem(Value("w" + std::to_string(w))));
+    for (int f = 0; f < 100000; ++f) {
+        ItemPtr p = file->NewItem();
+        folder->GetItem(Value(f / 100)) += p;
+        p += size->GetItem(Value(f % 5000));
+        for (int k = 0; k < 19; ++k)
+            p += words[static_cast<size_t>((f / 100 * 7 + k * 997 + (k > 9 ? f : 0)) % 18000)];
+    }
+    double best = 1e9;
+    for (int run = 0; run < 5; ++run) {
+        t0 = std::chrono::steady_clock::now();
+        const int none = d.RemoveDisconnectedItems();
+        best = std::min(best, Seconds(t0));
+        if (none != 0)
+            std::printf("collection of the share graph removed %d\n", none);
+    }
+    std::printf("collection of a share-shaped graph, nothing to remove: %.1f ms (best of 5)\n", best * 1e3);
     return 0;
 }
