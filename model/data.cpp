@@ -560,7 +560,7 @@ void Item::Remove()
             if (IsConnected(n))
                 Disconnect(n);
     }
-    m_candidate = false;
+    m_mark = 0;
     data->Free(this);
 }
 

@@ -372,7 +372,9 @@ private:
     int32_t m_passNumber = 0;
     uint16_t m_groupCount = 0;
     bool m_removed = false;
-    bool m_candidate = false;  // only during a collection
+    // Only during a collection: 0 outside it, kCandidate until reached, kReached once expanded.
+    enum : uint8_t { kCandidate = 1, kReached = 2 };
+    uint8_t m_mark = 0;
 };
 
 // ---------------------------------------------------------------- types

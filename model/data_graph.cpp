@@ -118,7 +118,7 @@ int Data::RemoveDisconnectedItems()
             if (orphan) {
                 orphans.push_back(item);
             } else {
-                item->m_candidate = true;
+                item->m_mark = Item::kCandidate;
                 candidates.push_back(item);
             }
         }
@@ -133,7 +133,10 @@ int Data::RemoveDisconnectedItems()
     }
 
     // Mark from the roots with an explicit stack: chains of a million items must not
-    // exhaust the call stack.
+    // exhaust the call stack. Only items that lead further are walked: a neighbour of the leaf
+    // type (a word of the share index, linked to tens of thousands of files) is left alone here
+    // and kept afterwards when one of its own neighbours was walked, which reads each word once
+    // instead of once per link.
     std::vector<Item*> stack;
     for (auto& te : m_types) {
         Type* t = te.second;
@@ -144,17 +147,14 @@ int Data::RemoveDisconnectedItems()
             while (!stack.empty()) {
                 Item* x = stack.back();
                 stack.pop_back();
-                if (!x->m_candidate)
+                if (x->m_mark != Item::kCandidate)
                     continue;
-                x->m_candidate = false;
-                if (x->GetType()->GetPrimacy() == PrimacyLeaf)
-                    continue;
+                x->m_mark = Item::kReached;
                 // Pushed in reverse so items are visited in type and identity order.
                 for (auto g = x->GroupList().rbegin(); g != x->GroupList().rend(); ++g) {
-                    if (g->first->GetPrimacy() == PrimacyRoot)
+                    const Primacy primacy = g->first->GetPrimacy();
+                    if (primacy == PrimacyRoot || primacy == PrimacyLeaf)
                         continue;
-                    // A word of the share index has tens of thousands of neighbours, each read
-                    // once here: they are asked for a few steps ahead of their reading.
                     auto ahead = g->second.rbegin();
                     for (size_t k = 0; k < kAhead && ahead != g->second.rend(); ++k, ++ahead)
                         __builtin_prefetch(ahead->get());
@@ -163,7 +163,7 @@ int Data::RemoveDisconnectedItems()
                             __builtin_prefetch(ahead->get());
                             ++ahead;
                         }
-                        if ((*n)->m_candidate)
+                        if ((*n)->m_mark == Item::kCandidate)
                             stack.push_back(n->get());
                     }
                 }
@@ -171,17 +171,29 @@ int Data::RemoveDisconnectedItems()
         }
     }
 
+    // A leaf stays when a walked item links to it: each walked item leads to all its
+    // neighbours of the leaf types.
+    const auto reachedLeaf = [](const Item* leaf) {
+        for (const Item::Group& g : leaf->GroupList())
+            for (const ItemPtr& n : g.second)
+                if (n->m_mark == Item::kReached)
+                    return true;
+        return false;
+    };
     std::vector<Item*> doomed;
     for (size_t k = 0; k < candidates.size(); ++k) {
         if (k + kAhead < candidates.size())
             __builtin_prefetch(candidates[k + kAhead]);
         Item* item = candidates[k];
-        if (item->m_candidate && !item->IsRemoved())
-            doomed.push_back(item);
+        if (item->m_mark != Item::kCandidate || item->IsRemoved())
+            continue;
+        if (item->GetType()->GetPrimacy() == PrimacyLeaf && reachedLeaf(item))
+            continue;
+        doomed.push_back(item);
     }
+    for (Item* item : candidates)
+        item->m_mark = 0;
     std::sort(doomed.begin(), doomed.end(), std::less<Item*>());
-    for (Item* item : doomed)
-        item->m_candidate = false;
     for (Item* item : doomed) {
         if (item->IsRemoved())
             continue;

@@ -517,6 +517,95 @@ private slots:
         QVERIFY(!tag->HasItem("t1"));
     }
 
+    // The collection against its definition on random graphs: orphans first, then whatever no
+    // walk from the roots reaches (a walk enters no root and leaves no leaf), each in identity order.
+    void collectionMatchesReachability_data()
+    {
+        QTest::addColumn<unsigned>("seed");
+        for (unsigned seed = 1; seed <= 8; ++seed)
+            QTest::newRow(qPrintable(QString("seed %1").arg(seed))) << seed;
+    }
+    void collectionMatchesReachability()
+    {
+        QFETCH(unsigned, seed);
+        std::mt19937 random(seed);
+        Type* r1 = d.NewType(Fresh("cr_r1"), PrimacyRoot, false, true);
+        Type* r2 = d.NewType(Fresh("cr_r2"), PrimacyRoot, false, true);
+        Type* a = d.NewType(Fresh("cr_a"), PrimacyReachable, false, true);
+        Type* b = d.NewType(Fresh("cr_b"), PrimacyReachable, true, true);
+        Type* c = d.NewType(Fresh("cr_c"), PrimacyReachable, false, true);
+        Type* l1 = d.NewType(Fresh("cr_l1"), PrimacyLeaf, false, true);
+        Type* l2 = d.NewType(Fresh("cr_l2"), PrimacyLeaf, true, true);
+        r1->RelateToType(r2, One, Many, true);
+        a->RelateToType(c, One, Many, true);
+        const std::vector<std::pair<Type*, Type*>> pairs{{r1, a}, {r1, l1}, {a, b}, {b, l1}, {l1, l2},
+                                                         {a, l2}, {r2, b}, {c, l1}, {c, l2}};
+        b->RelateToType(l2, Many, One, false);
+        for (const auto& p : pairs)
+            if (!p.first->IsRelated(p.second))
+                p.first->RelateToType(p.second, Many, Many, false);
+        const std::vector<Type*> types{r1, r2, a, b, c, l1, l2};
+        std::map<Type*, std::vector<ItemPtr>> items;
+        for (Type* t : types)
+            for (int k = 0; k < 25; ++k)
+                items[t].push_back(t->IsNull() ? t->NewItem() : t->GetItem(Value(k)));
+        std::vector<std::pair<Type*, Type*>> links(pairs);
+        links.push_back({r1, r2});
+        links.push_back({a, c});
+        links.push_back({b, l2});
+        for (int n = 0; n < 120; ++n) {
+            const auto& p = links[random() % links.size()];
+            items[p.first][random() % 25] += items[p.second][random() % 25];
+        }
+
+        // The definition, on the graph as it stands.
+        std::set<Item*> orphans;
+        for (Type* t : types)
+            for (const ItemPtr& x : items[t])
+                for (const auto& rel : t->Relations())
+                    if (rel.second.ownedBy && !x.IsConnected(rel.first))
+                        orphans.insert(x);
+        std::set<Item*> reached;
+        std::vector<Item*> queue;
+        for (Type* t : {r1, r2})
+            for (const ItemPtr& x : items[t])
+                if (!orphans.count(x))
+                    queue.push_back(x);
+        reached.insert(queue.begin(), queue.end());
+        while (!queue.empty()) {
+            Item* x = queue.back();
+            queue.pop_back();
+            std::map<Type*, ItemSet> neighbours;
+            x->GetConnectedItems(neighbours);
+            for (const auto& group : neighbours) {
+                if (group.first->GetPrimacy() == PrimacyRoot)
+                    continue;
+                for (const ItemPtr& n : group.second)
+                    if (!orphans.count(n) && reached.insert(n).second && group.first->GetPrimacy() != PrimacyLeaf)
+                        queue.push_back(n);
+            }
+        }
+        std::vector<Item*> expected(orphans.begin(), orphans.end());
+        std::set<Item*> unreached;
+        for (Type* t : types)
+            for (const ItemPtr& x : items[t])
+                if (!orphans.count(x) && !reached.count(x))
+                    unreached.insert(x);
+        expected.insert(expected.end(), unreached.begin(), unreached.end());
+
+        struct Log : public DataHandler
+        {
+            std::vector<Item*> removed;
+            void Removed(ItemPtr p) { removed.push_back(p.get()); }
+        } log;
+        for (Type* t : types)
+            AddHandler(t->itemRemoved, &log, &Log::Removed);
+        d.RemoveDisconnectedItems();
+        QVERIFY(!expected.empty());
+        QVERIFY(log.removed == expected);
+        QCOMPARE(d.RemoveDisconnectedItems(), 0);
+    }
+
     void queries()
     {
         Type* user = d.NewType(Fresh("q_user"), PrimacyRoot, false, true);
