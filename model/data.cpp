@@ -1,4 +1,5 @@
 #include "model/data.h"
+#include "model/smallblocks.h"
 
 #include <new>
 #include <stdexcept>
@@ -251,77 +252,28 @@ auto FindGroup(const Groups& groups, Type* type)
 
 } // namespace
 
-// Items come from slabs of one slot size: no per-item header or rounding, and items made one
-// after the other lie side by side. Freed slots are reused last in, first out; slabs are kept.
-// The graph lives on one thread, so the pool needs no lock. Under AddressSanitizer every item is
-// its own allocation, so that a use after free is still caught.
+// Items come from slabs of their own: no per-item header or rounding, and items made one after
+// the other lie side by side. Freed slots are reused last in, first out.
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-#define TAVRINEL_ITEM_POOL 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TAVRINEL_ITEM_POOL 0
-#endif
-#endif
-#ifndef TAVRINEL_ITEM_POOL
-#define TAVRINEL_ITEM_POOL 1
-#endif
-
-#if TAVRINEL_ITEM_POOL
-struct ItemPool
-{
-    struct Slot
-    {
-        Slot* next;
-    };
-    // Below malloc's threshold for a mapping of its own.
-    static constexpr size_t kSlab = 64 * 1024 - 64;
-
-    void* Get(size_t size)
-    {
-        if (Slot* s = freed) {
-            freed = s->next;
-            return s;
-        }
-        if (static_cast<size_t>(end - next) < size) {
-            next = static_cast<char*>(::operator new(kSlab));
-            end = next + kSlab / size * size;
-        }
-        void* p = next;
-        next += size;
-        return p;
-    }
-    void Put(void* p)
-    {
-        Slot* s = static_cast<Slot*>(p);
-        s->next = freed;
-        freed = s;
-    }
-
-    Slot* freed;
-    char* next;
-    char* end;
-};
-
-// Constant-initialised and never destroyed: items outlive every other static.
-ItemPool itemPool;
+#if TAVRINEL_SMALL_BLOCKS
+SlabPool itemPool;
 #endif
 
 } // namespace
 
 void* Item::operator new(size_t size)
 {
-#if TAVRINEL_ITEM_POOL
+#if TAVRINEL_SMALL_BLOCKS
     if (size == sizeof(Item))
-        return itemPool.Get(size);
+        return itemPool.Get(size, 64 * 1024 - 64);
 #endif
     return ::operator new(size);
 }
 
 void Item::operator delete(void* p)
 {
-#if TAVRINEL_ITEM_POOL
+#if TAVRINEL_SMALL_BLOCKS
     if (p)
         itemPool.Put(p);
 #else
@@ -333,7 +285,7 @@ Item::~Item()
 {
     for (Group& g : GroupList())
         g.~Group();
-    ::operator delete(mp_groups);
+    smallblocks::Put(mp_groups, sizeof(Group) * m_groupCount);
 }
 
 Item::Group* Item::AddGroup(Group* at, Type* type)
@@ -344,13 +296,13 @@ Item::Group* Item::AddGroup(Group* at, Type* type)
         throw std::length_error("too many neighbour types");
     const size_t pos = static_cast<size_t>(at - mp_groups);
     const size_t count = m_groupCount;
-    Group* groups = static_cast<Group*>(::operator new(sizeof(Group) * (count + 1)));
+    Group* groups = static_cast<Group*>(smallblocks::Get(sizeof(Group) * (count + 1)));
     for (size_t k = 0; k < count; ++k) {
         new (groups + (k < pos ? k : k + 1)) Group(std::move(mp_groups[k]));
         mp_groups[k].~Group();
     }
     new (groups + pos) Group(type, NeighbourSet());
-    ::operator delete(mp_groups);
+    smallblocks::Put(mp_groups, sizeof(Group) * count);
     mp_groups = groups;
     ++m_groupCount;
     return groups + pos;
@@ -358,15 +310,18 @@ Item::Group* Item::AddGroup(Group* at, Type* type)
 
 void Item::DropGroup(Group* at)
 {
-    // The room stays until the next group comes: no allocation on the way out of a removal.
-    Group* last = mp_groups + m_groupCount - 1;
-    for (Group* g = at; g != last; ++g)
-        *g = std::move(g[1]);
-    last->~Group();
-    if (--m_groupCount == 0) {
-        ::operator delete(mp_groups);
-        mp_groups = nullptr;
+    // The block stays exact: its size is all that tells where it goes back to.
+    const size_t pos = static_cast<size_t>(at - mp_groups);
+    const size_t count = m_groupCount;
+    Group* groups = count > 1 ? static_cast<Group*>(smallblocks::Get(sizeof(Group) * (count - 1))) : nullptr;
+    for (size_t k = 0; k < count; ++k) {
+        if (k != pos)
+            new (groups + (k < pos ? k : k - 1)) Group(std::move(mp_groups[k]));
+        mp_groups[k].~Group();
     }
+    smallblocks::Put(mp_groups, sizeof(Group) * count);
+    mp_groups = groups;
+    --m_groupCount;
 }
 
 NeighbourSet& Item::NeighboursFor(Type* type)

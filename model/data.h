@@ -365,7 +365,7 @@ private:
     void DropNeighbour(Type* type, Item* other);
 
     // 56 bytes: the groups are one block whose length the item keeps beside its flags. The block
-    // has room for exactly the groups: an item gains its few groups early and keeps them.
+    // holds exactly the groups: an item gains its few groups early and keeps them.
     Type* mp_type;
     Value m_value;
     Group* mp_groups = nullptr;

@@ -1,4 +1,5 @@
 #include "model/data.h"
+#include "model/smallblocks.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -88,13 +89,11 @@ NeighbourSet::const_iterator NeighbourSet::find(const Item* item) const
 
 void NeighbourSet::Reserve(Run& r, uint32_t cap)
 {
-    ItemPtr* data = static_cast<ItemPtr*>(std::malloc(sizeof(ItemPtr) * cap));
-    if (!data)
-        throw std::bad_alloc();
+    ItemPtr* data = static_cast<ItemPtr*>(smallblocks::Get(sizeof(ItemPtr) * cap));
     if (r.size)
         std::memcpy(static_cast<void*>(data), Items(r), sizeof(ItemPtr) * r.size);
     if (r.cap)
-        std::free(r.data);
+        smallblocks::Put(r.data, sizeof(ItemPtr) * r.cap);
     r.data = data;
     r.cap = cap;
 }
@@ -110,7 +109,7 @@ void NeighbourSet::Reserve(size_t count)
 void NeighbourSet::Free(Run& r)
 {
     if (r.cap)
-        std::free(r.data);
+        smallblocks::Put(r.data, sizeof(ItemPtr) * r.cap);
     r = Run();
 }
 
@@ -150,7 +149,7 @@ bool NeighbourSet::EraseFrom(Run& r, Item* item)
     if (r.size <= 1 && r.cap) {
         // Back in place: a lone neighbour needs no array.
         const ItemPtr last = r.size ? r.data[0] : ItemPtr();
-        std::free(r.data);
+        smallblocks::Put(r.data, sizeof(ItemPtr) * r.cap);
         r = Run();
         if (last) {
             r.one = last;
