@@ -1,4 +1,5 @@
-// Item graph under load: 1,000,000 items of one value type, each linked to one of 1,000 hubs.
+// Item graph under load: 1,000,000 items of one value type, each linked to one of 1,000 hubs; then
+// the collection of a share-shaped graph (100,000 files, their sizes and words) that keeps everything.
 #include "bench/benchutil.h"
 
 #include <chrono>
