@@ -234,8 +234,9 @@ void NeighbourSet::SplitIfFull(size_t k)
     upper.size = kRunMax / 2;
     std::memcpy(static_cast<void*>(upper.data), runs[k].data + kRunMax / 2, sizeof(ItemPtr) * (kRunMax / 2));
     runs[k].size = kRunMax / 2;
-    // Sets mostly grow at their end: the lower half would keep half its array empty for good.
-    Reserve(runs[k], kRunMax / 2 + kRunMax / 8);
+    // Sets mostly grow at their end: the lower half gets no room, which it would keep empty for
+    // good.
+    Reserve(runs[k], kRunMax / 2);
     runs.insert(runs.begin() + static_cast<std::ptrdiff_t>(k) + 1, upper);
 }
 
