@@ -293,6 +293,43 @@ private slots:
             QVERIFY(w.IsDisconnectedFromAll());
     }
 
+    // The items of a null type through every size their set passes: identity order everywhere,
+    // the lowest one as the global null item.
+    void nullItemsInOrder()
+    {
+        Type* n = d.NewType(Fresh("ni_n"), PrimacyRoot, true, false);
+        std::vector<ItemPtr> made;
+        ItemSet expected;
+        const auto same = [&]() {
+            const std::vector<Item*> inOrder = n->ItemsInOrder();
+            return n->ItemCount() == expected.size() && n->GetItems() == expected &&
+                   std::equal(inOrder.begin(), inOrder.end(), expected.begin(), expected.end()) &&
+                   (expected.empty() || n->GetGlobalNullItem() == *expected.begin());
+        };
+        for (int k = 0; k < 1500; ++k) {
+            made.push_back(n->NewItem());
+            expected.insert(made.back());
+            if (k % 250 == 0)
+                QVERIFY(same());
+        }
+        QVERIFY(same());
+        std::mt19937 random(5);
+        std::shuffle(made.begin(), made.end(), random);
+        Data::Scope scope(&d);
+        for (size_t k = 0; k < made.size(); ++k) {
+            // The lowest goes early, then two of every three.
+            ItemPtr gone = k == 0 ? *expected.begin() : made[k];
+            if (k % 3 == 2 || gone->IsRemoved())
+                continue;
+            gone.Remove();
+            expected.erase(gone);
+            if (k % 200 == 0)
+                QVERIFY(same());
+        }
+        QVERIFY(same());
+        QVERIFY(expected.size() < 600);
+    }
+
     void handlerLifetime()
     {
         Type* t = d.NewType(Fresh("hl"), PrimacyRoot, false, true);

@@ -115,6 +115,52 @@ private slots:
         QCOMPARE(s.size(), sequence.size());
         QVERIFY(moved.empty());
     }
+
+    // Room reserved and a copy asked for while the set is empty: both survive the growth to runs
+    // and the way back.
+    void copyFromTheStart_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("reserved");
+        for (int count : {1, 2, 18, 700, 2000})
+            for (int reserved : {0, 18, 511})
+                QTest::newRow(qPrintable(QString("%1 reserving %2").arg(count).arg(reserved))) << count << reserved;
+    }
+    void copyFromTheStart()
+    {
+        QFETCH(int, count);
+        QFETCH(int, reserved);
+        Items items(static_cast<size_t>(count));
+        std::vector<size_t> sequence(static_cast<size_t>(count));
+        for (size_t k = 0; k < sequence.size(); ++k)
+            sequence[k] = k;
+        std::mt19937 random(static_cast<unsigned>(count + reserved));
+        std::shuffle(sequence.begin(), sequence.end(), random);
+
+        NeighbourSet s;
+        s.Reserve(static_cast<size_t>(reserved));
+        QVERIFY(s.empty() && s.begin() == s.end());
+        const ItemSet& copy = s.AsItemSet();
+        s.Reserve(static_cast<size_t>(reserved) * 2);  // a set with a copy ignores it
+        ItemSet expected;
+        for (size_t n = 0; n < sequence.size(); ++n) {
+            QVERIFY(s.Insert(items[sequence[n]]));
+            expected.insert(items[sequence[n]]);
+            if (n % 131 == 0 || n + 1 == sequence.size()) {
+                QCOMPARE(Mismatch(s, expected), QString());
+                QCOMPARE(copy, expected);
+            }
+        }
+        for (size_t n = 0; n < sequence.size(); ++n) {
+            QVERIFY(s.Erase(items[sequence[n]]));
+            expected.erase(items[sequence[n]]);
+            if (n % 131 == 0 || expected.size() < 3) {
+                QCOMPARE(Mismatch(s, expected), QString());
+                QCOMPARE(copy, expected);
+            }
+        }
+        QVERIFY(s.empty() && copy.empty());
+    }
 };
 
 QTEST_MAIN(TestNeighbourSet)
