@@ -19,6 +19,7 @@ void* SlabPool::Get(size_t size, size_t slab)
 
 namespace smallblocks {
 
+#if TAVRINEL_SMALL_BLOCKS
 namespace {
 
 // Below malloc's threshold for a mapping of its own, and small enough that the partly used slab
@@ -33,6 +34,7 @@ size_t ClassOf(size_t bytes)
 }
 
 } // namespace
+#endif
 
 void* Get(size_t bytes)
 {
