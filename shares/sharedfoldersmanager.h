@@ -100,6 +100,9 @@ private:
     std::vector<ItemPtr> TokenItems(const QString& lowerText);
     ItemPtr FindSharedFile(const QString& path, bool onlyShared);
     void RemoveUnsharedFolders();
+    // The key of the lower-case lookup for a path or name item's text: one trailing separator
+    // dropped, lower-cased (GetAbsoluteFileName), as UTF-8.
+    static Value LowerCaseKey(const Item* item);
     void OnSharedFileFolderAdded(ItemPtr folder);
     void OnSharedFileNameAdded(ItemPtr name);
     void ProcessSearch(const QString& user, unsigned int token, const QString& text);

@@ -2,6 +2,7 @@
 
 #include "shares/sharedfoldersmanager.h"
 
+#include "model/helpers.h"
 #include "model/log.h"
 #include "shares/sharedfileitems.h"
 
@@ -235,6 +236,23 @@ struct SharedFoldersManager::WalkState
     size_t depth = 0;
     ItemPtr root;
 };
+
+// Every name of a share passes through here as it is made: plain ASCII text, by far the most
+// common, is lower-cased on its bytes, which gives the same text as the decoding, lower-casing
+// and encoding the general case takes.
+Value SharedFoldersManager::LowerCaseKey(const Item* item)
+{
+    const std::string& text = item->GetValue().str();
+    if (!IsAscii(text.data(), text.size()))
+        return Value(GetAbsoluteFileName(ItemPtr(const_cast<Item*>(item)).AsString()));
+    size_t size = text.size();
+    if (size > 0 && (text[size - 1] == '/' || text[size - 1] == '\\'))
+        --size;
+    std::string key(size, '\0');
+    for (size_t k = 0; k < size; ++k)
+        key[k] = AsciiLower(text[k]);
+    return Value(std::move(key));
+}
 
 void SharedFoldersManager::RescanShares()
 {
