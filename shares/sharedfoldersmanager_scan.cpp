@@ -167,6 +167,7 @@ struct SharedFoldersManager::WalkLevel
     // The folder's files when its walk began, in identity order, with their names.
     std::vector<Item*> known;
     std::vector<std::string_view> knownNames;
+    std::vector<const Item*> names;
     std::vector<char> seen;
     // Open addressing over the known files' names: index + 1, 0 for a free slot.
     std::vector<uint32_t> table;
@@ -186,11 +187,24 @@ struct SharedFoldersManager::WalkLevel
         while (capacity < known.size() * 2)
             capacity *= 2;
         table.assign(capacity, 0);
+        // Each file, its name item and the name's text lie scattered: each is read for all the
+        // files in one pass, after asking for all of them, so that the waits for memory overlap
+        // instead of following one another file by file.
+        for (Item* file : known)
+            __builtin_prefetch(file);
+        names.clear();
+        for (Item* file : known) {
+            const Item* name = FirstNeighbour(file, nameType);
+            __builtin_prefetch(name);
+            names.push_back(name);
+        }
         knownNames.reserve(known.size());
-        for (size_t k = 0; k < known.size(); ++k) {
-            const Item* name = FirstNeighbour(known[k], nameType);
+        for (const Item* name : names)
             knownNames.push_back(name ? std::string_view(name->GetValue().str()) : std::string_view());
-            if (!name)
+        for (const std::string_view& name : knownNames)
+            __builtin_prefetch(name.data());
+        for (size_t k = 0; k < known.size(); ++k) {
+            if (!names[k])
                 continue;
             // Of several files under one name the first in identity order is the one found.
             size_t slot = Hash(knownNames[k]) & (table.size() - 1);
