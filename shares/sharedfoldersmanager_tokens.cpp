@@ -95,9 +95,10 @@ void SharedFoldersManager::TokenizeSharedFile(ItemPtr file)
 
 // The files of one folder, tokenised together. The backslash between folder and name separates
 // tokens of both kinds, so the folder's tokens, the same for every file in it, are looked up once
-// and linked to the files token by token. The name tokens are grouped by token the same way: the
-// part of a token's neighbour set each link walks is then still in the cache from the link before.
-// Within a token the files come in identity order, the order of its neighbour set.
+// and linked to the files token by token: the part of a token's neighbour set each link walks is
+// then still in the cache from the link before. The files come in identity order, the order of
+// the tokens' neighbour sets, so each link lands at or near the end of the set. A name token is
+// mostly one file's own; those shared within the folder stay in the cache anyway.
 void SharedFoldersManager::TokenizeSharedFiles(const QString& lowerFolder,
                                                const std::vector<std::pair<Item*, std::string_view>>& files)
 {
@@ -139,17 +140,14 @@ void SharedFoldersManager::TokenizeSharedFiles(const QString& lowerFolder,
             links.emplace_back(item, ordered[k]);
             ++count;
         }
-        // The file ends up with exactly `count` token links.
+        // The file ends up with exactly `count` token links: the place to size its token links in
+        // one allocation, once the graph offers that, instead of growing them link by link.
         (void)count;
     }
 
     for (const ItemPtr& token : folderTokens)
         for (Item* file : ordered)
             ItemPtr(file) += token;
-    // Stable: within a token the files stay in identity order.
-    std::stable_sort(links.begin(), links.end(), [](const auto& a, const auto& b) {
-        return std::less<Item*>()(a.first, b.first);
-    });
     for (size_t k = 0; k < links.size(); ++k) {
         // Each new token is a wait for memory; the next ones are asked for while this one links.
         if (k + 8 < links.size())
