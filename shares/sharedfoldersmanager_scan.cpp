@@ -173,7 +173,7 @@ struct SharedFoldersManager::WalkLevel
     std::vector<uint32_t> table;
     std::vector<std::pair<Item*, std::string_view>> untokenized;
 
-    void Take(const NeighbourSet* files, Type* nameType)
+    void Take(const NeighbourSet* files, Type* nameType, Type* sizeType)
     {
         known.clear();
         knownNames.clear();
@@ -197,6 +197,8 @@ struct SharedFoldersManager::WalkLevel
             const Item* name = FirstNeighbour(file, nameType);
             __builtin_prefetch(name);
             names.push_back(name);
+            // Its size is compared with the one on disk once the file is listed.
+            __builtin_prefetch(FirstNeighbour(file, sizeType));
         }
         knownNames.reserve(known.size());
         for (const Item* name : names)
@@ -363,7 +365,7 @@ void SharedFoldersManager::AddSharedFiles(const QString& rootFolder, const QStri
         mp_walk->levels.push_back(std::make_unique<WalkLevel>());
     WalkLevel& level = *mp_walk->levels[mp_walk->depth];
     ++mp_walk->depth;
-    level.Take(folderItem->Links(mp_fileType), mp_fileNameType);
+    level.Take(folderItem->Links(mp_fileType), mp_fileNameType, mp_fileSizeType);
     level.untokenized.clear();
 
     // A letter-case twin of a name can only be among the files the folder held before, in another
