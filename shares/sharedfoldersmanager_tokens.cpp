@@ -140,8 +140,9 @@ void SharedFoldersManager::TokenizeSharedFiles(const QString& lowerFolder,
             links.emplace_back(item, ordered[k]);
             ++count;
         }
-        // The file ends up with exactly `count` token links: the place to size its token links in
-        // one allocation, once the graph offers that, instead of growing them link by link.
+        // The file ends up with exactly `count` token links, none made yet. Once the graph offers
+        // Item::ReserveLinks, room for them in one allocation goes here, instead of growing the
+        // array link by link:  ordered[k]->ReserveLinks(mp_tokenType, count);
         (void)count;
     }
 
