@@ -80,7 +80,7 @@ public slots:
     void OnReceivedUserStats(QString i_user, UserStats i_stats);
 
 private:
-    // One folder of a walk in progress: its listing and the files it held before (walk.cpp).
+    // One folder of a walk in progress (its listing and the files it held before), and the walk.
     struct WalkLevel;
     struct WalkState;
     // A directory by device and inode: the same one whatever path leads to it.
