@@ -106,22 +106,17 @@ void SharedFoldersManager::TokenizeSharedFiles(const QString& lowerFolder,
         return;
     std::vector<ItemPtr> folderTokens = TokenItems(lowerFolder);
     std::sort(folderTokens.begin(), folderTokens.end());
+    std::vector<std::pair<Item*, std::string_view>> byFile(files);
+    std::sort(byFile.begin(), byFile.end(), [](const auto& a, const auto& b) {
+        return std::less<Item*>()(a.first, b.first);
+    });
     std::vector<Item*> ordered;
-    ordered.reserve(files.size());
-    for (const auto& file : files)
-        ordered.push_back(file.first);
-    std::sort(ordered.begin(), ordered.end(), std::less<Item*>());
-
     std::vector<std::string_view> names;
-    names.reserve(files.size());
-    {
-        // The files' names in the same order.
-        std::vector<std::pair<Item*, std::string_view>> byFile(files);
-        std::sort(byFile.begin(), byFile.end(), [](const auto& a, const auto& b) {
-            return std::less<Item*>()(a.first, b.first);
-        });
-        for (const auto& file : byFile)
-            names.push_back(file.second);
+    ordered.reserve(byFile.size());
+    names.reserve(byFile.size());
+    for (const auto& file : byFile) {
+        ordered.push_back(file.first);
+        names.push_back(file.second);
     }
 
     std::vector<std::pair<Item*, Item*>> links;  // token, file
