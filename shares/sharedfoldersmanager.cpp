@@ -168,12 +168,12 @@ ItemPtr SharedFoldersManager::AddSharedFolder(const QString& path)
 
 void SharedFoldersManager::OnSharedFileFolderAdded(ItemPtr folder)
 {
-    folder += mp_fileFolderLowerType->GetItem(GetAbsoluteFileName(folder.AsString()));
+    folder += mp_fileFolderLowerType->GetItem(LowerCaseKey(folder.get()));
 }
 
 void SharedFoldersManager::OnSharedFileNameAdded(ItemPtr name)
 {
-    name += mp_fileNameLowerType->GetItem(GetAbsoluteFileName(name.AsString()));
+    name += mp_fileNameLowerType->GetItem(LowerCaseKey(name.get()));
 }
 
 ItemPtr SharedFoldersManager::GetSharedFileItem(const QString& path)

@@ -14,6 +14,7 @@
 
 #include <set>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 class SharedFoldersManager : public QObject, public DataHandler
@@ -79,17 +80,29 @@ public slots:
     void OnReceivedUserStats(QString i_user, UserStats i_stats);
 
 private:
+    // One folder of a walk in progress (its listing and the files it held before), and the walk.
+    struct WalkLevel;
+    struct WalkState;
+    // A directory by device and inode: the same one whatever path leads to it.
+    typedef std::pair<quint64, quint64> DirectoryId;
+
     void WalkSharedFolder(const QString& rootFolder);
-    void AddSharedFiles(const QString& rootFolder, const QString& folder);
-    // The file found or made for a listed name; null when a letter-case twin is shared already
-    // (looked for only when the walk says there may be one).
-    ItemPtr AddFile(ItemPtr folderItem, const QString& name, const QString& path, qint64 size,
-                    ItemSet& removalSet, bool mayHaveTwin);
-    void TokenizeSharedFiles(const QString& lowerFolder, const std::vector<std::pair<ItemPtr, QString>>& files);
-    static void SplitTokens(const std::string& utf8, std::vector<std::string_view>& tokens);
+    // The id is null when the folder could not be looked at.
+    void AddSharedFiles(const QString& rootFolder, const QString& folder, const DirectoryId* id);
+    // The file found or made for a listed name that the folder did not hold under that name; null
+    // when a letter-case twin is shared already (looked for only when the walk says there may be one).
+    Item* AddFile(ItemPtr folderItem, WalkLevel& level, size_t entry, const QString& prefix, bool mayHaveTwin);
+    // A file seen again on disk: a changed size is taken, and the analysis of the old content dropped.
+    void KeepFile(Item* file, qint64 size);
+    // The files of one folder that hold no tokens yet; their names come lower-cased, as UTF-8.
+    void TokenizeSharedFiles(const QString& lowerFolder, const std::vector<std::pair<Item*, std::string_view>>& files);
+    static void SplitTokens(std::string_view utf8, std::vector<std::string_view>& tokens);
     std::vector<ItemPtr> TokenItems(const QString& lowerText);
     ItemPtr FindSharedFile(const QString& path, bool onlyShared);
     void RemoveUnsharedFolders();
+    // The key of the lower-case lookup for a path or name item's text: one trailing separator
+    // dropped, lower-cased (GetAbsoluteFileName), as UTF-8.
+    static Value LowerCaseKey(const Item* item);
     void OnSharedFileFolderAdded(ItemPtr folder);
     void OnSharedFileNameAdded(ItemPtr name);
     void ProcessSearch(const QString& user, unsigned int token, const QString& text);
@@ -98,9 +111,10 @@ private:
     MP3Scanner m_mp3Scanner;
     int m_filesAdded = 0;
     int m_filesRemoved = 0;
-    // The directories the walk of one shared folder has entered, by their canonical paths, so
-    // that one reached again through a symbolic link is noticed whatever path text leads to it.
-    std::set<QString> m_foldersWalked;
+    // The directories the walk of one shared folder has entered, so that one reached again
+    // through a symbolic link is noticed whatever path text leads to it.
+    std::set<DirectoryId> m_foldersWalked;
+    WalkState* mp_walk = nullptr;
     // The folder items walked in this scan: a letter-case twin in one of them is on disk.
     std::set<Item*> m_folderItemsWalked;
 

@@ -47,7 +47,7 @@ bool SharedFoldersManager::IsSearchTokenSeparator(QChar c)
 // of its own: a Latin-1 letter is a two-byte sequence led by 0xC2 or 0xC3, every longer or other
 // sequence is a character above Latin-1, and the coarse separators are single bytes that no
 // sequence contains.
-void SharedFoldersManager::SplitTokens(const std::string& utf8, std::vector<std::string_view>& tokens)
+void SharedFoldersManager::SplitTokens(std::string_view utf8, std::vector<std::string_view>& tokens)
 {
     const char* text = utf8.data();
     const size_t size = utf8.size();
@@ -93,31 +93,60 @@ void SharedFoldersManager::TokenizeSharedFile(ItemPtr file)
         file += token;
 }
 
-// The files of one folder, tokenised together; their names come lower-cased. The backslash between folder and name separates
-// tokens of both kinds, so the folder's tokens, the same for every file in it, are looked up once.
-// The links are made token by token and, within a token, in the order of its neighbour set: the
-// part of the set each link walks is then still in the cache from the link before.
+// The files of one folder, tokenised together. The backslash between folder and name separates
+// tokens of both kinds, so the folder's tokens, the same for every file in it, are looked up once
+// and linked to the files token by token: the part of a token's neighbour set each link walks is
+// then still in the cache from the link before. The files come in identity order, the order of
+// the tokens' neighbour sets, so each link lands at or near the end of the set. A name token is
+// mostly one file's own; those shared within the folder stay in the cache anyway.
 void SharedFoldersManager::TokenizeSharedFiles(const QString& lowerFolder,
-                                               const std::vector<std::pair<ItemPtr, QString>>& files)
+                                               const std::vector<std::pair<Item*, std::string_view>>& files)
 {
     if (files.empty())
         return;
-    const std::vector<ItemPtr> folderTokens = TokenItems(lowerFolder);
-    std::vector<std::pair<ItemPtr, ItemPtr>> links;  // token, file
-    links.reserve(files.size() * (folderTokens.size() + 8));
-    for (const auto& file : files) {
-        const std::vector<ItemPtr> own = TokenItems(file.second);
-        file.first->ReserveLinks(mp_tokenType, folderTokens.size() + own.size());
-        for (const ItemPtr& token : folderTokens)
-            links.emplace_back(token, file.first);
-        for (const ItemPtr& token : own)
-            links.emplace_back(token, file.first);
+    std::vector<ItemPtr> folderTokens = TokenItems(lowerFolder);
+    std::sort(folderTokens.begin(), folderTokens.end());
+    std::vector<std::pair<Item*, std::string_view>> byFile(files);
+    std::sort(byFile.begin(), byFile.end(), [](const auto& a, const auto& b) {
+        return std::less<Item*>()(a.first, b.first);
+    });
+    std::vector<Item*> ordered;
+    std::vector<std::string_view> names;
+    ordered.reserve(byFile.size());
+    names.reserve(byFile.size());
+    for (const auto& file : byFile) {
+        ordered.push_back(file.first);
+        names.push_back(file.second);
     }
-    std::sort(links.begin(), links.end());
+
+    std::vector<std::pair<Item*, Item*>> links;  // token, file
+    links.reserve(files.size() * 8);
+    std::vector<std::string_view> tokens;
+    std::string text;
+    for (size_t k = 0; k < ordered.size(); ++k) {
+        tokens.clear();
+        SplitTokens(names[k], tokens);
+        size_t count = folderTokens.size();
+        for (const std::string_view& token : tokens) {
+            text.assign(token.data(), token.size());
+            Item* item = mp_tokenType->GetItem(Value(text)).get();
+            if (std::binary_search(folderTokens.begin(), folderTokens.end(), ItemPtr(item)))
+                continue;
+            links.emplace_back(item, ordered[k]);
+            ++count;
+        }
+        // The file ends up with exactly `count` token links, none made yet: room for them in one
+        // allocation, instead of growing the array link by link.
+        ordered[k]->ReserveLinks(mp_tokenType, count);
+    }
+
+    for (const ItemPtr& token : folderTokens)
+        for (Item* file : ordered)
+            ItemPtr(file) += token;
     for (size_t k = 0; k < links.size(); ++k) {
         // Each new token is a wait for memory; the next ones are asked for while this one links.
         if (k + 8 < links.size())
-            __builtin_prefetch(links[k + 8].first.get());
-        links[k].second += links[k].first;
+            __builtin_prefetch(links[k + 8].first);
+        ItemPtr(links[k].second) += links[k].first;
     }
 }

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
+#include <QTextCodec>
 #include <QtTest>
 
 namespace {
@@ -63,6 +64,8 @@ class TestSharedFoldersIndex : public QObject
 private slots:
     void initTestCase()
     {
+        // File names on disk are UTF-8 here whatever locale the tests run under.
+        QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
         QVERIFY(m_env.SetUp(true, true));
         new SharedFoldersManager();
         m_root = m_env.dir.filePath("disk");
@@ -136,6 +139,78 @@ private slots:
         QCOMPARE(asked.size(), 2);
         QVERIFY(asked.contains("x.MP3"));
         QVERIFY(asked.contains("x.mp3") != asked.contains("X.mp3"));
+    }
+
+    // Names beyond ASCII take the general conversions; those of plain ASCII are only widened and
+    // lower-cased. Both kinds sort together, letter case ignored, and find their twins.
+    void namesBeyondAscii()
+    {
+        MakeFile(Path("u/b.mp3"));
+        MakeFile(Path(QString::fromUtf8("u/Ärger im Büro.mp3")));
+        MakeFile(Path("u/A.mp3"));
+        MakeFile(Path("u/C.mp3"));
+        MakeFile(Path(QString::fromUtf8("u/Été.txt")));
+        MakeFile(Path(QString::fromUtf8("u/été.txt")));
+        MakeFile(Path(QString::fromUtf8("u/Ölmühle/Straße.ogg")));
+        QSignalSpy requests(sharedFoldersManager, &SharedFoldersManager::MP3ScanRequired);
+        sharedFoldersManager->AddSharedFolder(Path("u"));
+        QCOMPARE(FileCount(), 6);
+        QStringList asked;
+        for (const QList<QVariant>& request : requests)
+            asked << request[0].toString();
+        QCOMPARE(asked, QStringList({Path("u/A.mp3"), Path("u/b.mp3"), Path("u/C.mp3"), Path(QString::fromUtf8("u/Ärger im Büro.mp3"))}));
+
+        ItemPtr angry = sharedFoldersManager->GetSharedFileItem(Path(QString::fromUtf8("U/ÄRGER IM BÜRO.MP3")));
+        QVERIFY(angry);
+        QCOMPARE(angry["shared_file_name"].AsString(), QString::fromUtf8("Ärger im Büro.mp3"));
+        const QStringList tokens = TokensOf(angry);
+        for (const char* token : {"ärger", "im", "büro", "büro.mp3", "mp3", "u"})
+            QVERIFY2(tokens.contains(QString::fromUtf8(token)), token);
+        QVERIFY(sharedFoldersManager->GetSharedFileItem(Path(QString::fromUtf8("u/ÖLMÜHLE/straße.OGG"))));
+        QVERIFY(sharedFoldersManager->GetSharedFileItem(Path(QString::fromUtf8("u/ÉTÉ.TXT"))));
+        QCOMPARE(Rescan(), qMakePair(0, 0));
+        QCOMPARE(FileCount(), 6);
+    }
+
+    // The lower-case lookup of names and folders: one trailing separator dropped, lower case.
+    void lowerCaseKeys_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("key");
+        QTest::newRow("slash") << QByteArray("/Data/Music/") << QByteArray("/data/music");
+        QTest::newRow("backslash") << QByteArray("C:\\Dir\\") << QByteArray("c:\\dir");
+        QTest::newRow("one separator only") << QByteArray("A\\/") << QByteArray("a\\");
+        QTest::newRow("separator alone") << QByteArray("/") << QByteArray("");
+        QTest::newRow("empty") << QByteArray("") << QByteArray("");
+        QTest::newRow("letters and signs") << QByteArray("MiXeD [01] Z@.TxT") << QByteArray("mixed [01] z@.txt");
+        QTest::newRow("beyond ascii") << QByteArray("\xC3\x89T\xC3\x89/") << QByteArray("\xC3\xA9t\xC3\xA9");
+    }
+    void lowerCaseKeys()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, key);
+        const std::pair<const char*, const char*> types[] = {
+            {"shared_file_folder", "shared_file_folder_lowercase_name"},
+            {"shared_file_name", "shared_file_lowercase_name"}};
+        for (const auto& type : types) {
+            ItemPtr item = d.GetType(type.first)->GetItem(Value(text.toStdString()));
+            QCOMPARE(QByteArray::fromStdString(item[type.second].AsStdString()), key);
+            item.Remove();
+        }
+    }
+
+    // A save written between an unshare and a rescan can hold a file without a folder. Through a
+    // name that a shared file also has it stays reachable, so the rescan removes it itself.
+    void fileWithoutFolderGoes()
+    {
+        MakeFile(Path("s/a.txt"));
+        sharedFoldersManager->AddSharedFolder(Path("s"));
+        ItemPtr stray = d.GetType("shared_file")->NewItem();
+        stray += d.GetType("shared_file_name")->HasItem(Value("a.txt"));
+        QCOMPARE(FileCount(), 2);
+        QCOMPARE(Rescan(), qMakePair(0, 0));
+        QCOMPARE(FileCount(), 1);
+        QVERIFY(sharedFoldersManager->GetSharedFileItem(Path("s/a.txt")));
     }
 
     void linkBackToAncestorIsNotFollowed()
