@@ -209,7 +209,9 @@ int main(int argc, char** argv)
     {
         QElapsedTimer find;
         find.start();
-        const QString command = QString("find '%1' -printf '%%s %%p\\n' > /dev/null").arg(share);
+        // Joined rather than filled in with arg(), which would leave "%%" as it is: find would print
+        // that text for every file without reading its size.
+        const QString command = "find '" + share + "' -printf '%s %p\\n' > /dev/null";
         if (system(command.toLocal8Bit().constData()) != 0)
             printf("find failed\n");
         printf("find -printf over the tree: %.0f ms\n", Ms(find));
