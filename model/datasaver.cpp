@@ -211,25 +211,40 @@ void Parse(BlockReader& in, Data* graph, Contents& c)
 void Resolve(Contents& c)
 {
     std::vector<Record>& records = c.records;
-    // A repeated id updates the earlier record: its type, and its value unless the later type
-    // is null.
-    std::stable_sort(records.begin(), records.end(), [](const Record& x, const Record& y) { return x.id < y.id; });
-    size_t kept = 0;
-    for (size_t k = 0; k < records.size(); ++k) {
-        if (kept > 0 && records[kept - 1].id == records[k].id) {
-            Record& r = records[kept - 1];
-            r.type = records[k].type;
-            if (!records[k].type->IsNull()) {
-                r.value = records[k].value;
-                r.length = records[k].length;
+    // A file this program wrote numbers its items 1, 2, 3 ... in the order it lists them: then
+    // there is nothing to order or merge.
+    const bool ascending =
+        std::adjacent_find(records.begin(), records.end(),
+                           [](const Record& x, const Record& y) { return x.id >= y.id; }) == records.end();
+    if (!ascending) {
+        // A repeated id updates the earlier record: its type, and its value unless the later
+        // type is null.
+        std::stable_sort(records.begin(), records.end(),
+                         [](const Record& x, const Record& y) { return x.id < y.id; });
+        size_t kept = 0;
+        for (size_t k = 0; k < records.size(); ++k) {
+            if (kept > 0 && records[kept - 1].id == records[k].id) {
+                Record& r = records[kept - 1];
+                r.type = records[k].type;
+                if (!records[k].type->IsNull()) {
+                    r.value = records[k].value;
+                    r.length = records[k].length;
+                }
+            } else {
+                records[kept++] = records[k];
             }
-        } else {
-            records[kept++] = records[k];
         }
+        records.resize(kept);
     }
-    records.resize(kept);
 
-    auto indexOf = [&records](int32_t id) -> int32_t {
+    // Ids without gaps (no unknown type between them) are their own index.
+    const int64_t firstId = records.empty() ? 0 : records.front().id;
+    const bool dense = records.empty() || int64_t(records.back().id) - firstId == int64_t(records.size()) - 1;
+    auto indexOf = [&records, dense, firstId](int32_t id) -> int32_t {
+        if (dense) {
+            const int64_t k = int64_t(id) - firstId;
+            return k >= 0 && k < int64_t(records.size()) ? static_cast<int32_t>(k) : -1;
+        }
         auto it = std::lower_bound(records.begin(), records.end(), id,
                                    [](const Record& r, int32_t v) { return r.id < v; });
         return it != records.end() && it->id == id ? static_cast<int32_t>(it - records.begin()) : -1;
@@ -237,20 +252,39 @@ void Resolve(Contents& c)
     // Links to dropped ids are ignored; links between types the current schema no longer
     // relates are skipped rather than failing the load.
     size_t linksKept = 0;
+    Type* lastA = nullptr;
+    Type* lastB = nullptr;
+    bool lastRelated = false;
     for (const auto& l : c.links) {
         const int32_t a = indexOf(l.first);
         const int32_t b = indexOf(l.second);
         if (a < 0 || b < 0 || a == b)
             continue;
-        if (!records[static_cast<size_t>(a)].type->IsRelated(records[static_cast<size_t>(b)].type)) {
+        Type* ta = records[static_cast<size_t>(a)].type;
+        Type* tb = records[static_cast<size_t>(b)].type;
+        // Links come grouped by their types: the relation map is asked once per group.
+        if (ta != lastA || tb != lastB) {
+            lastA = ta;
+            lastB = tb;
+            lastRelated = ta->IsRelated(tb);
+        }
+        if (!lastRelated) {
             ++c.unrelatedLinks;
             continue;
         }
         c.links[linksKept++] = {a, b};
     }
     c.links.resize(linksKept);
-    std::sort(c.links.begin(), c.links.end());
-    c.links.erase(std::unique(c.links.begin(), c.links.end()), c.links.end());
+    // Ids map to indexes in the same order, so the links of a file this program wrote are in
+    // order and distinct already.
+    const bool inOrder = std::adjacent_find(c.links.begin(), c.links.end(),
+                                            [](const std::pair<int32_t, int32_t>& x,
+                                               const std::pair<int32_t, int32_t>& y) { return !(x < y); }) ==
+                         c.links.end();
+    if (!inOrder) {
+        std::sort(c.links.begin(), c.links.end());
+        c.links.erase(std::unique(c.links.begin(), c.links.end()), c.links.end());
+    }
 }
 
 // One item of a block: its place in the order and, for a valued type, its value copied into

@@ -389,6 +389,28 @@ private slots:
                                    "04000000 62657461 00 01000000 02000000 01000000 70"
                                    "01000000 01000000 02000000")
             << false << loaded << QStringList{"alpha:x", "beta:p"} << "no longer related";
+        // Ids out of order, repeated (the later record wins) and with gaps; links repeated, given
+        // from either end and to a missing id.
+        QTest::newRow("ids out of order") << QByteArray::fromHex(
+            "02000000"
+            "05000000 616c706861 00 03000000 09000000 01000000 78 03000000 01000000 79 09000000 01000000 7a"
+            "04000000 62657461 00 01000000 05000000 01000000 70"
+            "05000000 09000000 05000000 03000000 05000000 05000000 03000000 09000000 05000000 07000000 05000000")
+                                          << true << loaded
+                                          << QStringList{"alpha:y", "alpha:y-beta:p", "alpha:z", "alpha:z-beta:p",
+                                                         "beta:p"}
+                                          << QString();
+        // Links are made in ascending order whatever their order in the file: the last one made
+        // holds a key's only value.
+        QTest::newRow("links out of order") << QByteArray::fromHex(
+            "02000000"
+            "06000000 676c6f62616c 00 01000000 01000000 04000000 706f7274"
+            "0c000000 676c6f62616c5f76616c7565 00 02000000 02000000 01000000 61 03000000 01000000 62"
+            "02000000 01000000 03000000 01000000 02000000")
+                                            << true << loaded
+                                            << QStringList{"global:port", "global:port-global_value:b",
+                                                           "global_value:a", "global_value:b"}
+                                            << QString();
         bad("negative name length", "01000000 ffffffff");
         bad("huge name length", "01000000 ffffff7f 00");
         bad("flag not 0 or 1", "01000000 04000000 666c6167 02 00000000 00000000");
