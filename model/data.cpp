@@ -124,6 +124,28 @@ ItemPtr Type::GetGlobalNullItem()
     return Create(Value());
 }
 
+void Type::NewItemsUnique(const std::vector<std::string_view>& values, std::vector<Item*>& out)
+{
+    if (m_null)
+        throw new NullTypeException;
+    out.reserve(out.size() + values.size());
+    // A handler may make items of this type itself: then each value is looked up as it comes.
+    if (!itemAdded.IsEmpty() || !mp_data->itemAdded.IsEmpty()) {
+        for (std::string_view v : values)
+            out.push_back(NewItem(Value(std::string(v))).get());
+        return;
+    }
+    m_items.Reserve(m_items.Size() + values.size());
+    const size_t ahead = 8;
+    for (size_t k = 0; k < values.size(); ++k) {
+        if (k + ahead < values.size())
+            m_items.Prefetch(values[k + ahead]);
+        Item* item = new Item(this, Value(std::string(values[k])));
+        m_items.Insert(item);
+        out.push_back(Announce(item));
+    }
+}
+
 Item* Type::Create(Value v)
 {
     Item* item = new Item(this, std::move(v));
@@ -499,6 +521,40 @@ void Item::GetUniqueItemsFromOrTo(Path path, std::map<Item*, Path>& out, bool to
             if (!out.count(n))
                 n->GetUniqueItemsFromOrTo(path, out, true);
         }
+    }
+}
+
+// ---------------------------------------------------------------- links in bulk
+
+bool Data::LinksUnobserved(Type* a, Type* b) const
+{
+    auto rel = a->m_relations.find(b);
+    if (rel == a->m_relations.end() || rel->second.xPerY != Many || rel->second.yPerX != Many)
+        return false;
+    if (!connected.IsEmpty() || !a->connected.IsEmpty() || !b->connected.IsEmpty())
+        return false;
+    const Event<ConnectionInfo&>* ab = a->PairEvent(b, true, false);
+    const Event<ConnectionInfo&>* ba = b->PairEvent(a, true, false);
+    return (!ab || ab->IsEmpty()) && (!ba || ba->IsEmpty());
+}
+
+void Data::LinkUnobserved(const std::vector<std::pair<Item*, Item*>>& pairs)
+{
+    // Which pairs the first pass linked, so that the second adds their other ends.
+    std::vector<bool> added(pairs.size(), false);
+    for (size_t k = 0; k < pairs.size(); ++k) {
+        Item* a = pairs[k].first;
+        Item* b = pairs[k].second;
+        if (a == b || a->m_removed || b->m_removed)
+            continue;
+        added[k] = a->NeighboursFor(b->mp_type).Insert(b);
+    }
+    for (size_t k = 0; k < pairs.size(); ++k) {
+        if (!added[k])
+            continue;
+        Item* a = pairs[k].first;
+        Item* b = pairs[k].second;
+        b->NeighboursFor(a->mp_type).Insert(a);
     }
 }
 

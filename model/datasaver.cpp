@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -170,6 +171,7 @@ struct Contents
 {
     std::vector<Record> records;  // by ascending id, one per id
     std::vector<std::pair<int32_t, int32_t>> links;  // record indexes, sorted, distinct
+    std::set<std::pair<Type*, Type*>> linkTypes;  // the types at the two ends of the links
     std::set<std::string> unknownTypes;
     size_t unrelatedLinks = 0;
 };
@@ -267,6 +269,8 @@ void Resolve(Contents& c)
             lastA = ta;
             lastB = tb;
             lastRelated = ta->IsRelated(tb);
+            if (lastRelated)
+                c.linkTypes.emplace(ta, tb);
         }
         if (!lastRelated) {
             ++c.unrelatedLinks;
@@ -284,6 +288,41 @@ void Resolve(Contents& c)
     if (!inOrder) {
         std::sort(c.links.begin(), c.links.end());
         c.links.erase(std::unique(c.links.begin(), c.links.end()), c.links.end());
+    }
+}
+
+// Makes the items of the records in their order, one per record. A type that had no items
+// before and whose values come in strictly ascending order (as the save writes them) gets its
+// items without a lookup of each value.
+void CreateItems(const std::vector<Record>& records, std::vector<Item*>& items)
+{
+    items.reserve(records.size());
+    std::vector<std::string_view> values;
+    for (size_t first = 0; first < records.size();) {
+        Type* type = records[first].type;
+        size_t end = first + 1;
+        while (end < records.size() && records[end].type == type)
+            ++end;
+        if (type->IsNull()) {
+            for (size_t k = first; k < end; ++k)
+                items.push_back(type->NewItem().get());
+            first = end;
+            continue;
+        }
+        values.clear();
+        bool unique = type->ItemCount() == 0;
+        for (size_t k = first; k < end; ++k) {
+            values.emplace_back(records[k].value, records[k].length);
+            if (k > first && !(values[values.size() - 2] < values.back()))
+                unique = false;
+        }
+        if (unique) {
+            type->NewItemsUnique(values, items);
+        } else {
+            for (std::string_view v : values)
+                items.push_back(type->NewItem(Value(std::string(v))).get());
+        }
+        first = end;
     }
 }
 
@@ -705,11 +744,8 @@ DataSaver::LoadResult DataSaver::Load(const QString& path)
         // Nothing is freed while items are created and connected, so an event handler that
         // removes an item cannot leave a dangling pointer here.
         Data::Scope scope(mp_data);
-        std::vector<ItemPtr> items(contents.records.size());
-        for (size_t k = 0; k < items.size(); ++k) {
-            const Record& r = contents.records[k];
-            items[k] = r.type->IsNull() ? r.type->NewItem() : r.type->NewItem(Value(std::string(r.value, r.length)));
-        }
+        std::vector<Item*> items;
+        CreateItems(contents.records, items);
         // The values are in the graph now: the file's bytes and the records can go before the
         // links multiply the graph's size.
         std::vector<Record>().swap(contents.records);
@@ -719,9 +755,21 @@ DataSaver::LoadResult DataSaver::Load(const QString& path)
         QByteArray().swap(copy);
         file.close();
 
+        // Links nobody hears, and that push out none made before, end the same in any order.
+        bool unobserved = true;
+        for (const auto& types : contents.linkTypes)
+            unobserved = unobserved && mp_data->LinksUnobserved(types.first, types.second);
+        if (unobserved) {
+            std::vector<std::pair<Item*, Item*>> pairs;
+            pairs.reserve(contents.links.size());
+            for (const auto& l : contents.links)
+                pairs.emplace_back(items[static_cast<size_t>(l.first)], items[static_cast<size_t>(l.second)]);
+            std::vector<std::pair<int32_t, int32_t>>().swap(contents.links);
+            mp_data->LinkUnobserved(pairs);
+        }
         for (const auto& l : contents.links) {
-            Item* a = items[static_cast<size_t>(l.first)].get();
-            Item* b = items[static_cast<size_t>(l.second)].get();
+            Item* a = items[static_cast<size_t>(l.first)];
+            Item* b = items[static_cast<size_t>(l.second)];
             if (!a || !b || a == b || a->IsRemoved() || b->IsRemoved())
                 continue;
             try {

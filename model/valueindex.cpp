@@ -71,3 +71,9 @@ void ValueIndex::Grow()
         m_slots[i] = s;
     }
 }
+
+void ValueIndex::Reserve(size_t n)
+{
+    while (n * 8 > m_slots.size() * 7)
+        Grow();
+}

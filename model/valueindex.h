@@ -24,6 +24,15 @@ public:
     void Insert(Item* item);
     void Erase(Item* item);
     size_t Size() const { return m_size; }
+    // Room for n items in all, so that filling the index in one go grows it at most once.
+    void Reserve(size_t n);
+    // Asks for the slot where a lookup or insertion of the key starts: a loop over many keys
+    // calls it some keys ahead and so overlaps its waits for memory.
+    void Prefetch(std::string_view key) const
+    {
+        if (!m_slots.empty())
+            __builtin_prefetch(&m_slots[Hash(key) & (m_slots.size() - 1)]);
+    }
 
     template <typename F>
     void ForEach(F f) const

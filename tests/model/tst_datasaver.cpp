@@ -98,6 +98,27 @@ const QByteArray kLayout = QByteArray::fromHex(
     "04000000 666c6167 01 01000000 04000000"
     "03000000 01000000 03000000 02000000 03000000 02000000 04000000");
 
+// Hears what the load does to the graph, as "added type:value" and "linked type:value type:value".
+struct Recorder : DataHandler
+{
+    static QString Name(ItemPtr item)
+    {
+        return QString::fromStdString(item->GetType()->Name() + ":" + item->GetValue().str());
+    }
+    void OnAdded(ItemPtr item)
+    {
+        events << "added " + Name(item);
+        // A handler that makes an item the file holds further on.
+        if (makeQ && item.AsStdString() == "p")
+            item->GetType()->NewItem("q");
+    }
+    void OnLinked(ConnectionInfo c) { events << "linked " + Name(c.item) + " " + Name(c.other); }
+    void OnPair(ConnectionInfo& c) { events << "pair " + Name(c.item) + " " + Name(c.other); }
+
+    QStringList events;
+    bool makeQ = false;
+};
+
 }  // namespace
 
 class TestDataSaver : public QObject
@@ -362,6 +383,50 @@ private slots:
         b.SaveAll(saver);
         QVERIFY(saver.Save());
         QVERIFY(ReadFile(again) == written);
+    }
+
+    // Whoever listens hears the items made in the order of their ids and the links in ascending
+    // order, each as it happens; a handler that makes an item the file holds further on gets
+    // that item reused, not doubled. Nobody listening, the graph ends the same.
+    void eventsDuringLoad()
+    {
+        WriteFile(m_path, QByteArray::fromHex(
+                              "03000000"
+                              "05000000 616c706861 00 02000000 01000000 01000000 78 02000000 01000000 79"
+                              "04000000 62657461 00 02000000 03000000 01000000 70 04000000 01000000 71"
+                              "04000000 666c6167 01 01000000 05000000"
+                              "03000000 01000000 03000000 02000000 03000000 02000000 05000000"));
+        const QStringList items{"added alpha:x", "added alpha:y", "added beta:p", "added beta:q", "added flag:"};
+        const QStringList links{"linked alpha:x beta:p", "linked alpha:y beta:p", "linked alpha:y flag:"};
+        QStringList quiet;
+        for (int listening = 0; listening < 4; ++listening) {
+            Graph b;
+            Recorder r;
+            if (listening == 1) {
+                AddHandler(b.data.itemAdded, &r, &Recorder::OnAdded);
+                AddHandler(b.data.connected, &r, &Recorder::OnLinked);
+            } else if (listening == 2) {
+                auto* h = new EventHandler<Recorder, ConnectionInfo&>(&r, &Recorder::OnPair);
+                r.AddDataHandler(h);
+                b.data.AddConnectionEventHandler(b.beta, b.alpha, h);
+            } else if (listening == 3) {
+                r.makeQ = true;
+                AddHandler(b.beta->itemAdded, &r, &Recorder::OnAdded);
+            }
+            DataSaver loader(&b.data, m_path);
+            QCOMPARE(loader.Load(), DataSaver::LoadResult::Loaded);
+            if (listening == 0)
+                quiet = Describe(b.data);
+            else
+                QCOMPARE(Describe(b.data), quiet);
+            const QStringList expected[] = {{},
+                                            items + links,
+                                            {"pair beta:p alpha:x", "pair beta:p alpha:y"},
+                                            {"added beta:p", "added beta:q"}};
+            QCOMPARE(r.events, expected[listening]);
+        }
+        QCOMPARE(quiet, QStringList({"alpha:x", "alpha:x-beta:p", "alpha:y", "alpha:y-beta:p", "alpha:y-flag:",
+                                     "beta:p", "beta:q", "flag:"}));
     }
 
     // Damaged files leave the graph as it was; oddities a sound file may hold are tolerated.
