@@ -538,13 +538,13 @@ bool Data::LinksUnobserved(Type* a, Type* b) const
     return (!ab || ab->IsEmpty()) && (!ba || ba->IsEmpty());
 }
 
-void Data::LinkUnobserved(const std::vector<std::pair<Item*, Item*>>& pairs)
+void Data::LinkUnobserved(const std::vector<Item*>& items, const std::vector<std::pair<int32_t, int32_t>>& pairs)
 {
     // Which pairs the first pass linked, so that the second adds their other ends.
     std::vector<bool> added(pairs.size(), false);
     for (size_t k = 0; k < pairs.size(); ++k) {
-        Item* a = pairs[k].first;
-        Item* b = pairs[k].second;
+        Item* a = items.at(static_cast<size_t>(pairs[k].first));
+        Item* b = items.at(static_cast<size_t>(pairs[k].second));
         if (a == b || a->m_removed || b->m_removed)
             continue;
         added[k] = a->NeighboursFor(b->mp_type).Insert(b);
@@ -552,8 +552,8 @@ void Data::LinkUnobserved(const std::vector<std::pair<Item*, Item*>>& pairs)
     for (size_t k = 0; k < pairs.size(); ++k) {
         if (!added[k])
             continue;
-        Item* a = pairs[k].first;
-        Item* b = pairs[k].second;
+        Item* a = items[static_cast<size_t>(pairs[k].first)];
+        Item* b = items[static_cast<size_t>(pairs[k].second)];
         b->NeighboursFor(a->mp_type).Insert(a);
     }
 }

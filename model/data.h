@@ -482,11 +482,12 @@ public:
     // type, of the graph or of the pair either way, path subscriptions included) and push no
     // other link out (many to many both ways). Such links can be made in any order unnoticed.
     bool LinksUnobserved(Type* a, Type* b) const;
-    // Links each pair as Connect would, for pairs of types that pass LinksUnobserved, and so
-    // raises no event. A pair linked already, or with an item being removed, is left alone. The
-    // first items are visited in the order given, then the second ones: a list sorted by its
-    // first items reads each item's neighbours side by side.
-    void LinkUnobserved(const std::vector<std::pair<Item*, Item*>>& pairs);
+    // Links pairs of items as Connect would, for pairs of types that pass LinksUnobserved, and
+    // so raises no event. A pair is given by the places of its two items in items. A pair linked
+    // already, or with an item being removed, is left alone. The first items are visited in the
+    // order given, then the second ones: a list sorted by its first items reads each item's
+    // neighbours side by side.
+    void LinkUnobserved(const std::vector<Item*>& items, const std::vector<std::pair<int32_t, int32_t>>& pairs);
 
     // Number of path subscriptions registered on a type pair in one direction (diagnostics).
     size_t PathSubscriptionCount(Type* a, Type* b, bool connection) const;

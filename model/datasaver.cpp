@@ -150,6 +150,7 @@ public:
         const void* nul = memchr(p, 0, static_cast<size_t>(n));
         return {p, nul ? static_cast<size_t>(static_cast<const char*>(nul) - p) : static_cast<size_t>(n)};
     }
+    size_t Left() const { return m_size - m_pos; }
 
 private:
     const char* mp_data;
@@ -161,9 +162,9 @@ private:
 struct Record
 {
     int32_t id;
+    uint32_t length;
     Type* type;
     const char* value;
-    size_t length;
 };
 
 // What a save file holds, checked whole before the graph is touched.
@@ -177,7 +178,8 @@ struct Contents
 };
 
 // Reads every field; throws DataLoadFailure at the first that is not there or not sound.
-// Containers grow with the records actually read, never from a count in the file.
+// Room is made ahead for as many records as a count promises, but never for more than the bytes
+// left in the file can hold.
 void Parse(BlockReader& in, Data* graph, Contents& c)
 {
     const int32_t typeCount = in.Int();
@@ -192,16 +194,24 @@ void Parse(BlockReader& in, Data* graph, Contents& c)
         if (!type)
             c.unknownTypes.insert(typeName);
         const int32_t itemCount = in.Int();
+        if (type && itemCount > 0) {
+            // An item takes at least its id, and its value's length unless the type is null.
+            const size_t wanted = c.records.size() + std::min<size_t>(size_t(itemCount), in.Left() / (null ? 4 : 8));
+            if (wanted > c.records.capacity())
+                c.records.reserve(std::max(wanted, 2 * c.records.capacity()));
+        }
         for (int32_t k = 0; k < itemCount; ++k) {
             const int32_t id = in.Int();
             std::pair<const char*, size_t> value(nullptr, 0);
             if (!null)
                 value = in.String();
             if (type)
-                c.records.push_back({id, type, value.first, value.second});
+                c.records.push_back({id, static_cast<uint32_t>(value.second), type, value.first});
         }
     }
     const int32_t linkCount = in.Int();
+    if (linkCount > 0)
+        c.links.reserve(std::min<size_t>(size_t(linkCount), in.Left() / 8));
     for (int32_t k = 0; k < linkCount; ++k) {
         const int32_t a = in.Int();
         const int32_t b = in.Int();
@@ -760,12 +770,8 @@ DataSaver::LoadResult DataSaver::Load(const QString& path)
         for (const auto& types : contents.linkTypes)
             unobserved = unobserved && mp_data->LinksUnobserved(types.first, types.second);
         if (unobserved) {
-            std::vector<std::pair<Item*, Item*>> pairs;
-            pairs.reserve(contents.links.size());
-            for (const auto& l : contents.links)
-                pairs.emplace_back(items[static_cast<size_t>(l.first)], items[static_cast<size_t>(l.second)]);
-            std::vector<std::pair<int32_t, int32_t>>().swap(contents.links);
-            mp_data->LinkUnobserved(pairs);
+            mp_data->LinkUnobserved(items, contents.links);
+            contents.links.clear();
         }
         for (const auto& l : contents.links) {
             Item* a = items[static_cast<size_t>(l.first)];

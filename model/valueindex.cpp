@@ -74,6 +74,22 @@ void ValueIndex::Grow()
 
 void ValueIndex::Reserve(size_t n)
 {
-    while (n * 8 > m_slots.size() * 7)
-        Grow();
+    size_t size = m_slots.empty() ? 16 : m_slots.size();
+    while (n * 8 > size * 7)
+        size *= 2;
+    if (size == m_slots.size())
+        return;
+    // Straight to the final size: each doubling on the way would fill a table of its own.
+    std::vector<Slot> old;
+    old.swap(m_slots);
+    m_slots.assign(size, Slot{0, nullptr});
+    const size_t mask = size - 1;
+    for (const Slot& s : old) {
+        if (!s.item)
+            continue;
+        size_t i = s.hash & mask;
+        while (m_slots[i].item)
+            i = (i + 1) & mask;
+        m_slots[i] = s;
+    }
 }

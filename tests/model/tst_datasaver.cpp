@@ -13,6 +13,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -427,6 +428,33 @@ private slots:
         }
         QCOMPARE(quiet, QStringList({"alpha:x", "alpha:x-beta:p", "alpha:y", "alpha:y-beta:p", "alpha:y-flag:",
                                      "beta:p", "beta:q", "flag:"}));
+    }
+
+    // The loader's way of filling a type: items made in one go beside those already there are
+    // all found by value afterwards, whether or not anyone listens.
+    void newItemsUnique()
+    {
+        for (const bool listening : {false, true}) {
+            Graph g;
+            Recorder r;
+            if (listening)
+                AddHandler(g.alpha->itemAdded, &r, &Recorder::OnAdded);
+            for (int k = 0; k < 20; ++k)
+                g.alpha->NewItem(Value("old" + std::to_string(k)));
+            std::vector<std::string> values;
+            for (int k = 0; k < 1000; ++k)
+                values.push_back("new" + std::to_string(k));
+            const std::vector<std::string_view> views(values.begin(), values.end());
+            std::vector<Item*> made;
+            g.alpha->NewItemsUnique(views, made);
+            QCOMPARE(made.size(), values.size());
+            QCOMPARE(g.alpha->ItemCount(), size_t(1020));
+            for (size_t k = 0; k < values.size(); ++k)
+                QCOMPARE(g.alpha->HasItem(Value(values[k])).get(), made[k]);
+            for (int k = 0; k < 20; ++k)
+                QVERIFY(g.alpha->HasItem(Value("old" + std::to_string(k))));
+            QCOMPARE(r.events.size(), listening ? 1020 : 0);
+        }
     }
 
     // Damaged files leave the graph as it was; oddities a sound file may hold are tolerated.
