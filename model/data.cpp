@@ -542,7 +542,13 @@ void Data::LinkUnobserved(const std::vector<Item*>& items, const std::vector<std
 {
     // Which pairs the first pass linked, so that the second adds their other ends.
     std::vector<bool> added(pairs.size(), false);
+    // The items lie scattered: asking for those of a later pair early overlaps the waits.
+    const size_t ahead = 8;
     for (size_t k = 0; k < pairs.size(); ++k) {
+        if (k + ahead < pairs.size()) {
+            __builtin_prefetch(items[static_cast<size_t>(pairs[k + ahead].first)]);
+            __builtin_prefetch(items[static_cast<size_t>(pairs[k + ahead].second)]);
+        }
         Item* a = items.at(static_cast<size_t>(pairs[k].first));
         Item* b = items.at(static_cast<size_t>(pairs[k].second));
         if (a == b || a->m_removed || b->m_removed)
@@ -550,6 +556,8 @@ void Data::LinkUnobserved(const std::vector<Item*>& items, const std::vector<std
         added[k] = a->NeighboursFor(b->mp_type).Insert(b);
     }
     for (size_t k = 0; k < pairs.size(); ++k) {
+        if (k + ahead < pairs.size() && added[k + ahead])
+            __builtin_prefetch(items[static_cast<size_t>(pairs[k + ahead].second)]);
         if (!added[k])
             continue;
         Item* a = items[static_cast<size_t>(pairs[k].first)];

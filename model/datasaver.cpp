@@ -25,6 +25,8 @@ DataSaver* dataSaver = nullptr;
 namespace {
 
 const QString kCategory = QStringLiteral("Configuration Data");
+// How many links ahead the load asks for the items of a link.
+const size_t kLinksAhead = 8;
 
 void PutInt(char* p, int32_t v)
 {
@@ -773,9 +775,16 @@ DataSaver::LoadResult DataSaver::Load(const QString& path)
             mp_data->LinkUnobserved(items, contents.links);
             contents.links.clear();
         }
-        for (const auto& l : contents.links) {
-            Item* a = items[static_cast<size_t>(l.first)];
-            Item* b = items[static_cast<size_t>(l.second)];
+        const std::vector<std::pair<int32_t, int32_t>>& links = contents.links;
+        for (size_t k = 0; k < links.size(); ++k) {
+            // The items lie scattered: asking for those of a later link early overlaps the
+            // waits for memory.
+            if (k + kLinksAhead < links.size()) {
+                __builtin_prefetch(items[static_cast<size_t>(links[k + kLinksAhead].first)]);
+                __builtin_prefetch(items[static_cast<size_t>(links[k + kLinksAhead].second)]);
+            }
+            Item* a = items[static_cast<size_t>(links[k].first)];
+            Item* b = items[static_cast<size_t>(links[k].second)];
             if (!a || !b || a == b || a->IsRemoved() || b->IsRemoved())
                 continue;
             try {
