@@ -135,15 +135,14 @@ void Type::NewItemsUnique(const std::vector<std::string_view>& values, std::vect
             out.push_back(NewItem(Value(std::string(v))).get());
         return;
     }
-    m_items.Reserve(m_items.Size() + values.size());
-    const size_t ahead = 8;
-    for (size_t k = 0; k < values.size(); ++k) {
-        if (k + ahead < values.size())
-            m_items.Prefetch(values[k + ahead]);
-        Item* item = new Item(this, Value(std::string(values[k])));
-        m_items.Insert(item);
-        out.push_back(Announce(item));
-    }
+    // Nobody hears the items come: they are made first and indexed all together.
+    const size_t first = out.size();
+    for (std::string_view v : values)
+        out.push_back(new Item(this, Value(std::string(v))));
+    const std::vector<Item*> made(out.begin() + static_cast<std::ptrdiff_t>(first), out.end());
+    m_items.InsertMany(made);
+    for (Item* item : made)
+        Announce(item);
 }
 
 Item* Type::Create(Value v)

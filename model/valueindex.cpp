@@ -93,3 +93,39 @@ void ValueIndex::Reserve(size_t n)
         m_slots[i] = s;
     }
 }
+
+void ValueIndex::InsertMany(const std::vector<Item*>& items)
+{
+    Reserve(m_size + items.size());
+    const size_t mask = m_slots.size() - 1;
+    std::vector<Slot> pending;
+    pending.reserve(items.size());
+    for (Item* item : items)
+        pending.push_back(Slot{Hash(m_keyOf(item)), item});
+    // Ordered by the slot each starts from, 11 bits of it at a time.
+    const int kBits = 11;
+    const size_t kDigits = size_t(1) << kBits;
+    std::vector<Slot> spare(pending.size());
+    std::vector<size_t> count(kDigits);
+    for (int shift = 0; (mask >> shift) != 0; shift += kBits) {
+        std::fill(count.begin(), count.end(), 0);
+        for (const Slot& s : pending)
+            ++count[((s.hash & mask) >> shift) & (kDigits - 1)];
+        size_t sum = 0;
+        for (size_t& c : count) {
+            const size_t n = c;
+            c = sum;
+            sum += n;
+        }
+        for (const Slot& s : pending)
+            spare[count[((s.hash & mask) >> shift) & (kDigits - 1)]++] = s;
+        pending.swap(spare);
+    }
+    for (const Slot& s : pending) {
+        size_t i = s.hash & mask;
+        while (m_slots[i].item)
+            i = (i + 1) & mask;
+        m_slots[i] = s;
+    }
+    m_size += items.size();
+}

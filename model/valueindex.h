@@ -26,13 +26,9 @@ public:
     size_t Size() const { return m_size; }
     // Room for n items in all, so that filling the index in one go grows it at most once.
     void Reserve(size_t n);
-    // Asks for the slot where a lookup or insertion of the key starts: a loop over many keys
-    // calls it some keys ahead and so overlaps its waits for memory.
-    void Prefetch(std::string_view key) const
-    {
-        if (!m_slots.empty())
-            __builtin_prefetch(&m_slots[Hash(key) & (m_slots.size() - 1)]);
-    }
+    // Inserts many items at once; the caller guarantees their values are distinct and none is
+    // present. The table is written front to back instead of at scattered places.
+    void InsertMany(const std::vector<Item*>& items);
 
     template <typename F>
     void ForEach(F f) const
