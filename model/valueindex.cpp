@@ -58,18 +58,7 @@ void ValueIndex::Erase(Item* item)
 
 void ValueIndex::Grow()
 {
-    std::vector<Slot> old;
-    old.swap(m_slots);
-    m_slots.assign(old.empty() ? 16 : old.size() * 2, Slot{0, nullptr});
-    const size_t mask = m_slots.size() - 1;
-    for (const Slot& s : old) {
-        if (!s.item)
-            continue;
-        size_t i = s.hash & mask;
-        while (m_slots[i].item)
-            i = (i + 1) & mask;
-        m_slots[i] = s;
-    }
+    Rehash(m_slots.empty() ? 16 : m_slots.size() * 2);
 }
 
 void ValueIndex::Reserve(size_t n)
@@ -77,9 +66,13 @@ void ValueIndex::Reserve(size_t n)
     size_t size = m_slots.empty() ? 16 : m_slots.size();
     while (n * 8 > size * 7)
         size *= 2;
-    if (size == m_slots.size())
-        return;
     // Straight to the final size: each doubling on the way would fill a table of its own.
+    if (size != m_slots.size())
+        Rehash(size);
+}
+
+void ValueIndex::Rehash(size_t size)
+{
     std::vector<Slot> old;
     old.swap(m_slots);
     m_slots.assign(size, Slot{0, nullptr});

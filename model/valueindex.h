@@ -47,6 +47,8 @@ private:
 
     static uint64_t Hash(std::string_view key) { return std::hash<std::string_view>()(key); }
     void Grow();
+    // Moves every item into a table of the given size (a power of two).
+    void Rehash(size_t size);
 
     KeyOf m_keyOf;
     std::vector<Slot> m_slots;  // power-of-two size, or empty
