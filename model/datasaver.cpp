@@ -348,35 +348,42 @@ struct Entry
     size_t size;
 };
 
-// Orders the entries by their first eight value bytes: a radix sort, one pass per byte that
-// differs among them, each pass reading the entries in order and appending them to one of 256
-// runs. Values of a type are mostly told apart there, so this replaces a comparison sort of the
-// whole block.
-void SortByHead(std::vector<Entry>& entries)
+// Orders the entries by their first eight value bytes: a radix sort, one pass per digit that
+// differs among them, each pass reading the entries in order and appending them to one of the
+// runs of its digit. Values of a type are mostly told apart there, so this replaces a comparison
+// sort of the whole block. Many entries are sorted two bytes at a time, which halves the passes
+// for as long as the counters stay few beside the entries. spare is room the passes reuse.
+void SortByHead(std::vector<Entry>& entries, std::vector<Entry>& spare)
 {
     const size_t n = entries.size();
     if (n < 2)
         return;
-    std::vector<size_t> counts(8 * 256, 0);
+    const int bits = n >= (size_t(1) << 16) ? 16 : 8;
+    const int digits = 64 / bits;
+    const size_t values = size_t(1) << bits;
+    const uint64_t mask = values - 1;
+    std::vector<size_t> counts(static_cast<size_t>(digits) * values, 0);
     for (const Entry& e : entries)
-        for (int b = 0; b < 8; ++b)
-            ++counts[static_cast<size_t>(b) * 256 + ((e.head >> (8 * b)) & 0xFF)];
-    std::vector<Entry> spare;
-    for (int b = 0; b < 8; ++b) {
-        size_t* count = counts.data() + static_cast<size_t>(b) * 256;
-        // A byte all values share leaves the order as it is.
-        if (count[(entries[0].head >> (8 * b)) & 0xFF] == n)
+        for (int d = 0; d < digits; ++d)
+            ++counts[static_cast<size_t>(d) * values + ((e.head >> (bits * d)) & mask)];
+    for (int d = 0; d < digits; ++d) {
+        size_t* count = counts.data() + static_cast<size_t>(d) * values;
+        // A digit all values share leaves the order as it is.
+        if (count[(entries[0].head >> (bits * d)) & mask] == n)
             continue;
         size_t sum = 0;
-        for (int v = 0; v < 256; ++v) {
+        for (size_t v = 0; v < values; ++v) {
             const size_t c = count[v];
             count[v] = sum;
             sum += c;
         }
-        spare.resize(n);
+        if (spare.size() < n)
+            spare.resize(n);
         for (const Entry& e : entries)
-            spare[count[(e.head >> (8 * b)) & 0xFF]++] = e;
+            spare[count[(e.head >> (bits * d)) & mask]++] = e;
+        // spare may be longer than n: the entries are its first n.
         entries.swap(spare);
+        entries.resize(n);
     }
 }
 
@@ -384,7 +391,7 @@ void SortByHead(std::vector<Entry>& entries)
 // types), so that the same graph always gives the same file. The items lie scattered in memory:
 // they are visited once, their values copied side by side, and sorting and writing work on the
 // copies.
-void SortByValue(const Type* type, std::vector<Entry>& entries, std::string& arena)
+void SortByValue(const Type* type, std::vector<Entry>& entries, std::vector<Entry>& spare, std::string& arena)
 {
     const std::vector<Item*> items = type->ItemsUnordered();
     entries.clear();
@@ -411,7 +418,7 @@ void SortByValue(const Type* type, std::vector<Entry>& entries, std::string& are
     }
     if (type->IsNull())
         return;
-    SortByHead(entries);
+    SortByHead(entries, spare);
     // Values alike in their first eight bytes are ordered by the rest.
     const char* bytes = arena.data();
     auto byBytes = [bytes](const Entry& a, const Entry& b) {
@@ -479,10 +486,11 @@ void WriteGraph(BlockWriter& out, const Data& graph, const std::set<Type*>& whol
     byId.reserve(itemBound);
     std::vector<size_t> blockEnd;
     std::vector<Entry> entries;
+    std::vector<Entry> spare;
     std::string arena;
     for (size_t k = 0; k < saved.size(); ++k) {
         Type* t = saved[k];
-        SortByValue(t, entries, arena);
+        SortByValue(t, entries, spare, arena);
         if (!all[k]) {
             const std::set<Type*>& others = byConnection.find(t)->second;
             entries.erase(std::remove_if(entries.begin(), entries.end(),
@@ -517,6 +525,7 @@ void WriteGraph(BlockWriter& out, const Data& graph, const std::set<Type*>& whol
         blockEnd.push_back(byId.size());
     }
     std::vector<Entry>().swap(entries);
+    std::vector<Entry>().swap(spare);
     std::string().swap(arena);
 
     // Each connection is taken from its lower id's end only, so it is written once. Ids are

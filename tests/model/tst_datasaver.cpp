@@ -291,13 +291,21 @@ private slots:
     // Values of every shape (sharing long beginnings, prefixes of each other, bytes above 0x7f,
     // empty) made in shuffled order, each linked to a few others: the block lists them in byte
     // order, and the links are exactly the graph's, once each, in ascending order. After a load
-    // the same bytes come out again, and the numbers the save keeps on items are cleared.
+    // the same bytes come out again, and the numbers the save keeps on items are cleared. Enough
+    // values to be ordered two bytes at a time, and few enough for one byte at a time.
+    void orderOfManyValues_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::newRow("few") << 3000;
+        QTest::newRow("many") << 70000;
+    }
     void orderOfManyValues()
     {
+        QFETCH(int, count);
         std::mt19937 random(9);
         std::set<std::string> values{"", "a", "abcdefg", "abcdefgh", "abcdefgh\x01", "abcdefghi", "\xff", "\x80\x01"};
         const std::string stems[] = {"/home/user/music/", "x", "\xc3\xa9t\xc3\xa9", "zz"};
-        while (values.size() < 3000) {
+        while (values.size() < size_t(count)) {
             std::string v = stems[random() % 4];
             const int extra = int(random() % 12);
             for (int k = 0; k < extra; ++k)
