@@ -408,7 +408,7 @@ private slots:
         const QStringList items{"added alpha:x", "added alpha:y", "added beta:p", "added beta:q", "added flag:"};
         const QStringList links{"linked alpha:x beta:p", "linked alpha:y beta:p", "linked alpha:y flag:"};
         QStringList quiet;
-        for (int listening = 0; listening < 4; ++listening) {
+        for (int listening = 0; listening < 5; ++listening) {
             Graph b;
             Recorder r;
             if (listening == 1) {
@@ -421,6 +421,8 @@ private slots:
             } else if (listening == 3) {
                 r.makeQ = true;
                 AddHandler(b.beta->itemAdded, &r, &Recorder::OnAdded);
+            } else if (listening == 4) {
+                AddHandler(b.alpha->connected, &r, &Recorder::OnLinked);
             }
             DataSaver loader(&b.data, m_path);
             QCOMPARE(loader.Load(), DataSaver::LoadResult::Loaded);
@@ -431,7 +433,8 @@ private slots:
             const QStringList expected[] = {{},
                                             items + links,
                                             {"pair beta:p alpha:x", "pair beta:p alpha:y"},
-                                            {"added beta:p", "added beta:q"}};
+                                            {"added beta:p", "added beta:q"},
+                                            links};
             QCOMPARE(r.events, expected[listening]);
         }
         QCOMPARE(quiet, QStringList({"alpha:x", "alpha:x-beta:p", "alpha:y", "alpha:y-beta:p", "alpha:y-flag:",
