@@ -439,8 +439,9 @@ void SortByValue(const Type* type, std::vector<Entry>& entries, std::vector<Entr
     }
 }
 
-// Numbers the saved items in place for the links and clears the numbers again however the save
-// ends: an item's number is then one read of the item the link leads to, not a table lookup.
+// Numbers the saved items in place for the links: an item's number is then one read of the
+// item the link leads to, not a table lookup. The walk over the links clears each number once
+// nothing can ask for it again; whatever is left is cleared here however the save ends.
 class SaveIds
 {
 public:
@@ -451,14 +452,17 @@ public:
     }
     ~SaveIds()
     {
-        for (Item* item : m_byId)
-            item->SetPassNumber(0);
+        if (!m_cleared)
+            for (Item* item : m_byId)
+                item->SetPassNumber(0);
     }
     SaveIds(const SaveIds&) = delete;
     SaveIds& operator=(const SaveIds&) = delete;
+    void Cleared() { m_cleared = true; }
 
 private:
     const std::vector<Item*>& m_byId;
+    bool m_cleared = false;
 };
 
 // Writes the type blocks and the links of the saved types (the file layout in datasaver.h).
@@ -530,7 +534,8 @@ void WriteGraph(BlockWriter& out, const Data& graph, const std::set<Type*>& whol
 
     // Each connection is taken from its lower id's end only, so it is written once. Ids are
     // visited in ascending order, so sorting each item's own few links orders the whole list.
-    const SaveIds ids(byId);
+    // Only lower ids ask for an item's number: once its own links are taken it is cleared.
+    SaveIds ids(byId);
     std::vector<std::pair<int32_t, int32_t>> links;
     size_t first = 0;
     for (size_t k = 0; k < saved.size(); ++k) {
@@ -554,9 +559,11 @@ void WriteGraph(BlockWriter& out, const Data& graph, const std::set<Type*>& whol
             }
             if (links.size() - itemStart > 1)
                 std::sort(links.begin() + static_cast<std::ptrdiff_t>(itemStart), links.end());
+            byId[pos]->SetPassNumber(0);
         }
         first = blockEnd[k];
     }
+    ids.Cleared();
     out.Count(links.size());
     for (const auto& l : links) {
         out.Int(l.first);
