@@ -128,6 +128,27 @@ ItemPtr Type::GetGlobalNullItem()
     return Create(Value());
 }
 
+void Type::NewItemsUnique(const std::vector<std::string_view>& values, std::vector<Item*>& out)
+{
+    if (m_null)
+        throw new NullTypeException;
+    out.reserve(out.size() + values.size());
+    // A handler may make items of this type itself: then each value is looked up as it comes.
+    if (!itemAdded.IsEmpty() || !mp_data->itemAdded.IsEmpty()) {
+        for (std::string_view v : values)
+            out.push_back(NewItem(Value(std::string(v))).get());
+        return;
+    }
+    // Nobody hears the items come: they are made first and indexed all together.
+    const size_t first = out.size();
+    for (std::string_view v : values)
+        out.push_back(new Item(this, Value(std::string(v))));
+    const std::vector<Item*> made(out.begin() + static_cast<std::ptrdiff_t>(first), out.end());
+    m_items.InsertMany(made);
+    for (Item* item : made)
+        Announce(item);
+}
+
 Item* Type::Create(Value v)
 {
     Item* item = new Item(this, std::move(v));
@@ -590,6 +611,48 @@ void Item::GetUniqueItemsFromOrTo(Path path, std::map<Item*, Path>& out, bool to
             if (!out.count(n))
                 n->GetUniqueItemsFromOrTo(path, out, true);
         }
+    }
+}
+
+// ---------------------------------------------------------------- links in bulk
+
+bool Data::LinksUnobserved(Type* a, Type* b) const
+{
+    auto rel = a->m_relations.find(b);
+    if (rel == a->m_relations.end() || rel->second.xPerY != Many || rel->second.yPerX != Many)
+        return false;
+    if (!connected.IsEmpty() || !a->connected.IsEmpty() || !b->connected.IsEmpty())
+        return false;
+    const Event<ConnectionInfo&>* ab = a->PairEvent(b, true, false);
+    const Event<ConnectionInfo&>* ba = b->PairEvent(a, true, false);
+    return (!ab || ab->IsEmpty()) && (!ba || ba->IsEmpty());
+}
+
+void Data::LinkUnobserved(const std::vector<Item*>& items, const std::vector<std::pair<int32_t, int32_t>>& pairs)
+{
+    // Which pairs the first pass linked, so that the second adds their other ends.
+    std::vector<bool> added(pairs.size(), false);
+    // The items lie scattered: asking for those of a later pair early overlaps the waits.
+    const size_t ahead = 8;
+    for (size_t k = 0; k < pairs.size(); ++k) {
+        if (k + ahead < pairs.size()) {
+            __builtin_prefetch(items[static_cast<size_t>(pairs[k + ahead].first)]);
+            __builtin_prefetch(items[static_cast<size_t>(pairs[k + ahead].second)]);
+        }
+        Item* a = items.at(static_cast<size_t>(pairs[k].first));
+        Item* b = items.at(static_cast<size_t>(pairs[k].second));
+        if (a == b || a->m_removed || b->m_removed)
+            continue;
+        added[k] = a->NeighboursFor(b->mp_type).Insert(b);
+    }
+    for (size_t k = 0; k < pairs.size(); ++k) {
+        if (k + ahead < pairs.size() && added[k + ahead])
+            __builtin_prefetch(items[static_cast<size_t>(pairs[k + ahead].second)]);
+        if (!added[k])
+            continue;
+        Item* a = items[static_cast<size_t>(pairs[k].first)];
+        Item* b = items[static_cast<size_t>(pairs[k].second)];
+        b->NeighboursFor(a->mp_type).Insert(a);
     }
 }
 

@@ -405,6 +405,11 @@ public:
     ItemPtr NewItem(const Value& v);
     ItemPtr NewItem();
     ItemPtr GetGlobalNullItem();
+    // For a loader filling a type in one go: one new item per value, in the order given, each
+    // announced as NewItem announces it, appended to out. The values must be distinct and no item
+    // of this type may hold one of them when the call begins. While nobody listens to new items,
+    // the values are not looked up one by one and the index makes room for all of them at once.
+    void NewItemsUnique(const std::vector<std::string_view>& values, std::vector<Item*>& out);
     ItemSet GetItems() const;
     void GetItems(ItemSet& out) const;
     size_t ItemCount() const { return m_null ? m_nullItems.size() : m_items.Size(); }
@@ -508,6 +513,17 @@ public:
     ItemPtr GetItem(ItemSet items, const char* typeName);
     ItemPtr GetItem(ItemPtr a, ItemPtr b, const char* typeName);
     ItemSet GetItems(ItemSet& items, const char* typeName);
+
+    // For a loader: whether links between items of the two types reach no handler (of either
+    // type, of the graph or of the pair either way, path subscriptions included) and push no
+    // other link out (many to many both ways). Such links can be made in any order unnoticed.
+    bool LinksUnobserved(Type* a, Type* b) const;
+    // Links pairs of items as Connect would, for pairs of types that pass LinksUnobserved, and
+    // so raises no event. A pair is given by the places of its two items in items. A pair linked
+    // already, or with an item being removed, is left alone. The first items are visited in the
+    // order given, then the second ones: a list sorted by its first items reads each item's
+    // neighbours side by side.
+    void LinkUnobserved(const std::vector<Item*>& items, const std::vector<std::pair<int32_t, int32_t>>& pairs);
 
     // Number of path subscriptions registered on a type pair in one direction (diagnostics).
     size_t PathSubscriptionCount(Type* a, Type* b, bool connection) const;

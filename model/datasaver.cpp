@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -24,6 +25,8 @@ DataSaver* dataSaver = nullptr;
 namespace {
 
 const QString kCategory = QStringLiteral("Configuration Data");
+// How many links ahead the load asks for the items of a link.
+const size_t kLinksAhead = 8;
 
 void PutInt(char* p, int32_t v)
 {
@@ -149,6 +152,7 @@ public:
         const void* nul = memchr(p, 0, static_cast<size_t>(n));
         return {p, nul ? static_cast<size_t>(static_cast<const char*>(nul) - p) : static_cast<size_t>(n)};
     }
+    size_t Left() const { return m_size - m_pos; }
 
 private:
     const char* mp_data;
@@ -160,9 +164,9 @@ private:
 struct Record
 {
     int32_t id;
+    uint32_t length;
     Type* type;
     const char* value;
-    size_t length;
 };
 
 // What a save file holds, checked whole before the graph is touched.
@@ -170,12 +174,14 @@ struct Contents
 {
     std::vector<Record> records;  // by ascending id, one per id
     std::vector<std::pair<int32_t, int32_t>> links;  // record indexes, sorted, distinct
+    std::set<std::pair<Type*, Type*>> linkTypes;  // the types at the two ends of the links
     std::set<std::string> unknownTypes;
     size_t unrelatedLinks = 0;
 };
 
 // Reads every field; throws DataLoadFailure at the first that is not there or not sound.
-// Containers grow with the records actually read, never from a count in the file.
+// Room is made ahead for as many records as a count promises, but never for more than the bytes
+// left in the file can hold.
 void Parse(BlockReader& in, Data* graph, Contents& c)
 {
     const int32_t typeCount = in.Int();
@@ -190,16 +196,24 @@ void Parse(BlockReader& in, Data* graph, Contents& c)
         if (!type)
             c.unknownTypes.insert(typeName);
         const int32_t itemCount = in.Int();
+        if (type && itemCount > 0) {
+            // An item takes at least its id, and its value's length unless the type is null.
+            const size_t wanted = c.records.size() + std::min<size_t>(size_t(itemCount), in.Left() / (null ? 4 : 8));
+            if (wanted > c.records.capacity())
+                c.records.reserve(std::max(wanted, 2 * c.records.capacity()));
+        }
         for (int32_t k = 0; k < itemCount; ++k) {
             const int32_t id = in.Int();
             std::pair<const char*, size_t> value(nullptr, 0);
             if (!null)
                 value = in.String();
             if (type)
-                c.records.push_back({id, type, value.first, value.second});
+                c.records.push_back({id, static_cast<uint32_t>(value.second), type, value.first});
         }
     }
     const int32_t linkCount = in.Int();
+    if (linkCount > 0)
+        c.links.reserve(std::min<size_t>(size_t(linkCount), in.Left() / 8));
     for (int32_t k = 0; k < linkCount; ++k) {
         const int32_t a = in.Int();
         const int32_t b = in.Int();
@@ -211,25 +225,40 @@ void Parse(BlockReader& in, Data* graph, Contents& c)
 void Resolve(Contents& c)
 {
     std::vector<Record>& records = c.records;
-    // A repeated id updates the earlier record: its type, and its value unless the later type
-    // is null.
-    std::stable_sort(records.begin(), records.end(), [](const Record& x, const Record& y) { return x.id < y.id; });
-    size_t kept = 0;
-    for (size_t k = 0; k < records.size(); ++k) {
-        if (kept > 0 && records[kept - 1].id == records[k].id) {
-            Record& r = records[kept - 1];
-            r.type = records[k].type;
-            if (!records[k].type->IsNull()) {
-                r.value = records[k].value;
-                r.length = records[k].length;
+    // A file this program wrote numbers its items 1, 2, 3 ... in the order it lists them: then
+    // there is nothing to order or merge.
+    const bool ascending =
+        std::adjacent_find(records.begin(), records.end(),
+                           [](const Record& x, const Record& y) { return x.id >= y.id; }) == records.end();
+    if (!ascending) {
+        // A repeated id updates the earlier record: its type, and its value unless the later
+        // type is null.
+        std::stable_sort(records.begin(), records.end(),
+                         [](const Record& x, const Record& y) { return x.id < y.id; });
+        size_t kept = 0;
+        for (size_t k = 0; k < records.size(); ++k) {
+            if (kept > 0 && records[kept - 1].id == records[k].id) {
+                Record& r = records[kept - 1];
+                r.type = records[k].type;
+                if (!records[k].type->IsNull()) {
+                    r.value = records[k].value;
+                    r.length = records[k].length;
+                }
+            } else {
+                records[kept++] = records[k];
             }
-        } else {
-            records[kept++] = records[k];
         }
+        records.resize(kept);
     }
-    records.resize(kept);
 
-    auto indexOf = [&records](int32_t id) -> int32_t {
+    // Ids without gaps (no unknown type between them) are their own index.
+    const int64_t firstId = records.empty() ? 0 : records.front().id;
+    const bool dense = records.empty() || int64_t(records.back().id) - firstId == int64_t(records.size()) - 1;
+    auto indexOf = [&records, dense, firstId](int32_t id) -> int32_t {
+        if (dense) {
+            const int64_t k = int64_t(id) - firstId;
+            return k >= 0 && k < int64_t(records.size()) ? static_cast<int32_t>(k) : -1;
+        }
         auto it = std::lower_bound(records.begin(), records.end(), id,
                                    [](const Record& r, int32_t v) { return r.id < v; });
         return it != records.end() && it->id == id ? static_cast<int32_t>(it - records.begin()) : -1;
@@ -237,20 +266,76 @@ void Resolve(Contents& c)
     // Links to dropped ids are ignored; links between types the current schema no longer
     // relates are skipped rather than failing the load.
     size_t linksKept = 0;
+    Type* lastA = nullptr;
+    Type* lastB = nullptr;
+    bool lastRelated = false;
     for (const auto& l : c.links) {
         const int32_t a = indexOf(l.first);
         const int32_t b = indexOf(l.second);
         if (a < 0 || b < 0 || a == b)
             continue;
-        if (!records[static_cast<size_t>(a)].type->IsRelated(records[static_cast<size_t>(b)].type)) {
+        Type* ta = records[static_cast<size_t>(a)].type;
+        Type* tb = records[static_cast<size_t>(b)].type;
+        // Links come grouped by their types: the relation map is asked once per group.
+        if (ta != lastA || tb != lastB) {
+            lastA = ta;
+            lastB = tb;
+            lastRelated = ta->IsRelated(tb);
+            if (lastRelated)
+                c.linkTypes.emplace(ta, tb);
+        }
+        if (!lastRelated) {
             ++c.unrelatedLinks;
             continue;
         }
         c.links[linksKept++] = {a, b};
     }
     c.links.resize(linksKept);
-    std::sort(c.links.begin(), c.links.end());
-    c.links.erase(std::unique(c.links.begin(), c.links.end()), c.links.end());
+    // Ids map to indexes in the same order, so the links of a file this program wrote are in
+    // order and distinct already.
+    const bool inOrder = std::adjacent_find(c.links.begin(), c.links.end(),
+                                            [](const std::pair<int32_t, int32_t>& x,
+                                               const std::pair<int32_t, int32_t>& y) { return !(x < y); }) ==
+                         c.links.end();
+    if (!inOrder) {
+        std::sort(c.links.begin(), c.links.end());
+        c.links.erase(std::unique(c.links.begin(), c.links.end()), c.links.end());
+    }
+}
+
+// Makes the items of the records in their order, one per record. A type that had no items
+// before and whose values come in strictly ascending order (as the save writes them) gets its
+// items without a lookup of each value.
+void CreateItems(const std::vector<Record>& records, std::vector<Item*>& items)
+{
+    items.reserve(records.size());
+    std::vector<std::string_view> values;
+    for (size_t first = 0; first < records.size();) {
+        Type* type = records[first].type;
+        size_t end = first + 1;
+        while (end < records.size() && records[end].type == type)
+            ++end;
+        if (type->IsNull()) {
+            for (size_t k = first; k < end; ++k)
+                items.push_back(type->NewItem().get());
+            first = end;
+            continue;
+        }
+        values.clear();
+        bool unique = type->ItemCount() == 0;
+        for (size_t k = first; k < end; ++k) {
+            values.emplace_back(records[k].value, records[k].length);
+            if (k > first && !(values[values.size() - 2] < values.back()))
+                unique = false;
+        }
+        if (unique) {
+            type->NewItemsUnique(values, items);
+        } else {
+            for (std::string_view v : values)
+                items.push_back(type->NewItem(Value(std::string(v))).get());
+        }
+        first = end;
+    }
 }
 
 // One item of a block: its place in the order and, for a valued type, its value copied into
@@ -263,35 +348,42 @@ struct Entry
     size_t size;
 };
 
-// Orders the entries by their first eight value bytes: a radix sort, one pass per byte that
-// differs among them, each pass reading the entries in order and appending them to one of 256
-// runs. Values of a type are mostly told apart there, so this replaces a comparison sort of the
-// whole block.
-void SortByHead(std::vector<Entry>& entries)
+// Orders the entries by their first eight value bytes: a radix sort, one pass per digit that
+// differs among them, each pass reading the entries in order and appending them to one of the
+// runs of its digit. Values of a type are mostly told apart there, so this replaces a comparison
+// sort of the whole block. Many entries are sorted two bytes at a time, which halves the passes
+// for as long as the counters stay few beside the entries. spare is room the passes reuse.
+void SortByHead(std::vector<Entry>& entries, std::vector<Entry>& spare)
 {
     const size_t n = entries.size();
     if (n < 2)
         return;
-    std::vector<size_t> counts(8 * 256, 0);
+    const int bits = n >= (size_t(1) << 16) ? 16 : 8;
+    const int digits = 64 / bits;
+    const size_t values = size_t(1) << bits;
+    const uint64_t mask = values - 1;
+    std::vector<size_t> counts(static_cast<size_t>(digits) * values, 0);
     for (const Entry& e : entries)
-        for (int b = 0; b < 8; ++b)
-            ++counts[static_cast<size_t>(b) * 256 + ((e.head >> (8 * b)) & 0xFF)];
-    std::vector<Entry> spare;
-    for (int b = 0; b < 8; ++b) {
-        size_t* count = counts.data() + static_cast<size_t>(b) * 256;
-        // A byte all values share leaves the order as it is.
-        if (count[(entries[0].head >> (8 * b)) & 0xFF] == n)
+        for (int d = 0; d < digits; ++d)
+            ++counts[static_cast<size_t>(d) * values + ((e.head >> (bits * d)) & mask)];
+    for (int d = 0; d < digits; ++d) {
+        size_t* count = counts.data() + static_cast<size_t>(d) * values;
+        // A digit all values share leaves the order as it is.
+        if (count[(entries[0].head >> (bits * d)) & mask] == n)
             continue;
         size_t sum = 0;
-        for (int v = 0; v < 256; ++v) {
+        for (size_t v = 0; v < values; ++v) {
             const size_t c = count[v];
             count[v] = sum;
             sum += c;
         }
-        spare.resize(n);
+        if (spare.size() < n)
+            spare.resize(n);
         for (const Entry& e : entries)
-            spare[count[(e.head >> (8 * b)) & 0xFF]++] = e;
+            spare[count[(e.head >> (bits * d)) & mask]++] = e;
+        // spare may be longer than n: the entries are its first n.
         entries.swap(spare);
+        entries.resize(n);
     }
 }
 
@@ -299,7 +391,7 @@ void SortByHead(std::vector<Entry>& entries)
 // types), so that the same graph always gives the same file. The items lie scattered in memory:
 // they are visited once, their values copied side by side, and sorting and writing work on the
 // copies.
-void SortByValue(const Type* type, std::vector<Entry>& entries, std::string& arena)
+void SortByValue(const Type* type, std::vector<Entry>& entries, std::vector<Entry>& spare, std::string& arena)
 {
     const std::vector<Item*> items = type->ItemsUnordered();
     entries.clear();
@@ -326,7 +418,7 @@ void SortByValue(const Type* type, std::vector<Entry>& entries, std::string& are
     }
     if (type->IsNull())
         return;
-    SortByHead(entries);
+    SortByHead(entries, spare);
     // Values alike in their first eight bytes are ordered by the rest.
     const char* bytes = arena.data();
     auto byBytes = [bytes](const Entry& a, const Entry& b) {
@@ -347,8 +439,9 @@ void SortByValue(const Type* type, std::vector<Entry>& entries, std::string& are
     }
 }
 
-// Numbers the saved items in place for the links and clears the numbers again however the save
-// ends: an item's number is then one read of the item the link leads to, not a table lookup.
+// Numbers the saved items in place for the links: an item's number is then one read of the
+// item the link leads to, not a table lookup. The walk over the links clears each number once
+// nothing can ask for it again; whatever is left is cleared here however the save ends.
 class SaveIds
 {
 public:
@@ -359,14 +452,17 @@ public:
     }
     ~SaveIds()
     {
-        for (Item* item : m_byId)
-            item->SetPassNumber(0);
+        if (!m_cleared)
+            for (Item* item : m_byId)
+                item->SetPassNumber(0);
     }
     SaveIds(const SaveIds&) = delete;
     SaveIds& operator=(const SaveIds&) = delete;
+    void Cleared() { m_cleared = true; }
 
 private:
     const std::vector<Item*>& m_byId;
+    bool m_cleared = false;
 };
 
 // Writes the type blocks and the links of the saved types (the file layout in datasaver.h).
@@ -394,10 +490,11 @@ void WriteGraph(BlockWriter& out, const Data& graph, const std::set<Type*>& whol
     byId.reserve(itemBound);
     std::vector<size_t> blockEnd;
     std::vector<Entry> entries;
+    std::vector<Entry> spare;
     std::string arena;
     for (size_t k = 0; k < saved.size(); ++k) {
         Type* t = saved[k];
-        SortByValue(t, entries, arena);
+        SortByValue(t, entries, spare, arena);
         if (!all[k]) {
             const std::set<Type*>& others = byConnection.find(t)->second;
             entries.erase(std::remove_if(entries.begin(), entries.end(),
@@ -432,11 +529,13 @@ void WriteGraph(BlockWriter& out, const Data& graph, const std::set<Type*>& whol
         blockEnd.push_back(byId.size());
     }
     std::vector<Entry>().swap(entries);
+    std::vector<Entry>().swap(spare);
     std::string().swap(arena);
 
     // Each connection is taken from its lower id's end only, so it is written once. Ids are
     // visited in ascending order, so sorting each item's own few links orders the whole list.
-    const SaveIds ids(byId);
+    // Only lower ids ask for an item's number: once its own links are taken it is cleared.
+    SaveIds ids(byId);
     std::vector<std::pair<int32_t, int32_t>> links;
     size_t first = 0;
     for (size_t k = 0; k < saved.size(); ++k) {
@@ -460,9 +559,11 @@ void WriteGraph(BlockWriter& out, const Data& graph, const std::set<Type*>& whol
             }
             if (links.size() - itemStart > 1)
                 std::sort(links.begin() + static_cast<std::ptrdiff_t>(itemStart), links.end());
+            byId[pos]->SetPassNumber(0);
         }
         first = blockEnd[k];
     }
+    ids.Cleared();
     out.Count(links.size());
     for (const auto& l : links) {
         out.Int(l.first);
@@ -671,11 +772,8 @@ DataSaver::LoadResult DataSaver::Load(const QString& path)
         // Nothing is freed while items are created and connected, so an event handler that
         // removes an item cannot leave a dangling pointer here.
         Data::Scope scope(mp_data);
-        std::vector<ItemPtr> items(contents.records.size());
-        for (size_t k = 0; k < items.size(); ++k) {
-            const Record& r = contents.records[k];
-            items[k] = r.type->IsNull() ? r.type->NewItem() : r.type->NewItem(Value(std::string(r.value, r.length)));
-        }
+        std::vector<Item*> items;
+        CreateItems(contents.records, items);
         // The values are in the graph now: the file's bytes and the records can go before the
         // links multiply the graph's size.
         std::vector<Record>().swap(contents.records);
@@ -685,9 +783,24 @@ DataSaver::LoadResult DataSaver::Load(const QString& path)
         QByteArray().swap(copy);
         file.close();
 
-        for (const auto& l : contents.links) {
-            Item* a = items[static_cast<size_t>(l.first)].get();
-            Item* b = items[static_cast<size_t>(l.second)].get();
+        // Links nobody hears, and that push out none made before, end the same in any order.
+        bool unobserved = true;
+        for (const auto& types : contents.linkTypes)
+            unobserved = unobserved && mp_data->LinksUnobserved(types.first, types.second);
+        if (unobserved) {
+            mp_data->LinkUnobserved(items, contents.links);
+            contents.links.clear();
+        }
+        const std::vector<std::pair<int32_t, int32_t>>& links = contents.links;
+        for (size_t k = 0; k < links.size(); ++k) {
+            // The items lie scattered: asking for those of a later link early overlaps the
+            // waits for memory.
+            if (k + kLinksAhead < links.size()) {
+                __builtin_prefetch(items[static_cast<size_t>(links[k + kLinksAhead].first)]);
+                __builtin_prefetch(items[static_cast<size_t>(links[k + kLinksAhead].second)]);
+            }
+            Item* a = items[static_cast<size_t>(links[k].first)];
+            Item* b = items[static_cast<size_t>(links[k].second)];
             if (!a || !b || a == b || a->IsRemoved() || b->IsRemoved())
                 continue;
             try {

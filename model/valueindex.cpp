@@ -58,10 +58,25 @@ void ValueIndex::Erase(Item* item)
 
 void ValueIndex::Grow()
 {
+    Rehash(m_slots.empty() ? 16 : m_slots.size() * 2);
+}
+
+void ValueIndex::Reserve(size_t n)
+{
+    size_t size = m_slots.empty() ? 16 : m_slots.size();
+    while (n * 8 > size * 7)
+        size *= 2;
+    // Straight to the final size: each doubling on the way would fill a table of its own.
+    if (size != m_slots.size())
+        Rehash(size);
+}
+
+void ValueIndex::Rehash(size_t size)
+{
     std::vector<Slot> old;
     old.swap(m_slots);
-    m_slots.assign(old.empty() ? 16 : old.size() * 2, Slot{0, nullptr});
-    const size_t mask = m_slots.size() - 1;
+    m_slots.assign(size, Slot{0, nullptr});
+    const size_t mask = size - 1;
     for (const Slot& s : old) {
         if (!s.item)
             continue;
@@ -70,4 +85,40 @@ void ValueIndex::Grow()
             i = (i + 1) & mask;
         m_slots[i] = s;
     }
+}
+
+void ValueIndex::InsertMany(const std::vector<Item*>& items)
+{
+    Reserve(m_size + items.size());
+    const size_t mask = m_slots.size() - 1;
+    std::vector<Slot> pending;
+    pending.reserve(items.size());
+    for (Item* item : items)
+        pending.push_back(Slot{Hash(m_keyOf(item)), item});
+    // Ordered by the slot each starts from, 11 bits of it at a time.
+    const int kBits = 11;
+    const size_t kDigits = size_t(1) << kBits;
+    std::vector<Slot> spare(pending.size());
+    std::vector<size_t> count(kDigits);
+    for (int shift = 0; (mask >> shift) != 0; shift += kBits) {
+        std::fill(count.begin(), count.end(), 0);
+        for (const Slot& s : pending)
+            ++count[((s.hash & mask) >> shift) & (kDigits - 1)];
+        size_t sum = 0;
+        for (size_t& c : count) {
+            const size_t n = c;
+            c = sum;
+            sum += n;
+        }
+        for (const Slot& s : pending)
+            spare[count[((s.hash & mask) >> shift) & (kDigits - 1)]++] = s;
+        pending.swap(spare);
+    }
+    for (const Slot& s : pending) {
+        size_t i = s.hash & mask;
+        while (m_slots[i].item)
+            i = (i + 1) & mask;
+        m_slots[i] = s;
+    }
+    m_size += items.size();
 }

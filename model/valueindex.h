@@ -24,6 +24,11 @@ public:
     void Insert(Item* item);
     void Erase(Item* item);
     size_t Size() const { return m_size; }
+    // Room for n items in all, so that filling the index in one go grows it at most once.
+    void Reserve(size_t n);
+    // Inserts many items at once; the caller guarantees their values are distinct and none is
+    // present. The table is written front to back instead of at scattered places.
+    void InsertMany(const std::vector<Item*>& items);
 
     template <typename F>
     void ForEach(F f) const
@@ -42,6 +47,8 @@ private:
 
     static uint64_t Hash(std::string_view key) { return std::hash<std::string_view>()(key); }
     void Grow();
+    // Moves every item into a table of the given size (a power of two).
+    void Rehash(size_t size);
 
     KeyOf m_keyOf;
     std::vector<Slot> m_slots;  // power-of-two size, or empty

@@ -13,6 +13,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -97,6 +98,27 @@ const QByteArray kLayout = QByteArray::fromHex(
     "04000000 62657461 00 01000000 03000000 01000000 70"
     "04000000 666c6167 01 01000000 04000000"
     "03000000 01000000 03000000 02000000 03000000 02000000 04000000");
+
+// Hears what the load does to the graph, as "added type:value" and "linked type:value type:value".
+struct Recorder : DataHandler
+{
+    static QString Name(ItemPtr item)
+    {
+        return QString::fromStdString(item->GetType()->Name() + ":" + item->GetValue().str());
+    }
+    void OnAdded(ItemPtr item)
+    {
+        events << "added " + Name(item);
+        // A handler that makes an item the file holds further on.
+        if (makeQ && item.AsStdString() == "p")
+            item->GetType()->NewItem("q");
+    }
+    void OnLinked(ConnectionInfo c) { events << "linked " + Name(c.item) + " " + Name(c.other); }
+    void OnPair(ConnectionInfo& c) { events << "pair " + Name(c.item) + " " + Name(c.other); }
+
+    QStringList events;
+    bool makeQ = false;
+};
 
 }  // namespace
 
@@ -269,13 +291,21 @@ private slots:
     // Values of every shape (sharing long beginnings, prefixes of each other, bytes above 0x7f,
     // empty) made in shuffled order, each linked to a few others: the block lists them in byte
     // order, and the links are exactly the graph's, once each, in ascending order. After a load
-    // the same bytes come out again, and the numbers the save keeps on items are cleared.
+    // the same bytes come out again, and the numbers the save keeps on items are cleared. Enough
+    // values to be ordered two bytes at a time, and few enough for one byte at a time.
+    void orderOfManyValues_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::newRow("few") << 3000;
+        QTest::newRow("many") << 70000;
+    }
     void orderOfManyValues()
     {
+        QFETCH(int, count);
         std::mt19937 random(9);
         std::set<std::string> values{"", "a", "abcdefg", "abcdefgh", "abcdefgh\x01", "abcdefghi", "\xff", "\x80\x01"};
         const std::string stems[] = {"/home/user/music/", "x", "\xc3\xa9t\xc3\xa9", "zz"};
-        while (values.size() < 3000) {
+        while (values.size() < size_t(count)) {
             std::string v = stems[random() % 4];
             const int extra = int(random() % 12);
             for (int k = 0; k < extra; ++k)
@@ -364,6 +394,80 @@ private slots:
         QVERIFY(ReadFile(again) == written);
     }
 
+    // Whoever listens hears the items made in the order of their ids and the links in ascending
+    // order, each as it happens; a handler that makes an item the file holds further on gets
+    // that item reused, not doubled. Nobody listening, the graph ends the same.
+    void eventsDuringLoad()
+    {
+        WriteFile(m_path, QByteArray::fromHex(
+                              "03000000"
+                              "05000000 616c706861 00 02000000 01000000 01000000 78 02000000 01000000 79"
+                              "04000000 62657461 00 02000000 03000000 01000000 70 04000000 01000000 71"
+                              "04000000 666c6167 01 01000000 05000000"
+                              "03000000 01000000 03000000 02000000 03000000 02000000 05000000"));
+        const QStringList items{"added alpha:x", "added alpha:y", "added beta:p", "added beta:q", "added flag:"};
+        const QStringList links{"linked alpha:x beta:p", "linked alpha:y beta:p", "linked alpha:y flag:"};
+        QStringList quiet;
+        for (int listening = 0; listening < 5; ++listening) {
+            Graph b;
+            Recorder r;
+            if (listening == 1) {
+                AddHandler(b.data.itemAdded, &r, &Recorder::OnAdded);
+                AddHandler(b.data.connected, &r, &Recorder::OnLinked);
+            } else if (listening == 2) {
+                auto* h = new EventHandler<Recorder, ConnectionInfo&>(&r, &Recorder::OnPair);
+                r.AddDataHandler(h);
+                b.data.AddConnectionEventHandler(b.beta, b.alpha, h);
+            } else if (listening == 3) {
+                r.makeQ = true;
+                AddHandler(b.beta->itemAdded, &r, &Recorder::OnAdded);
+            } else if (listening == 4) {
+                AddHandler(b.alpha->connected, &r, &Recorder::OnLinked);
+            }
+            DataSaver loader(&b.data, m_path);
+            QCOMPARE(loader.Load(), DataSaver::LoadResult::Loaded);
+            if (listening == 0)
+                quiet = Describe(b.data);
+            else
+                QCOMPARE(Describe(b.data), quiet);
+            const QStringList expected[] = {{},
+                                            items + links,
+                                            {"pair beta:p alpha:x", "pair beta:p alpha:y"},
+                                            {"added beta:p", "added beta:q"},
+                                            links};
+            QCOMPARE(r.events, expected[listening]);
+        }
+        QCOMPARE(quiet, QStringList({"alpha:x", "alpha:x-beta:p", "alpha:y", "alpha:y-beta:p", "alpha:y-flag:",
+                                     "beta:p", "beta:q", "flag:"}));
+    }
+
+    // The loader's way of filling a type: items made in one go beside those already there are
+    // all found by value afterwards, whether or not anyone listens.
+    void newItemsUnique()
+    {
+        for (const bool listening : {false, true}) {
+            Graph g;
+            Recorder r;
+            if (listening)
+                AddHandler(g.alpha->itemAdded, &r, &Recorder::OnAdded);
+            for (int k = 0; k < 20; ++k)
+                g.alpha->NewItem(Value("old" + std::to_string(k)));
+            std::vector<std::string> values;
+            for (int k = 0; k < 1000; ++k)
+                values.push_back("new" + std::to_string(k));
+            const std::vector<std::string_view> views(values.begin(), values.end());
+            std::vector<Item*> made;
+            g.alpha->NewItemsUnique(views, made);
+            QCOMPARE(made.size(), values.size());
+            QCOMPARE(g.alpha->ItemCount(), size_t(1020));
+            for (size_t k = 0; k < values.size(); ++k)
+                QCOMPARE(g.alpha->HasItem(Value(values[k])).get(), made[k]);
+            for (int k = 0; k < 20; ++k)
+                QVERIFY(g.alpha->HasItem(Value("old" + std::to_string(k))));
+            QCOMPARE(r.events.size(), listening ? 1020 : 0);
+        }
+    }
+
     // Damaged files leave the graph as it was; oddities a sound file may hold are tolerated.
     void load_data()
     {
@@ -389,6 +493,28 @@ private slots:
                                    "04000000 62657461 00 01000000 02000000 01000000 70"
                                    "01000000 01000000 02000000")
             << false << loaded << QStringList{"alpha:x", "beta:p"} << "no longer related";
+        // Ids out of order, repeated (the later record wins) and with gaps; links repeated, given
+        // from either end and to a missing id.
+        QTest::newRow("ids out of order") << QByteArray::fromHex(
+            "02000000"
+            "05000000 616c706861 00 03000000 09000000 01000000 78 03000000 01000000 79 09000000 01000000 7a"
+            "04000000 62657461 00 01000000 05000000 01000000 70"
+            "05000000 09000000 05000000 03000000 05000000 05000000 03000000 09000000 05000000 07000000 05000000")
+                                          << true << loaded
+                                          << QStringList{"alpha:y", "alpha:y-beta:p", "alpha:z", "alpha:z-beta:p",
+                                                         "beta:p"}
+                                          << QString();
+        // Links are made in ascending order whatever their order in the file: the last one made
+        // holds a key's only value.
+        QTest::newRow("links out of order") << QByteArray::fromHex(
+            "02000000"
+            "06000000 676c6f62616c 00 01000000 01000000 04000000 706f7274"
+            "0c000000 676c6f62616c5f76616c7565 00 02000000 02000000 01000000 61 03000000 01000000 62"
+            "02000000 01000000 03000000 01000000 02000000")
+                                            << true << loaded
+                                            << QStringList{"global:port", "global:port-global_value:b",
+                                                           "global_value:a", "global_value:b"}
+                                            << QString();
         bad("negative name length", "01000000 ffffffff");
         bad("huge name length", "01000000 ffffff7f 00");
         bad("flag not 0 or 1", "01000000 04000000 666c6167 02 00000000 00000000");
