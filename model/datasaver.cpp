@@ -95,7 +95,29 @@ public:
     {
         if (m_used > 0)
             WriteOut(m_buffer.get(), m_used);
+        m_written += m_used;
         m_used = 0;
+    }
+    // Where the next field goes, from the start of the file.
+    size_t Position() const { return m_written + m_used; }
+    // Writes a count at a position already passed: a list can then be written as it is made,
+    // without being held whole first to learn its length.
+    void PatchCount(size_t position, size_t n)
+    {
+        if (n > static_cast<size_t>(INT_MAX))
+            throw DataSaveFailure();
+        if (position >= m_written) {
+            PutInt(m_buffer.get() + (position - m_written), static_cast<int32_t>(n));
+            return;
+        }
+        Flush();
+        char bytes[4];
+        PutInt(bytes, static_cast<int32_t>(n));
+        if (!m_file.seek(static_cast<qint64>(position)))
+            throw DataSaveFailure();
+        WriteOut(bytes, sizeof bytes);
+        if (!m_file.seek(static_cast<qint64>(m_written)))
+            throw DataSaveFailure();
     }
 
 private:
@@ -115,6 +137,7 @@ private:
     QFile& m_file;
     std::unique_ptr<char[]> m_buffer;
     size_t m_used = 0;
+    size_t m_written = 0;  // bytes handed to the file
 };
 
 // Reads fields from the whole file held in memory. Every length is checked against what is
@@ -535,8 +558,12 @@ void WriteGraph(BlockWriter& out, const Data& graph, const std::set<Type*>& whol
     // Each connection is taken from its lower id's end only, so it is written once. Ids are
     // visited in ascending order, so sorting each item's own few links orders the whole list.
     // Only lower ids ask for an item's number: once its own links are taken it is cleared.
+    // The links are written as they are found, and their count put in front at the end.
     SaveIds ids(byId);
-    std::vector<std::pair<int32_t, int32_t>> links;
+    const size_t countAt = out.Position();
+    out.Count(0);
+    size_t linkCount = 0;
+    std::vector<int32_t> own;  // one item's higher neighbours
     size_t first = 0;
     for (size_t k = 0; k < saved.size(); ++k) {
         // A block written earlier holds only lower ids: its links were taken from its own end.
@@ -545,8 +572,11 @@ void WriteGraph(BlockWriter& out, const Data& graph, const std::set<Type*>& whol
             if (saved[k]->IsRelated(saved[j]))
                 related.push_back(saved[j]);
         for (size_t pos = first; pos < blockEnd[k]; ++pos) {
+            // Items in id order lie scattered: asking for later ones early overlaps the waits.
+            if (pos + 8 < blockEnd[k])
+                __builtin_prefetch(byId[pos + 8]);
             const int32_t id = static_cast<int32_t>(pos + 1);
-            const size_t itemStart = links.size();
+            own.clear();
             for (Type* other : related) {
                 const NeighbourSet* neighbours = byId[pos]->Links(other);
                 if (!neighbours)
@@ -554,21 +584,22 @@ void WriteGraph(BlockWriter& out, const Data& graph, const std::set<Type*>& whol
                 for (const ItemPtr& n : *neighbours) {
                     const int32_t nid = n->PassNumber();
                     if (nid > id)
-                        links.emplace_back(id, nid);
+                        own.push_back(nid);
                 }
             }
-            if (links.size() - itemStart > 1)
-                std::sort(links.begin() + static_cast<std::ptrdiff_t>(itemStart), links.end());
+            if (own.size() > 1)
+                std::sort(own.begin(), own.end());
+            for (int32_t nid : own) {
+                out.Int(id);
+                out.Int(nid);
+            }
+            linkCount += own.size();
             byId[pos]->SetPassNumber(0);
         }
         first = blockEnd[k];
     }
     ids.Cleared();
-    out.Count(links.size());
-    for (const auto& l : links) {
-        out.Int(l.first);
-        out.Int(l.second);
-    }
+    out.PatchCount(countAt, linkCount);
 }
 
 // A save killed midway leaves its numbered temporary file behind; each later kill would add
