@@ -89,26 +89,50 @@ ItemPtr Type::GetItem(const Value& v)
 {
     if (m_null)
         throw new NullTypeException;
-    if (Item* item = m_items.Find(v.str()))
+    const uint64_t hash = ValueIndex::Hash(v.str());
+    if (Item* item = m_items.Find(v.str(), hash))
         return item;
     if (!m_autocreate)
         return ItemPtr();
-    return CreateValued(v);
+    return CreateValued(v, hash);
+}
+
+ItemPtr Type::GetItem(Value&& v)
+{
+    if (m_null)
+        throw new NullTypeException;
+    const uint64_t hash = ValueIndex::Hash(v.str());
+    if (Item* item = m_items.Find(v.str(), hash))
+        return item;
+    if (!m_autocreate)
+        return ItemPtr();
+    return CreateValued(std::move(v), hash);
 }
 
 ItemPtr Type::NewItem(const Value& v)
 {
     if (m_null)
         throw new NullTypeException;
-    if (Item* item = m_items.Find(v.str()))
+    const uint64_t hash = ValueIndex::Hash(v.str());
+    if (Item* item = m_items.Find(v.str(), hash))
         return item;
-    return CreateValued(v);
+    return CreateValued(v, hash);
 }
 
-Item* Type::CreateValued(const Value& v)
+ItemPtr Type::NewItem(Value&& v)
 {
-    Item* item = new Item(this, v);
-    m_items.Insert(item);
+    if (m_null)
+        throw new NullTypeException;
+    const uint64_t hash = ValueIndex::Hash(v.str());
+    if (Item* item = m_items.Find(v.str(), hash))
+        return item;
+    return CreateValued(std::move(v), hash);
+}
+
+Item* Type::CreateValued(Value v, uint64_t hash)
+{
+    Item* item = new Item(this, std::move(v));
+    m_items.Insert(item, hash);
     return Announce(item);
 }
 

@@ -401,8 +401,11 @@ public:
 
     ItemPtr HasItem(const Value& v) const;
     ItemPtr GetItem(const Value& v);
+    // The same for a value made for the call: a new item takes its bytes without a copy.
+    ItemPtr GetItem(Value&& v);
     ItemPtr operator[](const Value& v) { return GetItem(v); }
     ItemPtr NewItem(const Value& v);
+    ItemPtr NewItem(Value&& v);
     ItemPtr NewItem();
     ItemPtr GetGlobalNullItem();
     // For a loader filling a type in one go: one new item per value, in the order given, each
@@ -432,7 +435,7 @@ private:
     Event<ConnectionInfo&>* PairEvent(Type* other, bool connection, bool create);
 
     static const std::string& ValueOf(const Item* item) { return item->GetValue().str(); }
-    Item* CreateValued(const Value& v);
+    Item* CreateValued(Value v, uint64_t hash);
     Item* Announce(Item* item);
 
     Data* mp_data;

@@ -1,10 +1,9 @@
 #include "model/valueindex.h"
 
-Item* ValueIndex::Find(std::string_view key) const
+Item* ValueIndex::Find(std::string_view key, uint64_t h) const
 {
     if (m_slots.empty())
         return nullptr;
-    const uint64_t h = Hash(key);
     const size_t mask = m_slots.size() - 1;
     for (size_t i = h & mask;; i = (i + 1) & mask) {
         const Slot& s = m_slots[i];
@@ -15,12 +14,11 @@ Item* ValueIndex::Find(std::string_view key) const
     }
 }
 
-void ValueIndex::Insert(Item* item)
+void ValueIndex::Insert(Item* item, uint64_t h)
 {
     // Kept at most 7/8 full so probe runs stay short and an empty slot always ends them.
     if ((m_size + 1) * 8 > m_slots.size() * 7)
         Grow();
-    const uint64_t h = Hash(m_keyOf(item));
     const size_t mask = m_slots.size() - 1;
     size_t i = h & mask;
     while (m_slots[i].item)

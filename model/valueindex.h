@@ -19,9 +19,14 @@ public:
 
     explicit ValueIndex(KeyOf keyOf) : m_keyOf(keyOf) {}
 
-    Item* Find(std::string_view key) const;
+    Item* Find(std::string_view key) const { return Find(key, Hash(key)); }
+    // For a lookup that may insert next: the key's hash, computed once for both.
+    Item* Find(std::string_view key, uint64_t hash) const;
+    static uint64_t Hash(std::string_view key) { return std::hash<std::string_view>()(key); }
     // The caller guarantees no item with the same value is present.
-    void Insert(Item* item);
+    void Insert(Item* item) { Insert(item, Hash(m_keyOf(item))); }
+    // hash is Hash of the item's value.
+    void Insert(Item* item, uint64_t hash);
     void Erase(Item* item);
     size_t Size() const { return m_size; }
     // Room for n items in all, so that filling the index in one go grows it at most once.
@@ -45,7 +50,6 @@ private:
         Item* item;
     };
 
-    static uint64_t Hash(std::string_view key) { return std::hash<std::string_view>()(key); }
     void Grow();
     // Moves every item into a table of the given size (a power of two).
     void Rehash(size_t size);
