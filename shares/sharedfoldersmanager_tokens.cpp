@@ -94,11 +94,11 @@ void SharedFoldersManager::TokenizeSharedFile(ItemPtr file)
 }
 
 // The files of one folder, tokenised together. The backslash between folder and name separates
-// tokens of both kinds, so the folder's tokens, the same for every file in it, are looked up once
-// and linked to the files token by token: the part of a token's neighbour set each link walks is
-// then still in the cache from the link before. The files come in identity order, the order of
-// the tokens' neighbour sets, so each link lands at or near the end of the set. A name token is
-// mostly one file's own; those shared within the folder stay in the cache anyway.
+// tokens of both kinds, so the folder's tokens, the same for every file in it, are looked up once.
+// The files are linked in identity order, the order of the tokens' neighbour sets, and each file
+// to its tokens in identity order, the order of its own set: every link then lands at the end of
+// both sets, with no search. The folder's tokens are the same few for all its files, so their sets
+// stay in the cache from one file to the next.
 void SharedFoldersManager::TokenizeSharedFiles(const QString& lowerFolder,
                                                const std::vector<std::pair<Item*, std::string_view>>& files)
 {
@@ -110,43 +110,25 @@ void SharedFoldersManager::TokenizeSharedFiles(const QString& lowerFolder,
     std::sort(byFile.begin(), byFile.end(), [](const auto& a, const auto& b) {
         return std::less<Item*>()(a.first, b.first);
     });
-    std::vector<Item*> ordered;
-    std::vector<std::string_view> names;
-    ordered.reserve(byFile.size());
-    names.reserve(byFile.size());
-    for (const auto& file : byFile) {
-        ordered.push_back(file.first);
-        names.push_back(file.second);
-    }
 
-    std::vector<std::pair<Item*, Item*>> links;  // token, file
-    links.reserve(files.size() * 8);
     std::vector<std::string_view> tokens;
+    std::vector<ItemPtr> own;  // one file's tokens, the folder's among them
     std::string text;
-    for (size_t k = 0; k < ordered.size(); ++k) {
+    for (const auto& file : byFile) {
         tokens.clear();
-        SplitTokens(names[k], tokens);
-        size_t count = folderTokens.size();
+        SplitTokens(file.second, tokens);
+        own.assign(folderTokens.begin(), folderTokens.end());
         for (const std::string_view& token : tokens) {
             text.assign(token.data(), token.size());
-            Item* item = mp_tokenType->GetItem(Value(text)).get();
-            if (std::binary_search(folderTokens.begin(), folderTokens.end(), ItemPtr(item)))
-                continue;
-            links.emplace_back(item, ordered[k]);
-            ++count;
+            ItemPtr item = mp_tokenType->GetItem(Value(text));
+            if (!std::binary_search(folderTokens.begin(), folderTokens.end(), item))
+                own.push_back(item);
         }
-        // The file ends up with exactly `count` token links, none made yet: room for them in one
-        // allocation, instead of growing the array link by link.
-        ordered[k]->ReserveLinks(mp_tokenType, count);
-    }
-
-    for (const ItemPtr& token : folderTokens)
-        for (Item* file : ordered)
-            ItemPtr(file) += token;
-    for (size_t k = 0; k < links.size(); ++k) {
-        // Each new token is a wait for memory; the next ones are asked for while this one links.
-        if (k + 8 < links.size())
-            __builtin_prefetch(links[k + 8].first);
-        ItemPtr(links[k].second) += links[k].first;
+        std::sort(own.begin(), own.end());
+        // The file has none of its token links yet: room for all of them in one allocation.
+        file.first->ReserveLinks(mp_tokenType, own.size());
+        ItemPtr f(file.first);
+        for (const ItemPtr& token : own)
+            f += token;
     }
 }
