@@ -85,49 +85,25 @@ ItemPtr Type::HasItem(const Value& v) const
     return m_items.Find(v.str());
 }
 
-ItemPtr Type::GetItem(const Value& v)
+// The item of the value, made when create says so; the value's hash serves both the lookup and
+// the index of a new item, and a value made for the call is moved into that item.
+template <typename V>
+ItemPtr Type::FindOrMake(V&& v, bool create)
 {
     if (m_null)
         throw new NullTypeException;
     const uint64_t hash = ValueIndex::Hash(v.str());
     if (Item* item = m_items.Find(v.str(), hash))
         return item;
-    if (!m_autocreate)
+    if (!create)
         return ItemPtr();
-    return CreateValued(v, hash);
+    return CreateValued(std::forward<V>(v), hash);
 }
 
-ItemPtr Type::GetItem(Value&& v)
-{
-    if (m_null)
-        throw new NullTypeException;
-    const uint64_t hash = ValueIndex::Hash(v.str());
-    if (Item* item = m_items.Find(v.str(), hash))
-        return item;
-    if (!m_autocreate)
-        return ItemPtr();
-    return CreateValued(std::move(v), hash);
-}
-
-ItemPtr Type::NewItem(const Value& v)
-{
-    if (m_null)
-        throw new NullTypeException;
-    const uint64_t hash = ValueIndex::Hash(v.str());
-    if (Item* item = m_items.Find(v.str(), hash))
-        return item;
-    return CreateValued(v, hash);
-}
-
-ItemPtr Type::NewItem(Value&& v)
-{
-    if (m_null)
-        throw new NullTypeException;
-    const uint64_t hash = ValueIndex::Hash(v.str());
-    if (Item* item = m_items.Find(v.str(), hash))
-        return item;
-    return CreateValued(std::move(v), hash);
-}
+ItemPtr Type::GetItem(const Value& v) { return FindOrMake(v, m_autocreate); }
+ItemPtr Type::GetItem(Value&& v) { return FindOrMake(std::move(v), m_autocreate); }
+ItemPtr Type::NewItem(const Value& v) { return FindOrMake(v, true); }
+ItemPtr Type::NewItem(Value&& v) { return FindOrMake(std::move(v), true); }
 
 Item* Type::CreateValued(Value v, uint64_t hash)
 {

@@ -435,6 +435,8 @@ private:
     Event<ConnectionInfo&>* PairEvent(Type* other, bool connection, bool create);
 
     static const std::string& ValueOf(const Item* item) { return item->GetValue().str(); }
+    template <typename V>
+    ItemPtr FindOrMake(V&& v, bool create);
     Item* CreateValued(Value v, uint64_t hash);
     Item* Announce(Item* item);
 
