@@ -361,38 +361,73 @@ void CreateItems(const std::vector<Record>& records, std::vector<Item*>& items)
     }
 }
 
-// One item of a block: its place in the order and, for a valued type, its value copied into
-// the block's arena.
+// One item of a block: its place in the order and, for a valued type, its value: the first eight
+// bytes in the head, the rest copied into the block's arena.
 struct Entry
 {
     uint64_t head;  // the first eight bytes of the value, as a number that orders the same way
     Item* item;
-    size_t offset;
-    size_t size;
+    uint32_t tail;  // for a value of more than eight bytes: which of the arena's tails is its rest
+    uint32_t size;  // the value's bytes (a longer value cannot be saved: see BlockWriter::String)
+};
+
+// The rests of the values longer than eight bytes, side by side, and where each begins.
+struct Arena
+{
+    std::string bytes;
+    std::vector<size_t> at;
+
+    void Clear()
+    {
+        bytes.clear();
+        at.clear();
+    }
+    uint32_t Add(const char* p, size_t n)
+    {
+        at.push_back(bytes.size());
+        bytes.append(p, n);
+        return static_cast<uint32_t>(at.size() - 1);
+    }
+    const char* Tail(const Entry& e) const { return bytes.data() + at[e.tail]; }
 };
 
 // Orders the entries by their first eight value bytes: a radix sort, one pass per digit that
 // differs among them, each pass reading the entries in order and appending them to one of the
 // runs of its digit. Values of a type are mostly told apart there, so this replaces a comparison
 // sort of the whole block. Many entries are sorted two bytes at a time, which halves the passes
-// for as long as the counters stay few beside the entries. spare is room the passes reuse.
+// for as long as the counters stay few beside the entries. The digits are counted from the
+// lowest bit that differs among the heads, so that bits all values share (a common first letter,
+// the zeros after short values) take no pass. spare is room the passes reuse.
 void SortByHead(std::vector<Entry>& entries, std::vector<Entry>& spare)
 {
     const size_t n = entries.size();
     if (n < 2)
         return;
+    uint64_t any = 0, all = ~uint64_t(0);
+    for (const Entry& e : entries) {
+        any |= e.head;
+        all &= e.head;
+    }
+    const uint64_t differ = any ^ all;
+    if (differ == 0)
+        return;
+    const int low = __builtin_ctzll(differ);
+    const int width = 64 - __builtin_clzll(differ) - low;
     const int bits = n >= (size_t(1) << 16) ? 16 : 8;
-    const int digits = 64 / bits;
+    const int digits = (width + bits - 1) / bits;
     const size_t values = size_t(1) << bits;
     const uint64_t mask = values - 1;
+    const auto digit = [low, bits, mask](uint64_t head, int d) {
+        return static_cast<size_t>((head >> (low + bits * d)) & mask);
+    };
     std::vector<size_t> counts(static_cast<size_t>(digits) * values, 0);
     for (const Entry& e : entries)
         for (int d = 0; d < digits; ++d)
-            ++counts[static_cast<size_t>(d) * values + ((e.head >> (bits * d)) & mask)];
+            ++counts[static_cast<size_t>(d) * values + digit(e.head, d)];
     for (int d = 0; d < digits; ++d) {
         size_t* count = counts.data() + static_cast<size_t>(d) * values;
         // A digit all values share leaves the order as it is.
-        if (count[(entries[0].head >> (bits * d)) & mask] == n)
+        if (count[digit(entries[0].head, d)] == n)
             continue;
         size_t sum = 0;
         for (size_t v = 0; v < values; ++v) {
@@ -403,7 +438,7 @@ void SortByHead(std::vector<Entry>& entries, std::vector<Entry>& spare)
         if (spare.size() < n)
             spare.resize(n);
         for (const Entry& e : entries)
-            spare[count[(e.head >> (bits * d)) & mask]++] = e;
+            spare[count[digit(e.head, d)]++] = e;
         // spare may be longer than n: the entries are its first n.
         entries.swap(spare);
         entries.resize(n);
@@ -414,11 +449,11 @@ void SortByHead(std::vector<Entry>& entries, std::vector<Entry>& spare)
 // types), so that the same graph always gives the same file. The items lie scattered in memory:
 // they are visited once, their values copied side by side, and sorting and writing work on the
 // copies.
-void SortByValue(const Type* type, std::vector<Entry>& entries, std::vector<Entry>& spare, std::string& arena)
+void SortByValue(const Type* type, std::vector<Entry>& entries, std::vector<Entry>& spare, Arena& arena)
 {
     const std::vector<Item*> items = type->ItemsUnordered();
     entries.clear();
-    arena.clear();
+    arena.Clear();
     entries.reserve(items.size());
     for (size_t i = 0; i < items.size(); ++i) {
         // Asking for the next items early overlaps the waits for memory.
@@ -430,25 +465,25 @@ void SortByValue(const Type* type, std::vector<Entry>& entries, std::vector<Entr
             continue;
         }
         const std::string& value = item->GetValue().str();
+        if (value.size() > static_cast<size_t>(INT_MAX))
+            throw DataSaveFailure();
         uint64_t head = 0;
         const size_t n = std::min<size_t>(value.size(), 8);
         for (size_t k = 0; k < n; ++k)
             head |= static_cast<uint64_t>(static_cast<unsigned char>(value[k])) << (56 - 8 * k);
-        entries.push_back({head, item, arena.size(), value.size()});
         // A value of up to eight bytes is whole in its head.
-        if (value.size() > 8)
-            arena += value;
+        const uint32_t tail = value.size() > 8 ? arena.Add(value.data() + 8, value.size() - 8) : 0;
+        entries.push_back({head, item, tail, static_cast<uint32_t>(value.size())});
     }
     if (type->IsNull())
         return;
     SortByHead(entries, spare);
     // Values alike in their first eight bytes are ordered by the rest.
-    const char* bytes = arena.data();
-    auto byBytes = [bytes](const Entry& a, const Entry& b) {
+    auto byBytes = [&arena](const Entry& a, const Entry& b) {
         // With equal heads a value of up to eight bytes is the beginning of the other one.
         if (a.size <= 8 || b.size <= 8)
             return a.size < b.size;
-        const int c = memcmp(bytes + a.offset + 8, bytes + b.offset + 8, std::min(a.size, b.size) - 8);
+        const int c = memcmp(arena.Tail(a), arena.Tail(b), std::min(a.size, b.size) - 8);
         return c != 0 ? c < 0 : a.size < b.size;
     };
     for (size_t k = 0; k < entries.size();) {
@@ -514,7 +549,7 @@ void WriteGraph(BlockWriter& out, const Data& graph, const std::set<Type*>& whol
     std::vector<size_t> blockEnd;
     std::vector<Entry> entries;
     std::vector<Entry> spare;
-    std::string arena;
+    Arena arena;
     for (size_t k = 0; k < saved.size(); ++k) {
         Type* t = saved[k];
         SortByValue(t, entries, spare, arena);
@@ -539,21 +574,22 @@ void WriteGraph(BlockWriter& out, const Data& graph, const std::set<Type*>& whol
             out.Int(static_cast<int32_t>(byId.size()));
             if (t->IsNull())
                 continue;
-            if (e.size <= 8) {
-                // The whole value is in the head: the arena, read out of order here, is not touched.
-                char bytes[8];
-                for (size_t b = 0; b < e.size; ++b)
-                    bytes[b] = static_cast<char>(e.head >> (56 - 8 * b));
-                out.String(bytes, e.size);
-            } else {
-                out.String(arena.data() + e.offset, e.size);
-            }
+            // The first eight bytes are in the head; only a longer value reads the arena, out of
+            // order here.
+            char bytes[8];
+            const size_t inHead = std::min<size_t>(e.size, 8);
+            for (size_t b = 0; b < inHead; ++b)
+                bytes[b] = static_cast<char>(e.head >> (56 - 8 * b));
+            out.Count(e.size);
+            out.Bytes(bytes, inHead);
+            if (e.size > 8)
+                out.Bytes(arena.Tail(e), e.size - 8);
         }
         blockEnd.push_back(byId.size());
     }
     std::vector<Entry>().swap(entries);
     std::vector<Entry>().swap(spare);
-    std::string().swap(arena);
+    arena = Arena();
 
     // Each connection is taken from its lower id's end only, so it is written once. Ids are
     // visited in ascending order, so sorting each item's own few links orders the whole list.
