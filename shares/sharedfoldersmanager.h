@@ -98,6 +98,8 @@ private:
     void TokenizeSharedFiles(const QString& lowerFolder, const std::vector<std::pair<Item*, std::string_view>>& files);
     static void SplitTokens(std::string_view utf8, std::vector<std::string_view>& tokens);
     std::vector<ItemPtr> TokenItems(const QString& lowerText);
+    // The token items of a lower-cased UTF-8 text, appended to out; tokens is room the split reuses.
+    void AppendTokenItems(std::string_view utf8, std::vector<std::string_view>& tokens, std::vector<ItemPtr>& out);
     ItemPtr FindSharedFile(const QString& path, bool onlyShared);
     void RemoveUnsharedFolders();
     // The key of the lower-case lookup for a path or name item's text: one trailing separator

@@ -73,15 +73,21 @@ void SharedFoldersManager::SplitTokens(std::string_view utf8, std::vector<std::s
     Take(text, start, size, tokens);
 }
 
+void SharedFoldersManager::AppendTokenItems(std::string_view utf8, std::vector<std::string_view>& tokens,
+                                            std::vector<ItemPtr>& out)
+{
+    tokens.clear();
+    SplitTokens(utf8, tokens);
+    for (const std::string_view& token : tokens)
+        out.push_back(mp_tokenType->GetItem(Value(std::string(token))));
+}
+
 std::vector<ItemPtr> SharedFoldersManager::TokenItems(const QString& lowerText)
 {
     const std::string utf8 = lowerText.toUtf8().toStdString();
     std::vector<std::string_view> tokens;
-    SplitTokens(utf8, tokens);
     std::vector<ItemPtr> items;
-    items.reserve(tokens.size());
-    for (const std::string_view& token : tokens)
-        items.push_back(mp_tokenType->GetItem(Value(std::string(token))));
+    AppendTokenItems(utf8, tokens, items);
     return items;
 }
 
@@ -113,17 +119,14 @@ void SharedFoldersManager::TokenizeSharedFiles(const QString& lowerFolder,
 
     std::vector<std::string_view> tokens;
     std::vector<ItemPtr> own;  // one file's tokens, the folder's among them
-    std::string text;
+    const auto inFolder = [&folderTokens](const ItemPtr& token) {
+        return std::binary_search(folderTokens.begin(), folderTokens.end(), token);
+    };
     for (const auto& file : byFile) {
-        tokens.clear();
-        SplitTokens(file.second, tokens);
         own.assign(folderTokens.begin(), folderTokens.end());
-        for (const std::string_view& token : tokens) {
-            text.assign(token.data(), token.size());
-            ItemPtr item = mp_tokenType->GetItem(Value(text));
-            if (!std::binary_search(folderTokens.begin(), folderTokens.end(), item))
-                own.push_back(item);
-        }
+        AppendTokenItems(file.second, tokens, own);
+        own.erase(std::remove_if(own.begin() + static_cast<std::ptrdiff_t>(folderTokens.size()), own.end(), inFolder),
+                  own.end());
         std::sort(own.begin(), own.end());
         // The file has none of its token links yet: room for all of them in one allocation.
         file.first->ReserveLinks(mp_tokenType, own.size());
