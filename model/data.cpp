@@ -273,33 +273,16 @@ auto FindGroup(const Groups& groups, Type* type)
 
 } // namespace
 
-// Items come from slabs of their own: no per-item header or rounding, and items made one after
-// the other lie side by side. Freed slots are reused last in, first out.
-namespace {
-
-#if TAVRINEL_SMALL_BLOCKS
-SlabPool itemPool;
-#endif
-
-} // namespace
-
+// Items come from the small-block slabs: no per-item header or rounding, and items made one
+// after the other lie side by side.
 void* Item::operator new(size_t size)
 {
-#if TAVRINEL_SMALL_BLOCKS
-    if (size == sizeof(Item))
-        return itemPool.Get(size, 64 * 1024 - 64);
-#endif
-    return ::operator new(size);
+    return smallblocks::Get(size);
 }
 
-void Item::operator delete(void* p)
+void Item::operator delete(void* p, size_t size)
 {
-#if TAVRINEL_SMALL_BLOCKS
-    if (p)
-        itemPool.Put(p);
-#else
-    ::operator delete(p);
-#endif
+    smallblocks::Put(p, size);
 }
 
 Item::~Item()

@@ -334,9 +334,9 @@ private:
     ~Item();
     Item(const Item&) = delete;
     Item& operator=(const Item&) = delete;
-    // Items of one size come from slabs of their own (plain new and delete in sanitizer builds).
+    // Items come from the small-block slabs (plain new and delete in sanitizer builds).
     static void* operator new(size_t size);
-    static void operator delete(void* p);
+    static void operator delete(void* p, size_t size);
 
     // Neighbours grouped by type, in type identity order; a group exists only while non-empty,
     // or empty with room reserved, which no reader sees.
