@@ -19,11 +19,7 @@ void ValueIndex::Insert(Item* item, uint64_t h)
     // Kept at most 7/8 full so probe runs stay short and an empty slot always ends them.
     if ((m_size + 1) * 8 > m_slots.size() * 7)
         Grow();
-    const size_t mask = m_slots.size() - 1;
-    size_t i = h & mask;
-    while (m_slots[i].item)
-        i = (i + 1) & mask;
-    m_slots[i] = Slot{h, item};
+    Place(Slot{h, item});
     ++m_size;
 }
 
@@ -74,15 +70,9 @@ void ValueIndex::Rehash(size_t size)
     std::vector<Slot> old;
     old.swap(m_slots);
     m_slots.assign(size, Slot{0, nullptr});
-    const size_t mask = size - 1;
-    for (const Slot& s : old) {
-        if (!s.item)
-            continue;
-        size_t i = s.hash & mask;
-        while (m_slots[i].item)
-            i = (i + 1) & mask;
-        m_slots[i] = s;
-    }
+    for (const Slot& s : old)
+        if (s.item)
+            Place(s);
 }
 
 void ValueIndex::InsertMany(const std::vector<Item*>& items)
@@ -112,11 +102,16 @@ void ValueIndex::InsertMany(const std::vector<Item*>& items)
             spare[count[((s.hash & mask) >> shift) & (kDigits - 1)]++] = s;
         pending.swap(spare);
     }
-    for (const Slot& s : pending) {
-        size_t i = s.hash & mask;
-        while (m_slots[i].item)
-            i = (i + 1) & mask;
-        m_slots[i] = s;
-    }
+    for (const Slot& s : pending)
+        Place(s);
     m_size += items.size();
+}
+
+void ValueIndex::Place(const Slot& s)
+{
+    const size_t mask = m_slots.size() - 1;
+    size_t i = s.hash & mask;
+    while (m_slots[i].item)
+        i = (i + 1) & mask;
+    m_slots[i] = s;
 }

@@ -53,6 +53,8 @@ private:
     void Grow();
     // Moves every item into a table of the given size (a power of two).
     void Rehash(size_t size);
+    // Puts a slot at its first free place from its home, the table having room.
+    void Place(const Slot& s);
 
     KeyOf m_keyOf;
     std::vector<Slot> m_slots;  // power-of-two size, or empty
