@@ -40,8 +40,7 @@ int main(int argc, char** argv)
     QTemporaryDir dir;
     SearchForm* form = benchutil::StartSearchView(dir);
     SearchResultsForm* tab = benchutil::OpenSearchTab(form, "rock");
-    ItemPtr widget = d.GetType("search_results_widget")->HasItem(Value(tab));
-    ItemPtr request = widget.GetItems("search_request");
+    ItemPtr request = benchutil::RequestOfTab(tab);
     for (int u = 0; u < kUsers; ++u)
         form->OnUserSearchResults(MakeReply(request, u));
     app.processEvents();

@@ -34,8 +34,7 @@ ItemPtr MakeReply(ItemPtr request, int user)
 
 std::vector<ItemPtr> Replies(SearchResultsForm* tab)
 {
-    ItemPtr widget = d.GetType("search_results_widget")->HasItem(Value(tab));
-    ItemPtr request = widget.GetItems("search_request");
+    ItemPtr request = benchutil::RequestOfTab(tab);
     std::vector<ItemPtr> replies;
     for (int u = 0; u < kUsers; ++u)
         replies.push_back(MakeReply(request, u));

@@ -40,6 +40,13 @@ inline SearchResultsForm* OpenSearchTab(SearchForm* form, const QString& text)
     return qobject_cast<SearchResultsForm*>(tabs->widget(tabs->count() - 1));
 }
 
+// The search request whose replies the tab shows.
+inline ItemPtr RequestOfTab(SearchResultsForm* tab)
+{
+    ItemPtr widget = d.GetType("search_results_widget")->HasItem(Value(tab));
+    return widget.GetItems("search_request");
+}
+
 inline void CloseSearchTab(SearchForm* form, SearchResultsForm* tab)
 {
     auto* tabs = form->findChild<QTabWidget*>("searchTabControl");

@@ -48,9 +48,7 @@ void ShareForm::DownloadFolder(ItemPtr folder, bool isSubfolder)
     // Only the rows of the listed folder have nodes.
     for (ItemPtr node : files.GetItems("user_share_file_node"))
         MarkQueued(ItemObject<QTreeWidgetItem>(node));
-    const ItemSet subFolders =
-        folder.GetItems("user_share_folder_child").GetItems("user_share_folder_parent").GetItems("user_share_folder");
-    for (ItemPtr subFolder : subFolders)
+    for (ItemPtr subFolder : SubFolders(folder))
         if (subFolder != folder)
             DownloadFolder(subFolder, true);
 }

@@ -35,6 +35,11 @@ ItemPtr FileOfRow(QTreeWidgetItem* row)
     return RowData(row, "user_share_file_node", "user_share_file");
 }
 
+ItemSet SubFolders(ItemPtr folder)
+{
+    return folder.GetItems("user_share_folder_child").GetItems("user_share_folder_parent").GetItems("user_share_folder");
+}
+
 int BuildShareFolderTree(QTreeWidget* tree, ItemPtr share)
 {
     // std::string orders by unsigned bytes, a prefix before the longer text: a parent's path

@@ -19,6 +19,9 @@ ItemPtr FolderOfRow(QTreeWidgetItem* row);
 // The file of a file row, or null for a row without data.
 ItemPtr FileOfRow(QTreeWidgetItem* row);
 
+// The folders one level below the folder in its share.
+ItemSet SubFolders(ItemPtr folder);
+
 // Appends a row per folder of the share to the tree, sub-folders under their parent folder's
 // row, siblings in byte order of their paths. Returns the level of the deepest row (0 when
 // every row is top-level).

@@ -125,9 +125,7 @@ void UploadForm::UploadFolder(ItemPtr folder)
     }
 
     std::map<std::string, ItemPtr> subfolders;
-    for (ItemPtr sub : folder.GetItems("user_share_folder_child")
-                           .GetItems("user_share_folder_parent")
-                           .GetItems("user_share_folder")) {
+    for (ItemPtr sub : SubFolders(folder)) {
         ItemPtr name = sub.HasItem("user_share_folder_name");
         subfolders.emplace(name ? name.AsStdString() : std::string(), sub);
     }
