@@ -17,19 +17,13 @@
 
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 namespace {
 
 const int kMembers = 10000;
 const int kLines = 10000;
 
-double CpuMs()
-{
-    timespec ts;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
+using benchutil::ProcessCpuMs;
 
 QByteArray U32(quint32 v)
 {
@@ -128,15 +122,15 @@ void Members(Server* server)
     for (const auto& step : {std::make_pair("join reply", &first), std::make_pair("after a reconnect", &again)}) {
         QElapsedTimer t;
         t.start();
-        double cpu0 = CpuMs();
+        double cpu0 = ProcessCpuMs();
         Handle(server, 14, *step.second);
-        const double handled = CpuMs() - cpu0;
+        const double handled = ProcessCpuMs() - cpu0;
         const double wall = benchutil::Ms(t);
-        cpu0 = CpuMs();
+        cpu0 = ProcessCpuMs();
         QApplication::processEvents();
         printf("  %-18s %5d members: %8.1f ms CPU (%.1f ms wall), then the event loop %.1f ms; "
                "%d rows, user_count %s\n",
-               step.first, kMembers, handled, wall, CpuMs() - cpu0, Rows(form),
+               step.first, kMembers, handled, wall, ProcessCpuMs() - cpu0, Rows(form),
                d.GetType("room")->GetItem(Value("bench"))["user_count"].AsStdString().c_str());
     }
     printf("  peak resident %ld KiB (%ld KiB before the replies)\n", benchutil::PeakKiB(), before);
@@ -153,11 +147,11 @@ void Lines(Server* server, bool paced)
     const auto one = [&] {
         const QString text = n % 10 == 0 ? QString("line %1 see https://example.org/page?id=%1&x=y for it").arg(n)
                                          : QString("line %1, an ordinary chat line of a busy room").arg(n);
-        const double cpu0 = CpuMs();
+        const double cpu0 = ProcessCpuMs();
         emit server->RoomChat("bench", QString("member%1").arg(n % 500), text);
-        const double handled = CpuMs() - cpu0;
+        const double handled = ProcessCpuMs() - cpu0;
         QApplication::processEvents();
-        const double whole = CpuMs() - cpu0;
+        const double whole = ProcessCpuMs() - cpu0;
         handlerSum += handled;
         lineSum += whole;
         handlerMax = std::max(handlerMax, handled);

@@ -4,6 +4,7 @@
 #include "mainwindowfixture.h"
 #include "urlcatcher.h"
 
+#include "common/testfiles.h"
 #include "model/settings.h"
 #include "ui/chat/chatlog.h"
 #include "ui/chat/chatlogform.h"
@@ -23,19 +24,6 @@ const QDateTime kEvening(QDate(2026, 3, 7), QTime(21, 5, 9));
 QString Folder(ChatLogKind kind)
 {
     return QDir::homePath() + (kind == ChatLogKind::Room ? "/Tavrinel Chat Logs/Rooms" : "/Tavrinel Chat Logs/Users");
-}
-
-QByteArray ReadFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool WriteFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 QTextEdit* LogEdit(ChatLogForm* viewer) { return viewer->findChild<QTextEdit*>("logEdit"); }
