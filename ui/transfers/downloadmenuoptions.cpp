@@ -48,17 +48,15 @@ QTreeWidgetItem* RowOf(ItemPtr node)
     return node ? ItemObject<QTreeWidgetItem>(node) : nullptr;
 }
 
-// A local path text of the engine ("\" separated) handed to the desktop; the engine's empty
-// text is a refusal, and nothing is opened then.
-void OpenLocal(QString path)
+}  // namespace
+
+void DownloadMenuOptions::OpenLocal(QString path)
 {
     if (path.isEmpty())
         return;
     path.replace('\\', '/');
     QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
-
-}  // namespace
 
 DownloadMenuOptions::DownloadMenuOptions(QMenu* menu, ItemSet entries, QObject* parent)
     : QObject(parent)

@@ -7,11 +7,10 @@
 #include "model/helpers.h"
 #include "model/settings.h"
 #include "transfers/transferqueuemanager.h"
+#include "ui/transfers/downloadmenuoptions.h"
 #include "ui_transfersform.h"
 
-#include <QDesktopServices>
 #include <QKeyEvent>
-#include <QUrl>
 
 namespace {
 
@@ -239,12 +238,7 @@ void TransfersForm::OnDownloadListItemDoubleClicked(QTreeWidgetItem* ip_row, int
     ItemPtr entry = NodeOf(ip_row, "download_list_node")["download_entry"];
     if (!entry)
         return;
-    QString path = transferQueueManager->GetDownloadTargetPath(entry, true);
-    // An empty path is the engine's refusal: there is nothing safe to open.
-    if (path.isEmpty())
-        return;
-    path.replace('\\', '/');
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    DownloadMenuOptions::OpenLocal(transferQueueManager->GetDownloadTargetPath(entry, true));
 }
 
 void TransfersForm::OnDownloadsContextMenuRequested(QPoint i_pos)
