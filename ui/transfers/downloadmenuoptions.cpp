@@ -111,15 +111,6 @@ void DownloadMenuOptions::AddAlertMenu(QMenu* menu)
         delete alerts;
 }
 
-ItemSet DownloadMenuOptions::LiveEntries() const
-{
-    ItemSet live;
-    for (const ItemPtr& entry : m_entries)
-        if (!entry->IsRemoved())
-            live.insert(entry);
-    return live;
-}
-
 ItemPtr DownloadMenuOptions::First() const
 {
     return m_entries.empty() || m_entries.begin()->get()->IsRemoved() ? ItemPtr() : *m_entries.begin();
@@ -139,7 +130,8 @@ void DownloadMenuOptions::OnOpenFolder()
 
 void DownloadMenuOptions::OnRetryDownloads()
 {
-    for (const ItemPtr& entry : LiveEntries())
+    // The menu ran an event loop, in which the engine may have removed any of them.
+    for (const ItemPtr& entry : m_entries)
         if (!entry->IsRemoved())
             transferQueueManager->RequeueDownload(entry);
 }
@@ -147,7 +139,7 @@ void DownloadMenuOptions::OnRetryDownloads()
 void DownloadMenuOptions::OnRemoveDownloads()
 {
     // A removal may take others with it (a handler clearing rows): each is looked at when due.
-    for (const ItemPtr& entry : LiveEntries())
+    for (const ItemPtr& entry : m_entries)
         if (!entry->IsRemoved())
             transferQueueManager->RemoveDownload(entry);
 }

@@ -33,8 +33,6 @@ public slots:
     void OnRerunSearch();
 
 private:
-    // The entries still there: the menu runs an event loop, in which the engine may remove any.
-    ItemSet LiveEntries() const;
     ItemPtr First() const;
     void AddAlertMenu(QMenu* menu);
 
