@@ -153,7 +153,6 @@ bool UploadThread::Upload()
     // A wait on the peer reports what went out before it, so that a stalled upload shows all of it.
     const std::function<bool()> stopOrReport = [&] {
         if (pacer.Due(position, false))
-            if (pacer.Due(position, position == size))
             emit UploadProgress(position, Speed(measured, speedClock.elapsed()));
         return ExitRequested();
     };

@@ -238,6 +238,48 @@ private slots:
         QCOMPARE(pair.far->readAll(), QByteArray::fromHex("07000000"));
     }
 
+    // An upload stalled on a peer that reads nothing has reported every whole piece that went
+    // out: what the peer gets once the upload is stopped exceeds it by the piece it was sending at most.
+    void stalledUploadReportsWhatWentOut()
+    {
+        const qint64 size = 64 * 1024 * 1024;
+        const QString path = m_files.filePath("stalled");
+        QVERIFY(WriteFile(path, QByteArray(size, 's')));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        SocketPair pair = Connected();
+        QVERIFY(pair.near && pair.far);
+        // The peer takes a few bytes into its buffer and then no more: the kernel's fill up.
+        pair.far->setReadBufferSize(4096);
+        UploadThread uploader(pair.near.get(), &file, 3);
+        Outcome up;
+        up.Watch(&uploader);
+        Start(&uploader, pair.near.get());
+        pair.far->write(I64(0));
+        pair.far->flush();
+
+        // Reports until the stall, then one for what went out before it, then none.
+        QTRY_VERIFY_WITH_TIMEOUT(up.reports > 0, 10000);
+        for (int before = -1, windows = 0; before != up.reports && windows < 20; ++windows) {
+            before = up.reports;
+            QTest::qWait(1000);
+        }
+        QVERIFY(!up.Ended());
+        const qint64 reported = up.lastOffset;
+
+        uploader.SignalExit();
+        QVERIFY(uploader.wait(5000));
+        QTRY_VERIFY(up.Ended());
+        QCOMPARE(up.lastOffset, reported);
+        pair.far->setReadBufferSize(0);
+        qint64 received = pair.far->readAll().size();
+        while (pair.far->waitForReadyRead(500))
+            received += pair.far->readAll().size();
+        received -= 4;  // the ticket
+        QVERIFY2(received >= reported && received - reported <= kTransferPieceSize,
+                 qPrintable(QString("%1 bytes received, %2 reported").arg(received).arg(reported)));
+    }
+
     // A stop reaches a thread waiting on a silent peer within a fraction of a second, not after
     // the whole 30-second wait.
     void stopWhileWaiting()

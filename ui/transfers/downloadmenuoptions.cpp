@@ -48,17 +48,15 @@ QTreeWidgetItem* RowOf(ItemPtr node)
     return node ? ItemObject<QTreeWidgetItem>(node) : nullptr;
 }
 
-// A local path text of the engine ("\" separated) handed to the desktop; the engine's empty
-// text is a refusal, and nothing is opened then.
-void OpenLocal(QString path)
+}  // namespace
+
+void DownloadMenuOptions::OpenLocal(QString path)
 {
     if (path.isEmpty())
         return;
     path.replace('\\', '/');
     QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
-
-}  // namespace
 
 DownloadMenuOptions::DownloadMenuOptions(QMenu* menu, ItemSet entries, QObject* parent)
     : QObject(parent)
@@ -113,15 +111,6 @@ void DownloadMenuOptions::AddAlertMenu(QMenu* menu)
         delete alerts;
 }
 
-ItemSet DownloadMenuOptions::LiveEntries() const
-{
-    ItemSet live;
-    for (const ItemPtr& entry : m_entries)
-        if (!entry->IsRemoved())
-            live.insert(entry);
-    return live;
-}
-
 ItemPtr DownloadMenuOptions::First() const
 {
     return m_entries.empty() || m_entries.begin()->get()->IsRemoved() ? ItemPtr() : *m_entries.begin();
@@ -141,7 +130,8 @@ void DownloadMenuOptions::OnOpenFolder()
 
 void DownloadMenuOptions::OnRetryDownloads()
 {
-    for (const ItemPtr& entry : LiveEntries())
+    // The menu ran an event loop, in which the engine may have removed any of them.
+    for (const ItemPtr& entry : m_entries)
         if (!entry->IsRemoved())
             transferQueueManager->RequeueDownload(entry);
 }
@@ -149,7 +139,7 @@ void DownloadMenuOptions::OnRetryDownloads()
 void DownloadMenuOptions::OnRemoveDownloads()
 {
     // A removal may take others with it (a handler clearing rows): each is looked at when due.
-    for (const ItemPtr& entry : LiveEntries())
+    for (const ItemPtr& entry : m_entries)
         if (!entry->IsRemoved())
             transferQueueManager->RemoveDownload(entry);
 }

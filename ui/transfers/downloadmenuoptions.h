@@ -18,6 +18,10 @@ public:
     // callers make it on their own stack, with no parent, after the menu.
     DownloadMenuOptions(QMenu* menu, ItemSet entries, QObject* parent = nullptr);
 
+    // A local path text of the engine ("\" separated) handed to the desktop; the engine's empty
+    // text is a refusal, and nothing is opened then.
+    static void OpenLocal(QString path);
+
 public slots:
     void OnOpenFile();
     void OnOpenFolder();
@@ -29,8 +33,6 @@ public slots:
     void OnRerunSearch();
 
 private:
-    // The entries still there: the menu runs an event loop, in which the engine may remove any.
-    ItemSet LiveEntries() const;
     ItemPtr First() const;
     void AddAlertMenu(QMenu* menu);
 

@@ -314,8 +314,26 @@ void TransfersForm::OnTransfersLoaded()
     m_transfersLoaded = true;
     QTreeWidget* tree = ui->downloadsList;
     tree->setUpdatesEnabled(false);
+    // Each row's status would add up all entries of its user and folder again: with many
+    // downloads of one user that is quadratic, so the groups are summed once, after the rows.
+    m_addingSavedDownloads = true;
     for (const ItemPtr& entry : g("download_entry").SortNumericBy("download_order", true))
         OnDownloadEntryAdded(entry);
+    m_addingSavedDownloads = false;
+    if (!m_savedGroupRows.empty()) {
+        // The rows are walked rather than the pointers kept: none is dereferenced that may be gone.
+        TreeKind& kind = Downloads();
+        for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* userRow = tree->topLevelItem(i);
+            for (int k = 0; k < userRow->childCount(); ++k)
+                if (m_savedGroupRows.count(userRow->child(k)))
+                    ShowGroupStatus(kind, userRow->child(k));
+            if (m_savedGroupRows.count(userRow))
+                ShowGroupStatus(kind, userRow);
+        }
+        m_savedGroupRows.clear();
+        UpdateActiveTransferCounts();
+    }
     tree->setUpdatesEnabled(true);
 }
 
@@ -527,15 +545,18 @@ QTreeWidgetItem* TransfersForm::AddEntryRow(TreeKind& i_kind, ItemPtr i_entry, I
 
 void TransfersForm::UpdateGroupStatus(TreeKind& i_kind, QTreeWidgetItem* ip_fileRow)
 {
-    for (QTreeWidgetItem* row : {ip_fileRow->parent(), UserRowOf(ip_fileRow)}) {
-        if (!row)
-            continue;
-        ItemSet entries = NodeEntries(i_kind, row);
-        const QString status = i_kind.aggregate(entries);
-        if (!row->isExpanded())
-            row->setText(3, status);
-        SetItemColorByStatus(row, status);
-    }
+    for (QTreeWidgetItem* row : {ip_fileRow->parent(), UserRowOf(ip_fileRow)})
+        if (row)
+            ShowGroupStatus(i_kind, row);
+}
+
+void TransfersForm::ShowGroupStatus(TreeKind& i_kind, QTreeWidgetItem* ip_groupRow)
+{
+    ItemSet entries = NodeEntries(i_kind, ip_groupRow);
+    const QString status = i_kind.aggregate(entries);
+    if (!ip_groupRow->isExpanded())
+        ip_groupRow->setText(3, status);
+    SetItemColorByStatus(ip_groupRow, status);
 }
 
 void TransfersForm::RemoveEntryRow(TreeKind& i_kind, ItemPtr i_entry)

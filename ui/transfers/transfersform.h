@@ -128,6 +128,8 @@ private:
     QTreeWidgetItem* UserRowOf(QTreeWidgetItem* ip_row);
     // Writes the aggregate status to the folder and user rows of a file row.
     void UpdateGroupStatus(TreeKind& i_kind, QTreeWidgetItem* ip_fileRow);
+    // Writes the aggregate status of its entries to one user or folder row.
+    void ShowGroupStatus(TreeKind& i_kind, QTreeWidgetItem* ip_groupRow);
     void RemoveEntryRow(TreeKind& i_kind, ItemPtr i_entry);
     void ShowProgress(TreeKind& i_kind, ItemPtr i_entry);
     // Shows the progress of every entry that reported since the last refresh.
@@ -150,6 +152,10 @@ private:
 
     Ui_TransfersForm* ui;
     bool m_transfersLoaded = false;
+    // While the saved downloads are added: the group rows whose status is due, shown once at the
+    // end with the counts.
+    bool m_addingSavedDownloads = false;
+    std::set<QTreeWidgetItem*> m_savedGroupRows;
     bool m_expandDownloadFolders = true;
     bool m_expandDownloadUsers = true;
     bool m_expandUploadFolders = true;

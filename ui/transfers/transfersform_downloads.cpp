@@ -7,11 +7,10 @@
 #include "model/helpers.h"
 #include "model/settings.h"
 #include "transfers/transferqueuemanager.h"
+#include "ui/transfers/downloadmenuoptions.h"
 #include "ui_transfersform.h"
 
-#include <QDesktopServices>
 #include <QKeyEvent>
-#include <QUrl>
 
 namespace {
 
@@ -91,6 +90,11 @@ void TransfersForm::OnDownloadEntryStatusChange(ConnectionInfo& i_info)
     }
     row->setText(8, QString());
     row->setText(3, StatusText(entry, status));
+    if (m_addingSavedDownloads) {
+        m_savedGroupRows.insert(row->parent());
+        m_savedGroupRows.insert(UserRowOf(row));
+        return;
+    }
     UpdateGroupStatus(Downloads(), row);
     UpdateActiveTransferCounts();
 }
@@ -239,12 +243,7 @@ void TransfersForm::OnDownloadListItemDoubleClicked(QTreeWidgetItem* ip_row, int
     ItemPtr entry = NodeOf(ip_row, "download_list_node")["download_entry"];
     if (!entry)
         return;
-    QString path = transferQueueManager->GetDownloadTargetPath(entry, true);
-    // An empty path is the engine's refusal: there is nothing safe to open.
-    if (path.isEmpty())
-        return;
-    path.replace('\\', '/');
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    DownloadMenuOptions::OpenLocal(transferQueueManager->GetDownloadTargetPath(entry, true));
 }
 
 void TransfersForm::OnDownloadsContextMenuRequested(QPoint i_pos)

@@ -238,6 +238,9 @@ void TestTransfersForm::rowsWaitForTheLoadAndFollowTheQueueOrder()
     QCOMPARE(row->text(7), QString("1,234"));
     QCOMPARE(row->foreground(3).color(), QColor("#3366ff"));
     QVERIFY(ann->isExpanded() && ann->child(0)->isExpanded());
+    // The user and folder rows take the colour of what their files add up to.
+    QCOMPARE(ann->foreground(3).color(), QColor("#3366ff"));
+    QCOMPARE(bob->child(0)->foreground(3).color(), QColor("#3366ff"));
     QCOMPARE(TabText(), QString("Transfers [0/0]"));
 
     // Entries added once the transfers are loaded get their rows at once; a place in line shows.
