@@ -258,11 +258,12 @@ private slots:
         pair.far->write(I64(0));
         pair.far->flush();
 
-        // Reports until the stall, then one for what went out before it, then none.
+        // Reports until the stall, then one for what went out before it, then none: two seconds
+        // without a report mean the stall has come.
         QTRY_VERIFY_WITH_TIMEOUT(up.reports > 0, 10000);
         for (int before = -1, windows = 0; before != up.reports && windows < 20; ++windows) {
             before = up.reports;
-            QTest::qWait(1000);
+            QTest::qWait(2000);
         }
         QVERIFY(!up.Ended());
         const qint64 reported = up.lastOffset;
