@@ -3,6 +3,7 @@
 // pair. The item browser while a garbage collection removes 100,000 items: the collection alone,
 // with the window open on another type, and with the window listing the collected type.
 #include "app/mainwindow.h"
+#include "bench/benchutil.h"
 #include "model/data.h"
 #include "server/portforwarder.h"
 #include "server/upnpgateway.h"
@@ -28,6 +29,8 @@
 #include <memory>
 
 namespace {
+
+using benchutil::Ms;
 
 // Finds no gateway: nothing leaves the machine.
 class NoGateway : public UpnpGateway
@@ -55,11 +58,6 @@ quint16 ClosedPort()
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();
-}
-
-double Ms(QElapsedTimer& t)
-{
-    return t.nsecsElapsed() / 1e6;
 }
 
 // Walks of one to six steps from the type, which following every walk would visit.

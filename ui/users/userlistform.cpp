@@ -149,12 +149,17 @@ void UserListForm::Subscribe(PathNode* ip_root, Handler i_handler)
 
 void UserListForm::UpdateUserGroupsDisplay(QString i_user)
 {
-    ItemPtr user = d.GetType("user")->HasItem(Value(i_user));
-    QTreeWidgetItem* row = user ? RowOf(user, "user_list_node") : nullptr;
+    if (ItemPtr user = d.GetType("user")->HasItem(Value(i_user)))
+        ShowGroups(user);
+}
+
+void UserListForm::ShowGroups(ItemPtr i_user)
+{
+    QTreeWidgetItem* row = RowOf(i_user, "user_list_node");
     if (!row)
         return;
     QStringList names;
-    if (ItemPtr listed = user["in_user_list"])
+    if (ItemPtr listed = i_user["in_user_list"])
         for (const ItemPtr& group : listed.GetItems("user_list_group").SortAlphabetic(true))
             names << group.AsString();
     row->setText(1, names.join(", "));
@@ -169,7 +174,7 @@ void UserListForm::NewUserListRow(ItemPtr i_user)
     LinkRow(i_user, row, "user_list_node");
     if (gp_server)
         gp_server->TrackUser(name);
-    UpdateUserGroupsDisplay(name);
+    ShowGroups(i_user);
     if (ItemPtr note = i_user["user_note"])
         SetNoteCell(row, 2, note.AsString(), true);
 }
@@ -294,12 +299,12 @@ void UserListForm::OnUserNoteRemoved(ItemPtr i_user)
 
 void UserListForm::OnUserGroupAdded(ItemPtr i_user)
 {
-    UpdateUserGroupsDisplay(i_user.AsString());
+    ShowGroups(i_user);
 }
 
 void UserListForm::OnUserGroupRemoved(ItemPtr i_user)
 {
-    UpdateUserGroupsDisplay(i_user.AsString());
+    ShowGroups(i_user);
 }
 
 void UserListForm::OnActionBarTriggered(QWidget*, QString i_action)

@@ -60,6 +60,8 @@ private:
     typedef void (UserListForm::*Handler)(ItemPtr);
     void Subscribe(PathNode* ip_root, Handler i_handler);
     void NewUserListRow(ItemPtr i_user);
+    // UpdateUserGroupsDisplay for a user item already at hand.
+    void ShowGroups(ItemPtr i_user);
     void FillPlainList(QTreeWidget* ip_list, const char* i_flagType, const char* i_nodeType);
     void AddPlainRow(QTreeWidget* ip_list, ItemPtr i_user, const char* i_nodeType);
     void RemoveRow(ItemPtr i_user, const char* i_nodeType);
