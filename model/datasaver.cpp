@@ -58,7 +58,10 @@ public:
         if (kBlock - m_used < n) {
             Flush();
             if (n > kBlock) {
+                // Around the buffer, but counted all the same: a count patched in later must
+                // find its own place, not one inside this value.
                 WriteOut(p, n);
+                m_written += n;
                 return;
             }
         }

@@ -288,6 +288,40 @@ private slots:
         QVERIFY(ReadFile(again) == expected);
     }
 
+    // A value longer than the save's write buffer (a pasted note), then more links than that
+    // buffer holds: the link count lands in front of the links, not inside the value.
+    void longValueBeforeManyLinks()
+    {
+        const int count = 200000;
+        std::string note(2 << 20, '\0');
+        for (size_t k = 0; k < note.size(); ++k)
+            note[k] = char('a' + k % 26);
+        Graph a;
+        ItemPtr big = a.alpha->NewItem(Value(note));
+        for (int k = 0; k < count; ++k)
+            big += a.flag->NewItem();
+        {
+            DataSaver saver(&a.data, m_path);
+            a.SaveAll(saver);
+            QVERIFY(saver.Save());
+        }
+        Graph b;
+        DataSaver loader(&b.data, m_path);
+        QCOMPARE(loader.Load(), DataSaver::LoadResult::Loaded);
+        QCOMPARE(b.alpha->ItemCount(), size_t(1));
+        ItemPtr loaded = b.alpha->HasItem(Value(note));
+        QVERIFY(loaded);
+        QVERIFY(loaded.AsStdString() == note);
+        QCOMPARE(b.flag->ItemCount(), size_t(count));
+        const NeighbourSet* flags = loaded->Links(b.flag);
+        QVERIFY(flags);
+        QCOMPARE(flags->size(), size_t(count));
+        int linkedOnce = 0;
+        for (const ItemPtr& f : *flags)
+            linkedOnce += f->Links(b.alpha) && f->Links(b.alpha)->size() == 1;
+        QCOMPARE(linkedOnce, count);
+    }
+
     // Values of every shape (sharing long beginnings, prefixes of each other, bytes above 0x7f,
     // empty) made in shuffled order, each linked to a few others: the block lists them in byte
     // order, and the links are exactly the graph's, once each, in ascending order. After a load
