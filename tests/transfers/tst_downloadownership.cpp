@@ -151,14 +151,32 @@ private slots:
         QVERIFY(LogText("Transfer Queue").contains("File size changed from 30000 to 25000"));
     }
 
-    // A ticket is good for one connection: replayed after the download finished, it starts
-    // nothing and writes no further copy.
+    // A ticket is good for one connection: replayed while the download waits for its rest
+    // (queued again after an abort), it starts nothing and writes nothing; replayed after the
+    // download finished, it writes no further copy.
     void ticketUsedOnce()
     {
-        const QByteArray bytes = RandomBytes(3000);
+        const QByteArray bytes = RandomBytes(30000);
         f.User("finn");
         ItemPtr entry = transferQueueManager->AddDownload("finn", "t.bin", "dir", bytes.size(), 0);
-        QVERIFY(DownloadWhole(entry, "finn", "dir\\t.bin", bytes));
+        FileConnection first;
+        QCOMPARE(Connect(first, "finn", "dir\\t.bin", bytes.size()), qint64(0));
+        const quint32 used = m_lastTicket;
+        QVERIFY(SendPart(first, entry, bytes.left(8192)));
+        transferQueueManager->RequeueDownload(entry);
+        QCOMPARE(Status(entry), QString("queued"));
+
+        FileConnection early;
+        QVERIFY(early.Open("finn", used));
+        QVERIFY(early.peer.WaitForDisconnect());
+        QCOMPARE(early.peer.Received(), QByteArray());
+        QCOMPARE(Status(entry), QString("queued"));
+        QCOMPARE(ReadFile(f.Downloading("dir/t.bin")), bytes.left(8192));
+
+        FileConnection rest;
+        QCOMPARE(Connect(rest, "finn", "dir\\t.bin", bytes.size()), qint64(8192));
+        rest.peer.SendRaw(bytes.mid(8192));
+        QTRY_COMPARE(Status(entry), QString("complete"));
 
         FileConnection replay;
         QVERIFY(replay.Open("finn", m_lastTicket));
@@ -166,6 +184,7 @@ private slots:
         QCOMPARE(replay.peer.Received(), QByteArray());
         QCOMPARE(Status(entry), QString("complete"));
         QCOMPARE(QDir(f.DownloadBase() + "/complete/dir").entryList(QDir::Files), QStringList{"t.bin"});
+        QCOMPARE(ReadFile(f.Complete("dir/t.bin")), bytes);
         QVERIFY(!QFileInfo::exists(f.Downloading("dir/t.bin")));
     }
 
