@@ -301,16 +301,24 @@ public:
     bool IsDisconnectedFromAll() const;
     void GetItems(const char* typeName, ItemSet& out) const;
     void GetConnectedItems(std::map<Type*, ItemSet>& out) const;
-    // The neighbours of one type, or null when there are none. Valid until the item loses its
-    // last neighbour of that type.
+    // The neighbours of one type, or null when there are none. An item keeps all its sets side
+    // by side in one block, made anew whenever it gains its first neighbour of a type, loses its
+    // last one of a type, or ReserveLinks makes room for a type it has none of: each of these
+    // moves every set of the item. So the pointer, and every iterator into the set, holds only
+    // until the item is next linked to an item of another type, loses its last neighbour of any
+    // type (this one included), or is given room by ReserveLinks. A link or an unlink of this
+    // type that keeps the set changes it in place: the pointer holds, its iterators do not.
     const NeighbourSet* Links(Type* type) const;
     // The same as an ordered set of handles. The first call for a type keeps such a set beside the
     // compact one for as long as the item has neighbours of that type: walks over many items
-    // read Links instead.
+    // read Links instead. This set does not move with the compact ones: it holds until the item
+    // loses its last neighbour of the type. The first call moves a set of one item, which is kept
+    // in place: iterators into what Links gave for the type do not hold across it.
     const ItemSet* Neighbours(Type* type) const;
     // Room for this many neighbours of one type in all, for a caller that knows how many links
-    // it is about to make: one allocation instead of one per growth. Changes nothing that can be
-    // seen; room left unused stays until the item goes.
+    // it is about to make: one allocation instead of one per growth. Changes no neighbours, but
+    // moves sets as a link does (see Links): what Links gave for any type before it, and the
+    // iterators into it, do not hold across it. Room left unused stays until the item goes.
     void ReserveLinks(Type* type, size_t count);
 
     void GetUniqueItems(std::map<Item*, Path>& out);

@@ -14,7 +14,10 @@
 // a few hundred sit in one sorted array; more (a word shared by every file) are split into
 // sorted runs, so that a link or an unlink moves at most one run.
 //
-// Handles are read through const iterators only. Inserting or erasing invalidates them.
+// Handles are read through const iterators only. Inserting, erasing and Reserve invalidate
+// them, and so does moving the set: an item's sets lie in one block that moves whenever the item
+// gains or loses a type of neighbours (see Item::Links). A lone item is held in place, so the
+// first AsItemSet() call on a set of one item moves it too.
 class NeighbourSet
 {
     struct More;
