@@ -48,9 +48,11 @@ QString PeerMessenger::MessageCodeToString(int i_code)
 }
 
 ShareListResult ReadShareList(InputStream& stream, FileInfoMap& share, AttributeTranslationTable& table,
-                              size_t maxRecords)
+                              size_t maxRecords, size_t* o_longPaths)
 {
     share.clear();
+    if (o_longPaths)
+        *o_longPaths = 0;
     uint32_t folders;
     if (!stream.ReadCount(folders))
         return ShareListResult::Malformed;
@@ -66,12 +68,19 @@ ShareListResult ReadShareList(InputStream& stream, FileInfoMap& share, Attribute
         records += count;
         if (records > maxRecords)
             return ShareListResult::TooManyRecords;
+        const bool tooLong = path.size() > kMaxSharePathBytes;
         std::set<FileInfo> files;
         for (uint32_t f = 0; f < count; ++f) {
             FileInfo file;
             if (!stream.Read(file))
                 return ShareListResult::Malformed;
-            files.insert(std::move(file));
+            if (!tooLong)
+                files.insert(std::move(file));
+        }
+        if (tooLong) {
+            if (o_longPaths)
+                ++*o_longPaths;
+            continue;
         }
         // A folder given twice keeps the later set.
         share[std::move(path)] = std::move(files);
@@ -215,8 +224,16 @@ bool PeerMessenger::HandlePeerMessage(QTcpSocket* ip_socket, MemStream& i_messag
         if (code == 5) {
             FileInfoMap share;
             AttributeTranslationTable table;
-            switch (ReadShareList(inflated, share, table)) {
+            size_t longPaths = 0;
+            switch (ReadShareList(inflated, share, table, kMaxShareListRecords, &longPaths)) {
             case ShareListResult::Read:
+                if (longPaths > 0)
+                    Log(kCategory, 1,
+                        QString("Share list from user %1: %2 folders with paths longer than %3 bytes left out")
+                            .arg(user)
+                            .arg(longPaths)
+                            .arg(kMaxSharePathBytes),
+                        UserItem(user));
                 break;
             case ShareListResult::TooManyRecords:
                 Log(kCategory, 1,

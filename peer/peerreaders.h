@@ -11,6 +11,11 @@
 // record of a handful of bytes takes ten times that in memory once read.
 constexpr size_t kMaxShareListRecords = 5000000;
 
+// The longest folder path a share list may name, the system's own limit for a path. Nested
+// folders repeat their parents' names in every path, so a deep tree costs the square of its
+// depth in bytes; nothing that long can be a folder anywhere.
+constexpr size_t kMaxSharePathBytes = 4096;
+
 enum class ShareListResult {
     Read,
     Malformed,
@@ -18,9 +23,11 @@ enum class ShareListResult {
 };
 
 // The file map, then the table. A map that does not read fails the whole; a table that does not
-// read is emptied and the list still counts.
+// read is emptied and the list still counts. A folder whose path is longer than
+// kMaxSharePathBytes is read past and left out with its files; their number goes to
+// o_longPaths when given.
 ShareListResult ReadShareList(InputStream& stream, FileInfoMap& share, AttributeTranslationTable& table,
-                              size_t maxRecords = kMaxShareListRecords);
+                              size_t maxRecords = kMaxShareListRecords, size_t* o_longPaths = nullptr);
 
 enum class SearchReplyResult {
     Stored,   // results stored in o_results

@@ -101,6 +101,7 @@ private slots:
     void browseToFolderBeforeShare();
     void connectionFailure();
     void refusedShareList();
+    void overlongFolderPaths();
     void emptyShare();
     void downloadFolder();
     void downloadFiles();
@@ -457,6 +458,36 @@ void TestShareBrowser::refusedShareList()
     QCOMPARE(Message(form), QString("Requesting file list..."));
     emit peerMessenger->UserShareFailed("jon");
     QVERIFY(Message(form).startsWith("Requesting file list...\nA connection could not be successfully formed"));
+    CloseTab(form);
+}
+
+// Folders nested so deep that their paths pass the system's path limit are left out, with their
+// files; the folders above them and the rest of the list show.
+void TestShareBrowser::overlongFolderPaths()
+{
+    const QString name(99, 'n');
+    QList<ShareFolder> folders{{"Deep", {P::File("top", 1)}}};
+    QStringList expected{"Deep"};
+    QString path = "Deep";
+    for (int depth = 1; depth <= 60; ++depth) {
+        path += "\\" + name;
+        folders << ShareFolder{path, {P::File("f" + QString::number(depth), depth)}};
+        if (path.size() <= 4096)
+            expected << QString(depth * 2, ' ') + name;
+    }
+    QCOMPARE(expected.size(), 41);
+    folders << ShareFolder{"Zed", {P::File("z", 2)}};
+    expected << "Zed";
+
+    ShareForm* form = BrowseWithShare("kit", folders);
+    QVERIFY(form);
+    QTreeWidget* tree = W<QTreeWidget>(form, "folderTree");
+    QCOMPARE(TreeTexts(tree), expected);
+    ClickRow(tree, FindRow(tree, "Zed"));
+    QCOMPARE(ListTexts(W<QTreeWidget>(form, "fileList")), QStringList{"z|2|"});
+    ItemPtr share = d.GetType("user")->GetItem(Value("kit"))["user_share"];
+    QCOMPARE(share.GetItems("user_share_folder").size(), size_t(42));
+    QVERIFY(LogText("Peer Messenger").contains("Share list from user kit: 20 folders with paths longer than 4096 bytes left out"));
     CloseTab(form);
 }
 

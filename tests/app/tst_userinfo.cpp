@@ -10,6 +10,7 @@
 #include "app/usermenuoptions.h"
 #include "common/deliver.h"
 #include "common/fakepeer.h"
+#include "common/largestalloc.h"
 #include "common/peerfixture.h"
 #include "common/testfiles.h"
 #include "model/settings.h"
@@ -21,6 +22,7 @@
 
 #include <QBuffer>
 #include <QDesktopServices>
+#include <QImageWriter>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTabBar>
@@ -31,6 +33,8 @@
 
 #include <map>
 #include <memory>
+
+#include <zlib.h>
 
 namespace {
 
@@ -45,6 +49,62 @@ QByteArray Png(int width, int height, QImage::Format format = QImage::Format_RGB
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
     return bytes;
+}
+
+QByteArray Encode(const QImage& image, const char* format, bool progressive = false)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    writer.setProgressiveScanWrite(progressive);
+    writer.write(image);
+    return bytes;
+}
+
+QByteArray Be32(quint32 value)
+{
+    QByteArray out(4, 0);
+    qToBigEndian(value, out.data());
+    return out;
+}
+
+QByteArray Le16(quint16 value)
+{
+    QByteArray out(2, 0);
+    qToLittleEndian(value, out.data());
+    return out;
+}
+
+QByteArray PngChunk(const char* type, const QByteArray& data)
+{
+    const QByteArray typed = QByteArray(type, 4) + data;
+    return Be32(quint32(data.size())) + typed +
+           Be32(quint32(crc32(0, reinterpret_cast<const Bytef*>(typed.constData()), uInt(typed.size()))));
+}
+
+// A PNG of RGBA samples that claims the size and depth, with a few bytes of image data: enough
+// for a decoder to set out on it.
+QByteArray ClaimingPng(quint32 width, quint32 height, quint8 depth)
+{
+    const QByteArray header = Be32(width) + Be32(height) + char(depth) + Hex("06 00 00 00");
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + PngChunk("IHDR", header) +
+           PngChunk("IDAT", qCompress(QByteArray(16, 0)).mid(4)) + PngChunk("IEND", QByteArray());
+}
+
+// A GIF of one 1 by 1 frame on a logical screen of the size given.
+QByteArray ScreenGif(quint16 width, quint16 height)
+{
+    return "GIF89a" + Le16(width) + Le16(height) + Hex("00 00 00") + Hex("21 F9 04 00 00 00 00 00") +
+           Hex("21 FE 03 61 62 63 00") + Hex("2C 0000 0000 0100 0100 80 000000 FFFFFF") + Hex("02 02 44 01 00") +
+           Hex("3B");
+}
+
+// An icon of one entry that says 16 by 16 and holds the PNG.
+QByteArray IconHolding(const QByteArray& png)
+{
+    return Le16(0) + Le16(1) + Le16(1) + Hex("10 10 00 00") + Le16(1) + Le16(32) + P::U32(quint32(png.size())) +
+           P::U32(22) + png;
 }
 
 // The fields of a reply after its code.
@@ -96,6 +156,9 @@ private slots:
     void pageShowsReply_data();
     void pageShowsReply();
     void hugePictureRefused();
+    void costlyPicturesRefused_data();
+    void costlyPicturesRefused();
+    void mangledPictureHeaders();
     void damagedPictures();
     void askTwiceAndClose();
     void replyForOthersAndEvents();
@@ -297,6 +360,67 @@ void TestUserInfo::hugePictureRefused()
     QVERIFY(ShownImageSize(Text(form)->document()).isEmpty());
     QVERIFY(LogText("Peer Messenger").contains("in the user info of dan not shown"));
     CloseTab(form);
+}
+
+void TestUserInfo::costlyPicturesRefused_data()
+{
+    QTest::addColumn<QByteArray>("picture");
+    QTest::newRow("GIF screen of 16383 x 16383") << ScreenGif(16383, 16383);
+    QTest::newRow("icon holding a PNG of 16384 x 16384") << IconHolding(ClaimingPng(16384, 16384, 8));
+    QTest::newRow("16-bit PNG of 64 megapixels") << ClaimingPng(8192, 8192, 16);
+}
+
+// Tiny pictures whose decoding would take hundreds of megabytes, whatever size they tell the
+// toolkit, are not decoded: the rest of the reply shows, and nothing near that size is allocated.
+void TestUserInfo::costlyPicturesRefused()
+{
+    QFETCH(QByteArray, picture);
+    QVERIFY(picture.size() < 160);
+    FakePeer& peer = Peer("kim");
+    UserInfoForm* form = AskForInfo("kim");
+    QVERIFY(form);
+    g_largestNew = 0;
+    peer.SendMessage(16, Reply("tiny", &picture, 2, 0, true));
+    QTRY_COMPARE(Figures(form), QString("2|Yes|0"));
+    const size_t largest = g_largestNew;
+    QVERIFY2(largest < 16u * 1024 * 1024, qPrintable(QString::number(largest)));
+    QCOMPARE(Text(form)->toPlainText(), QString("tiny"));
+    QVERIFY(ShownImageSize(Text(form)->document()).isEmpty());
+    QVERIFY(LogText("Peer Messenger")
+                .contains(QString("Picture of %1 bytes in the user info of kim not shown").arg(picture.size())));
+    CloseTab(form);
+}
+
+// Pictures of every format read here, their headers mangled at random: no decode takes more
+// than its bound, and whatever decodes fits the page.
+void TestUserInfo::mangledPictureHeaders()
+{
+    QImage photo(120, 90, QImage::Format_RGB32);
+    photo.fill(Qt::darkGreen);
+    const QList<QByteArray> pictures{ScreenGif(40, 30),
+                                     IconHolding(Png(40, 40)),
+                                     Encode(photo, "ico"),
+                                     Png(60, 20, QImage::Format_RGBA64),
+                                     Png(60, 20, QImage::Format_Indexed8),
+                                     Encode(photo, "jpeg"),
+                                     Encode(photo, "jpeg", true),
+                                     Encode(photo, "bmp"),
+                                     Encode(photo, "ppm")};
+    for (const QByteArray& picture : pictures)
+        QVERIFY(!UserInfoForm::DecodePicture(picture.constData(), picture.size()).isNull());
+    QRandomGenerator random(41);
+    for (int round = 0; round < 1500; ++round) {
+        QByteArray bad = pictures[round % pictures.size()];
+        for (int k = int(random.bounded(1, 5)); k > 0; --k) {
+            const int at = int(random.bounded(qMin(bad.size(), 200)));
+            bad[at] = char(random.bounded(2) ? 0xFF : random.bounded(256));
+        }
+        g_largestNew = 0;
+        const QImage image = UserInfoForm::DecodePicture(bad.constData(), bad.size());
+        const size_t largest = g_largestNew;
+        QVERIFY2(largest <= 50u * 1024 * 1024, qPrintable(QString("%1 bytes in round %2").arg(largest).arg(round)));
+        QVERIFY(image.isNull() || (image.width() <= 800 && image.height() <= 400));
+    }
 }
 
 // Cut and garbled pictures: nothing breaks, and whatever decodes fits the page.

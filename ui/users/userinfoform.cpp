@@ -19,10 +19,141 @@ namespace {
 
 const int kMaxShownWidth = 800;
 const int kMaxShownHeight = 400;
-// Larger pictures would cost hundreds of megabytes to decode before they could be scaled down.
-const qint64 kMaxPicturePixels = 64LL * 1024 * 1024;
+// What decoding one picture of another user may take: the pixels its decoder really allocates,
+// in the deepest format it may produce them in. A picture's header cannot be taken at its word
+// (a GIF is drawn onto its whole logical screen, an icon decodes the PNG it holds at the PNG's
+// own size), so the cost is worked out from the headers the decoder itself follows.
+const qint64 kMaxDecodeBytes = 48LL * 1024 * 1024;
 
 const char* const kImageName = "UserImage";
+
+quint32 Byte(const QByteArray& b, qint64 at) { return quint8(b[int(at)]); }
+quint32 Le16(const QByteArray& b, qint64 at) { return Byte(b, at) | Byte(b, at + 1) << 8; }
+quint32 Le32(const QByteArray& b, qint64 at) { return Le16(b, at) | Le16(b, at + 2) << 16; }
+quint32 Be16(const QByteArray& b, qint64 at) { return Byte(b, at) << 8 | Byte(b, at + 1); }
+quint32 Be32(const QByteArray& b, qint64 at) { return Be16(b, at) << 16 | Be16(b, at + 2); }
+
+const char kPngSignature[] = "\x89PNG\r\n\x1a\n";
+
+// A PNG starting at `at`: its full size, 8 bytes a pixel at 16 bits a sample, else 4. -1 when
+// no PNG header is there.
+qint64 PngCost(const QByteArray& b, qint64 at)
+{
+    if (at < 0 || at + 25 > b.size() || b.mid(int(at), 8) != QByteArray(kPngSignature, 8) ||
+        b.mid(int(at) + 12, 4) != "IHDR")
+        return -1;
+    const qint64 pixels = qint64(Be32(b, at + 16)) * Be32(b, at + 20);
+    return pixels * (Byte(b, at + 24) == 16 ? 8 : 4);
+}
+
+// A GIF's frames are drawn onto a canvas of its logical screen, allocated before the first
+// frame is read; a frame reaching beyond the screen is counted as widening it.
+qint64 GifCost(const QByteArray& b)
+{
+    if (b.size() < 13)
+        return 0;
+    quint32 width = Le16(b, 6);
+    quint32 height = Le16(b, 8);
+    qint64 at = 13;
+    if (Byte(b, 10) & 0x80)
+        at += 3 << ((Byte(b, 10) & 7) + 1);
+    const auto skipBlocks = [&b, &at] {
+        while (at < b.size()) {
+            const quint32 length = Byte(b, at);
+            at += 1 + length;
+            if (length == 0)
+                break;
+        }
+    };
+    while (at < b.size()) {
+        const quint32 kind = Byte(b, at);
+        if (kind == 0x2C) {
+            if (at + 10 > b.size())
+                break;
+            width = qMax(width, Le16(b, at + 1) + Le16(b, at + 5));
+            height = qMax(height, Le16(b, at + 3) + Le16(b, at + 7));
+            const quint32 flags = Byte(b, at + 9);
+            at += 10;
+            if (flags & 0x80)
+                at += 3 << ((flags & 7) + 1);
+            at += 1;  // the code size
+            skipBlocks();
+        } else if (kind == 0x21) {
+            at += 2;
+            skipBlocks();
+        } else {
+            break;  // the trailer, or bytes no decoder reads on from
+        }
+    }
+    return qint64(width) * height * 4;
+}
+
+// An icon decodes an embedded PNG at the PNG's own size, after reading it whole into a block of
+// the length its entry gives, and a bitmap at the size of its entry or, where the entry says 0,
+// of its header. Every entry is counted, whichever is read. -1 for an entry whose bytes are not
+// all there: its decoder would read from wherever it happens to be, into a block of the length
+// the entry claims.
+qint64 IconCost(const QByteArray& b)
+{
+    if (b.size() < 6)
+        return 0;
+    qint64 cost = 0;
+    const quint32 entries = Le16(b, 4);
+    for (quint32 k = 0; k < entries && 6 + 16 * qint64(k + 1) <= b.size(); ++k) {
+        const qint64 entry = 6 + 16 * qint64(k);
+        const qint64 length = Le32(b, entry + 8);
+        const qint64 offset = Le32(b, entry + 12);
+        if (offset + length > b.size())
+            return -1;
+        const qint64 png = PngCost(b, offset);
+        if (png >= 0) {
+            cost = qMax(cost, length + png);
+        } else if (offset + 12 <= b.size()) {
+            const qint64 width = Byte(b, entry) ? Byte(b, entry) : qAbs(qint64(qint32(Le32(b, offset + 4))));
+            const qint64 height =
+                Byte(b, entry + 1) ? Byte(b, entry + 1) : qAbs(qint64(qint32(Le32(b, offset + 8)))) / 2;
+            cost = qMax(cost, length + width * height * 4);
+        }
+    }
+    return cost;
+}
+
+// A sequential JPEG is decoded scaled down by up to 8 to near the size asked for; any other kind
+// (progressive, lossless, arithmetic) keeps two bytes a sample of the whole picture while it
+// decodes. -1 when no frame header comes before the scan.
+qint64 JpegCost(const QByteArray& b, QSize shown)
+{
+    qint64 at = 2;
+    while (at + 4 <= b.size() && Byte(b, at) == 0xFF) {
+        const quint32 marker = Byte(b, at + 1);
+        if (marker == 0xFF) {
+            ++at;
+            continue;
+        }
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            at += 2;
+            continue;
+        }
+        if (marker == 0xDA || marker == 0xD9)
+            return -1;
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
+            if (at + 10 > b.size())
+                return -1;
+            const qint64 height = Be16(b, at + 5);
+            const qint64 width = Be16(b, at + 7);
+            const qint64 components = Byte(b, at + 9);
+            if (marker != 0xC0 && marker != 0xC1)
+                return width * height * (4 + 2 * components);
+            const qint64 decoded =
+                width > kMaxShownWidth || height > kMaxShownHeight
+                    ? qMax(((width + 7) / 8) * ((height + 7) / 8), 16 * qint64(shown.width()) * shown.height())
+                    : width * height;
+            return decoded * 4;
+        }
+        at += 2 + Be16(b, at + 2);
+    }
+    return -1;
+}
 
 }  // namespace
 
@@ -60,10 +191,15 @@ void UserInfoForm::Init(QString user)
                 Qt::UniqueConnection);
 }
 
-QImage UserInfoForm::DecodePicture(const char* ip_bytes, int i_length)
+QImage UserInfoForm::DecodePicture(const char* ip_bytes, int i_length, QString* o_refusal)
 {
-    if (!ip_bytes || i_length <= 0)
+    const auto refuse = [o_refusal](const QString& why) {
+        if (o_refusal)
+            *o_refusal = why;
         return QImage();
+    };
+    if (!ip_bytes || i_length <= 0)
+        return refuse("it is empty");
     // Read in place: the bytes belong to the messenger and are gone once this call returns, and
     // nothing here keeps them.
     QByteArray bytes = QByteArray::fromRawData(ip_bytes, i_length);
@@ -71,17 +207,42 @@ QImage UserInfoForm::DecodePicture(const char* ip_bytes, int i_length)
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     reader.setAutoTransform(true);
+    // Only formats whose decoders are known here, so that their cost can be told beforehand.
+    const QByteArray format = reader.format();
+    qint64 cost = -1;
+    if (format == "gif") {
+        cost = GifCost(bytes);
+    } else if (format == "ico" || format == "cur") {
+        cost = IconCost(bytes);
+        if (cost < 0)
+            return refuse("its icon entries lie outside it");
+    } else if (format == "png") {
+        cost = PngCost(bytes, 0);
+    } else if (format != "jpeg" && format != "jpg" && format != "bmp" && format != "pbm" && format != "pgm" &&
+               format != "ppm" && format != "xbm" && format != "xpm") {
+        return refuse(format.isEmpty() ? QString("it does not decode")
+                                       : QString("pictures in %1 format are not decoded").arg(QString(format)));
+    }
     const QSize size = reader.size();
     // A format that cannot tell its size before decoding is not decoded blind.
-    if (!size.isValid() || size.isEmpty() ||
-        qint64(size.width()) * qint64(size.height()) > kMaxPicturePixels)
-        return QImage();
-    if (size.width() > kMaxShownWidth || size.height() > kMaxShownHeight)
-        reader.setScaledSize(size.scaled(kMaxShownWidth, kMaxShownHeight, Qt::KeepAspectRatio));
+    if (!size.isValid() || size.isEmpty())
+        return refuse("it does not decode");
+    const QSize shown = size.scaled(kMaxShownWidth, kMaxShownHeight, Qt::KeepAspectRatio);
+    if (format == "jpeg" || format == "jpg")
+        cost = JpegCost(bytes, shown);
+    if (cost < 0)
+        cost = qint64(size.width()) * size.height() * 4;
+    if (cost > kMaxDecodeBytes)
+        return refuse(QString("decoding it would take %1 MiB, more than %2 MiB")
+                          .arg((cost + (1 << 20) - 1) >> 20)
+                          .arg(kMaxDecodeBytes >> 20));
+    // Decoders that scale while they read are told the size shown; the others are scaled below.
+    if ((format == "png" || format == "jpeg" || format == "jpg") &&
+        (size.width() > kMaxShownWidth || size.height() > kMaxShownHeight))
+        reader.setScaledSize(shown);
     QImage image = reader.read();
     if (image.isNull())
-        return QImage();
-    // A reader that cannot scale while decoding leaves it to be done here.
+        return refuse("it does not decode");
     if (image.width() > kMaxShownWidth || image.height() > kMaxShownHeight)
         image = image.scaled(kMaxShownWidth, kMaxShownHeight, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     return image;
@@ -102,13 +263,13 @@ void UserInfoForm::OnUserInfoReceived(QString i_user, QString i_description, boo
     QString html;
     bool hasPicture = false;
     if (i_hasPicture) {
-        const QImage image = DecodePicture(ip_pictureBuffer, i_pictureBufferLength);
+        QString refusal;
+        const QImage image = DecodePicture(ip_pictureBuffer, i_pictureBufferLength, &refusal);
         if (image.isNull())
             Log("Peer Messenger", 1,
-                QString("Picture of %1 bytes in the user info of %2 not shown: it does not decode, or it is larger "
-                        "than 64 megapixels")
+                QString("Picture of %1 bytes in the user info of %2 not shown: %3")
                     .arg(i_pictureBufferLength)
-                    .arg(m_user));
+                    .arg(m_user, refusal));
         else {
             m_ui->userInfoText->document()->addResource(QTextDocument::ImageResource, QUrl(kImageName), image);
             html = QString("<img source=\"%1\" /><p>").arg(kImageName);

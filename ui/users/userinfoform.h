@@ -24,9 +24,10 @@ public:
     QString User() const { return m_user; }
 
     // The picture of a reply as the page shows it: fitted into 800 by 400, smoothly scaled.
-    // Null for bytes that do not decode, and for a picture above 64 megapixels, which is
-    // refused before anything of that size is allocated.
-    static QImage DecodePicture(const char* ip_bytes, int i_length);
+    // Null for bytes that do not decode, and for a picture whose decoding would take more than
+    // a few tens of MiB, whatever size its format gives, which is refused before anything of that
+    // size is allocated; o_refusal, when given, then says why.
+    static QImage DecodePicture(const char* ip_bytes, int i_length, QString* o_refusal = nullptr);
 
 public slots:
     void OnUserInfoReceived(QString i_user, QString i_description, bool i_hasPicture, char* ip_pictureBuffer,
