@@ -90,13 +90,9 @@ void TransfersForm::OnDownloadEntryStatusChange(ConnectionInfo& i_info)
     }
     row->setText(8, QString());
     row->setText(3, StatusText(entry, status));
-    if (m_addingSavedDownloads) {
-        m_savedGroupRows.insert(row->parent());
-        m_savedGroupRows.insert(UserRowOf(row));
-        return;
-    }
     UpdateGroupStatus(Downloads(), row);
-    UpdateActiveTransferCounts();
+    if (!m_addingSavedDownloads)
+        UpdateActiveTransferCounts();
 }
 
 QString TransfersForm::GetDownloadEntriesAggregateStatus(ItemSet& i_entries)

@@ -298,7 +298,8 @@ void TestTransfersForm::statusTexts()
         if (status == "denied")
             QCOMPARE(row->foreground(3).color(), QColor("#ff0a47"));
     }
-    QCOMPARE(folderRow->text(3), folder);
+    // Group rows add up their files once the burst of changes is over.
+    QTRY_COMPARE(folderRow->text(3), folder);
     // Expanding clears the group row's texts; collapsing writes them again.
     Downloads()->expandItem(folderRow);
     QCOMPARE(folderRow->text(3), QString());
@@ -553,7 +554,7 @@ void TestTransfersForm::uploadRows()
     QCOMPARE(TabText(), QString("Transfers [0/1]"));
     Uploads()->collapseItem(User(Uploads(), "max"));
     QCOMPARE(User(Uploads(), "max")->text(3), QString("uploading"));
-    QCOMPARE(User(Uploads(), "max")->foreground(0).color(), QColor("#0000ff"));
+    QTRY_COMPARE(User(Uploads(), "max")->foreground(0).color(), QColor("#0000ff"));
     transferQueueManager->SetUploadEntryStatus(a, "complete");
     QTRY_COMPARE(TabText(), QString("Transfers [0/0]"));
     QVERIFY(Trigger(Uploads(), "Clear Complete and Aborted"));
