@@ -676,8 +676,10 @@ void TransfersForm::ShowProgress(TreeKind& i_kind, ItemPtr i_entry)
     QTreeWidgetItem* fileRow = RowOf(i_entry[i_kind.rowNodeType]);
     if (!fileRow)
         return;
-    const qint64 done = i_kind.done(i_entry);
     const qint64 size = i_kind.size(i_entry);
+    // Completion frees the cells a refresh reads, and a refresh may still be due: a finished
+    // file is whole.
+    const qint64 done = i_entry[i_kind.statusType].AsString() == "complete" ? size : i_kind.done(i_entry);
     const int* speedCell = TransferQueueManager::Cell<int>(i_entry, "bytes_per_second");
     const qint64 speed = speedCell ? *speedCell : 0;
     const auto show = [&](QTreeWidgetItem* row, qint64 rowDone, qint64 remaining, qint64 total) {
