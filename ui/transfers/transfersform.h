@@ -135,6 +135,9 @@ private:
     // Writes the aggregate status of its entries to one user or folder row.
     void ShowGroupStatus(TreeKind& i_kind, QTreeWidgetItem* ip_groupRow);
     void RemoveEntryRow(TreeKind& i_kind, ItemPtr i_entry);
+    // Drops the completion alerts that wait only for this entry: its own, and those of its folder
+    // or user once it is their last.
+    void DropAlertsOf(ItemPtr i_entry);
     void ShowProgress(TreeKind& i_kind, ItemPtr i_entry);
     // Shows the progress of every entry that reported since the last refresh.
     void RefreshProgress();
