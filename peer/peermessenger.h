@@ -209,8 +209,16 @@ private:
     // Body bytes that do not fit the buffer yet pass through here, so a buffer grows only with
     // what has arrived.
     QByteArray m_readChunk;
-    // The queued messages by their send order: the item and its size.
-    std::map<int32_t, std::pair<Item*, size_t>> m_unsentMessages;
+    // The queued messages by their send order, and the send orders of each user's: the oldest
+    // of all or of one user is found without a walk over the queue.
+    struct UnsentMessage
+    {
+        Item* item;
+        size_t bytes;
+        Item* user;
+    };
+    std::map<int32_t, UnsentMessage> m_unsentMessages;
+    std::map<Item*, std::set<int32_t>> m_unsentOrdersByUser;
     size_t m_unsentBytes = 0;
     // Users whose share list we asked for and have not received.
     std::set<QString> m_shareListsAwaited;

@@ -51,7 +51,8 @@ void PeerMessenger::SendMessage(QString i_user, MemStream& i_message)
         ItemPtr item = d.GetType("unsent_message")->GetItem(Value(queued));
         item += user;
         const int32_t order = m_unsentMessageCounter++;
-        m_unsentMessages[order] = {item.get(), i_message.GetWriteIndex()};
+        m_unsentMessages[order] = {item.get(), i_message.GetWriteIndex(), user.get()};
+        m_unsentOrdersByUser[user.get()].insert(order);
         m_unsentBytes += i_message.GetWriteIndex();
         item += d.GetType("send_order")->GetItem(Value(order));
         item += d.GetType("send_time")->GetItem(Value(Now().toString(Qt::TextDate)));
@@ -107,23 +108,17 @@ void PeerMessenger::SendUnsentMessages(QString i_user)
 
 void PeerMessenger::MakeRoomInQueue(ItemPtr i_user, size_t i_bytes)
 {
-    while (i_user.GetItems("unsent_message").size() >= kMaxUnsentPerUser) {
-        ItemPtr oldest;
-        int oldestOrder = 0;
-        for (ItemPtr item : i_user.GetItems("unsent_message")) {
-            const int order = item["send_order"].AsInt();
-            if (!oldest || order < oldestOrder) {
-                oldest = item;
-                oldestOrder = order;
-            }
-        }
+    for (auto own = m_unsentOrdersByUser.find(i_user.get());
+         own != m_unsentOrdersByUser.end() && own->second.size() >= kMaxUnsentPerUser;
+         own = m_unsentOrdersByUser.find(i_user.get())) {
+        ItemPtr oldest(m_unsentMessages.at(*own->second.begin()).item);
         Log(kCategory, 1,
             QString("Too many unsent messages to user %1, dropping the oldest").arg(i_user.AsString()));
         DropUnsentMessage(oldest);
     }
     while (!m_unsentMessages.empty() &&
            (m_unsentMessages.size() >= kMaxUnsentTotal || m_unsentBytes + i_bytes > kMaxUnsentBytes)) {
-        ItemPtr oldest(m_unsentMessages.begin()->second.first);
+        ItemPtr oldest(m_unsentMessages.begin()->second.item);
         Log(kCategory, 1,
             QString("Unsent message queue full, dropping the oldest message, to user %1").arg(UserOf(oldest)));
         DropUnsentMessage(oldest);
@@ -132,10 +127,17 @@ void PeerMessenger::MakeRoomInQueue(ItemPtr i_user, size_t i_bytes)
 
 void PeerMessenger::OnUnsentMessageRemoved(ItemPtr i_item)
 {
-    auto it = m_unsentMessages.find(i_item["send_order"].AsInt());
-    if (it == m_unsentMessages.end() || it->second.first != i_item.get())
+    const int32_t order = i_item["send_order"].AsInt();
+    auto it = m_unsentMessages.find(order);
+    if (it == m_unsentMessages.end() || it->second.item != i_item.get())
         return;
-    m_unsentBytes -= it->second.second;
+    m_unsentBytes -= it->second.bytes;
+    auto own = m_unsentOrdersByUser.find(it->second.user);
+    if (own != m_unsentOrdersByUser.end()) {
+        own->second.erase(order);
+        if (own->second.empty())
+            m_unsentOrdersByUser.erase(own);
+    }
     m_unsentMessages.erase(it);
 }
 

@@ -106,6 +106,7 @@ private slots:
     void downloadFolder();
     void downloadFiles();
     void rowsWithoutData();
+    void refusedDownloadUnmarked();
     void furtherShareList();
     void closeTabAndBrowseAgain();
     void uploadTab();
@@ -609,6 +610,27 @@ void TestShareBrowser::rowsWithoutData()
     form->OnDownloadFolder();
     QCOMPARE(Count("download_entry"), entries);
     QVERIFY(a1->icon(0).isNull());
+    CloseTab(form);
+}
+
+// A file the engine refuses to download (the peer sent it without a name) gets no download
+// mark, whether asked for alone or with its folder.
+void TestShareBrowser::refusedDownloadUnmarked()
+{
+    ShareForm* form = BrowseWithShare("pia", {{"A", {P::File("good", 10), P::File("", 5)}}});
+    QVERIFY(form);
+    QTreeWidget* tree = W<QTreeWidget>(form, "folderTree");
+    QTreeWidget* list = W<QTreeWidget>(form, "fileList");
+    ClickRow(tree, FindRow(tree, "A"));
+    QTreeWidgetItem* nameless = FindRow(list, "");
+    QVERIFY(nameless);
+    DoubleClickRow(list, nameless);
+    QCOMPARE(Downloads("pia"), QStringList());
+    QVERIFY(nameless->icon(0).isNull());
+    DoubleClickRow(tree, FindRow(tree, "A"));
+    QCOMPARE(Downloads("pia"), QStringList{"good@0"});
+    QVERIFY(!FindRow(list, "good")->icon(0).isNull());
+    QVERIFY(FindRow(list, "")->icon(0).isNull());
     CloseTab(form);
 }
 

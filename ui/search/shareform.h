@@ -61,7 +61,8 @@ private:
     void ClearFileList();
     // Drops the folder rows and their nodes (a share that replaces a removed one starts anew).
     void ClearFolderTree();
-    // Queues one file; false for a file without the data a download needs.
+    // Queues one file; false for a file without the data a download needs, or one the engine
+    // refused.
     bool QueueFile(ItemPtr file, int level);
 
     Ui_ShareForm* m_ui;

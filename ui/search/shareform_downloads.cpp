@@ -33,21 +33,20 @@ bool ShareForm::QueueFile(ItemPtr file, int level)
     ItemPtr size = file ? file.HasItem("file_size") : ItemPtr();
     if (!user || !name || !folderName || !size || !transferQueueManager)
         return false;
-    transferQueueManager->AddDownload(user.AsString(), name.AsStdString(), folderName.AsStdString(), size.AsInt64(),
-                                      level);
-    return true;
+    // A refused download gets no mark: the icon would claim a download that does not exist.
+    return static_cast<bool>(transferQueueManager->AddDownload(user.AsString(), name.AsStdString(),
+                                                               folderName.AsStdString(), size.AsInt64(), level));
 }
 
 void ShareForm::DownloadFolder(ItemPtr folder, bool isSubfolder)
 {
     if (!folder)
         return;
-    const ItemSet files = folder.GetItems("user_share_file");
-    for (ItemPtr file : files)
-        QueueFile(file, isSubfolder ? 1 : 0);
     // Only the rows of the listed folder have nodes.
-    for (ItemPtr node : files.GetItems("user_share_file_node"))
-        MarkQueued(ItemObject<QTreeWidgetItem>(node));
+    for (ItemPtr file : folder.GetItems("user_share_file"))
+        if (QueueFile(file, isSubfolder ? 1 : 0))
+            for (ItemPtr node : file.GetItems("user_share_file_node"))
+                MarkQueued(ItemObject<QTreeWidgetItem>(node));
     for (ItemPtr subFolder : SubFolders(folder))
         if (subFolder != folder)
             DownloadFolder(subFolder, true);

@@ -54,6 +54,9 @@ void CompleteDownloadsForm::Init()
             &CompleteDownloadsForm::OnCompleteDownloadAdded);
     if (dataSaver)
         dataSaver->AddDataLoadedEventHandler(this);
+    // The list is made on first use, long after the save file's load notice went out: the saved
+    // records are shown now, or a restart would show none of them.
+    DataLoaded();
 }
 
 CompleteDownloadItem* CompleteDownloadsForm::AddRow(ItemPtr i_download)

@@ -34,8 +34,8 @@ public:
     explicit CompleteDownloadsForm(QWidget* parent = nullptr);
     ~CompleteDownloadsForm() override;
 
-    // Declares the row records and starts listening for completions; once, right after
-    // construction.
+    // Declares the row records, shows the stored ones and starts listening for completions;
+    // once, right after construction.
     void Init();
     // Fills the list with every stored record.
     void DataLoaded() override;

@@ -111,6 +111,11 @@ TransfersForm::TransfersForm(QWidget* parent)
     m_progressRefresh.setSingleShot(true);
     m_progressRefresh.setInterval(kProgressRefreshMs);
     connect(&m_progressRefresh, &QTimer::timeout, this, &TransfersForm::RefreshProgress);
+    m_groupRefresh.setParent(this);
+    m_groupRefresh.setObjectName("groupRefresh");
+    m_groupRefresh.setSingleShot(true);
+    m_groupRefresh.setInterval(0);
+    connect(&m_groupRefresh, &QTimer::timeout, this, &TransfersForm::RefreshGroupStatus);
 }
 
 TransfersForm::~TransfersForm()
@@ -320,20 +325,9 @@ void TransfersForm::OnTransfersLoaded()
     for (const ItemPtr& entry : g("download_entry").SortNumericBy("download_order", true))
         OnDownloadEntryAdded(entry);
     m_addingSavedDownloads = false;
-    if (!m_savedGroupRows.empty()) {
-        // The rows are walked rather than the pointers kept: none is dereferenced that may be gone.
-        TreeKind& kind = Downloads();
-        for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-            QTreeWidgetItem* userRow = tree->topLevelItem(i);
-            for (int k = 0; k < userRow->childCount(); ++k)
-                if (m_savedGroupRows.count(userRow->child(k)))
-                    ShowGroupStatus(kind, userRow->child(k));
-            if (m_savedGroupRows.count(userRow))
-                ShowGroupStatus(kind, userRow);
-        }
-        m_savedGroupRows.clear();
-        UpdateActiveTransferCounts();
-    }
+    // The tree appears whole, group rows included.
+    RefreshGroupStatus();
+    UpdateActiveTransferCounts();
     tree->setUpdatesEnabled(true);
 }
 
@@ -545,9 +539,30 @@ QTreeWidgetItem* TransfersForm::AddEntryRow(TreeKind& i_kind, ItemPtr i_entry, I
 
 void TransfersForm::UpdateGroupStatus(TreeKind& i_kind, QTreeWidgetItem* ip_fileRow)
 {
+    std::set<QTreeWidgetItem*>& due = DueGroups(i_kind);
     for (QTreeWidgetItem* row : {ip_fileRow->parent(), UserRowOf(ip_fileRow)})
         if (row)
-            ShowGroupStatus(i_kind, row);
+            due.insert(row);
+    if (!m_groupRefresh.isActive())
+        m_groupRefresh.start();
+}
+
+std::set<QTreeWidgetItem*>& TransfersForm::DueGroups(TreeKind& i_kind)
+{
+    return i_kind.tree == ui->uploadsList ? m_dueUploadGroups : m_dueDownloadGroups;
+}
+
+void TransfersForm::RefreshGroupStatus()
+{
+    m_groupRefresh.stop();
+    Data::Scope scope(&d);
+    for (auto [due, kind] : {std::make_pair(&m_dueDownloadGroups, &Downloads()),
+                             std::make_pair(&m_dueUploadGroups, &Uploads())}) {
+        const std::set<QTreeWidgetItem*> rows = std::move(*due);
+        due->clear();
+        for (QTreeWidgetItem* row : rows)
+            ShowGroupStatus(*kind, row);
+    }
 }
 
 void TransfersForm::ShowGroupStatus(TreeKind& i_kind, QTreeWidgetItem* ip_groupRow)
@@ -570,11 +585,14 @@ void TransfersForm::RemoveEntryRow(TreeKind& i_kind, ItemPtr i_entry)
     node.Remove();
     delete row;
     if (folderRow && folderRow->childCount() == 0) {
+        std::set<QTreeWidgetItem*>& due = DueGroups(i_kind);
         QTreeWidgetItem* userRow = folderRow->parent();
         NodeOf(folderRow, i_kind.folderNodeType).Remove();
+        due.erase(folderRow);
         delete folderRow;
         if (userRow && userRow->childCount() == 0) {
             NodeOf(userRow, i_kind.userNodeType).Remove();
+            due.erase(userRow);
             delete userRow;
         }
     }
@@ -658,8 +676,10 @@ void TransfersForm::ShowProgress(TreeKind& i_kind, ItemPtr i_entry)
     QTreeWidgetItem* fileRow = RowOf(i_entry[i_kind.rowNodeType]);
     if (!fileRow)
         return;
-    const qint64 done = i_kind.done(i_entry);
     const qint64 size = i_kind.size(i_entry);
+    // Completion frees the cells a refresh reads, and a refresh may still be due: a finished
+    // file is whole.
+    const qint64 done = i_entry[i_kind.statusType].AsString() == "complete" ? size : i_kind.done(i_entry);
     const int* speedCell = TransferQueueManager::Cell<int>(i_entry, "bytes_per_second");
     const qint64 speed = speedCell ? *speedCell : 0;
     const auto show = [&](QTreeWidgetItem* row, qint64 rowDone, qint64 remaining, qint64 total) {

@@ -126,11 +126,18 @@ private:
     static ItemPtr NodeOf(QTreeWidgetItem* ip_row, const char* i_type);
     ItemSet NodeEntries(TreeKind& i_kind, QTreeWidgetItem* ip_row);
     QTreeWidgetItem* UserRowOf(QTreeWidgetItem* ip_row);
-    // Writes the aggregate status to the folder and user rows of a file row.
+    // Marks the folder and user rows of a file row for the next group refresh, which it starts
+    // unless one is pending.
     void UpdateGroupStatus(TreeKind& i_kind, QTreeWidgetItem* ip_fileRow);
+    // Writes the aggregate status to every group row marked since the last refresh.
+    void RefreshGroupStatus();
+    std::set<QTreeWidgetItem*>& DueGroups(TreeKind& i_kind);
     // Writes the aggregate status of its entries to one user or folder row.
     void ShowGroupStatus(TreeKind& i_kind, QTreeWidgetItem* ip_groupRow);
     void RemoveEntryRow(TreeKind& i_kind, ItemPtr i_entry);
+    // Drops the completion alerts that wait only for this entry: its own, and those of its folder
+    // or user once it is their last.
+    void DropAlertsOf(ItemPtr i_entry);
     void ShowProgress(TreeKind& i_kind, ItemPtr i_entry);
     // Shows the progress of every entry that reported since the last refresh.
     void RefreshProgress();
@@ -152,10 +159,14 @@ private:
 
     Ui_TransfersForm* ui;
     bool m_transfersLoaded = false;
-    // While the saved downloads are added: the group rows whose status is due, shown once at the
-    // end with the counts.
+    // While the saved downloads are added the counts wait for the last of them.
     bool m_addingSavedDownloads = false;
-    std::set<QTreeWidgetItem*> m_savedGroupRows;
+    // Group rows whose status is due. A burst of status changes (a user denying a whole queue)
+    // would add up all entries of the folder and the user once per change; they are added up
+    // once per burst instead. A row leaves its set before it is deleted.
+    std::set<QTreeWidgetItem*> m_dueDownloadGroups;
+    std::set<QTreeWidgetItem*> m_dueUploadGroups;
+    QTimer m_groupRefresh;
     bool m_expandDownloadFolders = true;
     bool m_expandDownloadUsers = true;
     bool m_expandUploadFolders = true;

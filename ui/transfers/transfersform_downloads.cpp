@@ -90,13 +90,9 @@ void TransfersForm::OnDownloadEntryStatusChange(ConnectionInfo& i_info)
     }
     row->setText(8, QString());
     row->setText(3, StatusText(entry, status));
-    if (m_addingSavedDownloads) {
-        m_savedGroupRows.insert(row->parent());
-        m_savedGroupRows.insert(UserRowOf(row));
-        return;
-    }
     UpdateGroupStatus(Downloads(), row);
-    UpdateActiveTransferCounts();
+    if (!m_addingSavedDownloads)
+        UpdateActiveTransferCounts();
 }
 
 QString TransfersForm::GetDownloadEntriesAggregateStatus(ItemSet& i_entries)
@@ -125,7 +121,37 @@ void TransfersForm::OnDownloadEntryRemoved(ItemPtr i_entry)
     // A completion still on its way must not reach an entry that is gone.
     m_pendingCompletions.erase(i_entry.get());
     m_progressedDownloads.erase(i_entry.get());
+    DropAlertsOf(i_entry);
     RemoveEntryRow(Downloads(), i_entry);
+}
+
+void TransfersForm::DropAlertsOf(ItemPtr i_entry)
+{
+    // An alert waits for downloads that exist: left behind, a folder or user alert would fire for
+    // later, unrelated downloads, and the menu would no longer offer it.
+    Data::Scope scope(&d);
+    if (ItemPtr alert = i_entry["complete_download_alert"])
+        alert.Remove();
+    ItemPtr user = i_entry["user"];
+    if (!user || !user.IsConnected("complete_download_alert"))
+        return;
+    // The entry is still linked while it goes; any other one linked means the group lives on.
+    Type* entryType = d.GetType("download_entry");
+    const auto anyOther = [&](ItemPtr of, ItemPtr alsoLinkedTo) {
+        if (const NeighbourSet* entries = of->Links(entryType))
+            for (const ItemPtr& entry : *entries)
+                if (entry != i_entry && (!alsoLinkedTo || entry.IsConnected(alsoLinkedTo)))
+                    return true;
+        return false;
+    };
+    ItemSet alerts = user.GetItems("complete_download_alert");
+    if (!anyOther(user, ItemPtr())) {
+        alerts.Remove();
+        return;
+    }
+    ItemPtr folder = i_entry["remote_folder"];
+    if (folder && !anyOther(folder, user))
+        alerts.Connected(folder).Remove();
 }
 
 ItemSet TransfersForm::GetNodeDownloadEntryItems(QTreeWidgetItem* ip_row)

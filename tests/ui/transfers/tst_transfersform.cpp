@@ -170,6 +170,8 @@ private slots:
     void completionAlerts();
     void completionOfARemovedEntry();
     void doubleClickOpensTheFinishedFile();
+    void finishedRowShowsTheWholeFile();
+    void alertsGoWithTheirDownloads();
     void cleanupTestCase();
 };
 
@@ -298,7 +300,8 @@ void TestTransfersForm::statusTexts()
         if (status == "denied")
             QCOMPARE(row->foreground(3).color(), QColor("#ff0a47"));
     }
-    QCOMPARE(folderRow->text(3), folder);
+    // Group rows add up their files once the burst of changes is over.
+    QTRY_COMPARE(folderRow->text(3), folder);
     // Expanding clears the group row's texts; collapsing writes them again.
     Downloads()->expandItem(folderRow);
     QCOMPARE(folderRow->text(3), QString());
@@ -553,7 +556,7 @@ void TestTransfersForm::uploadRows()
     QCOMPARE(TabText(), QString("Transfers [0/1]"));
     Uploads()->collapseItem(User(Uploads(), "max"));
     QCOMPARE(User(Uploads(), "max")->text(3), QString("uploading"));
-    QCOMPARE(User(Uploads(), "max")->foreground(0).color(), QColor("#0000ff"));
+    QTRY_COMPARE(User(Uploads(), "max")->foreground(0).color(), QColor("#0000ff"));
     transferQueueManager->SetUploadEntryStatus(a, "complete");
     QTRY_COMPARE(TabText(), QString("Transfers [0/0]"));
     QVERIFY(Trigger(Uploads(), "Clear Complete and Aborted"));
@@ -641,6 +644,49 @@ void TestTransfersForm::doubleClickOpensTheFinishedFile()
     QVERIFY(catcher.urls.first().toLocalFile().endsWith("/complete/Album/song.mp3"));
 
     QDesktopServices::unsetUrlHandler("file");
+}
+
+// The row of a finished download shows the whole file done, whenever its last refresh comes.
+void TestTransfersForm::finishedRowShowsTheWholeFile()
+{
+    QVERIFY(ShowPage(0));
+    ItemPtr entry = Add("ray", "whole.bin", "d\\W", 16384);
+    QTcpSocket* far = Start(entry);
+    QVERIFY(far);
+    far->write(QByteArray(16384, 'w'));
+    QTRY_COMPARE(Status(entry), QString("complete"));
+    QTRY_VERIFY(!m_form->findChild<QTimer*>("progressRefresh")->isActive());
+    QCOMPARE(Bar(Downloads(), FileRow(Downloads(), "whole.bin")), QString("16,384 (100.0%)"));
+}
+
+// A completion alert goes with what it waits for: a file's with its download, a folder's and a
+// user's with the last of theirs. A later download of that user then raises nothing.
+void TestTransfersForm::alertsGoWithTheirDownloads()
+{
+    Type* alert = d.GetType("complete_download_alert");
+    ItemPtr a = Add("sue", "a.bin", "d\\A", 1);
+    Add("sue", "b.bin", "d\\B", 1);
+    a += alert->NewItem();
+    ItemPtr folderAlert = alert->NewItem();
+    folderAlert += a["user"];
+    folderAlert += a["remote_folder"];
+    alert->NewItem() += a["user"];
+    QVERIFY(ShowPage(0));
+    QTreeWidget* tree = Downloads();
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, At(tree, FileRow(tree, "a.bin")));
+    QTest::keyClick(tree, Qt::Key_Delete);
+    // The user's alert waits for b.bin.
+    QCOMPARE(g("complete_download_alert").size(), size_t(1));
+    QVERIFY(g("complete_download_alert").Connected("user").NotConnected("remote_folder").size() == 1);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, At(tree, FileRow(tree, "b.bin")));
+    QTest::keyClick(tree, Qt::Key_Delete);
+    QVERIFY(g("complete_download_alert").empty());
+
+    m_tabs->hide();
+    ItemPtr later = Add("sue", "later.bin", "d\\A", 1);
+    transferQueueManager->SetDownloadEntryStatus(later, "complete");
+    QCoreApplication::processEvents();
+    QCOMPARE(EventTexts(), QStringList());
 }
 
 QTEST_MAIN(TestTransfersForm)

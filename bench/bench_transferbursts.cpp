@@ -1,0 +1,127 @@
+// Bursts of download status changes as a heavy user meets them, with the Transfers page shown:
+//
+//   bench_transferbursts [N]   (default 10000) at N/10, N/3 and N downloads of one user in one
+//                              folder: queueing the whole folder, the user denying every file,
+//                              the user coming online with all of them to re-queue (each a queue
+//                              request that waits for a connection), and the peer messenger
+//                              queueing that many requests alone. Wall time of the GUI thread for
+//                              each, and the ratio between the sizes (linear growth gives about
+//                              3.3 and 3.0).
+#include "app/actionsettoolbar.h"
+#include "app/eventtoolbar.h"
+#include "bench/benchutil.h"
+#include "model/helpers.h"
+#include "ui/transfers/transfersform.h"
+
+#include <QApplication>
+#include <QTabWidget>
+
+#include <map>
+
+using namespace benchutil;
+
+namespace {
+
+// Runs what the burst left for the event loop: deferred refreshes count towards it.
+void Settle()
+{
+    for (int k = 0; k < 3; ++k)
+        QApplication::processEvents();
+}
+
+// Empties the unsent-message queue between runs, as its expiry would.
+void DropQueue()
+{
+    Data::Scope scope(&d);
+    for (ItemPtr item : d.GetType("unsent_message")->GetItems()) {
+        auto* message = ItemObject<MemStream>(item);
+        item.Remove();
+        delete message;
+    }
+    Settle();
+}
+
+std::string Path(int k) { return QString("music\\Queue\\f%1.mp3").arg(k).toStdString(); }
+
+std::map<std::string, double> Run(int n)
+{
+    std::map<std::string, double> ms;
+    const QString user = QString("user%1").arg(n);
+    QElapsedTimer t;
+
+    t.start();
+    for (int k = 0; k < n; ++k)
+        transferQueueManager->AddDownload(user, GetFileName(Path(k)), "music\\Queue", 1 << 20, 0);
+    Settle();
+    ms["queue folder"] = Ms(t);
+
+    t.restart();
+    for (int k = 0; k < n; ++k)
+        transferQueueManager->OnUploadDeniedNotification(user, Path(k), "Too many files");
+    Settle();
+    ms["deny all"] = Ms(t);
+
+    ItemPtr userItem = d.GetType("user")->HasItem(Value(user));
+    const ItemSet entries = userItem.GetItems("download_entry");
+    for (const ItemPtr& entry : entries)
+        transferQueueManager->SetDownloadEntryStatus(entry, "aborted");
+    Settle();
+    t.restart();
+    userItem.NewItem("is_online");
+    Settle();
+    ms["online, re-queue"] = Ms(t);
+
+    {
+        Data::Scope scope(&d);
+        for (const ItemPtr& entry : entries)
+            transferQueueManager->RemoveDownload(entry);
+    }
+    DropQueue();
+
+    const QString offline = QString("away%1").arg(n);
+    t.restart();
+    for (int k = 0; k < n; ++k)
+        peerMessenger->QueueDownload(offline, Path(k));
+    ms["queue requests"] = Ms(t);
+    DropQueue();
+    return ms;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int n = argc > 1 ? QByteArray(argv[1]).toInt() : 10000;
+
+    QTemporaryDir dir;
+    qputenv("HOME", dir.path().toLocal8Bit());
+    StartEngine(dir);
+    SetSetting("download_folder", Value(dir.filePath("downloads")));
+    new ActionSetToolBar(nullptr);
+    actionBar->Init();
+    new EventToolBar(nullptr);
+    auto* tabs = new QTabWidget;
+    auto* form = new TransfersForm;
+    tabs->addTab(form, "Transfers");
+    tabs->resize(1000, 600);
+    form->Init();
+    transferQueueManager->DataLoaded();
+    tabs->show();
+    Settle();
+
+    const int sizes[] = {n / 10, n / 3, n};
+    std::map<std::string, double> figures[3];
+    for (int k = 0; k < 3; ++k)
+        figures[k] = Run(sizes[k]);
+    std::printf("%-18s %10d %10d %10d   ratios\n", "ms", sizes[0], sizes[1], sizes[2]);
+    for (const auto& [name, first] : figures[0]) {
+        const double second = figures[1][name], third = figures[2][name];
+        std::printf("%-18s %10.1f %10.1f %10.1f   %.1f %.1f\n", name.c_str(), first, second, third,
+                    first > 0 ? second / first : 0, second > 0 ? third / second : 0);
+    }
+    delete tabs;
+    return 0;
+}
