@@ -245,17 +245,30 @@ private slots:
         QCOMPARE(files(), QStringList({"c.bin", "english.bin", "b.bin", "local.bin", "a.bin"}));
     }
 
-    // A message for a user who cannot be reached is dropped after five minutes, not kept.
-    void unsentMessageExpiresAfterFiveMinutes()
+    // A message for a user who cannot be reached goes after five minutes, an attempt to reach
+    // one after a minute: neither is kept for ever.
+    void unsentMessagesAndAttemptsExpire()
     {
+        BlackHole hole;
+        QVERIFY(hole.Open());
         const size_t before = PeerFixture::Count("unsent_message");
         peerMessenger->GetUserInfo("jo");
+        PeerFixture::StoreAddress("kim", hole.Port());
+        peerMessenger->ConnectToUser("kim", "P");
+        QVERIFY(f.peer.RelayedRequest("lee", "P", hole.Port(), 4242));
+        QTRY_COMPARE(PeerFixture::Count("peer_connection_request_socket"), size_t(1));
+        QCOMPARE(PeerFixture::Count("connect_to_peer_request_socket"), size_t(1));
+        QCOMPARE(ForeignStamps({"send_time", "socket_creation_time", "connection_open_time"}), QStringList());
+        f.peer.Sweep(59);
+        QCOMPARE(PeerFixture::Count("connect_to_peer_request_socket"), size_t(1));
+        QCOMPARE(PeerFixture::Count("peer_connection_request_socket"), size_t(1));
+        f.peer.Sweep(2);
+        QCOMPARE(PeerFixture::Count("connect_to_peer_request_socket"), size_t(0));
+        QCOMPARE(PeerFixture::Count("peer_connection_request_socket"), size_t(0));
         QCOMPARE(PeerFixture::Count("unsent_message"), before + 1);
-        f.peer.Sweep(299);
+        f.peer.Sweep(238);
         QCOMPARE(PeerFixture::Count("unsent_message"), before + 1);
         f.peer.Sweep(2);
         QCOMPARE(PeerFixture::Count("unsent_message"), before);
-        peerMessenger->GetUserInfo("jo");
-        QCOMPARE(ForeignStamps({"send_time", "socket_creation_time", "connection_open_time"}), QStringList());
     }
 };
