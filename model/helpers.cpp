@@ -1,6 +1,8 @@
 #include "model/helpers.h"
 
 #include <QApplication>
+#include <QDateTime>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QTabWidget>
 #include <QWidget>
@@ -20,6 +22,35 @@ std::string DropOneTrailingSeparator(const std::string& path)
     if (!path.empty() && IsSeparator(path.back()))
         return path.substr(0, path.size() - 1);
     return path;
+}
+
+// Qt's text date names in the C locale, which do not follow the desktop's language.
+const char* const kDayNames[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+const char* const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// "ddd MMM d HH:mm:ss yyyy" with the names above; the day name is not checked, as Qt's own
+// reader does not check it either.
+QDateTime ParseEnglishTextDate(const QString& text)
+{
+    const QVector<QStringRef> parts = text.splitRef(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (parts.size() != 5)
+        return QDateTime();
+    int month = 0;
+    for (int m = 0; m < 12 && !month; ++m)
+        if (parts[1] == QLatin1String(kMonthNames[m]))
+            month = m + 1;
+    const QVector<QStringRef> clock = parts[3].split(QLatin1Char(':'));
+    if (!month || clock.size() != 3)
+        return QDateTime();
+    bool ok[5] = {};
+    const int day = parts[2].toInt(&ok[0]);
+    const int year = parts[4].toInt(&ok[1]);
+    const QTime time(clock[0].toInt(&ok[2]), clock[1].toInt(&ok[3]), clock[2].toInt(&ok[4]));
+    const QDate date(year, month, day);
+    if (!std::all_of(std::begin(ok), std::end(ok), [](bool b) { return b; }) || !date.isValid() || !time.isValid())
+        return QDateTime();
+    return QDateTime(date, time);
 }
 
 }  // namespace
@@ -223,4 +254,29 @@ QString SafeFileName(const QString& name)
     if (safe.isEmpty())
         safe = QStringLiteral("_");
     return safe;
+}
+
+QString StoredTimeText(const QDateTime& time)
+{
+    if (!time.isValid())
+        return QString();
+    const QDateTime local = time.toLocalTime();
+    const QDate date = local.date();
+    const QTime clock = local.time();
+    return QString::asprintf("%s %s %d %02d:%02d:%02d %d", kDayNames[date.dayOfWeek() - 1],
+                             kMonthNames[date.month() - 1], date.day(), clock.hour(), clock.minute(), clock.second(),
+                             date.year());
+}
+
+QDateTime StoredTimeFromText(const QString& text)
+{
+    if (text.isEmpty())
+        return QDateTime();
+    QDateTime time = ParseEnglishTextDate(text);
+    // Written on a desktop in another language by an earlier version.
+    if (!time.isValid())
+        time = QLocale::system().toDateTime(text, QStringLiteral("ddd MMM d HH:mm:ss yyyy"));
+    if (!time.isValid())
+        time = QDateTime::fromString(text, Qt::TextDate);
+    return time;
 }

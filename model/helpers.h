@@ -6,6 +6,7 @@
 
 #include <string>
 
+class QDateTime;
 class QWidget;
 
 // Bit n of the value, n counted from 1 at the least significant end (n - 1 taken modulo 32).
@@ -41,5 +42,12 @@ QString FormatSeconds(long seconds);
 // A name from the network made safe as one component of a local path: "/", "\" and NUL become
 // "_", as does a leading "." (so "." and ".." and hidden names cannot arise); empty gives "_".
 QString SafeFileName(const QString& name);
+// A time as it is stored and compared: the local date and time in Qt's text date form with the
+// English day and month names ("Sat Dec 5 19:31:47 2026"), the bytes an English or C desktop
+// has always written, on a desktop in any language. Empty for an invalid time.
+QString StoredTimeText(const QDateTime& time);
+// A stored time read back, on a desktop in any language: the form above, or the text date form
+// in the desktop's own language that earlier versions wrote there. Invalid when it is neither.
+QDateTime StoredTimeFromText(const QString& text);
 // Activates the widget's window, focuses it and makes every enclosing tab page current.
 void FocusWidget(QWidget* widget);

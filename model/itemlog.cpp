@@ -1,5 +1,7 @@
 #include "model/itemlog.h"
 
+#include "model/helpers.h"
+
 #include <QDateTime>
 
 namespace {
@@ -55,7 +57,7 @@ void RecordItemLog(const QString& area, int level, const QString& text, ItemPtr 
     DropOldest(item, itemLog);
     ItemPtr entry = itemLog->NewItem();
     entry += d.GetType("log_order")->GetItem(Value(g_nextOrder++));
-    entry += d.GetType("log_time")->GetItem(Value(QDateTime::currentDateTime().toString(Qt::TextDate)));
+    entry += d.GetType("log_time")->GetItem(Value(StoredTimeText(QDateTime::currentDateTime())));
     entry += d.GetType("log_area")->GetItem(Value(area));
     entry += d.GetType("log_level")->GetItem(Value(level));
     entry += d.GetType("log_text")->GetItem(Value(text));

@@ -3,6 +3,7 @@
 // what becomes of a connection once it stands.
 #include "peer/peermessenger.h"
 
+#include "model/helpers.h"
 #include "model/log.h"
 #include "model/settings.h"
 #include "peer/peeritems.h"
@@ -56,7 +57,7 @@ void PeerMessenger::ConnectToUser(QString i_user, const char* i_type)
     const uint token = gp_server->SendIndirectConnectionRequest(i_user, QString::fromLatin1(i_type));
     ItemPtr indirect = d.GetType("indirect_connect_to_peer_request")->GetItem(Value(token));
     attempt += indirect;
-    indirect += d.GetType("send_time")->GetItem(Value(Now().toString(Qt::TextDate)));
+    indirect += d.GetType("send_time")->GetItem(Value(StoredTimeText(Now())));
     indirect += user;
     indirect += type;
 
@@ -78,7 +79,7 @@ void PeerMessenger::StartDirectSocket(ItemPtr attempt, ItemPtr user, ItemPtr typ
     connect(socket, &QTcpSocket::connected, this, &PeerMessenger::OnConnectToPeerSocketConnected);
     connect(socket, &QTcpSocket::errorOccurred, this, &PeerMessenger::OnConnectToPeerSocketError);
     ItemPtr record = d.GetType("connect_to_peer_request_socket")->GetItem(Value(socket));
-    record += d.GetType("socket_creation_time")->GetItem(Value(Now().toString(Qt::TextDate)));
+    record += d.GetType("socket_creation_time")->GetItem(Value(StoredTimeText(Now())));
     record += user;
     record += type;
     if (obfuscated)
@@ -145,7 +146,7 @@ void PeerMessenger::DialPendingRequests()
         connect(socket, &QTcpSocket::disconnected, this, &PeerMessenger::OnSocketClosed);
         ItemPtr record = d.GetType("peer_connection_request_socket")->NewItem(Value(socket));
         request += record;
-        record += d.GetType("socket_creation_time")->GetItem(Value(Now().toString(Qt::TextDate)));
+        record += d.GetType("socket_creation_time")->GetItem(Value(StoredTimeText(Now())));
         Log(kCategory, 1,
             QString("Indirect %1peer connection requested from user %2").arg(Prefix(obfuscated), user.AsString()));
         Dial(socket, user, port);
@@ -156,7 +157,7 @@ void PeerMessenger::StartMessaging(QTcpSocket* socket, ItemPtr user, bool obfusc
 {
     ItemPtr record = d.GetType("peer_socket")->NewItem(Value(socket));
     record += user;
-    record += d.GetType("connection_open_time")->GetItem(Value(Now().toString(Qt::TextDate)));
+    record += d.GetType("connection_open_time")->GetItem(Value(StoredTimeText(Now())));
     if (obfuscated)
         record.NewItem("is_obfuscated");
     SendUnsentMessages(user.AsString());

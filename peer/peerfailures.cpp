@@ -2,6 +2,7 @@
 // request, the disposal of sockets and their records, and the half-minute sweep.
 #include "peer/peermessenger.h"
 
+#include "model/helpers.h"
 #include "model/log.h"
 #include "peer/peeritems.h"
 #include "server/server.h"
@@ -19,7 +20,7 @@ const qint64 kIdleLimit = 120000;
 
 qint64 AgeOf(ItemPtr timeItem, const QDateTime& now)
 {
-    return QDateTime::fromString(timeItem.AsString(), Qt::TextDate).msecsTo(now);
+    return StoredTimeFromText(timeItem.AsString()).msecsTo(now);
 }
 } // namespace
 

@@ -2,6 +2,7 @@
 // requests this side originates.
 #include "peer/peermessenger.h"
 
+#include "model/helpers.h"
 #include "model/log.h"
 #include "model/settings.h"
 #include "peer/peeritems.h"
@@ -55,7 +56,7 @@ void PeerMessenger::SendMessage(QString i_user, MemStream& i_message)
         m_unsentOrdersByUser[user.get()].insert(order);
         m_unsentBytes += i_message.GetWriteIndex();
         item += d.GetType("send_order")->GetItem(Value(order));
-        item += d.GetType("send_time")->GetItem(Value(Now().toString(Qt::TextDate)));
+        item += d.GetType("send_time")->GetItem(Value(StoredTimeText(Now())));
         ConnectToUser(i_user, "P");
         return;
     }
@@ -68,16 +69,15 @@ void PeerMessenger::SendMessage(QString i_user, MemStream& i_message)
         Log(kCategory, 2, QString("Found %1 existing messaging connections to user, picking latest").arg(sockets.size()));
         QDateTime chosenTime;
         for (ItemPtr socket : sockets) {
-            const QDateTime opened =
-                QDateTime::fromString(socket["connection_open_time"].AsString(), Qt::TextDate);
+            const QDateTime opened = StoredTimeFromText(socket["connection_open_time"].AsString());
             if (!chosen) {
                 chosen = socket;
                 chosenTime = opened;
-                Log(kCategory, 3, QString("First connection opened %1").arg(opened.toString(Qt::TextDate)));
+                Log(kCategory, 3, QString("First connection opened %1").arg(StoredTimeText(opened)));
             } else if (opened > chosenTime) {
                 chosen = socket;
                 chosenTime = opened;
-                Log(kCategory, 3, QString("Found connection opened %1, exchanging").arg(opened.toString(Qt::TextDate)));
+                Log(kCategory, 3, QString("Found connection opened %1, exchanging").arg(StoredTimeText(opened)));
             }
         }
     }

@@ -23,7 +23,7 @@ const QString kCategory = QStringLiteral("Transfer Queue");
 
 QString TimeText(qint64 secondsFromNow = 0)
 {
-    return TransferQueueManager::Now().addSecs(secondsFromNow).toString(Qt::TextDate);
+    return StoredTimeText(TransferQueueManager::Now().addSecs(secondsFromNow));
 }
 
 ItemPtr UserItem(const QString& user) { return d.GetType("user")->HasItem(Value(user)); }

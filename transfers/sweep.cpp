@@ -3,6 +3,7 @@
 
 #include "transfers/transferqueuemanager.h"
 
+#include "model/helpers.h"
 #include "model/log.h"
 
 namespace {
@@ -20,7 +21,7 @@ std::function<QDateTime()>& Clock()
 // Stored times have whole seconds; a missing or unreadable one counts as never.
 QDateTime StoredTime(ItemPtr item)
 {
-    return item ? QDateTime::fromString(item.AsString(), Qt::TextDate) : QDateTime();
+    return item ? StoredTimeFromText(item.AsString()) : QDateTime();
 }
 
 }  // namespace
@@ -89,6 +90,6 @@ void TransferQueueManager::EveryHalfMinute()
         for (const ItemPtr& entry : queued.SortNumericBy("download_order", true))
             RequestDownloadPlaceInLine(entry);
         user += d.GetType("next_place_in_line_request_time")
-                    ->GetItem(Value(now.addSecs(kPlaceInLineIntervalS).toString(Qt::TextDate)));
+                    ->GetItem(Value(StoredTimeText(now.addSecs(kPlaceInLineIntervalS))));
     }
 }

@@ -8,6 +8,7 @@
 
 #include "app/eventtoolbar.h"
 #include "common/testfiles.h"
+#include "model/helpers.h"
 #include "model/settings.h"
 #include "transfers/downloadfeed.h"
 #include "transfers/transferqueuemanager.h"
@@ -409,7 +410,7 @@ void TestTransferMenus::completedListNewestFirst()
     QCOMPARE(tree->topLevelItemCount(), kept + 2);
     QTreeWidgetItem* top = tree->topLevelItem(0);
     QCOMPARE((QStringList{top->text(0), top->text(1), top->text(2), top->text(3), top->text(4)}),
-             (QStringList{"second.bin", "Z", "jo", "4", m_now.toString(Qt::TextDate)}));
+             (QStringList{"second.bin", "Z", "jo", "4", StoredTimeText(m_now)}));
     QCOMPARE(tree->topLevelItem(1)->text(0), QString("first.bin"));
     QCOMPARE(tree->topLevelItem(1)->text(3), QString("12345"));
 

@@ -17,7 +17,7 @@
 class PeerFixture
 {
 public:
-    // Logged in as "me" unless told otherwise; the clock stands at a whole second.
+    // Logged in as "me" unless told otherwise; the clock stands at a whole second of a fixed day.
     bool SetUp(bool logIn = true)
     {
         if (!env.SetUp(true, false))
@@ -28,8 +28,9 @@ public:
         SetSetting("listening_port", Value(static_cast<int>(port)));
         SetSetting("obfuscated_listening_port", Value(static_cast<int>(port) + 1));
         peerMessenger->DataLoaded();
-        now = QDateTime::currentDateTime();
-        now = now.addMSecs(-now.time().msec());
+        // A December date: its month has another name in German, French and Russian than in
+        // English, so a time kept in the desktop's language would not read back there.
+        now = QDateTime(QDate(2026, 12, 5), QTime(19, 31, 47));
         PeerMessenger::SetClock([this] { return now; });
         env.SetLogin(QStringLiteral("me"), QStringLiteral("secret"));
         return port && (!logIn || env.LogIn());

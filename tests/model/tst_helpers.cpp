@@ -1,5 +1,6 @@
 #include "model/helpers.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QtTest>
@@ -104,6 +105,33 @@ private slots:
         QCOMPARE(StringReplace("abc", "", "y"), std::string("abc"));
     }
 
+    // Stored times are Qt's text date form with English names, whatever the desktop's language:
+    // the bytes an English or C desktop wrote before, read back to the second.
+    void storedTimes()
+    {
+        const QDateTime evening(QDate(2026, 12, 5), QTime(19, 31, 47));
+        QCOMPARE(StoredTimeText(evening), QString("Sat Dec 5 19:31:47 2026"));
+        QCOMPARE(StoredTimeText(QDateTime(QDate(2025, 1, 17), QTime(7, 5, 9, 999))),
+                 QString("Fri Jan 17 07:05:09 2025"));
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        QCOMPARE(StoredTimeText(evening), QString("Sat Dec 5 19:31:47 2026"));
+        QLocale::setDefault(QLocale::c());
+        QCOMPARE(StoredTimeText(QDateTime()), QString());
+
+        const QLocale::Language desktop = QLocale::system().language();
+        const bool english = desktop == QLocale::C || desktop == QLocale::English;
+        for (QDateTime t(QDate(2024, 1, 1), QTime(0, 0, 7)); t.date().year() == 2024; t = t.addSecs(86400 + 3607)) {
+            const QString text = StoredTimeText(t);
+            if (english)
+                QCOMPARE(text, t.toString(Qt::TextDate));
+            QCOMPARE(StoredTimeFromText(text), t);
+        }
+        // Blanks as Qt's reader allows them; what is not a time reads as none.
+        QCOMPARE(StoredTimeFromText("Sat  Dec 5 19:31:47  2026 "), evening);
+        for (const char* bad : {"", "x", "Sat Dec 5 19:31:47", "Sat Dex 5 19:31:47 2026", "Sat Dec 32 19:31:47 2026",
+                                "Sat Dec 5 24:31:47 2026", "Sat Dec 5 19:31:47 20x6"})
+            QVERIFY2(!StoredTimeFromText(bad).isValid(), bad);
+    }
 };
 
 QTEST_MAIN(TestHelpers)

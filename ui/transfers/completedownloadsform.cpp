@@ -1,5 +1,6 @@
 #include "ui/transfers/completedownloadsform.h"
 
+#include "model/helpers.h"
 #include "transfers/transferqueuemanager.h"
 #include "ui_completedownloadsform.h"
 
@@ -67,7 +68,7 @@ CompleteDownloadItem* CompleteDownloadsForm::AddRow(ItemPtr i_download)
     for (int column = 0; column < 5; ++column)
         row->setText(column, i_download[columns[column]].AsString());
     static quint64 s_added = 0;
-    row->m_completed = QDateTime::fromString(row->text(4), Qt::TextDate);
+    row->m_completed = StoredTimeFromText(row->text(4));
     row->m_added = ++s_added;
     d.GetType("complete_download_node")->GetItem(Value(row)) += i_download;
     return row;

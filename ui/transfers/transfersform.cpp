@@ -82,7 +82,7 @@ void SetUpColumns(QTreeWidget* tree, int count)
 QDateTime StatusChangeTime(ItemPtr entry)
 {
     ItemPtr item = entry["last_status_change_time"];
-    return item ? QDateTime::fromString(item.AsString(), Qt::TextDate) : QDateTime();
+    return item ? StoredTimeFromText(item.AsString()) : QDateTime();
 }
 
 }  // namespace

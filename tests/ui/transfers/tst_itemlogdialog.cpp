@@ -1,5 +1,6 @@
 // The log of a user: what Log records on the user's item, how much of it is kept, and the
 // window that shows it, tab by tab, growing while it is open.
+#include "model/helpers.h"
 #include "model/itemlog.h"
 #include "model/log.h"
 #include "ui/transfers/itemlogdialog.h"
@@ -133,7 +134,7 @@ void TestItemLogDialog::logRecordsOnUsersOnly()
     QCOMPARE(first["log_area"].AsString(), QString("Transfer Queue"));
     QCOMPARE(first["log_level"].AsInt(), 2);
     QCOMPARE(first["log_text"].AsString(), QString("Queueing x.mp3"));
-    const QDateTime at = QDateTime::fromString(first["log_time"].AsString(), Qt::TextDate);
+    const QDateTime at = StoredTimeFromText(first["log_time"].AsString());
     QVERIFY(at.isValid() && at >= before && at <= QDateTime::currentDateTime());
     QCOMPARE(entries.back()["log_text"].AsString(), QString(kMaxLogTextLength, 'n') + "... (4000 more characters)");
     QCOMPARE(g("item_log").size(), g("user").GetItems("item_log").size());

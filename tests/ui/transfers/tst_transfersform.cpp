@@ -45,7 +45,8 @@ class TestTransfersForm : public QObject
     QTcpServer m_listener;
     QTabWidget* m_tabs = nullptr;
     TransfersForm* m_form = nullptr;
-    QDateTime m_now = QDateTime(QDate(2026, 3, 1), QTime(12, 0));
+    // A month named otherwise in German, French and Russian than in English.
+    QDateTime m_now = QDateTime(QDate(2026, 12, 1), QTime(12, 0));
 
     QTreeWidget* Downloads() { return m_form->findChild<QTreeWidget*>("downloadsList"); }
     QTreeWidget* Uploads() { return m_form->findChild<QTreeWidget*>("uploadsList"); }
