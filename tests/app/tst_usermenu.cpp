@@ -545,7 +545,8 @@ void TestUserMenu::ampersandInNamesShowsAsItIs()
     m_fixture.server.Send(22, FakeServer::U32(1) + FakeServer::I32(1700000000) + P::Str(user) + P::Str("hi") +
                                   FakeServer::U8(1));
     QAction* button = nullptr;
-    QVERIFY(QTest::qWaitFor([&] { return button = eventToolBar->EventAction(Child<QWidget>("chatEdit", chat)); }));
+    QWidget* edit = Child<QWidget>("chatEdit", chat);
+    QVERIFY(QTest::qWaitFor([&] { return button = eventToolBar->EventAction(edit); }));
     QCOMPARE(button->text(), QString("Rock&&Roll"));
     auto* shown = qobject_cast<QToolButton*>(eventToolBar->widgetForAction(button));
     QVERIFY(shown);
