@@ -2,6 +2,7 @@
 
 #include "app/focus.h"
 #include "app/mainwindow.h"
+#include "model/helpers.h"
 
 #include <QAction>
 #include <QApplication>
@@ -96,7 +97,7 @@ void EventToolBar::AddEvent(QString text, QString icon, QWidget* widget, QString
             a->deleteLater();
         m_placeholderOnly = false;
     }
-    QAction* action = addAction(QIcon(icon), text);
+    QAction* action = addAction(QIcon(icon), LabelText(text));
     connect(action, &QAction::triggered, this, &EventToolBar::OnActionTriggered);
     m_actionWidgets.insert(action, widget);
     Data::Scope scope(&d);

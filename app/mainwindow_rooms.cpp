@@ -138,7 +138,7 @@ void MainWindow::OnEnteredRoom(ConnectionInfo& info)
         return;
     const QString name = room.AsString();
     auto* form = new RoomForm(name, nullptr);
-    ui->roomsTabControl->addTab(form, QIcon(":/icons/room_icon"), name);
+    ui->roomsTabControl->addTab(form, QIcon(":/icons/room_icon"), LabelText(name));
     form->Init();
     FocusWidget(form);
 }
@@ -196,7 +196,7 @@ ChatForm* MainWindow::GetChatForm(const QString& user)
 
     auto* form = new ChatForm(user, ui->chatTabControl, this);
     const char* icon = userItem.IsConnected("is_online") ? ":/icons/online_dot_icon" : ":/icons/offline_dot_icon";
-    ui->chatTabControl->addTab(form, QIcon(icon), user);
+    ui->chatTabControl->addTab(form, QIcon(icon), LabelText(user));
     userItem += d.GetType("user_chat_widget")->GetItem(Value(form));
     mp_server->TrackUser(user);
     return form;

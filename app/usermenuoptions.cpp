@@ -3,6 +3,7 @@
 #include "app/focus.h"
 #include "app/mainwindow.h"
 #include "model/data.h"
+#include "model/helpers.h"
 #include "server/server.h"
 #include "transfers/transferqueuemanager.h"
 #include "ui/search/sharesform.h"
@@ -76,7 +77,7 @@ UserMenuOptions::UserMenuOptions(QMenu* menu, QString user, QObject* parent)
         a->setData(room.AsString());
     };
     for (ItemPtr room : owned) {
-        QMenu* roomMenu = rooms->addMenu(QIcon(":/icons/chat_icon"), room.AsString());
+        QMenu* roomMenu = rooms->addMenu(QIcon(":/icons/chat_icon"), LabelText(room.AsString()));
         QFont font = roomMenu->menuAction()->font();
         font.setWeight(75);
         font.setUnderline(true);
@@ -97,7 +98,7 @@ UserMenuOptions::UserMenuOptions(QMenu* menu, QString user, QObject* parent)
     for (ItemPtr room : operated) {
         if (room.IsConnected("is_owner"))
             continue;
-        QMenu* roomMenu = rooms->addMenu(room.AsString());
+        QMenu* roomMenu = rooms->addMenu(LabelText(room.AsString()));
         bool isMember = false;
         addMembership(roomMenu, room, isMember);
     }

@@ -3,6 +3,7 @@
 
 #include "model/data.h"
 
+#include <QHash>
 #include <QString>
 #include <QWidget>
 
@@ -42,11 +43,13 @@ private:
 
     // The tracked-users page; each handler is given the user item.
     void SubscribeUserMark(const char* markType, PathNodeRelation relation, void (DiagnosticsForm::*handler)(ItemPtr));
-    QTreeWidgetItem* TrackedRow(ItemPtr i_node) const;
+    QTreeWidgetItem* TrackedRow(ItemPtr i_user) const;
     void OnUserTracked(ItemPtr i_user);
     void OnUserUntracked(ItemPtr i_user);
     void OnUserOnline(ItemPtr i_user);
     void OnUserOffline(ItemPtr i_user);
+    // The tracked-users page's row of each user, by name.
+    QHash<QString, QTreeWidgetItem*> m_trackedRows;
 };
 
 extern DiagnosticsForm* diagnosticsForm;

@@ -142,6 +142,12 @@ QString EscapeHTML(const QString& text)
     return result;
 }
 
+QString LabelText(const QString& name)
+{
+    QString text = name;
+    return text.replace(QLatin1Char('&'), QLatin1String("&&"));
+}
+
 QString GetAbsoluteFileName(const QString& path)
 {
     if (path.isEmpty())

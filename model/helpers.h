@@ -24,6 +24,9 @@ QString CommafyNumber(long long n);
 QString ConvertLinks(const QString& text);
 // "&", "<" and ">" escaped, the ampersand first.
 QString EscapeHTML(const QString& text);
+// A name (user, room, search) as the text of a tab, button or menu entry: "&" doubled, so the
+// name shows as it is and no letter of it becomes a keyboard shortcut.
+QString LabelText(const QString& name);
 // The comparison key of a local path: one trailing separator dropped, lower case.
 QString GetAbsoluteFileName(const QString& path);
 // Text after the last ".", ASCII lower case; empty when there is no dot.

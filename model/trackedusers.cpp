@@ -31,41 +31,33 @@ void DiagnosticsForm::SubscribeUserMark(const char* markType, PathNodeRelation r
     d.AddPathEventHandler(root, h);
 }
 
-// The node holds a row address; it is trusted only when it is one of this page's rows, so a node
-// left by an earlier window never becomes a dangling pointer.
-QTreeWidgetItem* DiagnosticsForm::TrackedRow(ItemPtr i_node) const
+// Rows are found in this page's own table, never through the address a node holds: a node left
+// by an earlier window never becomes a dangling pointer, and a status reply for one of thousands
+// of tracked users does not walk every row.
+QTreeWidgetItem* DiagnosticsForm::TrackedRow(ItemPtr i_user) const
 {
-    if (!i_node)
-        return nullptr;
-    const unsigned long long address = i_node.AsUInt64();
-    QTreeWidget* tree = ui->trackedUsersTree;
-    for (int k = 0; k < tree->topLevelItemCount(); ++k) {
-        QTreeWidgetItem* row = tree->topLevelItem(k);
-        if (static_cast<unsigned long long>(reinterpret_cast<quintptr>(row)) == address)
-            return row;
-    }
-    return nullptr;
+    return m_trackedRows.value(i_user.AsString());
 }
 
 void DiagnosticsForm::OnUserTracked(ItemPtr i_user)
 {
+    // One row per user: a row the user still had would otherwise stay behind, never updated.
+    delete m_trackedRows.take(i_user.AsString());
+    if (ItemPtr old = i_user["track_user_node"])
+        old.Remove();
     auto* row = new QTreeWidgetItem(ui->trackedUsersTree);
     row->setText(0, i_user.AsString());
     row->setText(1, i_user.IsConnected("is_online") ? tr("Online") : tr("Offline"));
-    // One row per user: a row the user still had would otherwise stay behind, never updated.
-    if (ItemPtr old = i_user["track_user_node"]) {
-        delete TrackedRow(old);
-        old.Remove();
-    }
+    m_trackedRows.insert(i_user.AsString(), row);
     i_user.Connect(d.GetType("track_user_node")->GetItem(Value(row)));
 }
 
 void DiagnosticsForm::OnUserUntracked(ItemPtr i_user)
 {
+    delete m_trackedRows.take(i_user.AsString());
     ItemPtr node = i_user["track_user_node"];
     if (!node)
         return;
-    delete TrackedRow(node);
     // The link goes with the row: later online changes of the user find no row to write into,
     // and a new row that happens to get the same address is not mistaken for this one.
     node.Remove();
@@ -73,12 +65,12 @@ void DiagnosticsForm::OnUserUntracked(ItemPtr i_user)
 
 void DiagnosticsForm::OnUserOnline(ItemPtr i_user)
 {
-    if (QTreeWidgetItem* row = TrackedRow(i_user["track_user_node"]))
+    if (QTreeWidgetItem* row = TrackedRow(i_user))
         row->setText(1, tr("Online"));
 }
 
 void DiagnosticsForm::OnUserOffline(ItemPtr i_user)
 {
-    if (QTreeWidgetItem* row = TrackedRow(i_user["track_user_node"]))
+    if (QTreeWidgetItem* row = TrackedRow(i_user))
         row->setText(1, tr("Offline"));
 }

@@ -112,6 +112,7 @@ private slots:
     void downloadFolders();
     void browseFolderOpensTheRowsOwner();
     void showingWishPageEndsItsAlert();
+    void ampersandInSearchTextShowsAsItIs();
     void cleanupTestCase();
 
 private:
@@ -469,6 +470,32 @@ void TestSearchTab::showingWishPageEndsItsAlert()
     QCOMPARE(pages->currentIndex(), 1);
     QVERIFY(!eventToolBar->EventAction(wishTab));
     pages->setCurrentIndex(0);
+}
+
+// A "&" of a search text is part of its tab titles and of its wish alert's button: doubled there,
+// so it shows as it is and makes no keyboard shortcut; the search itself keeps the text.
+void TestSearchTab::ampersandInSearchTextShowsAsItIs()
+{
+    auto label = [](QTabWidget* tabs, QWidget* tab) {
+        const QString text = tabs->tabText(tabs->indexOf(tab));
+        return QKeySequence::mnemonic(text).isEmpty() ? text : "shortcut " + text;
+    };
+    SearchResultsForm* tab = Search("rock&roll");
+    QVERIFY(tab);
+    QCOMPARE(label(ManualTabs(), tab), QString("rock&&roll"));
+    QVERIFY(MainWindowFixture::Trigger(tab, "Add to Wishlist"));
+    Reply reply;
+    reply.paths = QStringList{"\\w\\rock&roll.mp3"};
+    Send(m_bob, "bob", gp_server->FileSearch("rock&roll", true), reply);
+    auto* wishTabs = Child<QTabWidget>("wishListTabControl");
+    auto* wishTab = wishTabs->widget(wishTabs->count() - 1);
+    QCOMPARE(label(wishTabs, wishTab), QString("rock&&roll"));
+    QVERIFY(eventToolBar->EventAction(wishTab));
+    QCOMPARE(eventToolBar->EventAction(wishTab)->text(), QString("rock&&roll"));
+
+    Child<QComboBox>("searchTargetBox")->setCurrentText("User List");
+    QCOMPARE(label(ManualTabs(), Search("blues&soul")), QString("blues&&soul"));
+    Child<QComboBox>("searchTargetBox")->setCurrentText("All");
 }
 
 void TestSearchTab::cleanupTestCase()

@@ -6,8 +6,10 @@
 #include "ui/search/addsharedfolderdialog.h"
 
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QPointer>
 #include <QTreeWidget>
@@ -31,6 +33,7 @@ private slots:
     void unshareLeavesNoStaleRow();
     void dialogOnFolderUnsharedMeanwhile();
     void chooserShowsFoldersOnly();
+    void dialogBoxesAndOk();
     void cleanupTestCase() { delete mainWindow; }
 
 private:
@@ -142,6 +145,76 @@ void TestSharedFolders::chooserShowsFoldersOnly()
     QVERIFY(dirsOnly);
     QCOMPARE(dialog->findChild<QLineEdit*>("selectedFolderEdit")->text(), folder);
     dialog->close();
+}
+
+// The access boxes, clicked and keyed as the user does: a broader box greys the narrower choices
+// out, and OK does nothing until there is a folder. Group rows count only under neither box.
+void TestSharedFolders::dialogBoxesAndOk()
+{
+    for (const char* group : {"Friends", "Band"})
+        d.GetType("user_list_group")->GetItem(group);
+    QPointer<AddSharedFolderDialog> dialog = new AddSharedFolderDialog(ItemPtr(), mainWindow);
+    dialog->show();
+    auto* everyone = Child<QCheckBox>("everyoneCheckBox", dialog);
+    auto* userList = Child<QCheckBox>("userListCheckBox", dialog);
+    auto* groups = Child<QListWidget>("groupsListWidget", dialog);
+    // Each box checked or not, "~" when greyed, then whether the group rows can be used.
+    auto boxes = [&] {
+        auto mark = [](QCheckBox* box) {
+            return QString(box->isChecked() ? "[x]" : "[ ]") + (box->isEnabled() ? "" : "~");
+        };
+        return QStringList{mark(everyone), mark(userList), groups->isEnabled() ? "groups" : "groups~"};
+    };
+    auto clickOk = [&] {
+        QTest::mouseClick(Child<QDialogButtonBox>("buttonBox", dialog)->button(QDialogButtonBox::Ok), Qt::LeftButton);
+    };
+    auto pickRow = [&](const QString& text) {
+        QListWidgetItem* row = groups->findItems(text, Qt::MatchExactly).value(0);
+        QTest::mouseClick(groups->viewport(), Qt::LeftButton, Qt::NoModifier, groups->visualItemRect(row).center());
+        QTest::keyClick(groups, Qt::Key_Space);
+    };
+
+    QCOMPARE(boxes(), (QStringList{"[x]", "[x]~", "groups~"}));
+    const size_t folders = d.GetType("shared_folder")->ItemCount();
+    clickOk();
+    QVERIFY(dialog && dialog->isVisible());
+    QCOMPARE(d.GetType("shared_folder")->ItemCount(), folders);
+
+    QTest::mouseClick(everyone, Qt::LeftButton);
+    QCOMPARE(boxes(), (QStringList{"[ ]", "[x]", "groups~"}));
+    QTest::keyClick(userList, Qt::Key_Space);
+    QCOMPARE(boxes(), (QStringList{"[ ]", "[ ]", "groups"}));
+    QTest::keyClick(everyone, Qt::Key_Space);
+    QCOMPARE(boxes(), (QStringList{"[x]", "[x]~", "groups~"}));
+    QTest::mouseClick(everyone, Qt::LeftButton);
+    QTest::mouseClick(userList, Qt::LeftButton);
+    pickRow("Band");
+
+    // As the chooser puts a folder there.
+    const QString path = m_fixture.root.filePath("tmp");
+    Child<QLineEdit>("selectedFolderEdit", dialog)->setText(path);
+    clickOk();
+    QTRY_VERIFY(!dialog);
+    ItemPtr folder = d.GetType("shared_folder")->HasItem(path);
+    QVERIFY(folder && !folder.IsConnected("shared_public") && !folder.IsConnected("shared_userlist"));
+    QVERIFY(folder.IsConnected(d.GetType("user_list_group")->HasItem("Band")));
+
+    // Editing it: the boxes as the folder has them, its group's row checked, rows by name.
+    dialog = new AddSharedFolderDialog(folder, mainWindow);
+    dialog->show();
+    everyone = Child<QCheckBox>("everyoneCheckBox", dialog);
+    userList = Child<QCheckBox>("userListCheckBox", dialog);
+    groups = Child<QListWidget>("groupsListWidget", dialog);
+    QCOMPARE(boxes(), (QStringList{"[ ]", "[ ]", "groups"}));
+    QCOMPARE(groups->item(0)->text() + groups->item(1)->text(), QString("BandFriends"));
+    QCOMPARE(groups->item(0)->checkState(), Qt::Checked);
+    QCOMPARE(groups->item(1)->checkState(), Qt::Unchecked);
+    pickRow("Band");
+    pickRow("Friends");
+    clickOk();
+    QTRY_VERIFY(!dialog);
+    QVERIFY(!folder.IsConnected(d.GetType("user_list_group")->HasItem("Band")));
+    QVERIFY(folder.IsConnected(d.GetType("user_list_group")->HasItem("Friends")));
 }
 
 QTEST_MAIN(TestSharedFolders)

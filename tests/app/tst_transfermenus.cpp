@@ -144,6 +144,7 @@ private slots:
     void openFileAndFolder();
     void completedListNewestFirst();
     void showLogFromBothTrees();
+    void ampersandInSearchTextShowsAsItIs();
     void cleanup();
     void cleanupTestCase();
 
@@ -205,6 +206,19 @@ void TestTransferMenus::cleanup()
     QDir(GetSetting("download_folder")).removeRecursively();
     ShowTransfers(true);
     QCoreApplication::processEvents();
+}
+
+// A "&" of the search text shows as it is in the entry that runs the search again and in the
+// tab it opens; the server still gets the text itself.
+void TestTransferMenus::ampersandInSearchTextShowsAsItIs()
+{
+    Add("fay", "f.mp3", "m\\F", 4, "rock&roll");
+    QVERIFY(m_fixture.Sync());
+    const QStringList entries = RightClick(Downloads(), Row(Downloads(), 2, "f.mp3"), "Re-run Search: rock&&roll");
+    QVERIFY(entries.contains("Re-run Search: rock&&roll"));
+    QTabWidget* searchTabs = Child<QTabWidget>("searchTabControl");
+    QCOMPARE(searchTabs->tabText(searchTabs->count() - 1), QString("rock&&roll"));
+    QCOMPARE(m_fixture.FramesOf(26).value(0).fields.mid(4), FakeServer::Str("rock&roll"));
 }
 
 void TestTransferMenus::cleanupTestCase()

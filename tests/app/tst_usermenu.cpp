@@ -10,9 +10,12 @@
 #include "common/deliver.h"
 #include "common/fakepeer.h"
 #include "common/peerfixture.h"
+#include "app/eventtoolbar.h"
 #include "ui/chat/chatform.h"
+#include "ui/chat/chatlog.h"
 #include "transfers/transferqueuemanager.h"
 #include "ui/search/searchresultsform.h"
+#include "ui/search/sharesform.h"
 #include "ui/transfers/transfersform.h"
 #include "ui/users/usergroupsdialog.h"
 #include "ui/users/userinfoform.h"
@@ -25,6 +28,7 @@
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTabWidget>
+#include <QToolButton>
 #include <QTreeWidget>
 
 namespace {
@@ -153,6 +157,7 @@ private slots:
     void roomMemberOpensIt();
     void privateChatOpensIt();
     void toolbarUserActions();
+    void ampersandInNamesShowsAsItIs();
     void cleanup();
     void cleanupTestCase();
 
@@ -497,6 +502,56 @@ void TestUserMenu::toolbarUserActions()
     auto* chats = Child<QTabWidget>("chatTabControl");
     QCOMPARE(chats->tabText(chats->currentIndex()), QString("tom"));
     QVERIFY(chats->currentWidget()->isVisible());
+}
+
+// A "&" of a user or room name labels tabs, buttons and menu entries as part of the name: the
+// label doubles it, so it shows as it is and no letter after it becomes a keyboard shortcut.
+void TestUserMenu::ampersandInNamesShowsAsItIs()
+{
+    using roomtab::JoinReply;
+    using roomtab::TabOf;
+    const QString user = "Rock&Roll";
+    auto currentLabel = [](QTabWidget* tabs) {
+        const QString text = tabs->tabText(tabs->currentIndex());
+        return QKeySequence::mnemonic(text).isEmpty() ? text : "shortcut " + text;
+    };
+
+    Room("R&B").NewItem("is_owner");
+    Room("Soul&Funk").NewItem("is_operator");
+    QVERIFY(MenuFor(user).contains("  R&&B!") && MenuFor(user).contains("  Soul&&Funk"));
+    QVERIFY(m_fixture.Sync());
+    QVERIFY(ChooseFor(user, {"Private Rooms", "R&&B", "Give User Membership"}));
+    QCOMPARE(m_fixture.FramesOf(134).value(0).fields, P::Str("R&B") + P::Str(user));
+
+    m_fixture.server.Send(14, JoinReply("R&B", {{user, 0, 0, ""}}));
+    QVERIFY(QTest::qWaitFor([] { return TabOf("R&B"); }));
+    QCOMPARE(currentLabel(Child<QTabWidget>("roomsTabControl")), QString("R&&B"));
+
+    QVERIFY(ChooseFor(user, {"Message user"}));
+    auto* chats = Child<QTabWidget>("chatTabControl");
+    QCOMPARE(currentLabel(chats), QString("Rock&&Roll"));
+    OpenChatLog(ChatLogKind::User, user, chats, mainWindow);
+    QCOMPARE(currentLabel(chats), QString("Rock&&Roll"));
+    QVERIFY(ChooseFor(user, {"Get User Info"}));
+    QCOMPARE(currentLabel(Child<QTabWidget>("userInfoTabs")), QString("Rock&&Roll"));
+    QVERIFY(ChooseFor(user, {"Browse user's files"}));
+    QCOMPARE(currentLabel(Child<QTabWidget>("tabControl", sharesForm)), QString("Rock&&Roll"));
+    QVERIFY(ChooseFor(user, {"Upload to user"}));
+    QCOMPARE(currentLabel(Child<QTabWidget>("tabControl", sharesForm)), QString("Upload to Rock&&Roll"));
+
+    // A line in the conversation while it is out of sight: its button on the event bar.
+    ChatForm* chat = mainWindow->GetChatForm(user);
+    Child<QTabWidget>("tabControl")->setCurrentWidget(Child<QWidget>("roomsTab"));
+    m_fixture.server.Send(22, FakeServer::U32(1) + FakeServer::I32(1700000000) + P::Str(user) + P::Str("hi") +
+                                  FakeServer::U8(1));
+    QAction* button = nullptr;
+    QWidget* edit = Child<QWidget>("chatEdit", chat);
+    QVERIFY(QTest::qWaitFor([&] { return button = eventToolBar->EventAction(edit); }));
+    QCOMPARE(button->text(), QString("Rock&&Roll"));
+    auto* shown = qobject_cast<QToolButton*>(eventToolBar->widgetForAction(button));
+    QVERIFY(shown);
+    QCOMPARE(shown->text(), QString("Rock&&Roll"));
+    QVERIFY(shown->shortcut().isEmpty());
 }
 
 void TestUserMenu::cleanup()

@@ -90,7 +90,7 @@ ChatLogForm* OpenChatLog(ChatLogKind kind, const QString& name, QTabWidget* tabs
         return open;
     }
     auto* form = new ChatLogForm(ChatLogPath(kind, name), parent);
-    tabs->addTab(form, QIcon(":/icons/note_icon"), name);
+    tabs->addTab(form, QIcon(":/icons/note_icon"), LabelText(name));
     subject += d.GetType("chat_log_form")->GetItem(Value(static_cast<QWidget*>(form)));
     FocusWidgetAndParents(form);
     return form;

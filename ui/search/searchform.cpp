@@ -221,10 +221,10 @@ void SearchForm::CreateSearchForm(unsigned int token, QString text, SearchType t
     tree->setContextMenuPolicy(Qt::CustomContextMenu);
 
     switch (type) {
-    case UserListSearch: ui->searchTabControl->addTab(tab, QIcon(":/icons/users_icon"), text); break;
-    case RoomSearch: ui->searchTabControl->addTab(tab, QIcon(":/icons/room_icon"), text); break;
-    case WishListSearch: ui->wishListTabControl->addTab(tab, QIcon(":/icons/wishlist_icon"), text); break;
-    default: ui->searchTabControl->addTab(tab, QIcon(":/icons/search_icon"), text); break;
+    case UserListSearch: ui->searchTabControl->addTab(tab, QIcon(":/icons/users_icon"), LabelText(text)); break;
+    case RoomSearch: ui->searchTabControl->addTab(tab, QIcon(":/icons/room_icon"), LabelText(text)); break;
+    case WishListSearch: ui->wishListTabControl->addTab(tab, QIcon(":/icons/wishlist_icon"), LabelText(text)); break;
+    default: ui->searchTabControl->addTab(tab, QIcon(":/icons/search_icon"), LabelText(text)); break;
     }
 
     ItemPtr widget = d.GetType("search_results_widget")->GetItem(Value(tab));

@@ -91,7 +91,7 @@ ShareForm* SharesForm::OpenShareBrowse(QString user)
     ShareForm* form = ItemObject<ShareForm>(tab);
     if (!form) {
         form = new ShareForm(user, this);
-        ui->tabControl->addTab(form, user);
+        ui->tabControl->addTab(form, LabelText(user));
         if (peerMessenger)
             peerMessenger->GetUserSharedFiles(user);
     }
@@ -105,7 +105,7 @@ UploadForm* SharesForm::OpenUploadBrowse(QString user)
     UploadForm* form = ItemObject<UploadForm>(tab);
     if (!form) {
         form = new UploadForm(user, this);
-        ui->tabControl->addTab(form, "Upload to " + user);
+        ui->tabControl->addTab(form, "Upload to " + LabelText(user));
         FileInfoMap share;
         AttributeTranslationTable table;
         if (sharedFoldersManager)

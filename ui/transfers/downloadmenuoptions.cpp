@@ -1,5 +1,6 @@
 #include "ui/transfers/downloadmenuoptions.h"
 
+#include "model/helpers.h"
 #include "server/server.h"
 #include "transfers/transferqueuemanager.h"
 #include "ui/search/searchform.h"
@@ -87,7 +88,7 @@ DownloadMenuOptions::DownloadMenuOptions(QMenu* menu, ItemSet entries, QObject* 
 
     if (ItemPtr text = first["search_request_text"]) {
         m_searchText = text.AsString();
-        menu->addAction(QIcon(":/icons/search_icon"), "Re-run Search: " + m_searchText, this,
+        menu->addAction(QIcon(":/icons/search_icon"), "Re-run Search: " + LabelText(m_searchText), this,
                         &DownloadMenuOptions::OnRerunSearch);
     }
 }

@@ -2,6 +2,7 @@
 // answer to other users' requests.
 #include "ui/users/userlistform.h"
 
+#include "model/helpers.h"
 #include "peer/peermessenger.h"
 #include "ui/users/userinfoform.h"
 #include "ui/users/userinforeply.h"
@@ -17,7 +18,7 @@ UserInfoForm* UserListForm::GetUserInfoForm(QString user)
         return ItemObject<UserInfoForm>(page);
     auto* form = new UserInfoForm(this);
     form->Init(user);
-    ui->userInfoTabs->addTab(form, QIcon(":/icons/info_icon"), user);
+    ui->userInfoTabs->addTab(form, QIcon(":/icons/info_icon"), LabelText(user));
     userItem += d.GetType("user_info_form")->GetItem(Value(form));
     return form;
 }
