@@ -26,7 +26,7 @@ namespace {
 const int kMembers = 10000;
 const int kLines = 10000;
 const int kBurst = 1000;
-const int kAfterBurst = 200;
+const int kAfterBurst = 1000;
 
 using benchutil::ProcessCpuMs;
 
