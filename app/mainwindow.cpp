@@ -7,6 +7,7 @@
 #include "app/updatechecker.h"
 #include "model/datasaver.h"
 #include "model/delayedinvoker.h"
+#include "model/helpers.h"
 #include "model/log.h"
 #include "model/settings.h"
 #include "model/timermanager.h"
@@ -157,9 +158,13 @@ void MainWindow::ResetApplicationIcon()
 
 void MainWindow::PopupAlert(const QString& text)
 {
+    // Notification servers read the body as markup: escaped, a peer's tags show as typed
+    // instead of taking effect.
+    const QString body = EscapeHTML(text);
+    emit AlertPopped(body);
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         return;
-    m_trayIcon.showMessage(QString(), text, QSystemTrayIcon::Information, 10000);
+    m_trayIcon.showMessage(QString(), body, QSystemTrayIcon::Information, 10000);
 }
 
 void MainWindow::OnTrayIconActivated(QSystemTrayIcon::ActivationReason reason)

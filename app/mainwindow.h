@@ -61,7 +61,8 @@ public:
 
     void SetApplicationIcon(const QString& path);
     void ResetApplicationIcon();
-    // A tray balloon announcing an event; nothing when there is no system tray.
+    // A tray balloon announcing an event; nothing when there is no system tray. The text is
+    // plain text (it may hold what a peer wrote) and shows as such.
     void PopupAlert(const QString& text);
 
     // Private conversations.
@@ -75,6 +76,11 @@ public:
     Ui_MainWindow* Form() const { return ui; }
     QSystemTrayIcon* TrayIcon() { return &m_trayIcon; }
     SizeProxy* GetSizeProxy() { return &m_sizeProxy; }
+
+signals:
+    // The body of each tray balloon as the notification gets it; given also without a system
+    // tray, where nothing shows.
+    void AlertPopped(QString body);
 
 public slots:
     // Connection status.

@@ -4,6 +4,9 @@
 // chat lines reach the tab, the event loop running after each as it does between lines that come
 // 20 a second: mean and longest time per line, the handler alone and with the loop's work.
 // With --paced the lines really come 20 a second (about eight and a half minutes).
+// Last, bursts of N/10, N/3 and N lines (N = 1,000) each reach a fresh tab in one go, as one read
+// of the server's socket hands them over: time per burst and the ratios between them, then the
+// cost of each further line once the view is full. With --bursts only this last part runs.
 #include "bench/benchutil.h"
 #include "model/stream.h"
 #include "ui/chat/roomform.h"
@@ -22,6 +25,8 @@ namespace {
 
 const int kMembers = 10000;
 const int kLines = 10000;
+const int kBurst = 1000;
+const int kAfterBurst = 1000;
 
 using benchutil::ProcessCpuMs;
 
@@ -183,6 +188,47 @@ void Lines(Server* server, bool paced)
     delete form;
 }
 
+QString BurstLine(int n)
+{
+    return n % 10 == 0 ? QString("burst line %1 see https://example.org/page?id=%1&x=y for it").arg(n)
+                       : QString("burst line %1, an ordinary chat line of a busy room").arg(n);
+}
+
+void Bursts(Server* server)
+{
+    SetSetting("chat_timestamps", Value("per_message_short"));
+    const int sizes[] = {kBurst / 10, kBurst / 3, kBurst};
+    double burstMs[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        RoomForm* form = ShownTab();
+        const double cpu0 = ProcessCpuMs();
+        for (int n = 0; n < sizes[i]; ++n)
+            emit server->RoomChat("bench", QString("member%1").arg(n % 500), BurstLine(n));
+        QApplication::processEvents();
+        burstMs[i] = ProcessCpuMs() - cpu0;
+        printf("  burst of %4d lines: %8.1f ms CPU (%.3f ms a line)\n", sizes[i], burstMs[i],
+               burstMs[i] / sizes[i]);
+        if (i == 2) {
+            // The view is full now: every further line meets the bound.
+            double sum = 0, longest = 0;
+            for (int n = 0; n < kAfterBurst; ++n) {
+                const double c0 = ProcessCpuMs();
+                emit server->RoomChat("bench", QString("member%1").arg(n % 500), BurstLine(kBurst + n));
+                QApplication::processEvents();
+                const double one = ProcessCpuMs() - c0;
+                sum += one;
+                longest = std::max(longest, one);
+            }
+            auto* view = form->findChild<QTextBrowser*>("chatView");
+            printf("  then %d more lines, one at a time: mean %.3f ms, longest %.2f ms; view %d paragraphs\n",
+                   kAfterBurst, sum / kAfterBurst, longest, view->document()->blockCount());
+        }
+        delete form;
+    }
+    printf("  ratios: N/3 to N/10 %.2f (lines 3.33), N to N/3 %.2f (lines 3.00)\n", burstMs[1] / burstMs[0],
+           burstMs[2] / burstMs[1]);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -191,6 +237,7 @@ int main(int argc, char** argv)
     QTemporaryDir dir;
     qputenv("HOME", dir.path().toLocal8Bit());
     const bool paced = argc > 1 && std::strcmp(argv[1], "--paced") == 0;
+    const bool burstsOnly = argc > 1 && std::strcmp(argv[1], "--bursts") == 0;
     QApplication app(argc, argv);
     Server* server = benchutil::StartCore(dir);
     DeclareViewTypes();
@@ -205,8 +252,11 @@ int main(int argc, char** argv)
     SetSetting("color_chat_status", Value("#339933"));
 
     printf("room tab\n");
-    benchutil::Phase([&] { Members(server); });
-    benchutil::Phase([&] { Lines(server, paced); });
+    if (!burstsOnly) {
+        benchutil::Phase([&] { Members(server); });
+        benchutil::Phase([&] { Lines(server, paced); });
+    }
+    benchutil::Phase([&] { Bursts(server); });
     server->Disconnect();
     return 0;
 }

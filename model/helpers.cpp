@@ -126,11 +126,23 @@ QString CommafyNumber(long long n)
 
 QString ConvertLinks(const QString& text)
 {
+    // Addresses are found in the raw text: in escaped text one could run on into "&gt;" or
+    // "&lt;" and swallow the character that ended it. The address itself is escaped as well
+    // ("&" may be part of it); the pattern admits neither quotes nor angle brackets, so it stays
+    // inside its attribute.
     static const QRegularExpression re(
-        QStringLiteral("(\\bhttps?://[-a-zA-Z0-9+&@#/%?=~_|!:,.;]*[a-zA-Z0-9+&@#/%=~_|])"));
-    QString result = text;
-    result.replace(re, QStringLiteral("<a href=\"\\1\">\\1</a>"));
-    return result;
+        QStringLiteral("\\bhttps?://[-a-zA-Z0-9+&@#/%?=~_|!:,.;]*[a-zA-Z0-9+&@#/%=~_|]"));
+    QString html;
+    int done = 0;
+    for (QRegularExpressionMatchIterator it = re.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        html += EscapeHTML(text.mid(done, match.capturedStart() - done));
+        const QString address = EscapeHTML(match.captured());
+        html += QStringLiteral("<a href=\"") + address + QStringLiteral("\">") + address + QStringLiteral("</a>");
+        done = match.capturedEnd();
+    }
+    html += EscapeHTML(text.mid(done));
+    return html;
 }
 
 QString EscapeHTML(const QString& text)

@@ -20,7 +20,9 @@ int findFirstOf(const QString& text, const QString& chars, int start = 0);
 QString ReversePathname(QString path);
 // Decimal digits grouped by three with ","; empty below 1.
 QString CommafyNumber(long long n);
-// Every http:// or https:// address wrapped in an anchor. Escape first (EscapeHTML).
+// Plain text as HTML: escaped as EscapeHTML does, with every http:// or https:// address wrapped
+// in an anchor. Takes the raw text, not escaped text (escaping first would let an address run
+// on into an entity).
 QString ConvertLinks(const QString& text);
 // "&", "<" and ">" escaped, the ampersand first.
 QString EscapeHTML(const QString& text);

@@ -10,6 +10,7 @@
 #include "ui/chat/chatlogform.h"
 
 #include <QDesktopServices>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
@@ -64,6 +65,7 @@ private slots:
     void gateFolderAndLiveLines();
     void viewerShowsLinesAsTyped();
     void longLinesAndTail();
+    void tailIsSaidAtTop();
     void findMarksAndButtons_data();
     void findMarksAndButtons();
     void findColoursAndCase();
@@ -106,7 +108,12 @@ void TestChatLog::linesInFiles_data()
     QTest::newRow("action after blanks") << false << "bob" << "bob" << "  /me waves" << kEvening << "bob.log"
                                          << QByteArray("[Mar 7 9:05:09 pm] * bob waves\n");
     QTest::newRow("private text kept") << false << "bob" << "alice" << " two\nlines " << kEvening << "bob.log"
-                                       << QByteArray("[Mar 7 9:05:09 pm][alice]  two\nlines \n");
+                                       << QByteArray("[Mar 7 9:05:09 pm][alice]  two lines \n");
+    // A sender's line breaks, in the text or the name, cannot start lines of their own.
+    QTest::newRow("breaks") << true << "lobby" << "ev\re" << "one\r\n[Mar 7 9:05:09 pm][mallory] two" << kEvening
+                            << "lobby.log" << QByteArray("[Mar 7 9:05:09 pm][ev e] one  [Mar 7 9:05:09 pm][mallory] two\n");
+    QTest::newRow("action breaks") << false << "bob" << "bob" << "/me waves\u2029\u2028\x0b\x0c\u0085!" << kEvening
+                                   << "bob.log" << QByteArray("[Mar 7 9:05:09 pm] * bob waves     !\n");
     QTest::newRow("room text trimmed") << true << "lobby" << "carol" << "  hello  " << kEvening << "lobby.log"
                                        << QByteArray("[Mar 7 9:05:09 pm][carol] hello\n");
     QTest::newRow("room action") << true << "lobby" << "carol" << "  /me nods" << kEvening << "lobby.log"
@@ -232,6 +239,30 @@ void TestChatLog::longLinesAndTail()
     QCOMPARE(shown.size(), int(ChatLogForm::kMaxShownBytes / line.size()));
     QCOMPARE(shown.first(), QString("0123456789abcde"));
     QCOMPARE(shown.last(), QString("end"));
+}
+
+void TestChatLog::tailIsSaidAtTop()
+{
+    const QString path = Folder(ChatLogKind::Room) + "/tail.log";
+    QVERIFY(WriteFile(path, "whole\n"));
+    ChatLogForm whole(path);
+    whole.show();
+    QLabel* label = whole.findChild<QLabel*>("tailLabel");
+    QVERIFY(label && !label->isVisible());
+
+    QVERIFY(WriteFile(path, QByteArray(ChatLogForm::kMaxShownBytes + 1024 * 1024, 'x') + "\nend\n"));
+    ChatLogForm tail(path);
+    tail.show();
+    label = tail.findChild<QLabel*>("tailLabel");
+    QVERIFY(label->isVisible());
+    QCOMPARE(label->text(), QString("Only the last 8 MiB of this log are shown; the file holds 9.0 MiB."));
+    // Above the lines.
+    QVERIFY(label->mapTo(&tail, QPoint()).y() < LogEdit(&tail)->mapTo(&tail, QPoint()).y());
+
+    // Erased, the log has nothing left out.
+    BoxAnswerer answers({QMessageBox::Yes});
+    tail.OnActionTriggered(&tail, "clear_chat_log");
+    QVERIFY(!label->isVisible());
 }
 
 void TestChatLog::findMarksAndButtons_data()

@@ -58,6 +58,7 @@ private slots:
     void eventMessage_data();
     void eventMessage();
     void pendingEventWhileHidden();
+    void trayAlertIsPlainText();
     void awayAndAvailable();
     void activityPeriods();
     void chatLogViewer();
@@ -199,6 +200,10 @@ void TestPrivateChat::linesShownAndLogged_data()
     QTest::newRow("markers") << "%1%2" << "per_message_short" << "%3 and %1" << "[21:05:09][%1%2] %3 and %1"
                              << stamp + "[%1%2] %3 and %1" << "";
     QTest::newRow("action markers") << "%2" << "no_timestamps" << "/me %1" << "* %2 %1" << stamp + " * %2 %1" << "";
+    // The view shows the breaks as it always did; the log keeps the message on one line.
+    QTest::newRow("breaks") << "bob" << "no_timestamps" << "one\r\n[Mar 7 9:05:09 pm][eve] two"
+                            << "[bob] one [Mar 7 9:05:09 pm][eve] two" << stamp + "[bob] one  [Mar 7 9:05:09 pm][eve] two"
+                            << "";
 }
 
 void TestPrivateChat::linesShownAndLogged()
@@ -284,6 +289,18 @@ void TestPrivateChat::pendingEventWhileHidden()
     QVERIFY(!eventToolBar->EventAction(Edit(form)));
     QVERIFY(Receive("dora", "hello?"));
     QVERIFY(eventToolBar->EventAction(Edit(form)));
+}
+
+void TestPrivateChat::trayAlertIsPlainText()
+{
+    QStringList bodies;
+    const QMetaObject::Connection popped =
+        connect(mainWindow, &MainWindow::AlertPopped, this, [&](const QString& body) { bodies << body; });
+    QVERIFY(Receive("kim", "<b>hi</b> & <img src=\"x\">"));
+    disconnect(popped);
+    QVERIFY(!FormOf("kim")->isVisible());
+    // Escaped for notification servers that read markup: it shows as the peer typed it.
+    QCOMPARE(bodies, QStringList{"[kim] &lt;b&gt;hi&lt;/b&gt; &amp; &lt;img src=\"x\"&gt;"});
 }
 
 void TestPrivateChat::awayAndAvailable()

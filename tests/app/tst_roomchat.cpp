@@ -54,9 +54,11 @@ private slots:
     void actionsMarkupAndOtherRooms_data();
     void actionsMarkupAndOtherRooms();
     void linkOpensInBrowserAndInputKeepsFocus();
+    void linkEndsWhereRawTextEndsIt();
     void enterSendsAsTyped();
     void logGate();
     void busyViewIsCutAtLineBoundary();
+    void actionAndStatusLinesCount();
     void cleanupTestCase() { delete mainWindow; }
 
 private:
@@ -212,6 +214,9 @@ void TestRoomChat::actionsMarkupAndOtherRooms_data()
     QTest::newRow("action markers") << "%2" << "/me %1" << "* %2 %1" << "[Mar 7 9:05:09 pm] * %2 %1";
     QTest::newRow("action markup") << "bob" << "/me <i>bows</i>" << "* bob <i>bows</i>"
                                    << "[Mar 7 9:05:09 pm] * bob <i>bows</i>";
+    // The view shows the breaks as it always did; the log keeps the message on one line.
+    QTest::newRow("breaks") << "b\nob" << "one\r\n[Mar 7 9:05:09 pm][eve] two" << "[b ob] one [Mar 7 9:05:09 pm][eve] two"
+                            << "[Mar 7 9:05:09 pm][b ob] one  [Mar 7 9:05:09 pm][eve] two";
 }
 
 void TestRoomChat::actionsMarkupAndOtherRooms()
@@ -257,6 +262,30 @@ void TestRoomChat::linkOpensInBrowserAndInputKeepsFocus()
     QDesktopServices::unsetUrlHandler("http");
 }
 
+void TestRoomChat::linkEndsWhereRawTextEndsIt()
+{
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler("http", &catcher, "Open");
+    SetSetting("chat_timestamps", "no_timestamps");
+    RoomForm* form = Open("brackets");
+    QVERIFY(form);
+    mainWindow->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(mainWindow));
+    QTRY_VERIFY(View(form)->isVisible());
+    QVERIFY(Say(form, "bob", "<http://a.b> or \"http://c.d/?x=1&y=2\"&amp;"));
+    QCOMPARE(LastLine(form), QString("[bob] <http://a.b> or \"http://c.d/?x=1&y=2\"&amp;"));
+
+    for (const QString& shown : {QString("a.b"), QString("c.d")}) {
+        const QTextCursor found = View(form)->document()->find(shown);
+        QVERIFY(!found.isNull());
+        QTextCursor inside(View(form)->document());
+        inside.setPosition(found.selectionStart() + 1);
+        QTest::mouseClick(View(form)->viewport(), Qt::LeftButton, {}, View(form)->cursorRect(inside).center());
+    }
+    QCOMPARE(catcher.urls, (QList<QUrl>{QUrl("http://a.b"), QUrl("http://c.d/?x=1&y=2")}));
+    QDesktopServices::unsetUrlHandler("http");
+}
+
 void TestRoomChat::enterSendsAsTyped()
 {
     RoomForm* form = Open("sends");
@@ -297,27 +326,56 @@ void TestRoomChat::busyViewIsCutAtLineBoundary()
     SetSetting("chat_timestamps", "no_timestamps");
     RoomForm* form = Open("busy");
     QVERIFY(form);
-    const QString filler(900, 'x');
-    int n = 0;
-    while (View(form)->toHtml().size() <= kChatViewMaxHtml) {
-        QByteArray frames;
-        for (int k = 0; k < 20; ++k)
-            frames += ChatFrame("busy", "bob", QString("line %1 ").arg(++n, 4, 10, QChar('0')) + filler);
-        m_fixture.server.SendRaw(frames);
-        const QString last = QString("[bob] line %1 ").arg(n, 4, 10, QChar('0')) + filler;
-        QTRY_COMPARE(LastLine(form), last);
-    }
-    const int before = View(form)->toHtml().size();
-    const QStringList linesBefore = Lines(form);
+    const auto text = [](int n) { return QString("line %1 ").arg(n, 4, 10, QChar('0')) + QString(900, 'x'); };
+    const auto shown = [&](int n) { return "[bob] " + text(n); };
+    // Each line counts with the HTML appended for it: the view takes lines up to the bound.
+    const int size = ChatLineHtml("no_timestamps", m_now, "bob", text(1)).size();
+    const int fit = kChatViewMaxHtml / size;
+    QByteArray frames;
+    for (int n = 1; n <= fit; ++n)
+        frames += ChatFrame("busy", "bob", text(n));
+    m_fixture.server.SendRaw(frames);
+    QTRY_COMPARE(LastLine(form), shown(fit));
+    QCOMPARE(Lines(form).size(), fit);
+    QCOMPARE(Lines(form).first(), shown(1));
 
-    m_fixture.server.SendRaw(ChatFrame("busy", "bob", "the newest"));
-    QTRY_COMPARE(LastLine(form), QString("[bob] the newest"));
-    const QStringList linesAfter = Lines(form);
-    QVERIFY2(View(form)->toHtml().size() <= before - kChatViewTrim + 1000, qPrintable(QString::number(before)));
-    // Whole lines went from the top, the rest stayed in order.
-    QVERIFY(linesAfter.size() < linesBefore.size());
-    const QStringList kept = linesAfter.mid(0, linesAfter.size() - 1);
-    QCOMPARE(kept, linesBefore.mid(linesBefore.size() - kept.size()));
+    // The next one cuts whole lines from the top, at least kChatViewTrim characters of them,
+    // and comes last; the rest stay in order.
+    m_fixture.server.SendRaw(ChatFrame("busy", "bob", text(fit + 1)));
+    QTRY_COMPARE(LastLine(form), shown(fit + 1));
+    const int cut = (kChatViewTrim + size - 1) / size;
+    QStringList expected;
+    for (int n = cut + 1; n <= fit + 1; ++n)
+        expected << shown(n);
+    QCOMPARE(Lines(form), expected);
+}
+
+void TestRoomChat::actionAndStatusLinesCount()
+{
+    SetSetting("chat_timestamps", "no_timestamps");
+    RoomForm* form = Open("actions");
+    QVERIFY(form);
+    const QString action = "waves " + QString(900, 'y');
+    const int size = ChatStatusHtml("bob " + action).size();
+    const int sent = 2 * kChatViewMaxHtml / size;
+    QByteArray frames;
+    for (int n = 0; n < sent; ++n)
+        frames += ChatFrame("actions", "bob", "/me " + action);
+    m_fixture.server.SendRaw(frames + ChatFrame("actions", "bob", "after"));
+    QTRY_COMPARE(LastLine(form), QString("[bob] after"));
+    // Action lines count as chat lines do: the view stays within the bound, the short last line
+    // in the room left over by the long ones.
+    QVERIFY2(Lines(form).size() <= kChatViewMaxHtml / size + 1, qPrintable(QString::number(Lines(form).size())));
+    QCOMPARE(Lines(form).at(Lines(form).size() - 2), "* bob " + action);
+
+    // A long line cuts as much as it needs, in one go.
+    const QString longLine(kChatViewMaxHtml / 2, 'z');
+    m_fixture.server.SendRaw(ChatFrame("actions", "bob", longLine));
+    QTRY_COMPARE(LastLine(form), "[bob] " + longLine);
+    int total = ChatLineHtml("no_timestamps", m_now, "bob", longLine).size();
+    for (const QString& line : Lines(form).mid(0, Lines(form).size() - 1))
+        total += line.startsWith("* ") ? size : ChatLineHtml("no_timestamps", m_now, "bob", "after").size();
+    QVERIFY2(total <= kChatViewMaxHtml, qPrintable(QString::number(total)));
 }
 
 QTEST_MAIN(TestRoomChat)

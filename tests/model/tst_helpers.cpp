@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <functional>
@@ -52,6 +54,11 @@ private slots:
             "see <a href=\"http://x.org/a?b=1\">http://x.org/a?b=1</a>, <a href=\"https://c.d\">https://c.d</a>.");
         // Case-sensitive, and only the two schemes.
         row("ConvertLinks", "HTTP://x.org ftp://x.org", "HTTP://x.org ftp://x.org");
+        // Raw text in, HTML out: an address ends where the raw text's bracket or quote stands, and
+        // the text around and inside it is escaped.
+        row("ConvertLinks", "<http://a.b> & \"http://c.d/?x=1&y=2\"",
+            "&lt;<a href=\"http://a.b\">http://a.b</a>&gt; &amp; \"<a href=\"http://c.d/?x=1&amp;y=2\">"
+            "http://c.d/?x=1&amp;y=2</a>\"");
         // Names from the network become one component of a local path, never a way out of it.
         row("SafeFileName", "a\\b", "a_b");
         row("SafeFileName", QString("a") + QChar(0) + "b", "a_b");
@@ -87,6 +94,41 @@ private slots:
             const QString path = "/logs/" + expected + ".log";
             QCOMPARE(QFileInfo(path).absolutePath(), QString("/logs"));
             QCOMPARE(QDir::cleanPath(path), path);
+        }
+    }
+
+    // Random texts of the characters that matter to markup and to addresses: the HTML made of
+    // each is well formed, its links are whole addresses, and it reads back as the text.
+    void convertLinksIsWellFormed()
+    {
+        const QStringList pieces{"http://", "https://", "<", ">", "&", "\"", "'", ";", "&lt;", "&gt;", "&amp;",
+                                 "a", "B", "7", ".", "/", "?", "=", ",", " ", "\n", "%", "#", "<a href=\"x\">",
+                                 "</a>", "\u00e9"};
+        static const QRegularExpression anchor("<a href=\"([^\"<>]*)\">([^<>]*)</a>");
+        static const QRegularExpression entity("&(?!amp;|lt;|gt;)");
+        QRandomGenerator random(41);
+        for (int round = 0; round < 20000; ++round) {
+            QString text;
+            for (int k = random.bounded(12); k > 0; --k)
+                text += pieces.at(random.bounded(pieces.size()));
+            const QString html = ConvertLinks(text);
+            QString rest;
+            int done = 0;
+            for (auto it = anchor.globalMatch(html); it.hasNext();) {
+                const QRegularExpressionMatch match = it.next();
+                QCOMPARE(match.captured(1), match.captured(2));
+                // A whole address: it neither ends inside an entity nor holds a bracket of the text.
+                const QString address = match.captured(1);
+                QVERIFY2(address.startsWith("http://") || address.startsWith("https://"), qPrintable(html));
+                QVERIFY2(!entity.match(address).hasMatch() && !address.contains("&lt;") && !address.contains("&gt;"),
+                         qPrintable(html));
+                rest += html.mid(done, match.capturedStart() - done) + match.captured(2);
+                done = match.capturedEnd();
+            }
+            rest += html.mid(done);
+            QVERIFY2(!rest.contains('<') && !rest.contains('>') && !entity.match(rest).hasMatch(), qPrintable(html));
+            rest.replace("&lt;", "<").replace("&gt;", ">").replace("&amp;", "&");
+            QCOMPARE(rest, text);
         }
     }
 

@@ -4,7 +4,10 @@
 #include "model/settings.h"
 #include "ui/chat/chatlog.h"
 
+#include <QTextBlock>
 #include <QTextBrowser>
+#include <QTextCursor>
+#include <QTextDocument>
 
 namespace {
 
@@ -20,6 +23,21 @@ QString FontTag(const char* colourKey, const char* fallback)
 {
     return QStringLiteral("<font color=\"") + SettingColor(colourKey, QColor(fallback)).name() +
            QStringLiteral("\">");
+}
+
+// The size a line counts in a bounded view, carried by the last paragraph of the line so that
+// it goes with the line.
+class LineSize : public QTextBlockUserData
+{
+public:
+    explicit LineSize(qint64 size) : size(size) {}
+    const qint64 size;
+};
+
+qint64 SizeOf(const QTextBlock& block)
+{
+    const auto* line = static_cast<const LineSize*>(block.userData());
+    return line ? line->size : 0;
 }
 
 }  // namespace
@@ -55,13 +73,14 @@ QString ChatTimePrefix(const QString& mode, const QDateTime& time)
 QString ChatLineHtml(const QString& mode, const QDateTime& time, const QString& user, const QString& text)
 {
     // Put together piece by piece: a name or text holding "%1" must show as it is.
-    return ChatTimePrefix(mode, time) + QLatin1Char('[') + FontTag("color_chat_username", "#0033ff") + EscapeHTML(user) +
-           QStringLiteral("</font>] ") + EscapeHTML(text);
+    return ChatTimePrefix(mode, time) + QLatin1Char('[') + FontTag("color_chat_username", "#0033ff") +
+           ConvertLinks(user) + QStringLiteral("</font>] ") + ConvertLinks(text);
 }
 
 QString ChatStatusHtml(const QString& text)
 {
-    return QStringLiteral("* ") + FontTag("color_chat_status", "#339933") + EscapeHTML(text) + QStringLiteral("</font>");
+    return QStringLiteral("* ") + FontTag("color_chat_status", "#339933") + ConvertLinks(text) +
+           QStringLiteral("</font>");
 }
 
 bool ChatAction(const QString& user, const QString& text, QString* action)
@@ -75,24 +94,48 @@ bool ChatAction(const QString& user, const QString& text, QString* action)
 
 void AppendChatHtml(QTextBrowser* view, const QString& html)
 {
-    view->append(ConvertLinks(html));
+    view->append(html);
 }
 
-void AppendBoundedChatHtml(QTextBrowser* view, const QString& html)
+void BoundedChatView::Append(QTextBrowser* view, const QString& html)
 {
-    QString shown = view->toHtml();
-    if (shown.size() <= kChatViewMaxHtml) {
-        AppendChatHtml(view, html);
+    if (m_size + html.size() > kChatViewMaxHtml)
+        Trim(view, html.size());
+    view->append(html);
+    // A line may make several paragraphs (a paragraph separator in the text); its last one
+    // carries the size.
+    view->document()->lastBlock().setUserData(new LineSize(html.size()));
+    m_size += html.size();
+}
+
+void BoundedChatView::Trim(QTextBrowser* view, qint64 incoming)
+{
+    QTextDocument* document = view->document();
+    // Counted afresh once per cut, from the lines themselves.
+    m_size = 0;
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
+        m_size += SizeOf(block);
+    if (m_size + incoming <= kChatViewMaxHtml)
+        return;
+
+    // Whole lines from the top: a cut ends only after a line's last paragraph.
+    qint64 cut = 0;
+    QTextBlock kept = document->begin();
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+        cut += SizeOf(block);
+        kept = block.next();
+        if (block.userData() && cut >= kChatViewTrim && m_size - cut + incoming <= kChatViewMaxHtml)
+            break;
+    }
+    if (!kept.isValid()) {
+        view->clear();
+        m_size = 0;
         return;
     }
-    // Cut at the end of an HTML line, so no paragraph is left half open.
-    const int lineEnd = shown.indexOf(QLatin1Char('\n'), kChatViewTrim);
-    shown = lineEnd < 0 ? shown.mid(kChatViewTrim) : shown.mid(lineEnd + 1);
-    view->setUpdatesEnabled(false);
-    view->clear();
-    view->append(shown);
-    AppendChatHtml(view, html);
-    view->setUpdatesEnabled(true);
+    QTextCursor lines(document);
+    lines.setPosition(kept.position(), QTextCursor::KeepAnchor);
+    lines.removeSelectedText();
+    m_size -= cut;
 }
 
 QString ChatActivity::OnChatLine(const QString& mode, const QDateTime& now)

@@ -26,12 +26,12 @@ void SetChatClock(std::function<QDateTime()> clock);
 // no colour gives way to the default.
 QString ChatTimePrefix(const QString& mode, const QDateTime& time);
 
-// An ordinary chat line before link conversion: the time prefix for the mode, then "[user] text"
-// with the name in the colour `color_chat_username`. User and text are escaped; the text is
-// shown as given (a room trims it first, a conversation does not).
+// An ordinary chat line as HTML: the time prefix for the mode, then "[user] text" with the name
+// in the colour `color_chat_username`. User and text are escaped, their web addresses made links
+// (ConvertLinks); the text is shown as given (a room trims it first, a conversation does not).
 QString ChatLineHtml(const QString& mode, const QDateTime& time, const QString& user, const QString& text);
 
-// A status line before link conversion: "* " and the escaped text in the colour
+// A status line as HTML: "* " and the text, escaped and with its links, in the colour
 // `color_chat_status`.
 QString ChatStatusHtml(const QString& text);
 
@@ -40,19 +40,33 @@ QString ChatStatusHtml(const QString& text);
 // "/ME x" are ordinary lines.
 bool ChatAction(const QString& user, const QString& text, QString* action);
 
-// Appends a finished line (link conversion is done here) to the view as a new paragraph. A
+// Appends a finished line (ChatLineHtml, ChatStatusHtml) to the view as a new paragraph. A
 // conversation holds one partner's lines and is not bounded; a room, busy with many speakers,
-// appends through AppendBoundedChatHtml.
+// appends through a BoundedChatView.
 void AppendChatHtml(QTextBrowser* view, const QString& html);
 
-// The HTML size above which a bounded view is cut, and the least it is cut by.
+// The HTML a bounded view holds at most, counted as appended, and the least a cut takes.
 constexpr int kChatViewMaxHtml = 250000;
 constexpr int kChatViewTrim = 50000;
 
-// Appends as AppendChatHtml, but first, when the view's HTML is longer than kChatViewMaxHtml,
-// drops its first kChatViewTrim characters and the rest of the HTML line they end in, and refills
-// the view with what remains (repainting off meanwhile), so the view never grows without end.
-void AppendBoundedChatHtml(QTextBrowser* view, const QString& html);
+// A chat view that never grows without end. Every line appended through it counts with the size
+// of its HTML, whatever kind of line it is; a line that would bring the count past
+// kChatViewMaxHtml first cuts the oldest whole lines, at least kChatViewTrim characters of them
+// and as many more as the new line needs to fit, in one cut. Nothing is exported to count: a
+// line costs the same in a full view as in an empty one.
+// One counter serves one view, the view passed to every call.
+class BoundedChatView
+{
+public:
+    void Append(QTextBrowser* view, const QString& html);
+
+private:
+    void Trim(QTextBrowser* view, qint64 incoming);
+
+    // The sizes of the lines the view holds, as far as known: lines taken out by other hands
+    // are found when the bound is next reached.
+    qint64 m_size = 0;
+};
 
 // A burst of chat: active from an ordinary line after a quiet period until five minutes pass
 // without one. Settings are read by the caller; the mode decides only which marks show.

@@ -20,6 +20,12 @@ const char* SubjectType(ChatLogKind kind)
     return kind == ChatLogKind::Room ? "room" : "user";
 }
 
+bool IsLineBreak(QChar c)
+{
+    const ushort u = c.unicode();
+    return u == '\n' || u == '\r' || u == '\v' || u == '\f' || u == 0x85 || u == 0x2028 || u == 0x2029;
+}
+
 QString Folder(ChatLogKind kind)
 {
     return QDir::homePath() + (kind == ChatLogKind::Room ? "/Tavrinel Chat Logs/Rooms/" : "/Tavrinel Chat Logs/Users/");
@@ -55,10 +61,18 @@ QString ChatLogLine(ChatLogKind kind, const QString& author, const QString& text
 {
     // All markers in one pass: a name or text holding "%1" must reach the file as it is.
     QString action;
+    QString line;
     if (ChatAction(author, text, &action))
-        return QStringLiteral("[%1] * %2").arg(ChatTimeLong(time), action);
-    const QString body = kind == ChatLogKind::Room ? text.trimmed() : text;
-    return QStringLiteral("[%1][%2] %3").arg(ChatTimeLong(time), author, body);
+        line = QStringLiteral("[%1] * %2").arg(ChatTimeLong(time), action);
+    else
+        line = QStringLiteral("[%1][%2] %3").arg(ChatTimeLong(time), author,
+                                                 kind == ChatLogKind::Room ? text.trimmed() : text);
+    // One message, one line: a break a sender put into a name or text would start a line of its
+    // own in the file, which the viewer shows as another message.
+    for (QChar& c : line)
+        if (IsLineBreak(c))
+            c = QLatin1Char(' ');
+    return line;
 }
 
 void LogChat(ChatLogKind kind, const QString& name, const QString& author, const QString& text,

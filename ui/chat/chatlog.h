@@ -22,7 +22,8 @@ QString ChatLogPath(ChatLogKind kind, const QString& name);
 
 // The line as it is logged: "[time][author] text", or "[time] * author action" for a text that,
 // trimmed, begins with "/me " (ChatAction). A room's text is trimmed first; a private text is kept
-// as it is.
+// as it is. Line breaks inside (line feed, carriage return and the other Unicode breaks) become
+// blanks, so that one message is one line of the file.
 QString ChatLogLine(ChatLogKind kind, const QString& author, const QString& text, const QDateTime& time);
 
 // Logs one chat line of the room or partner `name`, written by `author` (the own name for own

@@ -39,6 +39,8 @@ ChatLogForm::ChatLogForm(QString path, QWidget* parent)
     mp_ui->searchBackButton->setEnabled(false);
     mp_ui->searchForwardButton->setEnabled(false);
     RegisterWidgetForTabFocus(mp_ui->searchEdit, 1);
+    // Shown only over a log cut to its tail.
+    mp_ui->tailLabel->hide();
 
     // A log that cannot be read has nothing to erase or to open: no actions for it.
     if (!Load(path))
@@ -74,6 +76,11 @@ bool ChatLogForm::Load(const QString& path)
         char before = '\n';
         if (file.seek(size - kMaxShownBytes - 1) && file.getChar(&before) && before != '\n')
             file.readLine(piece.data(), piece.size());
+        // The top of the view is not the start of the log: say so.
+        mp_ui->tailLabel->setText(QStringLiteral("Only the last %1 MiB of this log are shown; the file holds %2 MiB.")
+                                      .arg(kMaxShownBytes / (1024 * 1024))
+                                      .arg(QString::number(size / (1024.0 * 1024.0), 'f', 1)));
+        mp_ui->tailLabel->show();
     }
 
     QString text;
@@ -230,6 +237,7 @@ void ChatLogForm::ClearLog()
     // Removed, not truncated; a log already gone only empties the view.
     QFile::remove(m_logPath);
     mp_ui->logEdit->clear();
+    mp_ui->tailLabel->hide();
     m_hasLines = false;
     EndFind();
 }

@@ -1,5 +1,6 @@
 // A viewer of one chat-log file, shown as a tab beside the conversation it records: the file's
-// tail, the lines logged while it is open, a find row and the erase and open-folder actions.
+// tail (saying so above it when the file is longer), the lines logged while it is open, a find
+// row and the erase and open-folder actions.
 #pragma once
 
 #include <QString>

@@ -382,13 +382,13 @@ void RoomForm::OnRoomChat(QString i_room, QString i_user, QString i_chat)
     const QString started = m_activity.OnChatLine(mode, now);
     if (!started.isEmpty())
         AddStatusMessage(started);
-    AppendBoundedChatHtml(mp_ui->chatView, ChatLineHtml(mode, now, i_user, text));
+    m_chat.Append(mp_ui->chatView, ChatLineHtml(mode, now, i_user, text));
     LogChat(ChatLogKind::Room, m_room, i_user, text, now);
 }
 
 void RoomForm::AddStatusMessage(QString text)
 {
-    AppendChatHtml(mp_ui->chatView, ChatStatusHtml(text));
+    m_chat.Append(mp_ui->chatView, ChatStatusHtml(text));
 }
 
 void RoomForm::OnEnterPressed()

@@ -65,6 +65,8 @@ private:
     Ui_RoomForm* mp_ui;
     QString m_room;
     ChatActivity m_activity;
+    // Every line of the chat view, status lines too, is appended through it.
+    BoundedChatView m_chat;
     // Set when the server took the room away: there is nothing left to leave.
     bool m_left = false;
     // The member rows by user name: a room of thousands is not searched row by row.

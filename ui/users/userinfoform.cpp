@@ -279,7 +279,7 @@ void UserInfoForm::OnUserInfoReceived(QString i_user, QString i_description, boo
     // The description is the other user's text, never markup: escaped, with its web addresses
     // made links and its line breaks kept.
     if (!i_description.isEmpty() || hasPicture)
-        html += ConvertLinks(EscapeHTML(i_description)).replace("\n", "<br>");
+        html += ConvertLinks(i_description).replace("\n", "<br>");
     else
         html += "No user info.";
     m_ui->userInfoText->setHtml(html);
