@@ -16,13 +16,20 @@
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QTimer>
 #include <QTreeWidget>
+
+#include <algorithm>
+#include <limits>
 
 SearchForm* searchForm = nullptr;
 
 namespace {
 
 const char* const kRoomPrefix = "Room: ";
+// Rows of the saved wish list made in one pass of the event loop: a row with its check box costs
+// some tens of microseconds, and a list of ten thousand must not hold the window for a second.
+const int kWishRowsPerPass = 500;
 
 ItemPtr RequestOf(unsigned int token)
 {
@@ -149,8 +156,18 @@ void SearchForm::DeclareTypes()
 
 void SearchForm::DataLoaded()
 {
+    QStringList wishes;
     for (Item* wish : d.GetType("wish_list_item")->ItemsInOrder())
-        OnWishListItemAdded(wish);
+        wishes << ItemPtr(wish).AsString();
+    if (!wishes.isEmpty()) {
+        // In the order the list sorts them (code units), so that every row is made in its place:
+        // a row added to the sorted tree out of place moves every row and check box after it.
+        std::sort(wishes.begin(), wishes.end());
+        m_pendingWishes = wishes;
+        m_nextPendingWish = 0;
+        ui->wishList->setSortingEnabled(false);
+        AddPendingWishRows(kWishRowsPerPass);
+    }
     const QList<int> sizes{width() - 200, 200};
     ui->searchSplitter->setSizes(sizes);
     sizeManager->RegisterSplitter("wish_list_splitter", ui->searchSplitter, sizes);
@@ -348,6 +365,28 @@ void SearchForm::OnWishListItemAdded(ItemPtr wish)
     connect(box, &QCheckBox::stateChanged, this, &SearchForm::OnWishListItemCheckStateChanged);
 }
 
+void SearchForm::AddPendingWishRows(int count)
+{
+    if (m_pendingWishes.isEmpty())
+        return;
+    Type* wishes = d.GetType("wish_list_item");
+    const int end = m_pendingWishes.size() - m_nextPendingWish > count ? m_nextPendingWish + count
+                                                                         : m_pendingWishes.size();
+    for (; m_nextPendingWish < end; ++m_nextPendingWish) {
+        // A wish removed meanwhile is gone; one added meanwhile has its row already.
+        ItemPtr wish = wishes->HasItem(Value(m_pendingWishes[m_nextPendingWish]));
+        if (wish && !wish["wish_list_node"])
+            OnWishListItemAdded(wish);
+    }
+    if (m_nextPendingWish < m_pendingWishes.size()) {
+        QTimer::singleShot(0, this, [this] { AddPendingWishRows(kWishRowsPerPass); });
+        return;
+    }
+    m_pendingWishes.clear();
+    m_nextPendingWish = 0;
+    ui->wishList->setSortingEnabled(true);
+}
+
 void SearchForm::OnWishListItemCheckStateChanged(int state)
 {
     ItemPtr box = d.GetType("wish_list_node_checkbox")->HasItem(Value(sender()));
@@ -388,6 +427,8 @@ void SearchForm::OnActionBarTriggered(QWidget* widget, QString action)
                     wish.Remove();
             }
         } else if (action == "enable_all_wish_list_items" || action == "disable_all_wish_list_items") {
+            // Every wish, also those whose rows are still to come.
+            AddPendingWishRows(std::numeric_limits<int>::max());
             const bool enable = action == "enable_all_wish_list_items";
             for (ItemPtr wish : d.GetType("wish_list_item")->GetItems())
                 if (QCheckBox* box = WishCheckBox(wish))

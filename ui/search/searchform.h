@@ -6,6 +6,7 @@
 
 #include <QPoint>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include <vector>
@@ -78,7 +79,14 @@ private:
     static ItemPtr WidgetItem(SearchResultsForm* tab);
     static SearchResultsForm* TabOf(QObject* child);
 
+    // Makes the rows of up to `count` wishes of the saved list; the rest follow in later passes
+    // of the event loop, and the list sorts itself again once all are made.
+    void AddPendingWishRows(int count);
+
     Ui_SearchForm* ui;
+    // Texts of the saved wishes in the list's order, and the next one still without a row.
+    QStringList m_pendingWishes;
+    int m_nextPendingWish = 0;
 };
 
 extern SearchForm* searchForm;
