@@ -116,6 +116,7 @@ private slots:
     void doubleClickQueuesFolder();
     void refusedDownloadGetsNoIcon();
     void wishListTabsAndAlert();
+    void droppedRepliesAndOldWishSearchesGo();
     void closingTabRemovesItsRecords();
     void closedPageDoesNotSort();
     void cleanupTestCase();
@@ -440,6 +441,43 @@ void TestSearchView::wishListTabsAndAlert()
     QCOMPARE(WishTabs()->count(), 1);
     QCOMPARE(LastTab(WishTabs())->filterEdit()->text(), QString("2"));
     QVERIFY(UserRow(LastTab(WishTabs())->searchResults(), "dave")->isHidden());
+}
+
+void TestSearchView::droppedRepliesAndOldWishSearchesGo()
+{
+    SearchResultsForm* tab = Search("lost");
+    QVERIFY(tab);
+    QVERIFY(MainWindowFixture::Trigger(tab, "Add to Wishlist"));
+    auto* pages = searchForm->findChild<QTabWidget*>("tabWidget");
+    pages->setCurrentIndex(1);
+    auto* wishList = Child<QTreeWidget>("wishList");
+    QTreeWidgetItem* row = wishList->findItems("lost", Qt::MatchExactly, 1).value(0);
+    QVERIFY(row);
+    qobject_cast<QCheckBox*>(wishList->itemWidget(row, 0))->click();
+    const size_t requests = Count("search_request");
+    const size_t replies = Count("search_results");
+    const size_t results = Count("search_result");
+
+    // The disabled wish's reply is dropped, records and all.
+    const int wishTabs = WishTabs()->count();
+    Reply reply;
+    reply.paths = QStringList{"\\l\\lost 1.mp3", "\\l\\lost 2.mp3"};
+    Send(m_bob, "bob", gp_server->FileSearch("lost", true), reply);
+    QCOMPARE(WishTabs()->count(), wishTabs);
+    QCOMPARE(Count("search_results"), replies);
+    QCOMPARE(Count("search_result"), results);
+
+    // Of the wish's searches no tab took up, the latest two wait for late replies.
+    for (int k = 0; k < 3; ++k)
+        gp_server->FileSearch("lost", true);
+    QCOMPARE(Count("search_request"), requests + 2);
+    // Removing the wish ends them.
+    wishList->scrollToItem(row);
+    QTest::mouseClick(wishList->viewport(), Qt::LeftButton, Qt::NoModifier, wishList->visualItemRect(row).center());
+    QVERIFY(MainWindowFixture::Trigger(wishList, "Remove Wish List Search"));
+    QVERIFY(!d.GetType("wish_list_item")->HasItem(Value("lost")));
+    QCOMPARE(Count("search_request"), requests);
+    pages->setCurrentIndex(0);
 }
 
 void TestSearchView::closingTabRemovesItsRecords()

@@ -36,6 +36,37 @@ ItemPtr RequestOf(unsigned int token)
     return d.GetType("search_request")->HasItem(Value(token));
 }
 
+// Removes a reply with its results; their names and sizes go with the next collection.
+void RemoveReply(ItemPtr results)
+{
+    results.GetItems("search_result").Remove();
+    results.Remove();
+}
+
+// Removes the wish-list searches of the text that no tab shows (no reply came for them, or every
+// reply was dropped), all but the `keep` latest of them.
+void RemoveWishSearchesWithoutTab(const QString& text, size_t keep)
+{
+    ItemPtr textItem = d.GetType("search_request_text")->HasItem(Value(text));
+    if (!textItem)
+        return;
+    std::vector<ItemPtr> requests;
+    for (ItemPtr request : textItem.GetItems("search_request"))
+        if (request.IsConnected("wishlist_search") && !request.IsConnected("search_results_widget"))
+            requests.push_back(request);
+    if (requests.size() <= keep)
+        return;
+    // Tokens are handed out in increasing order.
+    std::sort(requests.begin(), requests.end(),
+              [](ItemPtr a, ItemPtr b) { return a.AsUInt() < b.AsUInt(); });
+    requests.resize(requests.size() - keep);
+    for (ItemPtr request : requests) {
+        for (ItemPtr results : request.GetItems("search_results"))
+            RemoveReply(results);
+        request.Remove();
+    }
+}
+
 // The check box of a wish's row, or null.
 QCheckBox* WishCheckBox(ItemPtr wish)
 {
@@ -67,6 +98,7 @@ SearchForm::~SearchForm()
 void SearchForm::Init()
 {
     connect(peerMessenger, &PeerMessenger::SearchResults, this, &SearchForm::OnUserSearchResults);
+    connect(gp_server, &Server::SearchRequested, this, &SearchForm::OnSearchRequested);
 
     DeclareTypes();
     AddHandler(d.GetType("wish_list_item")->itemRemoved, this, &SearchForm::OnWishListItemRemoved);
@@ -285,6 +317,15 @@ void SearchForm::CreateSearchForm(unsigned int token, QString text, SearchType t
             &SearchForm::OnCorrelationDoubleClicked);
 }
 
+void SearchForm::OnSearchRequested(uint, QString text, bool wishList)
+{
+    // A wish is searched again and again, and a search no tab took up would stay for the whole
+    // run. The one before this keeps its late replies coming until the next one; older ones are
+    // over.
+    if (wishList)
+        RemoveWishSearchesWithoutTab(text, 2);
+}
+
 SearchResultsForm* SearchForm::GetCurrentSearchResultsForm()
 {
     for (QTabWidget* tabs : {static_cast<QTabWidget*>(ui->searchTabControl),
@@ -406,6 +447,8 @@ void SearchForm::OnWishListItemCheckStateChanged(int state)
 
 void SearchForm::OnWishListItemRemoved(ItemPtr wish)
 {
+    // Nothing will take up its pending searches any more.
+    RemoveWishSearchesWithoutTab(wish.AsString(), 0);
     ItemPtr node = wish["wish_list_node"];
     if (!node)
         return;

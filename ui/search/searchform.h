@@ -60,6 +60,7 @@ public slots:
     void OnUserSearchResults(ItemPtr searchResults);
     void OnResultDoubleClicked(QTreeWidgetItem* row, int column);
     void OnSearchResultsContextMenuRequested(QPoint point);
+    void OnSearchRequested(uint token, QString text, bool wishList);
 
 private:
     // Graph handlers.
