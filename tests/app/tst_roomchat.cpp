@@ -57,6 +57,7 @@ private slots:
     void enterSendsAsTyped();
     void logGate();
     void busyViewIsCutAtLineBoundary();
+    void notSentWhileLoggedOut();
     void cleanupTestCase() { delete mainWindow; }
 
 private:
@@ -318,6 +319,20 @@ void TestRoomChat::busyViewIsCutAtLineBoundary()
     QVERIFY(linesAfter.size() < linesBefore.size());
     const QStringList kept = linesAfter.mid(0, linesAfter.size() - 1);
     QCOMPARE(kept, linesBefore.mid(linesBefore.size() - kept.size()));
+}
+
+// Runs last: it logs out.
+void TestRoomChat::notSentWhileLoggedOut()
+{
+    RoomForm* form = Open("offline");
+    QVERIFY(form);
+    gp_server->Disconnect();
+    QLineEdit* input = Input(form);
+    QTest::keyClicks(input, "anyone here");
+    QTest::keyClick(input, Qt::Key_Return);
+    QCOMPARE(LastLine(form), QString("* Message not sent: not connected to the server."));
+    // The line waits in the input to be sent again.
+    QCOMPARE(input->text(), QString("anyone here"));
 }
 
 QTEST_MAIN(TestRoomChat)

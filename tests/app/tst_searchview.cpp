@@ -16,6 +16,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTabBar>
@@ -119,6 +120,7 @@ private slots:
     void droppedRepliesAndOldWishSearchesGo();
     void closingTabRemovesItsRecords();
     void closedPageDoesNotSort();
+    void notSentWhileLoggedOut();
     void cleanupTestCase();
 
 private:
@@ -529,6 +531,22 @@ void TestSearchView::closedPageDoesNotSort()
     page.MarkClosed();
     page.Sort();
     QCOMPARE(tree->topLevelItem(1)->text(1), QString("c"));
+}
+
+// Runs last: it logs out.
+void TestSearchView::notSentWhileLoggedOut()
+{
+    auto* status = Child<QLabel>("searchStatusLabel");
+    QVERIFY(!status->isVisible());
+    gp_server->Disconnect();
+    const int tabs = ManualTabs()->count();
+    QVERIFY(!Search("offline"));
+    QCOMPARE(ManualTabs()->count(), tabs);
+    QVERIFY(status->isVisible());
+    QCOMPARE(status->text(), QString("Search not sent: not connected to the server."));
+    // The text waits in the box; no search was recorded for it.
+    QCOMPARE(SearchEdit()->text(), QString("offline"));
+    QVERIFY(!d.GetType("search_request_text")->HasItem(Value("offline")));
 }
 
 void TestSearchView::cleanupTestCase()

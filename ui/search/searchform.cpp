@@ -15,6 +15,7 @@
 
 #include <QCheckBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
 #include <QTreeWidget>
@@ -84,6 +85,7 @@ SearchForm::SearchForm(QWidget* parent)
     searchForm = this;
     ui->setupUi(this);
     ui->wishList->setHeaderLabels({"Wish List Item"});
+    ui->searchStatusLabel->hide();
 }
 
 SearchForm::~SearchForm()
@@ -99,6 +101,7 @@ void SearchForm::Init()
 {
     connect(peerMessenger, &PeerMessenger::SearchResults, this, &SearchForm::OnUserSearchResults);
     connect(gp_server, &Server::SearchRequested, this, &SearchForm::OnSearchRequested);
+    connect(gp_server, &Server::Connected, ui->searchStatusLabel, &QWidget::hide);
 
     DeclareTypes();
     AddHandler(d.GetType("wish_list_item")->itemRemoved, this, &SearchForm::OnWishListItemRemoved);
@@ -225,7 +228,7 @@ void SearchForm::OnLeftRoom(ItemPtr room)
 void SearchForm::OnSearchEntered()
 {
     const QString text = ui->searchEdit->text().trimmed();
-    if (text.isEmpty())
+    if (text.isEmpty() || !SearchCanGoOut())
         return;
     const QString scope = ui->searchTargetBox->currentText();
     if (scope == "All") {
@@ -239,6 +242,19 @@ void SearchForm::OnSearchEntered()
         CreateSearchForm(gp_server->SearchRoom(room, text), text, RoomSearch);
     }
     ui->searchEdit->clear();
+}
+
+bool SearchForm::SearchCanGoOut()
+{
+    // Logged out, nothing would reach the server: a tab would wait for replies that never come.
+    // The text stays in the box to be searched again.
+    if (!gp_server->IsConnected()) {
+        ui->searchStatusLabel->setText("Search not sent: not connected to the server.");
+        ui->searchStatusLabel->show();
+        return false;
+    }
+    ui->searchStatusLabel->hide();
+    return true;
 }
 
 void SearchForm::CreateSearchForm(unsigned int token, QString text, SearchType type)
@@ -378,6 +394,8 @@ void SearchForm::OnCorrelationClicked(QTreeWidgetItem* item, int)
 void SearchForm::OnCorrelationDoubleClicked(QTreeWidgetItem* item, int)
 {
     if (!item)
+        return;
+    if (!SearchCanGoOut())
         return;
     const QString text = item->text(0);
     const unsigned int token = gp_server->FileSearch(text, false);

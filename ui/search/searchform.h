@@ -69,6 +69,8 @@ private:
     void OnLeftRoom(ItemPtr room);
 
     void DeclareTypes();
+    // False, and says so under the search box, while a search cannot reach the server.
+    bool SearchCanGoOut();
     void CloseTab(QTabWidget* tabs, int index);
     // Hides the rows of one user that the tab's filter rejects, as results arrive.
     void FilterUserRows(SearchResultsForm* tab, QTreeWidgetItem* userRow);
