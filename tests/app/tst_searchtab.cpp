@@ -179,7 +179,9 @@ void TestSearchTab::savedWishListComesBackWhole()
     QStringList expected;
     for (int k = 0; k < kSavedWishes; ++k)
         expected << SavedWish(k);
-    std::sort(expected.begin(), expected.end());
+    // The tree's own order: the desktop's collation.
+    std::sort(expected.begin(), expected.end(),
+              [](const QString& a, const QString& b) { return a.localeAwareCompare(b) < 0; });
     QStringList texts;
     for (int k = 0; k < kSavedWishes; ++k) {
         QTreeWidgetItem* row = wishList->topLevelItem(k);

@@ -195,9 +195,11 @@ void SearchForm::DataLoaded()
     for (Item* wish : d.GetType("wish_list_item")->ItemsInOrder())
         wishes << ItemPtr(wish).AsString();
     if (!wishes.isEmpty()) {
-        // In the order the list sorts them (code units), so that every row is made in its place:
-        // a row added to the sorted tree out of place moves every row and check box after it.
-        std::sort(wishes.begin(), wishes.end());
+        // In the order the list sorts them (the desktop's collation, as the tree compares its
+        // texts), so that every row is made in its place: a row added to the sorted tree out of
+        // place moves every row and check box after it.
+        std::sort(wishes.begin(), wishes.end(),
+                  [](const QString& a, const QString& b) { return a.localeAwareCompare(b) < 0; });
         m_pendingWishes = wishes;
         m_nextPendingWish = 0;
         ui->wishList->setSortingEnabled(false);
