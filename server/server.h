@@ -66,7 +66,8 @@ public:
     void TrackUser(const QString& user);
     void UntrackUser(const QString& user);
     void GetUserStatus(const QString& user);
-    void SendRoomChat(const QString& room, const QString& text);
+    // False when the line did not go out (not logged in).
+    bool SendRoomChat(const QString& room, const QString& text);
     void EnterRoom(const QString& room, bool isPrivate);
     void LeaveRoom(const QString& room);
     unsigned int SendIndirectConnectionRequest(const QString& user, const QString& type);

@@ -67,9 +67,9 @@ void Server::GetUserStatus(const QString& user)
     SendRequest(7, user);
 }
 
-void Server::SendRoomChat(const QString& room, const QString& text)
+bool Server::SendRoomChat(const QString& room, const QString& text)
 {
-    SendRequest(13, room, text);
+    return SendRequest(13, room, text);
 }
 
 void Server::EnterRoom(const QString& room, bool isPrivate)

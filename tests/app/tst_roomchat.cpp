@@ -59,6 +59,7 @@ private slots:
     void logGate();
     void busyViewIsCutAtLineBoundary();
     void actionAndStatusLinesCount();
+    void notSentWhileLoggedOut();
     void cleanupTestCase() { delete mainWindow; }
 
 private:
@@ -376,6 +377,20 @@ void TestRoomChat::actionAndStatusLinesCount()
     for (const QString& line : Lines(form).mid(0, Lines(form).size() - 1))
         total += line.startsWith("* ") ? size : ChatLineHtml("no_timestamps", m_now, "bob", "after").size();
     QVERIFY2(total <= kChatViewMaxHtml, qPrintable(QString::number(total)));
+}
+
+// Runs last: it logs out.
+void TestRoomChat::notSentWhileLoggedOut()
+{
+    RoomForm* form = Open("offline");
+    QVERIFY(form);
+    gp_server->Disconnect();
+    QLineEdit* input = Input(form);
+    QTest::keyClicks(input, "anyone here");
+    QTest::keyClick(input, Qt::Key_Return);
+    QCOMPARE(LastLine(form), QString("* Message not sent: not connected to the server."));
+    // The line waits in the input to be sent again.
+    QCOMPARE(input->text(), QString("anyone here"));
 }
 
 QTEST_MAIN(TestRoomChat)

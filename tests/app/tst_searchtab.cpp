@@ -26,6 +26,8 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 
+#include <algorithm>
+
 using P = FakePeer;
 using F = FakeServer;
 
@@ -87,6 +89,26 @@ QStringList Queued(FakePeer& peer)
     return out;
 }
 
+// A saved wish list longer than the search page builds in one go; every third wish enabled.
+const int kSavedWishes = 1200;
+QString SavedWish(int k)
+{
+    return QString("%1 wish %2").arg(k % 2 ? "Song" : "song").arg(k * 7 % kSavedWishes, 4, 10, QChar('0'));
+}
+
+QByteArray SaveWithWishes(const QList<QPair<QString, QString>>& settings)
+{
+    savefile::ExtraType wishes{"wish_list_item", false, {}};
+    savefile::ExtraType enabled{"wish_list_item_enabled", true, {{1000, {}}}};
+    QList<QPair<qint32, qint32>> links;
+    for (int k = 0; k < kSavedWishes; ++k) {
+        wishes.items.append({1001 + k, SavedWish(k).toUtf8()});
+        if (k % 3 == 0)
+            links.append({1001 + k, 1000});
+    }
+    return savefile::BuildSave(settings, {wishes, enabled}, links);
+}
+
 size_t EntriesLinkedTo(const QString& searchText)
 {
     ItemPtr text = d.GetType("search_request_text")->HasItem(Value(searchText));
@@ -101,6 +123,7 @@ class TestSearchTab : public QObject
 
 private slots:
     void initTestCase();
+    void savedWishListComesBackWhole();
     void pageWidgets();
     void savedFilters();
     void chooseSavedFilter();
@@ -128,6 +151,7 @@ private:
 
 void TestSearchTab::initTestCase()
 {
+    m_fixture.buildSave = SaveWithWishes;
     QVERIFY(m_fixture.Start());
     for (auto peer : {std::make_pair(&m_bob, "bob"), std::make_pair(&m_carl, "carl")})
         QVERIFY(ConnectSearchPeer(*peer.first, m_fixture.listeningPort, peer.second));
@@ -147,6 +171,39 @@ SearchResultsForm* TestSearchTab::Search(const QString& text)
 void TestSearchTab::Send(FakePeer& peer, const QString& user, quint32 token, const Reply& reply)
 {
     QVERIFY(SendReply(peer, user, token, reply));
+}
+
+void TestSearchTab::savedWishListComesBackWhole()
+{
+    auto* wishList = Child<QTreeWidget>("wishList");
+    QTRY_COMPARE(wishList->topLevelItemCount(), kSavedWishes);
+    QStringList expected;
+    for (int k = 0; k < kSavedWishes; ++k)
+        expected << SavedWish(k);
+    // The tree's own order: the desktop's collation.
+    std::sort(expected.begin(), expected.end(),
+              [](const QString& a, const QString& b) { return a.localeAwareCompare(b) < 0; });
+    QStringList texts;
+    for (int k = 0; k < kSavedWishes; ++k) {
+        QTreeWidgetItem* row = wishList->topLevelItem(k);
+        texts << row->text(1);
+        const bool enabled = d.GetType("wish_list_item")->HasItem(Value(row->text(1))).IsConnected(
+            "wish_list_item_enabled");
+        auto* box = qobject_cast<QCheckBox*>(wishList->itemWidget(row, 0));
+        QVERIFY(box);
+        QCOMPARE(box->isChecked(), enabled);
+        QCOMPARE(row->text(0), QString(enabled ? "Y" : ""));
+    }
+    QCOMPARE(texts, expected);
+
+    // The last rows work like the first: their boxes reach the graph.
+    QTreeWidgetItem* last = wishList->topLevelItem(kSavedWishes - 1);
+    ItemPtr wish = d.GetType("wish_list_item")->HasItem(Value(last->text(1)));
+    const bool was = wish.IsConnected("wish_list_item_enabled");
+    qobject_cast<QCheckBox*>(wishList->itemWidget(last, 0))->click();
+    QCOMPARE(wish.IsConnected("wish_list_item_enabled"), !was);
+    qobject_cast<QCheckBox*>(wishList->itemWidget(last, 0))->click();
+    QCOMPARE(wish.IsConnected("wish_list_item_enabled"), was);
 }
 
 void TestSearchTab::pageWidgets()

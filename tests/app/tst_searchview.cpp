@@ -16,6 +16,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTabBar>
@@ -116,8 +117,10 @@ private slots:
     void doubleClickQueuesFolder();
     void refusedDownloadGetsNoIcon();
     void wishListTabsAndAlert();
+    void droppedRepliesAndOldWishSearchesGo();
     void closingTabRemovesItsRecords();
     void closedPageDoesNotSort();
+    void notSentWhileLoggedOut();
     void cleanupTestCase();
 
 private:
@@ -442,6 +445,43 @@ void TestSearchView::wishListTabsAndAlert()
     QVERIFY(UserRow(LastTab(WishTabs())->searchResults(), "dave")->isHidden());
 }
 
+void TestSearchView::droppedRepliesAndOldWishSearchesGo()
+{
+    SearchResultsForm* tab = Search("lost");
+    QVERIFY(tab);
+    QVERIFY(MainWindowFixture::Trigger(tab, "Add to Wishlist"));
+    auto* pages = searchForm->findChild<QTabWidget*>("tabWidget");
+    pages->setCurrentIndex(1);
+    auto* wishList = Child<QTreeWidget>("wishList");
+    QTreeWidgetItem* row = wishList->findItems("lost", Qt::MatchExactly, 1).value(0);
+    QVERIFY(row);
+    qobject_cast<QCheckBox*>(wishList->itemWidget(row, 0))->click();
+    const size_t requests = Count("search_request");
+    const size_t replies = Count("search_results");
+    const size_t results = Count("search_result");
+
+    // The disabled wish's reply is dropped, records and all.
+    const int wishTabs = WishTabs()->count();
+    Reply reply;
+    reply.paths = QStringList{"\\l\\lost 1.mp3", "\\l\\lost 2.mp3"};
+    Send(m_bob, "bob", gp_server->FileSearch("lost", true), reply);
+    QCOMPARE(WishTabs()->count(), wishTabs);
+    QCOMPARE(Count("search_results"), replies);
+    QCOMPARE(Count("search_result"), results);
+
+    // Of the wish's searches no tab took up, the latest two wait for late replies.
+    for (int k = 0; k < 3; ++k)
+        gp_server->FileSearch("lost", true);
+    QCOMPARE(Count("search_request"), requests + 2);
+    // Removing the wish ends them.
+    wishList->scrollToItem(row);
+    QTest::mouseClick(wishList->viewport(), Qt::LeftButton, Qt::NoModifier, wishList->visualItemRect(row).center());
+    QVERIFY(MainWindowFixture::Trigger(wishList, "Remove Wish List Search"));
+    QVERIFY(!d.GetType("wish_list_item")->HasItem(Value("lost")));
+    QCOMPARE(Count("search_request"), requests);
+    pages->setCurrentIndex(0);
+}
+
 void TestSearchView::closingTabRemovesItsRecords()
 {
     const char* types[] = {"search_results_widget", "search_request", "search_results", "search_result",
@@ -504,6 +544,22 @@ void TestSearchView::closedPageDoesNotSort()
     page.MarkClosed();
     page.Sort();
     QCOMPARE(tree->topLevelItem(1)->text(2), QString("3"));
+}
+
+// Runs last: it logs out.
+void TestSearchView::notSentWhileLoggedOut()
+{
+    auto* status = Child<QLabel>("searchStatusLabel");
+    QVERIFY(!status->isVisible());
+    gp_server->Disconnect();
+    const int tabs = ManualTabs()->count();
+    QVERIFY(!Search("offline"));
+    QCOMPARE(ManualTabs()->count(), tabs);
+    QVERIFY(status->isVisible());
+    QCOMPARE(status->text(), QString("Search not sent: not connected to the server."));
+    // The text waits in the box; no search was recorded for it.
+    QCOMPARE(SearchEdit()->text(), QString("offline"));
+    QVERIFY(!d.GetType("search_request_text")->HasItem(Value("offline")));
 }
 
 void TestSearchView::cleanupTestCase()

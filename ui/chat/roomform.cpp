@@ -397,8 +397,12 @@ void RoomForm::OnEnterPressed()
     // A tab the server took away waits only for its deletion.
     if (text.isEmpty() || m_left)
         return;
-    // Sent as typed; the line shows when the server hands it back.
-    gp_server->SendRoomChat(m_room, text);
+    // Sent as typed; the line shows when the server hands it back. One that did not leave stays
+    // in the input line, to be sent again once connected.
+    if (!gp_server->SendRoomChat(m_room, text)) {
+        AddStatusMessage("Message not sent: not connected to the server.");
+        return;
+    }
     mp_ui->chatEdit->clear();
 }
 

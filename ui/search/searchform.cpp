@@ -15,18 +15,57 @@
 
 #include <QCheckBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
+#include <QTimer>
 #include <QTreeWidget>
+
+#include <algorithm>
+#include <limits>
 
 SearchForm* searchForm = nullptr;
 
 namespace {
 
 const char* const kRoomPrefix = "Room: ";
+// Rows of the saved wish list made in one pass of the event loop: a row with its check box costs
+// some tens of microseconds, and a list of ten thousand must not hold the window for a second.
+const int kWishRowsPerPass = 500;
 
 ItemPtr RequestOf(unsigned int token)
 {
     return d.GetType("search_request")->HasItem(Value(token));
+}
+
+// Removes a reply with its results; their names and sizes go with the next collection.
+void RemoveReply(ItemPtr results)
+{
+    results.GetItems("search_result").Remove();
+    results.Remove();
+}
+
+// Removes the wish-list searches of the text that no tab shows (no reply came for them, or every
+// reply was dropped), all but the `keep` latest of them.
+void RemoveWishSearchesWithoutTab(const QString& text, size_t keep)
+{
+    ItemPtr textItem = d.GetType("search_request_text")->HasItem(Value(text));
+    if (!textItem)
+        return;
+    std::vector<ItemPtr> requests;
+    for (ItemPtr request : textItem.GetItems("search_request"))
+        if (request.IsConnected("wishlist_search") && !request.IsConnected("search_results_widget"))
+            requests.push_back(request);
+    if (requests.size() <= keep)
+        return;
+    // Tokens are handed out in increasing order.
+    std::sort(requests.begin(), requests.end(),
+              [](ItemPtr a, ItemPtr b) { return a.AsUInt() < b.AsUInt(); });
+    requests.resize(requests.size() - keep);
+    for (ItemPtr request : requests) {
+        for (ItemPtr results : request.GetItems("search_results"))
+            RemoveReply(results);
+        request.Remove();
+    }
 }
 
 // The check box of a wish's row, or null.
@@ -46,6 +85,7 @@ SearchForm::SearchForm(QWidget* parent)
     searchForm = this;
     ui->setupUi(this);
     ui->wishList->setHeaderLabels({"Wish List Item"});
+    ui->searchStatusLabel->hide();
 }
 
 SearchForm::~SearchForm()
@@ -60,6 +100,8 @@ SearchForm::~SearchForm()
 void SearchForm::Init()
 {
     connect(peerMessenger, &PeerMessenger::SearchResults, this, &SearchForm::OnUserSearchResults);
+    connect(gp_server, &Server::SearchRequested, this, &SearchForm::OnSearchRequested);
+    connect(gp_server, &Server::Connected, ui->searchStatusLabel, &QWidget::hide);
 
     DeclareTypes();
     AddHandler(d.GetType("wish_list_item")->itemRemoved, this, &SearchForm::OnWishListItemRemoved);
@@ -149,8 +191,20 @@ void SearchForm::DeclareTypes()
 
 void SearchForm::DataLoaded()
 {
+    QStringList wishes;
     for (Item* wish : d.GetType("wish_list_item")->ItemsInOrder())
-        OnWishListItemAdded(wish);
+        wishes << ItemPtr(wish).AsString();
+    if (!wishes.isEmpty()) {
+        // In the order the list sorts them (the desktop's collation, as the tree compares its
+        // texts), so that every row is made in its place: a row added to the sorted tree out of
+        // place moves every row and check box after it.
+        std::sort(wishes.begin(), wishes.end(),
+                  [](const QString& a, const QString& b) { return a.localeAwareCompare(b) < 0; });
+        m_pendingWishes = wishes;
+        m_nextPendingWish = 0;
+        ui->wishList->setSortingEnabled(false);
+        AddPendingWishRows(kWishRowsPerPass);
+    }
     const QList<int> sizes{width() - 200, 200};
     ui->searchSplitter->setSizes(sizes);
     sizeManager->RegisterSplitter("wish_list_splitter", ui->searchSplitter, sizes);
@@ -176,7 +230,7 @@ void SearchForm::OnLeftRoom(ItemPtr room)
 void SearchForm::OnSearchEntered()
 {
     const QString text = ui->searchEdit->text().trimmed();
-    if (text.isEmpty())
+    if (text.isEmpty() || !SearchCanGoOut())
         return;
     const QString scope = ui->searchTargetBox->currentText();
     if (scope == "All") {
@@ -190,6 +244,19 @@ void SearchForm::OnSearchEntered()
         CreateSearchForm(gp_server->SearchRoom(room, text), text, RoomSearch);
     }
     ui->searchEdit->clear();
+}
+
+bool SearchForm::SearchCanGoOut()
+{
+    // Logged out, nothing would reach the server: a tab would wait for replies that never come.
+    // The text stays in the box to be searched again.
+    if (!gp_server->IsConnected()) {
+        ui->searchStatusLabel->setText("Search not sent: not connected to the server.");
+        ui->searchStatusLabel->show();
+        return false;
+    }
+    ui->searchStatusLabel->hide();
+    return true;
 }
 
 void SearchForm::CreateSearchForm(unsigned int token, QString text, SearchType type)
@@ -268,6 +335,15 @@ void SearchForm::CreateSearchForm(unsigned int token, QString text, SearchType t
             &SearchForm::OnCorrelationDoubleClicked);
 }
 
+void SearchForm::OnSearchRequested(uint, QString text, bool wishList)
+{
+    // A wish is searched again and again, and a search no tab took up would stay for the whole
+    // run. The one before this keeps its late replies coming until the next one; older ones are
+    // over.
+    if (wishList)
+        RemoveWishSearchesWithoutTab(text, 2);
+}
+
 SearchResultsForm* SearchForm::GetCurrentSearchResultsForm()
 {
     for (QTabWidget* tabs : {static_cast<QTabWidget*>(ui->searchTabControl),
@@ -321,6 +397,8 @@ void SearchForm::OnCorrelationDoubleClicked(QTreeWidgetItem* item, int)
 {
     if (!item)
         return;
+    if (!SearchCanGoOut())
+        return;
     const QString text = item->text(0);
     const unsigned int token = gp_server->FileSearch(text, false);
     gp_server->GetSearchCorrelations(text);
@@ -348,6 +426,28 @@ void SearchForm::OnWishListItemAdded(ItemPtr wish)
     connect(box, &QCheckBox::stateChanged, this, &SearchForm::OnWishListItemCheckStateChanged);
 }
 
+void SearchForm::AddPendingWishRows(int count)
+{
+    if (m_pendingWishes.isEmpty())
+        return;
+    Type* wishes = d.GetType("wish_list_item");
+    const int end = m_pendingWishes.size() - m_nextPendingWish > count ? m_nextPendingWish + count
+                                                                         : m_pendingWishes.size();
+    for (; m_nextPendingWish < end; ++m_nextPendingWish) {
+        // A wish removed meanwhile is gone; one added meanwhile has its row already.
+        ItemPtr wish = wishes->HasItem(Value(m_pendingWishes[m_nextPendingWish]));
+        if (wish && !wish["wish_list_node"])
+            OnWishListItemAdded(wish);
+    }
+    if (m_nextPendingWish < m_pendingWishes.size()) {
+        QTimer::singleShot(0, this, [this] { AddPendingWishRows(kWishRowsPerPass); });
+        return;
+    }
+    m_pendingWishes.clear();
+    m_nextPendingWish = 0;
+    ui->wishList->setSortingEnabled(true);
+}
+
 void SearchForm::OnWishListItemCheckStateChanged(int state)
 {
     ItemPtr box = d.GetType("wish_list_node_checkbox")->HasItem(Value(sender()));
@@ -367,6 +467,8 @@ void SearchForm::OnWishListItemCheckStateChanged(int state)
 
 void SearchForm::OnWishListItemRemoved(ItemPtr wish)
 {
+    // Nothing will take up its pending searches any more.
+    RemoveWishSearchesWithoutTab(wish.AsString(), 0);
     ItemPtr node = wish["wish_list_node"];
     if (!node)
         return;
@@ -388,6 +490,8 @@ void SearchForm::OnActionBarTriggered(QWidget* widget, QString action)
                     wish.Remove();
             }
         } else if (action == "enable_all_wish_list_items" || action == "disable_all_wish_list_items") {
+            // Every wish, also those whose rows are still to come.
+            AddPendingWishRows(std::numeric_limits<int>::max());
             const bool enable = action == "enable_all_wish_list_items";
             for (ItemPtr wish : d.GetType("wish_list_item")->GetItems())
                 if (QCheckBox* box = WishCheckBox(wish))

@@ -6,6 +6,7 @@
 
 #include <QPoint>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include <vector>
@@ -59,6 +60,7 @@ public slots:
     void OnUserSearchResults(ItemPtr searchResults);
     void OnResultDoubleClicked(QTreeWidgetItem* row, int column);
     void OnSearchResultsContextMenuRequested(QPoint point);
+    void OnSearchRequested(uint token, QString text, bool wishList);
 
 private:
     // Graph handlers.
@@ -67,6 +69,8 @@ private:
     void OnLeftRoom(ItemPtr room);
 
     void DeclareTypes();
+    // False, and says so under the search box, while a search cannot reach the server.
+    bool SearchCanGoOut();
     void CloseTab(QTabWidget* tabs, int index);
     // Hides the rows of one user that the tab's filter rejects, as results arrive.
     void FilterUserRows(SearchResultsForm* tab, QTreeWidgetItem* userRow);
@@ -78,7 +82,14 @@ private:
     static ItemPtr WidgetItem(SearchResultsForm* tab);
     static SearchResultsForm* TabOf(QObject* child);
 
+    // Makes the rows of up to `count` wishes of the saved list; the rest follow in later passes
+    // of the event loop, and the list sorts itself again once all are made.
+    void AddPendingWishRows(int count);
+
     Ui_SearchForm* ui;
+    // Texts of the saved wishes in the list's order, and the next one still without a row.
+    QStringList m_pendingWishes;
+    int m_nextPendingWish = 0;
 };
 
 extern SearchForm* searchForm;

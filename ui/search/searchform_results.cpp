@@ -103,19 +103,19 @@ void ShowMatchingUser(const FilterParser& filter, QTreeWidgetItem* userRow)
 void SearchForm::OnUserSearchResults(ItemPtr searchResults)
 {
     ItemPtr request = searchResults["search_request"];
-    if (!request)
-        return;
-    ItemPtr widget = request["search_results_widget"];
-    if (!widget) {
-        if (!request.IsConnected("wishlist_search"))
-            return;
+    ItemPtr widget = request ? request["search_results_widget"] : ItemPtr();
+    if (request && !widget && request.IsConnected("wishlist_search")) {
         const QString text = request["search_request_text"].AsString();
         ItemPtr wish = d.GetType("wish_list_item")->HasItem(Value(text));
         if (wish && wish.IsConnected("wish_list_item_enabled"))
             CreateSearchForm(request.AsUInt(), text, WishListSearch);
         widget = request["search_results_widget"];
-        if (!widget)
-            return;
+    }
+    if (!widget) {
+        // No tab shows it (a disabled or removed wish): nothing would ever read or remove it.
+        searchResults.GetItems("search_result").Remove();
+        searchResults.Remove();
+        return;
     }
     auto* tab = ItemObject<SearchResultsForm>(widget);
     QTreeWidget* tree = tab->searchResults();
