@@ -149,8 +149,6 @@ private:
     void OnBecomingRoomMember(ItemPtr room);
     void OnLosingRoomRole(ItemPtr room);
     void OnEnteredRoom(ConnectionInfo& info);
-    // Brings forward the last room entered in a burst of entries.
-    void FocusLastEnteredRoom();
     void OnSharedFolderAdded(ItemPtr folder);
     void OnSharedFolderRemoved(ItemPtr folder);
     void OnSharedFolderChange(ConnectionInfo info);
@@ -188,9 +186,6 @@ private:
     SizeProxy m_sizeProxy;
     QSystemTrayIcon m_trayIcon;
     UpdateChecker* mp_updateChecker;
-    // Rooms entered in one burst (auto-join at login) are brought forward once, at its end.
-    QPointer<QWidget> mp_enteredRoomToFocus;
-    bool m_enteredRoomFocusPending = false;
 };
 
 // Null until the main window exists.

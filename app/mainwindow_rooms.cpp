@@ -19,7 +19,6 @@
 #include <QIcon>
 #include <QMenu>
 #include <QTabWidget>
-#include <QTimer>
 
 #include <functional>
 
@@ -157,25 +156,7 @@ void MainWindow::OnEnteredRoom(ConnectionInfo& info)
     auto* form = new RoomForm(name, nullptr);
     ui->roomsTabControl->addTab(form, QIcon(":/icons/room_icon"), name);
     form->Init();
-    // At login the server confirms every auto-join room in one burst. Bringing each forward
-    // would switch tabs and rebuild the toolbars for pages nobody sees: the first is brought
-    // forward at once, the last one at the end of the burst.
-    if (m_enteredRoomFocusPending) {
-        mp_enteredRoomToFocus = form;
-        return;
-    }
     FocusWidget(form);
-    m_enteredRoomFocusPending = true;
-    QTimer::singleShot(0, this, &MainWindow::FocusLastEnteredRoom);
-}
-
-void MainWindow::FocusLastEnteredRoom()
-{
-    m_enteredRoomFocusPending = false;
-    QWidget* form = mp_enteredRoomToFocus;
-    mp_enteredRoomToFocus = nullptr;
-    if (form)
-        FocusWidget(form);
 }
 
 void MainWindow::OnRoomListItemDoubleClicked(QTreeWidgetItem* item, int column)

@@ -68,9 +68,10 @@ void QRoomListItemWidget::SetRoles(bool owner, bool operatorRole, bool member)
 
 void QRoomListItemWidget::SetUserCount(int count)
 {
-    if (count == m_count)
+    if (m_hasCount && count == m_count)
         return;
     m_count = count;
+    m_hasCount = true;
     QTreeWidget* list = treeWidget();
     if (!list)
         return;
@@ -85,7 +86,7 @@ void QRoomListItemWidget::SetUserCount(int count)
 
 QVariant QRoomListItemWidget::data(int column, int role) const
 {
-    if (column == 1 && m_count >= 0 && (role == Qt::DisplayRole || role == Qt::EditRole))
+    if (column == 1 && m_hasCount && (role == Qt::DisplayRole || role == Qt::EditRole))
         return m_count != 0 ? QString::number(m_count) : QString();
     return QTreeWidgetItem::data(column, role);
 }
@@ -94,13 +95,13 @@ void QRoomListItemWidget::setData(int column, int role, const QVariant& value)
 {
     // A text set as such replaces the count.
     if (column == 1 && (role == Qt::DisplayRole || role == Qt::EditRole))
-        m_count = -1;
+        m_hasCount = false;
     QTreeWidgetItem::setData(column, role, value);
 }
 
 int QRoomListItemWidget::Count() const
 {
-    return m_count >= 0 ? m_count : CountOfText(*this);
+    return m_hasCount ? m_count : CountOfText(*this);
 }
 
 int QRoomListItemWidget::Rank() const

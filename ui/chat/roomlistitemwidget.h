@@ -30,6 +30,7 @@ private:
 
     // 0 owned, 1 operated, 2 member, 3 none; -1 not yet set.
     int m_rank = -1;
-    // -1 while column 1 shows a text set as such.
-    int m_count = -1;
+    int m_count = 0;
+    // False while column 1 shows a text set as such.
+    bool m_hasCount = false;
 };
