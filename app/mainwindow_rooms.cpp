@@ -49,17 +49,30 @@ QFont RowFont(QTreeWidgetItem* row)
     return stored.canConvert<QFont>() ? stored.value<QFont>() : QFont();
 }
 
+// The row keeps the room's roles as its sort keys.
+void SetRowRoles(QTreeWidgetItem* row, ItemPtr room)
+{
+    if (auto* roomRow = dynamic_cast<QRoomListItemWidget*>(row))
+        roomRow->SetRoles(room.IsConnected("is_owner"), room.IsConnected("is_operator"),
+                          room.IsConnected("is_member"));
+}
+
 void RestyleRoomRow(QTreeWidget* list, ItemPtr room, const std::function<void(QFont&)>& change)
 {
     QTreeWidgetItem* row = RoomRow(room);
     if (!row)
         return;
+    // The order puts the rooms with a role first, so a role change can move the row. A list
+    // that keeps itself sorted moves this row alone; sorting all of it again for each role of
+    // each private room would cost the whole list every time.
+    SetRowRoles(row, room);
     QFont font = RowFont(row);
     change(font);
     row->setData(0, Qt::FontRole, font);
-    // The order puts the rooms with a role first, so a role change can move the row.
-    const QHeaderView* header = list->header();
-    list->sortItems(header->sortIndicatorSection(), header->sortIndicatorOrder());
+    if (!list->isSortingEnabled()) {
+        const QHeaderView* header = list->header();
+        list->sortItems(header->sortIndicatorSection(), header->sortIndicatorOrder());
+    }
 }
 
 void SetChatTabIcon(QTabWidget* tabs, ItemPtr user, const char* icon)
@@ -82,6 +95,7 @@ void MainWindow::OnRoomAdded(ItemPtr room)
         return;
     auto* row = new QRoomListItemWidget(ui->roomList);
     row->setText(0, room.AsString());
+    SetRowRoles(row, room);
     room += d.GetType("room_node")->GetItem(Value(static_cast<QTreeWidgetItem*>(row)));
 }
 
@@ -91,7 +105,9 @@ void MainWindow::OnRoomUserCountChanged(ItemPtr room)
     if (!row)
         return;
     ItemPtr count = room["user_count"];
-    row->setText(1, count && count.AsInt() != 0 ? count.AsString() : QString());
+    // The row shows the count, empty for 0.
+    if (auto* roomRow = dynamic_cast<QRoomListItemWidget*>(row))
+        roomRow->SetUserCount(count ? count.AsInt() : 0);
 }
 
 void MainWindow::OnBecomingRoomOwner(ItemPtr room)

@@ -1,5 +1,7 @@
 #include "model/helpers.h"
 
+#include "app/focus.h"
+
 #include <QApplication>
 #include <QDateTime>
 #include <QLocale>
@@ -259,6 +261,11 @@ void FocusWidget(QWidget* widget)
     QWidget* focused = QApplication::focusWidget();
     if (widget->isVisible() && focused != widget && !widget->isAncestorOf(focused))
         widget->setFocus(Qt::OtherFocusReason);
+    // A view brought forward is used through the widget it designates for the focus (a room's
+    // input line): a page left holding the focus itself, as when its tab was current already,
+    // would take what the user types next and do nothing with it.
+    if (widget->isVisible() && widget->window()->focusWidget() == widget)
+        FindWidgetFocusProperty(widget, 0);
 }
 
 QString SafeFileName(const QString& name)

@@ -50,6 +50,8 @@ class TestRoomList : public QObject
 private slots:
     void initTestCase();
     void serverListFillsRows();
+    void typingGoesToEnteredRoom();
+    void changesTouchTheirRowsAlone();
     void doubleClickEntersRoomAndReplyOpensTab();
     void autojoinRoomIsEnteredAtNextStart();
     void cleanupTestCase() { delete mainWindow; }
@@ -113,6 +115,55 @@ void TestRoomList::serverListFillsRows()
     QCOMPARE(Style("club"), QString("ib"));
     QCOMPARE(Style("member"), QString("i"));
     QCOMPARE(Style("lobby"), QString());
+}
+
+// The first room entered opens in a tab that is already current: its input line, not the page,
+// must take what the user types next.
+void TestRoomList::typingGoesToEnteredRoom()
+{
+    QVERIFY(m_fixture.Sync());
+    mainWindow->resize(1000, 600);
+    Child<QTabWidget>("tabControl")->setCurrentIndex(1);
+    mainWindow->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(mainWindow));
+    m_fixture.server.Send(14, EmptyRoomJoin("nine"));
+    QTRY_VERIFY(TabOf("nine") >= 0);
+    QWidget* typed = QApplication::focusWidget();
+    QVERIFY(typed);
+    QTest::keyClicks(typed, "hello nine");
+    QTest::keyClick(typed, Qt::Key_Return);
+    const QList<FakeServer::Frame> lines = m_fixture.FramesOf(13);
+    QCOMPARE(lines.size(), 1);
+    QCOMPARE(lines.first().fields, FakeServer::Str("nine") + FakeServer::Str("hello nine"));
+}
+
+// A refreshed list and a role change touch their own rows only: the view is neither told of
+// every count nor sorted again as a whole, which with thousands of rooms cost seconds.
+void TestRoomList::changesTouchTheirRowsAlone()
+{
+    int sorts = 0, changes = 0;
+    QObject watcher;
+    connect(mp_list->model(), &QAbstractItemModel::layoutChanged, &watcher, [&sorts] { ++sorts; });
+    connect(mp_list->model(), &QAbstractItemModel::dataChanged, &watcher, [&changes] { ++changes; });
+    m_fixture.server.Send(64, StrList({"lobby", "quiet", "big", "nine"}) + IntList({6, 1, 10, 9}) +
+                                  StrList({"mine"}) + IntList({3}) + StrList({"club", "member"}) +
+                                  IntList({7, 2}) + StrList({"club"}));
+    QTRY_COMPARE(Row("lobby")->text(1) + Row("quiet")->text(1), QString("61"));
+    QCOMPARE(changes, 0);
+
+    const auto names = [this] {
+        QStringList texts;
+        for (int k = 0; k < mp_list->topLevelItemCount(); ++k)
+            texts << mp_list->topLevelItem(k)->text(0);
+        return texts;
+    };
+    // Operated now, "member" stays where it was, after "club".
+    m_fixture.server.Send(145, FakeServer::Str("member"));
+    QTRY_COMPARE(Style("member"), QString("ib"));
+    QCOMPARE(sorts, 0);
+    QCOMPARE(names(), (QStringList{"mine", "club", "member", "big", "lobby", "nine", "quiet"}));
+    m_fixture.server.Send(139, FakeServer::Str("quiet"));
+    QTRY_COMPARE(names(), (QStringList{"mine", "club", "member", "quiet", "big", "lobby", "nine"}));
 }
 
 void TestRoomList::doubleClickEntersRoomAndReplyOpensTab()

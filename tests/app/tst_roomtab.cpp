@@ -60,6 +60,7 @@ class TestRoomTab : public QObject
 private slots:
     void initTestCase();
     void joinReplyFillsMemberList();
+    void membersJoinAndLeaveAtTheirPlace();
     void noteColumnAndNoteIcons();
     void memberMenuIsThePerUserMenu();
     void toolbarFollowsRoom();
@@ -164,6 +165,29 @@ void TestRoomTab::joinReplyFillsMemberList()
     QTRY_COMPARE(NameStyle(bob), QString("b"));
     QTRY_COMPARE(NameStyle(MemberRow(form, "erin")), QString("u"));
     QCOMPARE(NameStyle(MemberRow(form, "Dave")), QString());
+}
+
+// A join or a leave changes its own row only: the list is never sorted again as a whole, which
+// in a room of thousands would cost every join the whole list.
+void TestRoomTab::membersJoinAndLeaveAtTheirPlace()
+{
+    RoomForm* form = Join("hall", {{"quin", 0, 3, ""}, {"sid", 0, 1, ""}, {"tom", 0, 2, ""}});
+    QVERIFY(form);
+    int sorts = 0;
+    QObject watcher;
+    connect(Members(form)->model(), &QAbstractItemModel::layoutChanged, &watcher, [&sorts] { ++sorts; });
+    m_fixture.server.Send(16, Joined("hall", {"Rae", 0, 0, ""}));
+    QTRY_COMPARE(MemberNames(form), (QStringList{"quin", "Rae", "sid", "tom"}));
+    m_fixture.server.Send(17, FakeServer::Str("hall") + FakeServer::Str("sid"));
+    QTRY_COMPARE(MemberNames(form), (QStringList{"quin", "Rae", "tom"}));
+    QCOMPARE(sorts, 0);
+
+    // Sorted by the user, descending by files, a newcomer still lands at its place.
+    Members(form)->header()->setSortIndicator(4, Qt::DescendingOrder);
+    QCOMPARE(MemberNames(form), (QStringList{"quin", "tom", "Rae"}));
+    m_fixture.server.Send(16, Joined("hall", {"pia", 0, 1, ""}));
+    QTRY_COMPARE(MemberNames(form), (QStringList{"quin", "tom", "pia", "Rae"}));
+    mainWindow->OnRoomTabClosed(Child<QTabWidget>("roomsTabControl")->indexOf(form));
 }
 
 void TestRoomTab::noteColumnAndNoteIcons()

@@ -82,6 +82,13 @@ RoomForm::RoomForm(QString room, QWidget* parent)
     const int widths[] = {20, 25, 90, 25, 50, 40};
     for (int column = 0; column < 6; ++column)
         list->setColumnWidth(column, widths[column]);
+    // The list keeps its order itself: a member joining goes straight to its place, where a
+    // list that sorts itself would sort all its rows again for every one who joins. The header
+    // still shows and changes the order.
+    list->setSortingEnabled(false);
+    list->header()->setSortIndicatorShown(true);
+    list->header()->setSectionsClickable(true);
+    connect(list->header(), &QHeaderView::sortIndicatorChanged, this, &RoomForm::OnSortIndicatorChanged);
     list->sortItems(Row::NameColumn, Qt::AscendingOrder);
     list->header()->setStretchLastSection(true);
     list->headerItem()->setIcon(Row::NoteColumn, QIcon(":/icons/note_icon"));
@@ -206,7 +213,8 @@ void RoomForm::OnUserAdded(ItemPtr user)
     // A row once made stays as it is: later statistics do not change it.
     if (m_rows.contains(name))
         return;
-    auto* row = new Row(mp_ui->userList);
+    // Filled first, so that its place can be found.
+    auto* row = new Row(nullptr);
     m_rows.insert(name, row);
     row->setText(Row::NameColumn, name);
 
@@ -230,8 +238,33 @@ void RoomForm::OnUserAdded(ItemPtr user)
         row->setText(Row::SpeedColumn, QStringLiteral("%1").arg(speed, 0, 'f', 1));
     if (user.IsConnected("user_note"))
         row->setIcon(Row::NoteColumn, NoteIcon());
+    mp_ui->userList->insertTopLevelItem(SortedPlace(row), row);
 
     CountMembers();
+}
+
+// Where the row goes in the list as it is sorted now: after the rows that sort before it or
+// equal to it.
+int RoomForm::SortedPlace(const QTreeWidgetItem* row) const
+{
+    QTreeWidget* list = mp_ui->userList;
+    const bool ascending = list->header()->sortIndicatorOrder() == Qt::AscendingOrder;
+    int low = 0;
+    int high = list->topLevelItemCount();
+    while (low < high) {
+        const int middle = low + (high - low) / 2;
+        const QTreeWidgetItem* at = list->topLevelItem(middle);
+        if (ascending ? *row < *at : *at < *row)
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    return low;
+}
+
+void RoomForm::OnSortIndicatorChanged(int i_column, Qt::SortOrder i_order)
+{
+    mp_ui->userList->model()->sort(i_column, i_order);
 }
 
 void RoomForm::OnUserRemoved(ItemPtr user)

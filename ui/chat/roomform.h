@@ -55,6 +55,8 @@ private:
     void Listen(PathNode* root, void (RoomForm::*handler)(ItemPtr));
     ItemPtr RoomItem() const;
     QRoomUserListItemWidget* RowOf(ItemPtr user) const;
+    int SortedPlace(const QTreeWidgetItem* row) const;
+    void OnSortIndicatorChanged(int i_column, Qt::SortOrder i_order);
     void SetNameWeight(ItemPtr user, int weight);
     void CountMembers();
     // Ends everything that could still reach the tab from outside: graph handlers, the server's

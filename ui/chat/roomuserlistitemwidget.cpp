@@ -27,7 +27,8 @@ QRoomUserListItemWidget::QRoomUserListItemWidget(QTreeWidget* list)
 
 bool QRoomUserListItemWidget::operator<(const QTreeWidgetItem& other) const
 {
-    const QTreeWidget* list = treeWidget();
+    // A row about to be placed is not in the list yet; the other row is.
+    const QTreeWidget* list = treeWidget() ? treeWidget() : other.treeWidget();
     const int column = list ? list->sortColumn() : NameColumn;
     if (column == FilesColumn || column == SpeedColumn) {
         const double a = CellNumber(*this, column);
