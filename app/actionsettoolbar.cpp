@@ -316,35 +316,71 @@ void ActionSetToolBar::ChangeSet(QWidget* widget, QString set)
     if (set == m_currentSet && widget == mp_currentWidget)
         return;
     Data::Scope scope(&d);
+    // Another widget of the set on display (one room after another): the buttons stay.
+    const bool keepButtons = !m_currentSet.isEmpty() && set == m_currentSet && m_shownAtOrder == m_nextActionOrder;
     m_currentSet = set;
     mp_currentWidget = widget;
     mp_currentWidgetAddress = widget;
     m_currentWidgetItem = WidgetItem(widget);
     if (widget)
         connect(widget, &QObject::destroyed, this, &ActionSetToolBar::OnWidgetDestroyed, Qt::UniqueConnection);
-    ClearAndDeleteActions();
-    T("toolbar_action_object")->GetItems().Remove();
+    if (keepButtons) {
+        SetStatusButton(SettingOrEmpty("availability_status") == "available");
+    } else {
+        ClearAndDeleteActions();
+        T("toolbar_action_object")->GetItems().Remove();
+        ItemPtr setItem = T("toolbar_action_set")->GetItem(set);
+        const std::list<ItemPtr> ordered =
+            setItem.GetItems("toolbar_action").SortNumericBy("toolbar_action_order", true);
+        for (ItemPtr action : ordered) {
+            const QString text = action["toolbar_action_text"].AsString();
+            auto* button = new QAction(Icon(action["toolbar_action_icon"].AsString()), text, this);
+            insertAction(mp_gapAction, button);
+            connect(button, &QAction::triggered, this, &ActionSetToolBar::OnActionTriggered);
+            action += T("toolbar_action_object")->GetItem(ObjectKey(button));
+            m_shownButtons.append(ShownButton{button, action["toolbar_action_id"], text});
+        }
+        m_shownAtOrder = m_nextActionOrder;
+    }
+    ApplyWidgetOverrides();
+    AddSupportTavrinelButton();
+}
 
-    ItemPtr setItem = T("toolbar_action_set")->GetItem(set);
-    const std::list<ItemPtr> ordered =
-        setItem.GetItems("toolbar_action").SortNumericBy("toolbar_action_order", true);
-    for (ItemPtr action : ordered) {
-        ItemPtr idItem = action["toolbar_action_id"];
-        QString text = action["toolbar_action_text"].AsString();
+void ActionSetToolBar::ApplyWidgetOverrides()
+{
+    QWidget* widget = mp_currentWidget;
+    for (const ShownButton& shown : qAsConst(m_shownButtons)) {
+        if (!shown.action)
+            continue;
+        QString text = shown.text;
         bool hidden = false;
-        if (m_currentWidgetItem && idItem) {
-            auto custom = m_actionTexts.find(std::make_pair(static_cast<const QObject*>(widget), idItem.AsString()));
+        if (m_currentWidgetItem && shown.idItem) {
+            auto custom =
+                m_actionTexts.find(std::make_pair(static_cast<const QObject*>(widget), shown.idItem.AsString()));
             if (custom != m_actionTexts.end())
                 text = custom->second;
-            hidden = bool(d.GetItem(m_currentWidgetItem, idItem, "widget_action_hidden"));
+            hidden = bool(d.GetItem(m_currentWidgetItem, shown.idItem, "widget_action_hidden"));
         }
-        QAction* button = addAction(QIcon(action["toolbar_action_icon"].AsString()), text);
-        if (hidden)
-            button->setVisible(false);
-        connect(button, &QAction::triggered, this, &ActionSetToolBar::OnActionTriggered);
-        action += T("toolbar_action_object")->GetItem(ObjectKey(button));
+        if (shown.action->text() != text)
+            shown.action->setText(text);
+        if (shown.action->isVisible() == hidden)
+            shown.action->setVisible(!hidden);
     }
-    AddSupportTavrinelButton();
+}
+
+QIcon ActionSetToolBar::Icon(const QString& path)
+{
+    // Making an icon from a path looks up its file type each time; the bar shows few paths.
+    auto it = m_icons.find(path);
+    if (it == m_icons.end())
+        it = m_icons.insert(path, QIcon(path));
+    return it.value();
+}
+
+bool ActionSetToolBar::IsFixed(const QAction* action) const
+{
+    return action && (action == mp_statusAction || action == mp_labelAction || action == mp_gapAction ||
+                      action == mp_spacerAction || action == mp_privilegesAction);
 }
 
 void ActionSetToolBar::Clear()
@@ -359,26 +395,36 @@ void ActionSetToolBar::Clear()
 
 void ActionSetToolBar::ClearAndDeleteActions()
 {
+    // Every button but the fixed ones goes (see the header on why those stay).
     const QList<QAction*> old = actions();
     for (QAction* action : old) {
+        if (IsFixed(action))
+            continue;
         removeAction(action);
         // Deferred: the action being triggered may be among them.
         action->deleteLater();
     }
-    auto* status = new QPushButton;
-    status->setFocusPolicy(Qt::NoFocus);
-    mp_statusButton = status;
+    m_shownButtons.clear();
+    if (!mp_statusAction) {
+        // The left-hand part, in front of whatever the bar holds.
+        QAction* first = actions().value(0, nullptr);
+        auto* status = new QPushButton;
+        status->setFocusPolicy(Qt::NoFocus);
+        mp_statusButton = status;
+        m_statusShown = -1;
+        mp_statusAction = insertWidget(first, status);
+        mp_labelAction = insertWidget(first, new QLabel(QStringLiteral(" ")));
+        connect(status, &QPushButton::clicked, this, &ActionSetToolBar::OnStatusButtonClicked);
+    }
     SetStatusButton(SettingOrEmpty("availability_status") == "available");
-    addWidget(status);
-    addWidget(new QLabel(QStringLiteral(" ")));
-    connect(status, &QPushButton::clicked, this, &ActionSetToolBar::OnStatusButtonClicked);
 }
 
 void ActionSetToolBar::SetStatusButton(bool available)
 {
-    if (!mp_statusButton)
+    if (!mp_statusButton || m_statusShown == int(available))
         return;
-    mp_statusButton->setIcon(QIcon(available ? kOnlineIcon : kAwayIcon));
+    m_statusShown = int(available);
+    mp_statusButton->setIcon(Icon(available ? kOnlineIcon : kAwayIcon));
     mp_statusButton->setText(available ? tr("Available") : tr("Away"));
 }
 
@@ -392,19 +438,23 @@ QString ActionSetToolBar::PrivilegesText(qint64 seconds)
 
 void ActionSetToolBar::AddSupportTavrinelButton()
 {
-    addAction(QString());
-    auto* spacer = new QWidget;
-    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    auto* button = new QPushButton(PrivilegesText(0));
-    mp_privilegesButton = button;
-    if (d.HasType("global")) {
-        const qint64 seconds = GetSetting("privileges_time_left").toLongLong();
-        button->setText(PrivilegesText(seconds));
+    if (!mp_gapAction) {
+        mp_gapAction = addAction(QString());
+        auto* spacer = new QWidget;
+        spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+        auto* button = new QPushButton(PrivilegesText(0));
+        mp_privilegesButton = button;
+        button->setFocusPolicy(Qt::NoFocus);
+        mp_spacerAction = addWidget(spacer);
+        mp_privilegesAction = addWidget(button);
+        connect(button, &QPushButton::clicked, this, &ActionSetToolBar::OnSupportTavrinelButtonClicked);
     }
-    button->setFocusPolicy(Qt::NoFocus);
-    addWidget(spacer);
-    addWidget(button);
-    connect(button, &QPushButton::clicked, this, &ActionSetToolBar::OnSupportTavrinelButtonClicked);
+    if (mp_privilegesButton && d.HasType("global")) {
+        const qint64 seconds = GetSetting("privileges_time_left").toLongLong();
+        const QString text = PrivilegesText(seconds);
+        if (mp_privilegesButton->text() != text)
+            mp_privilegesButton->setText(text);
+    }
 }
 
 void ActionSetToolBar::OnReceivedOwnPrivilegesStatus(int i_seconds)

@@ -3,6 +3,9 @@
 
 #include "model/data.h"
 
+#include <QHash>
+#include <QIcon>
+#include <QList>
 #include <QPointer>
 #include <QPushButton>
 #include <QString>
@@ -64,6 +67,10 @@ private:
     void ForDisplayedActions(QWidget* widget, ItemPtr idItem, Apply apply);
     void RemoveWidgetRecords(const QObject* widget);
     void SetStatusButton(bool available);
+    bool IsFixed(const QAction* action) const;
+    // Gives the shown buttons the texts and visibility the current widget asks for.
+    void ApplyWidgetOverrides();
+    QIcon Icon(const QString& path);
 
     QString m_currentSet;
     ItemPtr m_currentWidgetItem;
@@ -78,6 +85,29 @@ private:
     QPointer<QPushButton> mp_privilegesButton;
     QPointer<QPushButton> mp_statusButton;
     bool m_initialized = false;
+    // The fixed widgets (availability button, label, spacer, privileges button) and the empty
+    // action before the spacer stay on the bar once added: a widget taken off a toolbar becomes
+    // a window of its own until it is deleted, and each such move walks every widget of the
+    // program, so rebuilding them on every focus change made a burst of focus changes quadratic.
+    QPointer<QAction> mp_statusAction;
+    QPointer<QAction> mp_labelAction;
+    QPointer<QAction> mp_gapAction;
+    QPointer<QAction> mp_spacerAction;
+    QPointer<QAction> mp_privilegesAction;
+    int m_statusShown = -1;  // what the availability button shows: 1 available, 0 away, -1 not set
+    // The set's buttons on display, in order, with the action id and default text of each. A
+    // focus move to another widget of the same set keeps them and only re-applies the widget's
+    // own texts and hidden marks.
+    struct ShownButton
+    {
+        QPointer<QAction> action;
+        ItemPtr idItem;
+        QString text;
+    };
+    QList<ShownButton> m_shownButtons;
+    // m_nextActionOrder when the shown buttons were built: an action added since means a rebuild.
+    quint64 m_shownAtOrder = 0;
+    QHash<QString, QIcon> m_icons;
     // Per-widget button texts, one per (widget address, action id): texts shared between
     // pairs could not drop one pair's override without dropping the others'.
     std::map<std::pair<const QObject*, QString>, QString> m_actionTexts;

@@ -133,6 +133,11 @@ QString MainWindow::SaveFilePath()
 
 void MainWindow::SetApplicationIcon(const QString& path)
 {
+    // Every focus change restores the normal icon; setting the same icon again would still walk
+    // every widget of the program to tell the windows, once per focus change.
+    if (path == m_applicationIcon)
+        return;
+    m_applicationIcon = path;
     const QIcon icon(path);
     QApplication::setWindowIcon(icon);
     setWindowIcon(icon);

@@ -191,6 +191,8 @@ private:
     Server* mp_server = nullptr;
     SizeProxy m_sizeProxy;
     QSystemTrayIcon m_trayIcon;
+    // The icon path last given to the application, window and tray.
+    QString m_applicationIcon;
     UpdateChecker* mp_updateChecker;
 };
 
