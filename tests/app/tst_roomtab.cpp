@@ -14,6 +14,8 @@
 #include <QPointer>
 #include <QSignalSpy>
 
+#include <algorithm>
+
 using namespace roomtab;
 
 namespace {
@@ -68,6 +70,7 @@ private slots:
     void closingLeavesOnceAndServerRemovalSendsNothing();
     void tabClosedOfflineLetsRoomBeEnteredAgain();
     void quickRejoinMakesNewTabAndOldStaysSilent();
+    void joinBurstEndsOnLastRoom();
     void cleanupTestCase() { delete mainWindow; }
 
 private:
@@ -397,6 +400,42 @@ void TestRoomTab::quickRejoinMakesNewTabAndOldStaysSilent()
         enters += frame.fields.startsWith(FakeServer::Str("quick2")) ? 1 : 0;
     QCOMPARE(enters, 1);
     QTRY_VERIFY(first.isNull());
+}
+
+// Rooms entered at login answer in one read and each is brought forward in turn. The last one
+// ends in front with its own actions on the toolbar; on the way, no widget of the toolbar was
+// taken off it (it would stand as a window of its own until deleted) and the window was never
+// given again the icon it had.
+void TestRoomTab::joinBurstEndsOnLastRoom()
+{
+    Room("burst 2").NewItem("is_owner");
+    Room("burst 2").NewItem("is_member");
+    QVERIFY(m_fixture.Sync());
+    QByteArray burst;
+    for (int k = 0; k < 4; ++k)
+        burst += FakeServer::MakeFrame(14, JoinReply(QString("burst %1").arg(k), {{"ann", 0, 0, ""}}));
+    QSignalSpy icons(mainWindow, &QWidget::windowIconChanged);
+    QList<int> windows;
+    QObject watch;
+    connect(qApp, &QApplication::focusChanged, &watch,
+            [&] { windows << QApplication::topLevelWidgets().size(); });
+    m_fixture.server.SendRaw(burst);
+    QVERIFY(QTest::qWaitFor([] { return TabOf("burst 3") && !MemberNames(TabOf("burst 3")).isEmpty(); }));
+
+    RoomForm* last = TabOf("burst 3");
+    QCOMPARE(Child<QTabWidget>("roomsTabControl")->currentWidget(), last);
+    QVERIFY(last->isAncestorOf(QApplication::focusWidget()));
+    QCOMPARE(actionBar->CurrentWidget(), last);
+    QStringList shown;
+    for (QAction* action : actionBar->actions())
+        if (action->isVisible() && !action->text().isEmpty() && !qobject_cast<QWidgetAction*>(action))
+            shown << action->text();
+    QCOMPARE(shown, (QStringList{"Auto-Join Room [off]", "Chat Log"}));
+    QCOMPARE(actionBar->GetKey("room"), QString("burst 3"));
+    QVERIFY(windows.size() >= 4);
+    QCOMPARE(*std::max_element(windows.begin(), windows.end()), windows.first());
+    QCOMPARE(icons.count(), 0);
+    QVERIFY(m_fixture.FramesOf(14).isEmpty());
 }
 
 QTEST_MAIN(TestRoomTab)
