@@ -35,7 +35,6 @@
 #include <QApplication>
 #include <QColor>
 #include <QMessageBox>
-#include <QTabBar>
 #include <QTextCodec>
 
 void MainWindow::Init()
@@ -102,9 +101,7 @@ void MainWindow::Init()
     auto* messages = new MessageListForm(ui->chatTabControl);
     const int messagesTab =
         ui->chatTabControl->insertTab(0, messages, QIcon(":/icons/chat_icon"), QStringLiteral("Messages"));
-    QTabBar* chatTabBar = ui->chatTabControl->tabBar();
-    chatTabBar->setTabButton(messagesTab, QTabBar::LeftSide, nullptr);
-    chatTabBar->setTabButton(messagesTab, QTabBar::RightSide, nullptr);
+    ui->chatTabControl->SetTabClosable(messagesTab, false);
     messages->Init();
     Type* sharedFolder = d.GetType("shared_folder");
     AddHandler(sharedFolder->itemAdded, this, &MainWindow::OnSharedFolderAdded);

@@ -1,7 +1,10 @@
 // Tab widgets of the shell: the common one focuses the page's designated widget.
 #pragma once
 
+#include <QHash>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QVector>
 
 class TabWidget : public QTabWidget
 {
@@ -17,11 +20,76 @@ public slots:
     void OnTabChanged(int i_tab);
 };
 
-// The private-chat tabs: a plain tab widget that leaves the focus alone on tab changes.
+// A tab row that draws each tab's close mark itself. QTabBar's own close buttons are one widget
+// per tab, and every tab added lays out all tabs and moves every button, so a burst of new tabs
+// grows with the square of the tabs already open. Here a tab costs no widget: the mark is drawn
+// in the space the style keeps for a tab button, hit-tested on press and release, and a click on
+// it emits tabCloseRequested(index) as the button would. Tab sizes are remembered by text, so a
+// layout of many tabs measures each text once.
+class ChatTabBar : public QTabBar
+{
+    Q_OBJECT
+
+public:
+    explicit ChatTabBar(QWidget* parent = nullptr);
+
+    void SetCloseMarks(bool shown);
+    bool CloseMarks() const { return m_closeMarks; }
+    // A tab that cannot be closed shows no mark (the mark goes with the tab when it moves).
+    void SetTabClosable(int index, bool closable);
+    bool HasCloseMark(int index) const;
+    // Where the tab's close mark is drawn; empty when it has none.
+    QRect CloseMarkRect(int index) const;
+
+    // Used by the drawing: the mark's size and state for the tab drawn with `option`.
+    QSize MarkSize() const;
+    bool MarkOnLeft() const;
+    bool MarkHovered(const QRect& markRect) const;
+    bool MarkPressed(int index, const QRect& markRect) const;
+
+protected:
+    QSize tabSizeHint(int index) const override;
+    void tabInserted(int index) override;
+    void tabRemoved(int index) override;
+    bool event(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    void OnTabMoved(int from, int to);
+    int MarkAt(const QPoint& pos) const;
+    void SetHoverPos(const QPoint& pos);
+
+    bool m_closeMarks = false;
+    QVector<bool> m_fixed;   // per tab: no close mark
+    int m_pressed = -1;      // tab whose mark the left button went down on
+    QPoint m_mousePos{-1, -1};
+    int m_hovered = -1;
+    // Size hints by text, one table per (has icon, has mark); valid for one font, style and icon size.
+    mutable QHash<QString, QSize> m_hints[4];
+    mutable QSize m_hintIconSize;
+    mutable int m_hintShape = -1;
+    mutable bool m_hintDocumentMode = false;
+};
+
+// The private-chat tabs: a plain tab widget that leaves the focus alone on tab changes, whose
+// close marks are drawn by its tab row (see ChatTabBar) so that many chats open cheaply.
 class RoomTabWidget : public QTabWidget
 {
     Q_OBJECT
 
 public:
     explicit RoomTabWidget(QWidget* parent = nullptr);
+
+    ChatTabBar* ChatTabs() const { return mp_bar; }
+    // These hide QTabWidget's own, which would give every tab a close button widget.
+    void setTabsClosable(bool closable) { mp_bar->SetCloseMarks(closable); }
+    bool tabsClosable() const { return mp_bar->CloseMarks(); }
+    void SetTabClosable(int index, bool closable) { mp_bar->SetTabClosable(index, closable); }
+
+private:
+    ChatTabBar* mp_bar;
 };

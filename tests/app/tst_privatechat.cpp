@@ -8,11 +8,13 @@
 
 #include "app/eventtoolbar.h"
 #include "app/focus.h"
+#include "app/tabwidget.h"
 #include "model/settings.h"
 #include "ui/chat/chatdisplay.h"
 #include "ui/chat/chatform.h"
 #include "ui/chat/chatlog.h"
 #include "ui/chat/chatlogform.h"
+#include "ui/chat/messagelistform.h"
 
 #include <QContextMenuEvent>
 #include <QDesktopServices>
@@ -52,6 +54,7 @@ private slots:
     void initTestCase();
     void init();
     void messagesFromNewUserShareOneBackgroundTab();
+    void burstOfNewSendersAndCloseMark();
     void linesShownAndLogged_data();
     void linesShownAndLogged();
     void typedLinesGoOut();
@@ -164,6 +167,41 @@ void TestPrivateChat::messagesFromNewUserShareOneBackgroundTab()
     QCOMPARE(mp_tabs->count(), tabs);
     QCOMPARE(FormOf("dave"), form);
     QVERIFY(m_fixture.FramesOf(5).isEmpty());
+}
+
+void TestPrivateChat::burstOfNewSendersAndCloseMark()
+{
+    Child<QTabWidget>("tabControl")->setCurrentWidget(Child<QWidget>("chatTab"));
+    QVERIFY(m_fixture.Sync());
+    const int before = mp_tabs->count();
+    // In one read, as a burst comes.
+    const QStringList senders{"burst zoë", " spaced  out ", "Burst", "burst", "名前", "burst 6", "burst 7"};
+    QByteArray burst;
+    for (const QString& sender : senders)
+        burst += FakeServer::MakeFrame(22, PrivateMessage(++m_messageId, sender, "hi"));
+    m_fixture.server.SendRaw(burst);
+    QTRY_COMPARE(mp_tabs->count(), before + senders.size());
+    for (int k = 0; k < senders.size(); ++k)
+        QCOMPARE(mp_tabs->tabText(before + k), senders[k]);
+
+    auto* bar = qobject_cast<ChatTabBar*>(mp_tabs->tabBar());
+    QVERIFY(bar);
+    // The fixed Messages page has none.
+    QVERIFY(bar->CloseMarkRect(mp_tabs->indexOf(mp_tabs->findChild<MessageListForm*>())).isNull());
+    const int index = TabOf("burst");
+    mp_tabs->setCurrentIndex(index);
+    const QPointer<ChatForm> form = FormOf("burst");
+    const QRect mark = bar->CloseMarkRect(index);
+    QVERIFY(bar->rect().contains(mark));
+    // Pressed on the mark, released off it: nothing, as with a button.
+    QTest::mousePress(bar, Qt::LeftButton, {}, mark.center());
+    QTest::mouseRelease(bar, Qt::LeftButton, {}, mark.bottomRight() + QPoint(3, 3));
+    QCOMPARE(TabOf("burst"), index);
+    QTest::mouseClick(bar, Qt::LeftButton, {}, mark.center());
+    QVERIFY(!form);
+    QCOMPARE(TabOf("burst"), -1);
+    QCOMPARE(mp_tabs->count(), before + senders.size() - 1);
+    QCOMPARE(TabOf("Burst"), index - 1);
 }
 
 void TestPrivateChat::linesShownAndLogged_data()
