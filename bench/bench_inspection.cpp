@@ -31,27 +31,7 @@
 namespace {
 
 using benchutil::Ms;
-
-// Finds no gateway: nothing leaves the machine.
-class NoGateway : public UpnpGateway
-{
-public:
-    QList<UpnpDevice> Discover(int, int* op_error) override
-    {
-        *op_error = -1;
-        return {};
-    }
-    bool ReadDescription(const UpnpDevice&, QByteArray*, QByteArray*) override { return false; }
-    int AddPortMapping(const QByteArray&, const QByteArray&, const QByteArray&, const QByteArray&, const QByteArray&,
-                       const QByteArray&) override
-    {
-        return -1;
-    }
-    int DeletePortMapping(const QByteArray&, const QByteArray&, const QByteArray&, const QByteArray&) override
-    {
-        return -1;
-    }
-};
+using benchutil::NoGateway;
 
 quint16 ClosedPort()
 {

@@ -34,40 +34,10 @@
 
 namespace {
 
+using benchutil::NoGateway;
 using benchutil::ProcessCpuMs;
-
-// Finds no gateway: nothing leaves the machine.
-class NoGateway : public UpnpGateway
-{
-public:
-    QList<UpnpDevice> Discover(int, int* op_error) override
-    {
-        *op_error = -1;
-        return {};
-    }
-    bool ReadDescription(const UpnpDevice&, QByteArray*, QByteArray*) override { return false; }
-    int AddPortMapping(const QByteArray&, const QByteArray&, const QByteArray&, const QByteArray&, const QByteArray&,
-                       const QByteArray&) override
-    {
-        return -1;
-    }
-    int DeletePortMapping(const QByteArray&, const QByteArray&, const QByteArray&, const QByteArray&) override
-    {
-        return -1;
-    }
-};
-
-QByteArray U32(quint32 v)
-{
-    v = qToLittleEndian(v);
-    return QByteArray(reinterpret_cast<const char*>(&v), 4);
-}
-
-QByteArray Str(const QString& s)
-{
-    const QByteArray b = s.toUtf8();
-    return U32(static_cast<quint32>(b.size())) + b;
-}
+using benchutil::Str;
+using benchutil::U32;
 
 QByteArray StrList(const QStringList& texts)
 {

@@ -29,18 +29,8 @@ const int kBurst = 1000;
 const int kAfterBurst = 1000;
 
 using benchutil::ProcessCpuMs;
-
-QByteArray U32(quint32 v)
-{
-    v = qToLittleEndian(v);
-    return QByteArray(reinterpret_cast<const char*>(&v), 4);
-}
-
-QByteArray Str(const QString& s)
-{
-    const QByteArray b = s.toUtf8();
-    return U32(static_cast<quint32>(b.size())) + b;
-}
+using benchutil::Str;
+using benchutil::U32;
 
 // Code 14 for the room with kMembers members, every tenth an operator.
 QByteArray JoinReply(int round)

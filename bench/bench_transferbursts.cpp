@@ -7,11 +7,9 @@
 //                              queueing that many requests alone. Wall time of the GUI thread for
 //                              each, and the ratio between the sizes (linear growth gives about
 //                              3.3 and 3.0).
-#include "app/actionsettoolbar.h"
-#include "app/eventtoolbar.h"
 #include "bench/benchutil.h"
+#include "bench/transfersviewbench.h"
 #include "model/helpers.h"
-#include "ui/transfers/transfersform.h"
 
 #include <QApplication>
 #include <QTabWidget>
@@ -98,16 +96,8 @@ int main(int argc, char** argv)
 
     QTemporaryDir dir;
     qputenv("HOME", dir.path().toLocal8Bit());
-    StartEngine(dir);
-    SetSetting("download_folder", Value(dir.filePath("downloads")));
-    new ActionSetToolBar(nullptr);
-    actionBar->Init();
-    new EventToolBar(nullptr);
-    auto* tabs = new QTabWidget;
-    auto* form = new TransfersForm;
-    tabs->addTab(form, "Transfers");
-    tabs->resize(1000, 600);
-    form->Init();
+    TransfersForm* form = nullptr;
+    QTabWidget* tabs = benchutil::NewTransfersView(dir, &form);
     transferQueueManager->DataLoaded();
     tabs->show();
     Settle();

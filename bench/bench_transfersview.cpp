@@ -7,10 +7,8 @@
 //                                        plain blocking copy in 64 KiB pieces. Throughput, CPU of
 //                                        the process and of the GUI thread, and the lateness of a
 //                                        10 ms GUI timer.
-#include "app/actionsettoolbar.h"
-#include "app/eventtoolbar.h"
 #include "bench/benchutil.h"
-#include "ui/transfers/transfersform.h"
+#include "bench/transfersviewbench.h"
 
 #include <QApplication>
 #include <QDir>
@@ -117,16 +115,8 @@ int main(int argc, char** argv)
 
     QTemporaryDir dir;
     qputenv("HOME", dir.path().toLocal8Bit());
-    StartEngine(dir);
-    SetSetting("download_folder", Value(dir.filePath("downloads")));
-    new ActionSetToolBar(nullptr);
-    actionBar->Init();
-    new EventToolBar(nullptr);
-    auto* tabs = new QTabWidget;
-    auto* form = new TransfersForm;
-    tabs->addTab(form, "Transfers");
-    tabs->resize(1000, 600);
-    form->Init();
+    TransfersForm* form = nullptr;
+    QTabWidget* tabs = benchutil::NewTransfersView(dir, &form);
     for (int k = 0; k < queued; ++k)
         transferQueueManager->AddDownload("peer", QString("q%1.bin").arg(k).toStdString(), "music\\Queue", 1 << 20,
                                           0);

@@ -26,17 +26,8 @@ struct Figures
 Figures Run(int n)
 {
     QTemporaryDir dir;
-    benchutil::StartEngine(dir);
-    Type* wish = d.NewType("wish_list_item", PrimacyRoot, false, true);
-    wish->RelateToType(d.NewType("wish_list_item_enabled", PrimacyLeaf, true, true), Many, One, false);
-    new ActionSetToolBar();
-    new EventToolBar(nullptr);
-    new SizeManager();
-    new DelayedInvoker();
-    auto* form = new SearchForm();
-    form->Init();
-    form->resize(1200, 800);
-    form->show();
+    SearchForm* form = benchutil::NewSearchView(dir);
+    Type* wish = d.GetType("wish_list_item");
     QApplication::processEvents();
 
     ItemPtr enabled = d.GetType("wish_list_item_enabled")->GetGlobalNullItem();

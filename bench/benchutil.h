@@ -8,6 +8,7 @@
 #include "model/timermanager.h"
 #include "peer/peermessenger.h"
 #include "server/server.h"
+#include "server/upnpgateway.h"
 #include "shares/sharedfoldersmanager.h"
 #include "transfers/transferqueuemanager.h"
 
@@ -332,6 +333,40 @@ inline void GenerateShare(const QString& root, int artists, int albums, int trac
             }
         }
     }
+}
+
+// Finds no gateway: nothing leaves the machine.
+class NoGateway : public UpnpGateway
+{
+public:
+    QList<UpnpDevice> Discover(int, int* op_error) override
+    {
+        *op_error = -1;
+        return {};
+    }
+    bool ReadDescription(const UpnpDevice&, QByteArray*, QByteArray*) override { return false; }
+    int AddPortMapping(const QByteArray&, const QByteArray&, const QByteArray&, const QByteArray&, const QByteArray&,
+                       const QByteArray&) override
+    {
+        return -1;
+    }
+    int DeletePortMapping(const QByteArray&, const QByteArray&, const QByteArray&, const QByteArray&) override
+    {
+        return -1;
+    }
+};
+
+// A little-endian 32-bit number and a length-prefixed UTF-8 string, as frames carry them.
+inline QByteArray U32(quint32 v)
+{
+    v = qToLittleEndian(v);
+    return QByteArray(reinterpret_cast<const char*>(&v), 4);
+}
+
+inline QByteArray Str(const QString& s)
+{
+    const QByteArray b = s.toUtf8();
+    return U32(static_cast<quint32>(b.size())) + b;
 }
 
 } // namespace benchutil

@@ -15,7 +15,8 @@
 
 namespace benchutil {
 
-inline SearchForm* StartSearchView(const QTemporaryDir& dir)
+// The search view over a started engine, shown, before the saved state is loaded into it.
+inline SearchForm* NewSearchView(const QTemporaryDir& dir)
 {
     StartEngine(dir);
     Type* wish = d.NewType("wish_list_item", PrimacyRoot, false, true);
@@ -28,6 +29,12 @@ inline SearchForm* StartSearchView(const QTemporaryDir& dir)
     form->Init();
     form->resize(1200, 800);
     form->show();
+    return form;
+}
+
+inline SearchForm* StartSearchView(const QTemporaryDir& dir)
+{
+    SearchForm* form = NewSearchView(dir);
     form->DataLoaded();
     return form;
 }
