@@ -6,6 +6,7 @@
 #include "app/mainwindow.h"
 #include "common/fakeserver.h"
 #include "common/serverfixture.h"
+#include "common/toolbaraction.h"
 #include "server/portforwarder.h"
 #include "server/server.h"
 
@@ -199,13 +200,7 @@ public:
     // with that text. False when the set shows no such action.
     static bool Trigger(QWidget* widget, const QString& text)
     {
-        actionBar->OnApplicationFocusChanged(nullptr, widget);
-        for (QAction* action : actionBar->actions())
-            if (!qobject_cast<QWidgetAction*>(action) && action->text() == text) {
-                action->trigger();
-                return true;
-            }
-        return false;
+        return TriggerToolbarAction(widget, text);
     }
 
     // Makes the save file from the settings; a test may put more items beside them.

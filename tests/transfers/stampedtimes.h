@@ -6,6 +6,7 @@
 #pragma once
 
 #include "common/desktoplanguage.h"
+#include "common/toolbaraction.h"
 #include "downloadfeed.h"
 #include "peertransferfixture.h"
 
@@ -43,13 +44,7 @@ class TestStampedTimes : public QObject
     // Shows the tree's action set as a focus change into it does and triggers the action.
     bool Trigger(QWidget* tree, const QString& text)
     {
-        actionBar->OnApplicationFocusChanged(nullptr, tree);
-        for (QAction* action : actionBar->actions())
-            if (!qobject_cast<QWidgetAction*>(action) && action->text() == text) {
-                action->trigger();
-                return true;
-            }
-        return false;
+        return TriggerToolbarAction(tree, text);
     }
     bool HasUploadRow(const QString& file)
     {

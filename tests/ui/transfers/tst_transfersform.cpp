@@ -9,6 +9,7 @@
 #include "app/urlcatcher.h"
 #include "app/eventtoolbar.h"
 #include "common/deliver.h"
+#include "common/toolbaraction.h"
 #include "model/settings.h"
 #include "transfers/transferqueuemanager.h"
 #include "ui/transfers/transfersform.h"
@@ -104,13 +105,7 @@ class TestTransfersForm : public QObject
     // that text; false when the set has none.
     bool Trigger(QWidget* tree, const QString& text)
     {
-        actionBar->OnApplicationFocusChanged(nullptr, tree);
-        for (QAction* action : actionBar->actions())
-            if (!qobject_cast<QWidgetAction*>(action) && action->text() == text) {
-                action->trigger();
-                return true;
-            }
-        return false;
+        return TriggerToolbarAction(tree, text);
     }
     QStringList ActionTexts(QWidget* tree)
     {
