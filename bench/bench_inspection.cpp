@@ -191,10 +191,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir home;
-    QDir(home.path()).mkpath("home");
-    QDir(home.path()).mkpath("tmp");
-    qputenv("HOME", home.filePath("home").toLocal8Bit());
-    qputenv("TMPDIR", home.filePath("tmp").toLocal8Bit());
+    benchutil::UseHomeIn(home);
     QApplication app(argc, argv);
 
     // Everything points at this machine, where nothing answers.

@@ -315,10 +315,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir home;
-    QDir(home.path()).mkpath("home");
-    QDir(home.path()).mkpath("tmp");
-    qputenv("HOME", home.filePath("home").toLocal8Bit());
-    qputenv("TMPDIR", home.filePath("tmp").toLocal8Bit());
+    benchutil::UseHomeIn(home);
     QApplication app(argc, argv);
     QStringList which;
     for (int k = 1; k < argc; ++k)

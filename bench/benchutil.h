@@ -335,6 +335,16 @@ inline void GenerateShare(const QString& root, int artists, int albums, int trac
     }
 }
 
+// HOME and TMPDIR in folders of dir, before the application object is made: the save file and the
+// temporary files of a window made for a benchmark stay out of the user's.
+inline void UseHomeIn(const QTemporaryDir& dir)
+{
+    QDir(dir.path()).mkpath("home");
+    QDir(dir.path()).mkpath("tmp");
+    qputenv("HOME", dir.filePath("home").toLocal8Bit());
+    qputenv("TMPDIR", dir.filePath("tmp").toLocal8Bit());
+}
+
 // Finds no gateway: nothing leaves the machine.
 class NoGateway : public UpnpGateway
 {
