@@ -448,8 +448,14 @@ void TestRoomTab::closeMarkLeavesRoom()
     auto* tabs = Child<QTabWidget>("roomsTabControl");
     QPointer<RoomForm> form = Join("marked", {{"ann", 0, 0, ""}});
     QVERIFY(form);
+    RoomForm* other = Join("unmarked", {{"ann", 0, 0, ""}});
+    QVERIFY(other);
     QVERIFY(m_fixture.Sync());
-    tabs->setCurrentWidget(form);
+    // Picked by its tab, the room draws; the room left behind is not drawn while hidden.
+    const QRect tab = tabs->tabBar()->tabRect(tabs->indexOf(form));
+    QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {}, tab.topLeft() + QPoint(4, 4));
+    QCOMPARE(tabs->currentWidget(), form.data());
+    QVERIFY(Input(form)->updatesEnabled() && !Input(other)->updatesEnabled());
     QVERIFY(ClickCloseMark(tabs, tabs->indexOf(form)));
     QVERIFY(form.isNull());
     QVERIFY(TabsOf("marked").isEmpty());
