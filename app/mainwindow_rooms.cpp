@@ -154,7 +154,9 @@ void MainWindow::OnEnteredRoom(ConnectionInfo& info)
         return;
     const QString name = room.AsString();
     auto* form = new RoomForm(name, nullptr);
-    ui->roomsTabControl->addTab(form, QIcon(":/icons/room_icon"), LabelText(name));
+    // Loaded once: rooms entered at login come in hundreds.
+    static const QIcon roomIcon(QStringLiteral(":/icons/room_icon"));
+    ui->roomsTabControl->addTab(form, roomIcon, LabelText(name));
     form->Init();
     FocusWidget(form);
 }

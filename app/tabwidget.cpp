@@ -2,6 +2,7 @@
 
 #include "app/focus.h"
 
+#include <QEvent>
 #include <QHelpEvent>
 #include <QHoverEvent>
 #include <QMouseEvent>
@@ -21,12 +22,82 @@ void TabWidget::MarkTabActivity(QWidget* widget)
     ::MarkTabActivity(widget);
 }
 
+ChatTabBar* TabWidget::ChatTabs() const
+{
+    return qobject_cast<ChatTabBar*>(tabBar());
+}
+
+void TabWidget::setTabsClosable(bool closable)
+{
+    ChatTabBar* bar = ChatTabs();
+    if (!bar && closable) {
+        // A new tab row would lose the tabs already there; those get Qt's close buttons.
+        if (count() > 0) {
+            QTabWidget::setTabsClosable(true);
+            return;
+        }
+        bar = ChatTabBar::Replacing(tabBar(), this);
+        setTabBar(bar);
+        connect(bar, &QTabBar::tabCloseRequested, this, &QTabWidget::tabCloseRequested);
+    }
+    if (bar)
+        bar->SetCloseMarks(closable);
+    else
+        QTabWidget::setTabsClosable(closable);
+}
+
+bool TabWidget::tabsClosable() const
+{
+    const ChatTabBar* bar = ChatTabs();
+    return bar ? bar->CloseMarks() : QTabWidget::tabsClosable();
+}
+
 void TabWidget::OnTabChanged(int i_tab)
 {
     if (i_tab == -1)
         return;
-    FindWidgetFocusProperty(widget(i_tab), 0);
+    QWidget* page = widget(i_tab);
+    if (page != mp_shownPage) {
+        // Updates on before the focus search: what it focuses is drawn at once.
+        if (mp_shownPage && indexOf(mp_shownPage) >= 0)
+            SetPageShown(mp_shownPage, false);
+        SetPageShown(page, true);
+        mp_shownPage = page;
+    }
+    FindWidgetFocusProperty(page, 0);
     tabBar()->setTabTextColor(i_tab, Qt::black);
+}
+
+void TabWidget::tabInserted(int index)
+{
+    QWidget* page = widget(index);
+    if (page) {
+        page->installEventFilter(this);
+        if (page != currentWidget())
+            SetPageShown(page, false);
+    }
+    QTabWidget::tabInserted(index);
+}
+
+bool TabWidget::eventFilter(QObject* watched, QEvent* event)
+{
+    // A page taken out of this tab widget and put elsewhere must draw there.
+    if (event->type() == QEvent::ParentChange && watched->isWidgetType()) {
+        auto* page = static_cast<QWidget*>(watched);
+        if (indexOf(page) < 0) {
+            page->removeEventFilter(this);
+            page->setUpdatesEnabled(true);
+            if (page == mp_shownPage)
+                mp_shownPage = nullptr;
+        }
+    }
+    return QTabWidget::eventFilter(watched, event);
+}
+
+void TabWidget::SetPageShown(QWidget* page, bool shown)
+{
+    if (page && page->updatesEnabled() != shown)
+        page->setUpdatesEnabled(shown);
 }
 
 namespace {
@@ -98,6 +169,24 @@ ChatTabBar::ChatTabBar(QWidget* parent)
     setStyle(style);
     setAttribute(Qt::WA_Hover, true);
     connect(this, &QTabBar::tabMoved, this, &ChatTabBar::OnTabMoved);
+}
+
+ChatTabBar* ChatTabBar::Replacing(const QTabBar* old, QWidget* parent)
+{
+    auto* bar = new ChatTabBar(parent);
+    // As QTabWidget's own tab row.
+    bar->setObjectName(QStringLiteral("qt_tabwidget_tabbar"));
+    bar->setDrawBase(false);
+    if (old) {
+        bar->setShape(old->shape());
+        bar->setIconSize(old->iconSize());
+        bar->setMovable(old->isMovable());
+        bar->setElideMode(old->elideMode());
+        bar->setUsesScrollButtons(old->usesScrollButtons());
+        bar->setDocumentMode(old->documentMode());
+        bar->setSelectionBehaviorOnRemove(old->selectionBehaviorOnRemove());
+    }
+    return bar;
 }
 
 void ChatTabBar::SetCloseMarks(bool shown)
@@ -324,11 +413,8 @@ void ChatTabBar::mouseReleaseEvent(QMouseEvent* event)
 
 RoomTabWidget::RoomTabWidget(QWidget* parent)
     : QTabWidget(parent)
-    , mp_bar(new ChatTabBar(this))
+    , mp_bar(ChatTabBar::Replacing(tabBar(), this))
 {
-    // As QTabWidget's own tab row.
-    mp_bar->setObjectName(QStringLiteral("qt_tabwidget_tabbar"));
-    mp_bar->setDrawBase(false);
     setTabBar(mp_bar);
     connect(mp_bar, &QTabBar::tabCloseRequested, this, &QTabWidget::tabCloseRequested);
 }

@@ -2,13 +2,21 @@
 #pragma once
 
 #include <QHash>
+#include <QPointer>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QVector>
 
+class ChatTabBar;
+
+// The shell's tab widget. Closable ones draw their close marks with a ChatTabBar, so that many
+// tabs (rooms entered at login, searches) open cheaply. Pages not shown have their screen
+// updates off: switching tabs then costs the two pages involved, not every widget of every page
+// (the page stack turns updates off and on for all its widgets that have them on).
 class TabWidget : public QTabWidget
 {
     Q_OBJECT
+    Q_PROPERTY(bool tabsClosable READ tabsClosable WRITE setTabsClosable)
 
 public:
     explicit TabWidget(QWidget* parent = nullptr);
@@ -16,8 +24,23 @@ public:
     // Colours blue the titles of the tabs, not current, that hold the widget.
     static void MarkTabActivity(QWidget* widget);
 
+    // The tab row drawing the close marks; null while the tabs are not closable.
+    ChatTabBar* ChatTabs() const;
+    // These hide QTabWidget's own, which would give every tab a close button widget.
+    void setTabsClosable(bool closable);
+    bool tabsClosable() const;
+
 public slots:
     void OnTabChanged(int i_tab);
+
+protected:
+    void tabInserted(int index) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void SetPageShown(QWidget* page, bool shown);
+
+    QPointer<QWidget> mp_shownPage;  // the page left with its updates on
 };
 
 // A tab row that draws each tab's close mark itself. QTabBar's own close buttons are one widget
@@ -32,6 +55,8 @@ class ChatTabBar : public QTabBar
 
 public:
     explicit ChatTabBar(QWidget* parent = nullptr);
+    // A bar to take the place of `old` in its tab widget, with its settings.
+    static ChatTabBar* Replacing(const QTabBar* old, QWidget* parent);
 
     void SetCloseMarks(bool shown);
     bool CloseMarks() const { return m_closeMarks; }

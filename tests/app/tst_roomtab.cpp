@@ -4,6 +4,7 @@
 // before it is gone).
 
 #include "roomtabfixture.h"
+#include "viewhelpers.h"
 
 #include "ui/chat/chatdisplay.h"
 #include "ui/users/usernotedialog.h"
@@ -71,6 +72,7 @@ private slots:
     void tabClosedOfflineLetsRoomBeEnteredAgain();
     void quickRejoinMakesNewTabAndOldStaysSilent();
     void joinBurstEndsOnLastRoom();
+    void closeMarkLeavesRoom();
     void cleanupTestCase() { delete mainWindow; }
 
 private:
@@ -439,4 +441,30 @@ void TestRoomTab::joinBurstEndsOnLastRoom()
 }
 
 QTEST_MAIN(TestRoomTab)
+// The room tabs draw their close marks; a click on one leaves the room as closing the tab always
+// did. Tabs that could not be closed still show none.
+void TestRoomTab::closeMarkLeavesRoom()
+{
+    auto* tabs = Child<QTabWidget>("roomsTabControl");
+    QPointer<RoomForm> form = Join("marked", {{"ann", 0, 0, ""}});
+    QVERIFY(form);
+    RoomForm* other = Join("unmarked", {{"ann", 0, 0, ""}});
+    QVERIFY(other);
+    QVERIFY(m_fixture.Sync());
+    // Picked by its tab, the room draws; the room left behind is not drawn while hidden.
+    const QRect tab = tabs->tabBar()->tabRect(tabs->indexOf(form));
+    QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {}, tab.topLeft() + QPoint(4, 4));
+    QCOMPARE(tabs->currentWidget(), form.data());
+    QVERIFY(Input(form)->updatesEnabled() && !Input(other)->updatesEnabled());
+    QVERIFY(ClickCloseMark(tabs, tabs->indexOf(form)));
+    QVERIFY(form.isNull());
+    QVERIFY(TabsOf("marked").isEmpty());
+    const QList<FakeServer::Frame> leaves = m_fixture.FramesOf(15);
+    QCOMPARE(leaves.size(), 1);
+    QCOMPARE(leaves.first().fields, FakeServer::Str("marked"));
+
+    QVERIFY(!ClickCloseMark(Child<QTabWidget>("tabControl"), 1));
+    QVERIFY(!ClickCloseMark(Child<QTabWidget>("chatTabControl"), 0));
+}
+
 #include "tst_roomtab.moc"

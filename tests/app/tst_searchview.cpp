@@ -3,6 +3,7 @@
 
 #include "mainwindowfixture.h"
 #include "searchreply.h"
+#include "viewhelpers.h"
 
 #include "app/eventtoolbar.h"
 #include "common/deliver.h"
@@ -501,7 +502,7 @@ void TestSearchView::closingTabRemovesItsRecords()
 
     QPointer<SearchResultsForm> page = tab;
     const int index = ManualTabs()->indexOf(tab);
-    QTest::mouseClick(ManualTabs()->tabBar()->tabButton(index, QTabBar::RightSide), Qt::LeftButton);
+    QVERIFY(ClickCloseMark(ManualTabs(), index));
     QVERIFY(!page);
     for (const char* type : types)
         QCOMPARE(Count(type), before[type]);

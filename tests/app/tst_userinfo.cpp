@@ -193,13 +193,11 @@ private:
         return W<QLineEdit>(form, "uploadSlotsEdit")->text() + "|" + W<QLineEdit>(form, "freeToUploadEdit")->text() +
                "|" + W<QLineEdit>(form, "queuedUploadsEdit")->text();
     }
-    // Closes the page with its tab's close button.
+    // Closes the page with its tab's close mark.
     static void CloseTab(UserInfoForm* form)
     {
         QPointer<UserInfoForm> guard(form);
-        auto* bar = Tabs()->findChild<QTabBar*>();
-        QWidget* button = bar->tabButton(Tabs()->indexOf(form), QTabBar::RightSide);
-        QTest::mouseClick(button, Qt::LeftButton);
+        QVERIFY(ClickCloseMark(Tabs(), Tabs()->indexOf(form)));
         QTRY_VERIFY(guard.isNull());
     }
 

@@ -2,6 +2,7 @@
 // a row as the user does, and fake peers with a messaging connection to the client, one per user.
 #pragma once
 
+#include "app/tabwidget.h"
 #include "common/fakepeer.h"
 #include "model/data.h"
 
@@ -19,6 +20,17 @@ T* W(QWidget* form, const char* name)
     if (!w)
         qFatal("no widget %s", name);
     return w;
+}
+
+// Clicks the close mark drawn on the tab, as the user does; false when the tab shows none.
+inline bool ClickCloseMark(QTabWidget* tabs, int index)
+{
+    auto* bar = qobject_cast<ChatTabBar*>(tabs->tabBar());
+    const QRect mark = bar ? bar->CloseMarkRect(index) : QRect();
+    if (mark.isEmpty() || !bar->rect().contains(mark))
+        return false;
+    QTest::mouseClick(bar, Qt::LeftButton, {}, mark.center());
+    return true;
 }
 
 // Texts of the rows of a tree, depth first, with two blanks of indent per level and "(hidden)"
