@@ -24,7 +24,6 @@
 #include <QFile>
 #include <QTabWidget>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTreeWidget>
 
 #include <cstdio>
@@ -115,19 +114,11 @@ MainWindow* LoggedInWindow(QTcpServer& listener)
     window->show();
     window->Init();
     QApplication::setActiveWindow(window);
-    if (!listener.waitForNewConnection(5000))
+    if (!benchutil::AcceptLogin(listener))
         return nullptr;
-    QTcpSocket* peer = listener.nextPendingConnection();
-    // The reply: code 1, accepted, an empty greeting, an address, an empty text.
-    peer->write(U32(17) + U32(1) + QByteArray(1, '\1') + U32(0) + U32(0x0100007f) + U32(0));
-    peer->flush();
-    QElapsedTimer t;
-    t.start();
-    while (!gp_server->IsConnected() && t.elapsed() < 5000)
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
     for (int k = 0; k < 5; ++k)
         QApplication::processEvents();
-    return gp_server->IsConnected() ? window : nullptr;
+    return window;
 }
 
 QTreeWidget* RoomList(MainWindow* window)

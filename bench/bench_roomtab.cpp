@@ -13,7 +13,6 @@
 
 #include <QApplication>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QTreeWidget>
@@ -70,17 +69,7 @@ bool LogIn(Server* server, QTcpServer& listener)
     SetSetting("server_host", Value("127.0.0.1"));
     SetSetting("server_port", Value(static_cast<int>(listener.serverPort())));
     server->Connect();
-    if (!listener.waitForNewConnection(5000))
-        return false;
-    QTcpSocket* peer = listener.nextPendingConnection();
-    // The reply: code 1, accepted, an empty greeting, an address, an empty text.
-    peer->write(U32(17) + U32(1) + QByteArray(1, '\1') + U32(0) + U32(0x0100007f) + U32(0));
-    peer->flush();
-    QElapsedTimer t;
-    t.start();
-    while (!server->IsConnected() && t.elapsed() < 5000)
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
-    return server->IsConnected();
+    return benchutil::AcceptLogin(listener);
 }
 
 void DeclareViewTypes()

@@ -12,6 +12,7 @@
 #include "shares/sharedfoldersmanager.h"
 #include "transfers/transferqueuemanager.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -19,6 +20,7 @@
 #include <QRandomGenerator>
 #include <QStringList>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 #include <QTemporaryDir>
 #include <QtEndian>
@@ -377,6 +379,23 @@ inline QByteArray Str(const QString& s)
 {
     const QByteArray b = s.toUtf8();
     return U32(static_cast<quint32>(b.size())) + b;
+}
+
+// Takes the server connection's login from the listener on 127.0.0.1 and accepts it; true once
+// the connection counts as logged in.
+inline bool AcceptLogin(QTcpServer& listener)
+{
+    if (!listener.waitForNewConnection(5000))
+        return false;
+    QTcpSocket* peer = listener.nextPendingConnection();
+    // The reply: code 1, accepted, an empty greeting, an address, an empty text.
+    peer->write(U32(17) + U32(1) + QByteArray(1, '\1') + U32(0) + U32(0x0100007f) + U32(0));
+    peer->flush();
+    QElapsedTimer t;
+    t.start();
+    while (!gp_server->IsConnected() && t.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    return gp_server->IsConnected();
 }
 
 } // namespace benchutil
