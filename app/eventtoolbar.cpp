@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QTextDocument>
 
 EventToolBar* eventToolBar = nullptr;
 
@@ -25,6 +26,13 @@ bool MainWindowIsActive()
     if (mainWindow)
         return mainWindow->isActiveWindow();
     return QApplication::activeWindow() != nullptr;
+}
+
+// A button's text is a peer's name or a file name. Left to itself, the tooltip would be that text
+// with "&" and "..." stripped, and shown as markup wherever it looks like markup.
+QString PlainToolTip(const QString& text)
+{
+    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap) : text;
 }
 
 } // namespace
@@ -98,6 +106,7 @@ void EventToolBar::AddEvent(QString text, QString icon, QWidget* widget, QString
         m_placeholderOnly = false;
     }
     QAction* action = addAction(QIcon(icon), LabelText(text));
+    action->setToolTip(PlainToolTip(text));
     connect(action, &QAction::triggered, this, &EventToolBar::OnActionTriggered);
     m_actionWidgets.insert(action, widget);
     Data::Scope scope(&d);

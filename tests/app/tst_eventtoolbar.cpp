@@ -3,9 +3,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QHelpEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QStandardPaths>
 #include <QTabWidget>
+#include <QTextDocument>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <QtTest>
 
@@ -26,6 +30,8 @@ private slots:
     void oneButtonPerHiddenWidgetBringsItForward();
     void removeEventAndDestroyedWidgetDropTheirButton();
     void shutdownIgnoresPressesAndDestructions();
+    void tooltipShowsNameAsTyped_data();
+    void tooltipShowsNameAsTyped();
 
 private:
     QStringList Buttons() const
@@ -37,6 +43,13 @@ private:
     }
     void Deactivate();
     void ShowActive();
+    static QWidget* FindTopLevel(const QString& name)
+    {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (widget->objectName() == name)
+                return widget;
+        return nullptr;
+    }
 
     QWidget* m_window = nullptr;
     QTabWidget* m_mainTabs = nullptr;
@@ -174,6 +187,38 @@ void TestEventToolBar::shutdownIgnoresPressesAndDestructions()
     m_bar->OnApplicationFocusChanged(nullptr, m_front);
     QVERIFY(m_bar->IsBlinking());
     g_showIsOver = false;
+}
+
+void TestEventToolBar::tooltipShowsNameAsTyped_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("tags") << "<b>x</b>";
+    QTest::newRow("entity") << "x &lt; y";
+    QTest::newRow("dots and ampersand") << "a...b & c";
+}
+
+// The name under the mouse shows in the tooltip as the peer typed it, never as markup.
+void TestEventToolBar::tooltipShowsNameAsTyped()
+{
+    QFETCH(QString, name);
+    ShowActive();
+    m_bar->AddEvent(name, ":/icons/chat_icon", m_bob, QString());
+    QWidget* button = m_bar->widgetForAction(m_bar->EventAction(m_bob));
+    QVERIFY(button);
+    const QPoint at = button->rect().center();
+    QHelpEvent hover(QEvent::ToolTip, at, button->mapToGlobal(at));
+    QApplication::sendEvent(button, &hover);
+    QLabel* tip = nullptr;
+    QTRY_VERIFY((tip = qobject_cast<QLabel*>(FindTopLevel("qtooltip_label"))) && tip->isVisible());
+    // What the label renders: rich text where it takes its text for markup, as typed otherwise.
+    QTextDocument shown;
+    if (tip->textFormat() == Qt::RichText ||
+        (tip->textFormat() == Qt::AutoText && Qt::mightBeRichText(tip->text())))
+        shown.setHtml(tip->text());
+    else
+        shown.setPlainText(tip->text());
+    QCOMPARE(shown.toPlainText(), name);
+    QToolTip::hideText();
 }
 
 QTEST_MAIN(TestEventToolBar)
