@@ -102,6 +102,8 @@ public:
     // Sends on the user's newest messaging connection, or queues the message and asks for one.
     void SendMessage(QString i_user, MemStream& i_message);
     void SendUnsentMessages(QString i_user);
+    // Whether a message to the user would go out now rather than wait in the queue.
+    bool HasMessagingConnection(QString i_user);
     void GetUserSharedFiles(QString i_user);
     void GetUserInfo(QString i_user);
     uint RequestUpload(QString i_user, QString i_file, qint64 i_size);
@@ -120,6 +122,9 @@ public:
 
 
 signals:
+    // A messaging connection to the user stands; emitted before the queued messages go out, so
+    // that requests made from the records they concern can go ahead of them.
+    void MessagingConnectionReady(QString i_user);
     void SearchResults(ItemPtr i_searchResults);
     void FileConnectionRequested(QString i_user, QTcpSocket* ip_socket, uint i_requestID);
     void UserShare(QString i_userName, FileInfoMap& i_share, AttributeTranslationTable& i_translationTable);

@@ -92,6 +92,7 @@ void PeerMessenger::SendUnsentMessages(QString i_user)
     const ItemSet sockets = WritableConnections(user);
     if (sockets.empty())
         return;
+    emit MessagingConnectionReady(i_user);
     ItemPtr record = *sockets.begin();
     QTcpSocket* socket = SocketOf(record);
     const bool obfuscated = record.IsConnected("is_obfuscated");
@@ -104,6 +105,11 @@ void PeerMessenger::SendUnsentMessages(QString i_user)
             return;
         DropUnsentMessage(item);
     }
+}
+
+bool PeerMessenger::HasMessagingConnection(QString i_user)
+{
+    return !g_peerMessengerDeleted && !WritableConnections(UserItem(i_user)).empty();
 }
 
 void PeerMessenger::MakeRoomInQueue(ItemPtr i_user, size_t i_bytes)

@@ -151,18 +151,24 @@ void TransferQueueManager::SetDownloadEntryStatus(ItemPtr entry, QString status)
 
 void TransferQueueManager::RequeueDownload(ItemPtr entry)
 {
+    Requeue(entry, true);
+}
+
+bool TransferQueueManager::Requeue(ItemPtr entry, bool askNow)
+{
     if (!entry || StatusOf(entry) == QLatin1String("complete") || IsActive(entry))
-        return;
+        return false;
     entry.Disconnect("awaiting_retry");
     if (DoesDownloadItemCompleteFilenameExist(entry)) {
         SetDownloadEntryStatus(entry, "complete");
-        return;
+        return false;
     }
     ItemPtr user = entry["user"];
-    if (peerMessenger)
+    if (askNow && peerMessenger)
         peerMessenger->QueueDownload(user.AsString(), RemotePath(entry));
     SetDownloadEntryStatus(entry, "queued");
     Log(kCategory, 2, QStringLiteral("Queueing %1").arg(entry["file_name"].AsString()), user);
+    return true;
 }
 
 void TransferQueueManager::RequeueUserDownloads(ItemPtr user)
@@ -173,14 +179,34 @@ void TransferQueueManager::RequeueUserDownloads(ItemPtr user)
     if (entries.empty())
         return;
     Log(kCategory, 1, QStringLiteral("Requeueing downloads from user %1").arg(user.AsString()), user);
+    // Without a messaging connection each request would wait in the messenger's queue, whose
+    // bound per user drops the oldest: the head of a long queue would never be asked for. The
+    // requests are then made from the entries themselves once a connection stands.
+    const QString name = user.AsString();
+    const bool askNow = !peerMessenger || peerMessenger->HasMessagingConnection(name);
+    bool toAsk = false;
     for (const ItemPtr& entry : entries.SortNumericBy("download_order", true)) {
         const QString status = StatusOf(entry);
         if (status != QLatin1String("complete") && status != QLatin1String("denied") &&
             !entry.IsConnected("awaiting_retry"))
-            RequeueDownload(entry);
+            toAsk |= Requeue(entry, askNow);
+    }
+    if (toAsk && !askNow) {
+        m_requeuesAwaitingConnection.insert(name);
+        peerMessenger->ConnectToUser(name, "P");
     }
     SetUserTime(user, "last_queue_request_time", TimeText());
     SetUserTime(user, "next_place_in_line_request_time", TimeText(30));
+}
+
+void TransferQueueManager::OnMessagingConnectionReady(QString i_user)
+{
+    if (!m_requeuesAwaitingConnection.erase(i_user) || !peerMessenger)
+        return;
+    // Whatever is still queued, in queue order; entries that went or changed since are not asked for.
+    for (const ItemPtr& entry : UserItem(i_user).GetItems("download_entry").SortNumericBy("download_order", true))
+        if (StatusOf(entry) == QLatin1String("queued"))
+            peerMessenger->QueueDownload(i_user, RemotePath(entry));
 }
 
 void TransferQueueManager::OnUserOnline(ItemPtr user)

@@ -167,6 +167,8 @@ TransferQueueManager::TransferQueueManager()
     }
 
     connect(peerMessenger, &PeerMessenger::DownloadPlaceInLine, this, &TransferQueueManager::OnDownloadPlaceInLine);
+    connect(peerMessenger, &PeerMessenger::MessagingConnectionReady, this,
+            &TransferQueueManager::OnMessagingConnectionReady);
 
     Type* denialReason = Declare("denial_reason", PrimacyLeaf);
     denialReason->RelateToType(download, One, Many, false);

@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -160,6 +161,8 @@ public slots:
     void OnDownloadError(QString i_reason);
     void OnDownloadComplete();
     void OnUserShare(QString i_user, FileInfoMap& i_share, AttributeTranslationTable& i_translationTable);
+    // Sends the queue requests of a re-queue that waited for this connection.
+    void OnMessagingConnectionReady(QString i_user);
 
     // ---------------------------------------------------------------- upload queue, acceptance, ordering
     void OnQueueUploadRequested(QString i_user, QString i_file);
@@ -189,6 +192,11 @@ private:
     // Stores the sending thread's progress report in its entry; null when the entry is gone.
     ItemPtr StoreProgress(const char* threadType, const char* entryType, const char* positionType, qint64 i_offset,
                           int i_bytesPerSecond);
+
+    // ---------------------------------------------------------------- download queue and life cycle
+    // Makes the entry "queued" again (or "complete" when its file is there already); the peer is
+    // asked for it only with askNow. True when it is queued and so wants asking for.
+    bool Requeue(ItemPtr entry, bool askNow);
 
     // ---------------------------------------------------------------- upload queue and negotiation
     struct UploadSortKey;
@@ -220,6 +228,9 @@ private:
     int m_perUploadSpeedLimit = 0;
     QMutex m_uploadSpeedMutex;
     ItemPtr m_lastUploadEntry;
+    // Users whose re-queued downloads are asked for once a messaging connection to them stands:
+    // the requests are made from the entries then, so nothing is held per entry meanwhile.
+    std::set<QString> m_requeuesAwaitingConnection;
 };
 
 extern TransferQueueManager* transferQueueManager;

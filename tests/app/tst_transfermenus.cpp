@@ -141,6 +141,7 @@ private slots:
     void menusOfEachKindOfSelection();
     void alertsRetryRemoveAndSearchAgain();
     void entryRemovedWhileTheMenuIsOpen();
+    void groupAlertAfterItsLastEntryWent();
     void openFileAndFolder();
     void completedListNewestFirst();
     void showLogFromBothTrees();
@@ -359,6 +360,28 @@ void TestTransferMenus::entryRemovedWhileTheMenuIsOpen()
                [&] { transferQueueManager->RemoveDownload(kept); });
     QVERIFY(g("download_entry").empty());
     QCOMPARE(g("complete_download_alert").size(), alerts);
+}
+
+// A folder or user alert picked after the group's last download went while the menu was open
+// waits for nothing: none is kept, so the group's next downloads are offered one afresh.
+void TestTransferMenus::groupAlertAfterItsLastEntryWent()
+{
+    Add("gus", "keep.mp3", "m\\Two", 4);
+    ItemPtr gone = Add("gus", "gone.mp3", "m\\One", 4);
+    RightClick(Downloads(), Row(Downloads(), 1, "One/m"), "Folder download completes",
+               [&] { transferQueueManager->RemoveDownload(gone); });
+    QVERIFY(g("complete_download_alert").empty());
+    Add("gus", "later.mp3", "m\\One", 4);
+    QVERIFY(RightClick(Downloads(), Row(Downloads(), 1, "One/m")).contains("  Folder download completes"));
+
+    RightClick(Downloads(), Row(Downloads(), 0, "gus"), "All downloads from user complete", [&] {
+        for (ItemPtr entry : g("download_entry"))
+            transferQueueManager->RemoveDownload(entry);
+    });
+    QVERIFY(g("complete_download_alert").empty());
+    Add("gus", "a.mp3", "m\\One", 4);
+    Add("gus", "b.mp3", "m\\Two", 4);
+    QVERIFY(RightClick(Downloads(), Row(Downloads(), 0, "gus")).contains("  All downloads from user complete"));
 }
 
 // What opens is what the download wrote: the file and the folder that holds it.

@@ -103,6 +103,30 @@ private slots:
         QCOMPARE(Status(entries[4]), QStringLiteral("complete"));
     }
 
+    // Coming online before a messaging connection stands, a user with more queued downloads than
+    // the unsent queue keeps per user is still asked for every one of them, in their order.
+    void onlineRequeueAsksForEveryEntry()
+    {
+        QList<QByteArray> expected;
+        for (int k = 0; k < 1100; ++k) {
+            const QString name = QString::number(k) + ".mp3";
+            transferQueueManager->AddDownload("cleo", name.toStdString(), "f", 1, 0);
+            expected << Str("f\\" + name);
+        }
+        User("cleo").NewItem("is_online");
+        FakePeer cleo;
+        QVERIFY(f.peer.Messaging(cleo, "cleo"));
+        QList<QByteArray> asked;
+        (void)QTest::qWaitFor([&] {
+            asked.clear();
+            for (const FakePeer::Frame& frame : cleo.Frames())
+                if (frame.body.startsWith(U32(43)))
+                    asked << frame.body.mid(4);
+            return asked.size() >= expected.size();
+        });
+        QCOMPARE(asked, expected);
+    }
+
     // The peer's notices arrive as peer messages on its messaging connection.
     void peerNotifications()
     {

@@ -100,16 +100,25 @@ void DownloadMenuOptions::AddAlertMenu(QMenu* menu)
     if (m_entries.size() == 1 && !first["complete_download_alert"] && !IsComplete(first))
         alerts->addAction("File download completes", this, &DownloadMenuOptions::OnSetFileDownloadAlert);
     if (m_folder && m_user && m_folder.GetItems("complete_download_alert").Connected(m_user).empty() &&
-        AnyUnfinished(m_folder.GetItems("download_entry").Connected(m_user)))
+        FolderAwaited())
         alerts->addAction("Folder download completes", this, &DownloadMenuOptions::OnSetFolderDownloadAlert);
     // Offered only when the user's row shows two folders or more: with one, the folder alert
     // says the same.
     if (m_user && m_user["download_list_user_node"].GetItems("download_list_folder_node").size() > 1 &&
-        m_user.GetItems("complete_download_alert").NotConnected("remote_folder").empty() &&
-        AnyUnfinished(m_user.GetItems("download_entry")))
+        m_user.GetItems("complete_download_alert").NotConnected("remote_folder").empty() && UserAwaited())
         alerts->addAction("All downloads from user complete", this, &DownloadMenuOptions::OnSetUserDownloadAlert);
     if (alerts->actions().isEmpty())
         delete alerts;
+}
+
+bool DownloadMenuOptions::FolderAwaited() const
+{
+    return AnyUnfinished(m_folder.GetItems("download_entry").Connected(m_user));
+}
+
+bool DownloadMenuOptions::UserAwaited() const
+{
+    return AnyUnfinished(m_user.GetItems("download_entry"));
 }
 
 ItemPtr DownloadMenuOptions::First() const
@@ -165,7 +174,9 @@ void DownloadMenuOptions::OnSetFileDownloadAlert()
 
 void DownloadMenuOptions::OnSetFolderDownloadAlert()
 {
-    if (m_user->IsRemoved() || m_folder->IsRemoved())
+    // The menu ran an event loop: the folder's last download may have gone or finished since it
+    // was offered, and an alert with nothing to wait for would fire for a later, unrelated one.
+    if (m_user->IsRemoved() || m_folder->IsRemoved() || !FolderAwaited())
         return;
     ItemPtr userNode = m_user["download_list_user_node"];
     if (QTreeWidgetItem* row = userNode ? RowOf(d.GetItem(userNode, m_folder, "download_list_folder_node")) : nullptr)
@@ -176,7 +187,8 @@ void DownloadMenuOptions::OnSetFolderDownloadAlert()
 
 void DownloadMenuOptions::OnSetUserDownloadAlert()
 {
-    if (m_user->IsRemoved())
+    // As for the folder: only while a download of the user is still to finish.
+    if (m_user->IsRemoved() || !UserAwaited())
         return;
     if (QTreeWidgetItem* row = RowOf(m_user["download_list_user_node"]))
         row->setIcon(0, QIcon(kAlertIcon));

@@ -34,6 +34,10 @@ public slots:
 
 private:
     ItemPtr First() const;
+    // Whether a download of the folder (of the user) or of the user is still to finish: what a
+    // folder or user alert waits for.
+    bool FolderAwaited() const;
+    bool UserAwaited() const;
     void AddAlertMenu(QMenu* menu);
 
     // Items removed while the menu runs stay readable (and flagged removed) until it closes.
