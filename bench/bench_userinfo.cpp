@@ -5,6 +5,7 @@
 // painted. Each case runs in a process of its own (the
 // program runs itself with the case's name), so that its peak resident size is its own.
 #include "bench/benchutil.h"
+#include "ui/users/picturedecoder.h"
 #include "ui/users/userinfoform.h"
 #include "ui/users/userinforeply.h"
 
@@ -16,6 +17,7 @@
 #include <QTextBrowser>
 
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 using namespace benchutil;
@@ -175,6 +177,9 @@ int Page(const QString& file)
 
 int main(int argc, char** argv)
 {
+    // The page's pictures are decoded by this program run again, as the client runs itself.
+    if (argc == 2 && std::strcmp(argv[1], PictureDecoder::kChildOption) == 0)
+        return PictureDecoder::RunChild();
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
