@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QProcess>
+#include <QThreadPool>
 #include <QtEndian>
 
 #include <sys/resource.h>
@@ -22,12 +23,12 @@ const qint64 kMaxPictureBytes = 10 * 1024 * 1024;
 const qint64 kMaxReasonBytes = 200;
 const qint64 kMaxAnswerBytes = 8 + qint64(kMaxShownWidth) * kMaxShownHeight * 4;
 
-// What the child may take. Its data (heap, anonymous mappings, the writable parts of Qt and the
-// image libraries) is some 10 MiB once a picture is read; the picture's bytes, a decode the
-// headers allow (48 MiB) and its scaled copy fit well below the limit, a decoder that goes its
-// own way does not.
+// What the child may take. Its own data is under a MiB before it reads; a picture as costly as
+// its headers allow (48 MiB) peaks near 100 MiB with its bytes, the decoder's rows and the
+// scaled copy, and fits; a decoder that goes its own way does not.
 const rlim_t kChildDataBytes = 128 << 20;
 const rlim_t kChildCpuSeconds = 3;
+const uint kChildThreadStackBytes = 512 * 1024;
 
 QString s_program;
 int s_timeLimitMs = 5000;
@@ -106,6 +107,10 @@ int PictureDecoder::RunChild()
     char name[] = "tavrinel";
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
+    // Smooth scaling hands bands of rows to the thread pool and waits for all of them: a thread
+    // that cannot be started within the limits would keep it waiting for good. Small stacks leave
+    // room for them beside a picture that fits.
+    QThreadPool::globalInstance()->setStackSize(kChildThreadStackBytes);
 
     QByteArray bytes;
     QString refusal;
@@ -165,13 +170,14 @@ void PictureDecoder::Start(const char* ip_bytes, int i_length)
     // What a decoder says about a hostile picture is of no use to anyone.
     m_process->setStandardErrorFile(QProcess::nullDevice());
 #if defined(__SANITIZE_ADDRESS__)
-    // The sanitizer's allocator holds the child's memory instead of an address-space limit;
-    // these come after whatever options the child would inherit, and so prevail.
+    // The sanitizer's allocator holds the child's memory instead of a data limit: all it maps, a
+    // small quarantine counted in, stays within 160 MiB. These come after whatever options the
+    // child would inherit, and so prevail.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     const QString inherited = environment.value("ASAN_OPTIONS");
     environment.insert("ASAN_OPTIONS", (inherited.isEmpty() ? QString() : inherited + ":") +
                                            "allocator_may_return_null=1:max_allocation_size_mb=128:"
-                                           "hard_rss_limit_mb=640:detect_leaks=0");
+                                           "mmap_limit_mb=160:quarantine_size_mb=16:detect_leaks=0");
     m_process->setProcessEnvironment(environment);
 #endif
     connect(m_process, &QProcess::readyReadStandardOutput, this, &PictureDecoder::OnOutput);
