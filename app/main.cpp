@@ -1,11 +1,18 @@
 #include "app/mainwindow.h"
 #include "app/quitonsignal.h"
 #include "app/singleinstance.h"
+#include "ui/users/picturedecoder.h"
 
 #include <QApplication>
 
+#include <cstring>
+
 int main(int argc, char* argv[])
 {
+    // A child that decodes one picture of another user: nothing of the program is started.
+    if (argc == 2 && std::strcmp(argv[1], PictureDecoder::kChildOption) == 0)
+        return PictureDecoder::RunChild();
+
     QApplication app(argc, argv);
 
     // Installed first, so that from the moment the instance lock exists a SIGTERM or SIGINT

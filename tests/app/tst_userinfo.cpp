@@ -92,12 +92,55 @@ QByteArray ClaimingPng(quint32 width, quint32 height, quint8 depth)
            PngChunk("IDAT", qCompress(QByteArray(16, 0)).mid(4)) + PngChunk("IEND", QByteArray());
 }
 
-// A GIF of one 1 by 1 frame on a logical screen of the size given.
-QByteArray ScreenGif(quint16 width, quint16 height)
+// A GIF of one frame, 1 by 1 unless told, on a logical screen of the size given; the flags of
+// its control block tell what becomes of the frame after it is shown.
+QByteArray ScreenGif(quint16 width, quint16 height, quint8 controlFlags = 0, quint16 frameWidth = 1,
+                     quint16 frameHeight = 1)
 {
-    return "GIF89a" + Le16(width) + Le16(height) + Hex("00 00 00") + Hex("21 F9 04 00 00 00 00 00") +
-           Hex("21 FE 03 61 62 63 00") + Hex("2C 0000 0000 0100 0100 80 000000 FFFFFF") + Hex("02 02 44 01 00") +
-           Hex("3B");
+    return "GIF89a" + Le16(width) + Le16(height) + Hex("00 00 00") + Hex("21 F9 04") + char(controlFlags) +
+           Hex("00 00 00 00") + Hex("21 FE 03 61 62 63 00") + Hex("2C 0000 0000") + Le16(frameWidth) +
+           Le16(frameHeight) + Hex("80 000000 FFFFFF") + Hex("02 02 44 01 00") + Hex("3B");
+}
+
+// A GIF of no screen whose frame of the size given follows a control block of size 0.
+QByteArray HiddenFrameGif(quint16 width, quint16 height)
+{
+    return "GIF89a" + Le16(0) + Le16(0) + Hex("00 00 00") + Hex("21 F9 00 00") + Hex("2C 0000 0000") + Le16(width) +
+           Le16(height) + Hex("80 000000 FFFFFF") + Hex("02 02 44 01 00") + Hex("3B");
+}
+
+// A 1 by 1 PNG with compressed text chunks, each of the number of letters given.
+QByteArray TextPng(int chunks, int letters)
+{
+    const QByteArray text = PngChunk("zTXt", QByteArray("Comment\0\0", 9) + qCompress(QByteArray(letters, 'a')).mid(4));
+    const QByteArray plain = ClaimingPng(1, 1, 8);
+    return plain.left(33) + text.repeated(chunks) + plain.mid(33);
+}
+
+QByteArray JpegSegment(quint8 marker, const QByteArray& body)
+{
+    return Hex("FF") + char(marker) + Be32(quint32(body.size() + 2)).right(2) + body;
+}
+
+// A JPEG's tables and frame header (0xC0 baseline, 0xC2 progressive) for components sampled
+// alike. Its Huffman tables hold one code of one bit, so that zero bits, or none, make empty blocks.
+QByteArray JpegHead(quint8 frame, quint16 width, quint16 height, int components, const QByteArray& beforeFrame = {})
+{
+    QByteArray header = Hex("08") + Be32(height).right(2) + Be32(width).right(2) + char(components);
+    for (int c = 1; c <= components; ++c)
+        header += char(c) + Hex("11 00");
+    const QByteArray oneCode = Hex("01") + QByteArray(15, 0) + Hex("00");
+    return Hex("FFD8") + JpegSegment(0xDB, Hex("00") + QByteArray(64, 1)) + beforeFrame + JpegSegment(frame, header) +
+           JpegSegment(0xC4, Hex("00") + oneCode) + JpegSegment(0xC4, Hex("10") + oneCode);
+}
+
+// A scan header over the components numbered from 1, for the coefficients from first to last.
+QByteArray JpegScan(int components, quint8 first, quint8 last)
+{
+    QByteArray body(1, char(components));
+    for (int c = 1; c <= components; ++c)
+        body += char(c) + Hex("00");
+    return JpegSegment(0xDA, body + char(first) + char(last) + Hex("00"));
 }
 
 // An icon of one entry that says 16 by 16 and holds the PNG.
@@ -158,6 +201,8 @@ private slots:
     void hugePictureRefused();
     void costlyPicturesRefused_data();
     void costlyPicturesRefused();
+    void pictureDecodedApart_data();
+    void pictureDecodedApart();
     void mangledPictureHeaders();
     void damagedPictures();
     void askTwiceAndClose();
@@ -208,6 +253,8 @@ private:
 
 void TestUserInfo::initTestCase()
 {
+    // Pictures are decoded by the program itself, as it runs for the user.
+    PictureDecoder::SetProgram(qEnvironmentVariable("TAVRINEL_BINARY"));
     QVERIFY(m_fixture.Start());
     mainWindow->resize(900, 700);
 }
@@ -386,6 +433,77 @@ void TestUserInfo::costlyPicturesRefused()
     QVERIFY(ShownImageSize(Text(form)->document()).isEmpty());
     QVERIFY(LogText("Peer Messenger")
                 .contains(QString("Picture of %1 bytes in the user info of kim not shown").arg(picture.size())));
+    CloseTab(form);
+}
+
+void TestUserInfo::pictureDecodedApart_data()
+{
+    QTest::addColumn<QByteArray>("picture");
+    QTest::addColumn<bool>("answers");
+    QTest::addColumn<QSize>("shown");
+
+    const QSize none(0, 0);
+    const QByteArray jpegEnd = Hex("00 00 FF D9");
+    QTest::newRow("baseline JPEG whose first scan holds one of three components")
+        << JpegHead(0xC0, 12000, 12000, 3) + JpegScan(1, 0, 63) + jpegEnd << true << none;
+    QTest::newRow("PNG of four compressed texts of 7 MB") << TextPng(4, 7 << 20) << true << none;
+    QTest::newRow("progressive JPEG with a stray byte before its frame")
+        << JpegHead(0xC2, 3500, 3500, 3, Hex("00")) + JpegScan(3, 0, 0) + jpegEnd << true << none;
+    QTest::newRow("GIF restoring the screen after its frame") << ScreenGif(3500, 3500, 0x0D, 3500, 3500) << true << none;
+    QTest::newRow("GIF frame behind a control block of size 0") << HiddenFrameGif(16383, 16383) << true << none;
+    QTest::newRow("PNG of forty compressed texts of 7 MB") << TextPng(40, 7 << 20) << true << none;
+    QTest::newRow("XBM header") << QByteArray("#define p_width 32767\n#define p_height 32767\nstatic char p_bits[] = {\n0x00,\n") << true
+                                << none;
+    QTest::newRow("progressive JPEG of 20000 empty scans")
+        << JpegHead(0xC2, 2000, 2000, 1) + JpegScan(1, 0, 0) + JpegScan(1, 1, 63).repeated(20000) + jpegEnd << true
+        << none;
+    QTest::newRow("GIF screen of 16383 x 16383") << ScreenGif(16383, 16383) << true << none;
+    QTest::newRow("icon holding a PNG of 16384 x 16384") << IconHolding(ClaimingPng(16384, 16384, 8)) << true << none;
+    QTest::newRow("16-bit PNG of 64 megapixels") << ClaimingPng(8192, 8192, 16) << true << none;
+    QImage photo(640, 480, QImage::Format_RGB32);
+    photo.fill(Qt::darkCyan);
+    QTest::newRow("JPEG of 640 x 480") << Encode(photo, "jpeg") << true << QSize(533, 400);
+    QTest::newRow("PNG of 640 x 480") << Encode(photo, "png") << true << QSize(533, 400);
+    QTest::newRow("GIF of 640 x 480") << ScreenGif(640, 480) << true << QSize(533, 400);
+    QTest::newRow("decoder that never answers") << Encode(photo, "png") << false << none;
+}
+
+// Whatever a picture makes its decoder do, the page decodes it in a child of bounded memory and
+// time: this process takes no large block for it, and a picture that is not shown leaves the rest
+// of the reply, and its reason in the log.
+void TestUserInfo::pictureDecodedApart()
+{
+    QFETCH(QByteArray, picture);
+    QFETCH(bool, answers);
+    QFETCH(QSize, shown);
+    if (!answers) {
+        const QString sleeper = m_dir.filePath("sleeper");
+        QFile script(sleeper);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nexec sleep 60\n");
+        script.close();
+        QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
+        PictureDecoder::SetProgram(sleeper);
+    }
+    FakePeer& peer = Peer("lou");
+    UserInfoForm* form = AskForInfo("lou");
+    QVERIFY(form);
+    const int timeLimit = PictureDecoder::TimeLimit();
+    if (!answers)
+        PictureDecoder::SetTimeLimit(300);
+    g_largestNew = 0;
+    peer.SendMessage(16, Reply("apart", &picture, 4, 1, true));
+    QTRY_COMPARE_WITH_TIMEOUT(Figures(form), QString("4|Yes|1"), 20000);
+    const size_t largest = g_largestNew;
+    PictureDecoder::SetProgram(qEnvironmentVariable("TAVRINEL_BINARY"));
+    PictureDecoder::SetTimeLimit(timeLimit);
+    QVERIFY2(largest < 16u * 1024 * 1024, qPrintable(QString::number(largest)));
+    QCOMPARE(ShownImageSize(Text(form)->document()), shown);
+    QCOMPARE(Text(form)->toPlainText(),
+             (shown.isEmpty() ? QString() : QString(QChar::ObjectReplacementCharacter) + "\n") + "apart");
+    if (shown.isEmpty())
+        QVERIFY(LogText("Peer Messenger")
+                    .contains(QString("Picture of %1 bytes in the user info of lou not shown").arg(picture.size())));
     CloseTab(form);
 }
 

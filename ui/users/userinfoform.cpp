@@ -15,6 +15,8 @@
 #include <QTextCursor>
 #include <QUrl>
 
+#include <limits>
+
 namespace {
 
 const int kMaxShownWidth = 800;
@@ -33,6 +35,20 @@ quint32 Le32(const QByteArray& b, qint64 at) { return Le16(b, at) | Le16(b, at +
 quint32 Be16(const QByteArray& b, qint64 at) { return Byte(b, at) << 8 | Byte(b, at + 1); }
 quint32 Be32(const QByteArray& b, qint64 at) { return Be16(b, at) << 16 | Be16(b, at + 2); }
 
+// Sizes taken from a peer's bytes multiply past any bound: their products and sums stop at the
+// largest value instead.
+qint64 Times(qint64 a, qint64 b)
+{
+    qint64 product = 0;
+    return __builtin_mul_overflow(a, b, &product) ? std::numeric_limits<qint64>::max() : product;
+}
+
+qint64 Plus(qint64 a, qint64 b)
+{
+    qint64 sum = 0;
+    return __builtin_add_overflow(a, b, &sum) ? std::numeric_limits<qint64>::max() : sum;
+}
+
 const char kPngSignature[] = "\x89PNG\r\n\x1a\n";
 
 // A PNG starting at `at`: its full size, 8 bytes a pixel at 16 bits a sample, else 4. -1 when
@@ -42,12 +58,14 @@ qint64 PngCost(const QByteArray& b, qint64 at)
     if (at < 0 || at + 25 > b.size() || b.mid(int(at), 8) != QByteArray(kPngSignature, 8) ||
         b.mid(int(at) + 12, 4) != "IHDR")
         return -1;
-    const qint64 pixels = qint64(Be32(b, at + 16)) * Be32(b, at + 20);
-    return pixels * (Byte(b, at + 24) == 16 ? 8 : 4);
+    return Times(Times(Be32(b, at + 16), Be32(b, at + 20)), Byte(b, at + 24) == 16 ? 8 : 4);
 }
 
 // A GIF's frames are drawn onto a canvas of its logical screen, allocated before the first
-// frame is read; a frame reaching beyond the screen is counted as widening it.
+// frame is read; a frame reaching beyond the screen is counted as widening it, and a frame that
+// asks for what it covers to be restored after it keeps a copy of that area besides. Blocks are
+// walked as the decoder walks them: a control block, whatever size it gives, is followed by
+// sub-blocks up to an empty one.
 qint64 GifCost(const QByteArray& b)
 {
     if (b.size() < 13)
@@ -65,6 +83,8 @@ qint64 GifCost(const QByteArray& b)
                 break;
         }
     };
+    bool restores = false;
+    qint64 restored = 0;
     while (at < b.size()) {
         const quint32 kind = Byte(b, at);
         if (kind == 0x2C) {
@@ -72,11 +92,19 @@ qint64 GifCost(const QByteArray& b)
                 break;
             width = qMax(width, Le16(b, at + 1) + Le16(b, at + 5));
             height = qMax(height, Le16(b, at + 3) + Le16(b, at + 7));
+            if (restores)
+                restored = qMax(restored, qint64(Le16(b, at + 5)) * Le16(b, at + 7) * 4);
             const quint32 flags = Byte(b, at + 9);
             at += 10;
             if (flags & 0x80)
                 at += 3 << ((flags & 7) + 1);
             at += 1;  // the code size
+            skipBlocks();
+        } else if (kind == 0x21 && at + 2 < b.size() && Byte(b, at + 1) == 0xF9) {
+            const quint32 length = Byte(b, at + 2);
+            if (length > 0 && at + 3 < b.size())
+                restores = ((Byte(b, at + 3) >> 2) & 7) == 3;
+            at += 3 + length;
             skipBlocks();
         } else if (kind == 0x21) {
             at += 2;
@@ -85,7 +113,7 @@ qint64 GifCost(const QByteArray& b)
             break;  // the trailer, or bytes no decoder reads on from
         }
     }
-    return qint64(width) * height * 4;
+    return qint64(width) * height * 4 + restored;
 }
 
 // An icon decodes an embedded PNG at the PNG's own size, after reading it whole into a block of
@@ -107,12 +135,12 @@ qint64 IconCost(const QByteArray& b)
             return -1;
         const qint64 png = PngCost(b, offset);
         if (png >= 0) {
-            cost = qMax(cost, length + png);
+            cost = qMax(cost, Plus(length, png));
         } else if (offset + 12 <= b.size()) {
             const qint64 width = Byte(b, entry) ? Byte(b, entry) : qAbs(qint64(qint32(Le32(b, offset + 4))));
             const qint64 height =
                 Byte(b, entry + 1) ? Byte(b, entry + 1) : qAbs(qint64(qint32(Le32(b, offset + 8)))) / 2;
-            cost = qMax(cost, length + width * height * 4);
+            cost = qMax(cost, Plus(length, Times(Times(width, height), 4)));
         }
     }
     return cost;
@@ -120,17 +148,18 @@ qint64 IconCost(const QByteArray& b)
 
 // A sequential JPEG is decoded scaled down by up to 8 to near the size asked for; any other kind
 // (progressive, lossless, arithmetic) keeps two bytes a sample of the whole picture while it
-// decodes. -1 when no frame header comes before the scan.
+// decodes. Bytes between segments are passed over, as the decoder passes over them. -1 when no
+// frame header comes before the scan.
 qint64 JpegCost(const QByteArray& b, QSize shown)
 {
     qint64 at = 2;
-    while (at + 4 <= b.size() && Byte(b, at) == 0xFF) {
+    while (at + 4 <= b.size()) {
         const quint32 marker = Byte(b, at + 1);
-        if (marker == 0xFF) {
+        if (Byte(b, at) != 0xFF || marker == 0xFF) {
             ++at;
             continue;
         }
-        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
             at += 2;
             continue;
         }
@@ -165,6 +194,7 @@ UserInfoForm::UserInfoForm(QWidget* parent)
     // The description comes from another user: its links are opened by this page alone, and only
     // web links, in the desktop's browser.
     connect(m_ui->userInfoText, &QTextBrowser::anchorClicked, this, &UserInfoForm::OnLinkClicked);
+    connect(&m_decoder, &PictureDecoder::Decoded, this, &UserInfoForm::OnPictureDecoded);
     if (peerMessenger)
         connect(peerMessenger, &PeerMessenger::UserInfoReceived, this, &UserInfoForm::OnUserInfoReceived,
                 Qt::DirectConnection);
@@ -172,6 +202,8 @@ UserInfoForm::UserInfoForm(QWidget* parent)
 
 UserInfoForm::~UserInfoForm()
 {
+    // Its answer would come to a page half gone.
+    m_decoder.Stop();
     // The user's record of its page must not outlive the page.
     if (d.HasType("user_info_form"))
         if (ItemPtr page = d.GetType("user_info_form")->HasItem(Value(this)))
@@ -255,31 +287,42 @@ void UserInfoForm::OnUserInfoReceived(QString i_user, QString i_description, boo
     if (i_user != m_user)
         return;
     m_requesting = false;
-    m_ui->uploadSlotsEdit->setText(QString::number(i_uploadSlots));
-    m_ui->queuedUploadsEdit->setText(QString::number(i_queuedUPloads));
-    m_ui->freeToUploadEdit->setText(i_freeUploadSlots ? "Yes" : "No");
+    m_reply = Reply{i_description, i_pictureBufferLength, i_uploadSlots, i_queuedUPloads, i_freeUploadSlots};
+    // A newer reply overtakes the picture of an older one still being decoded.
+    if (i_hasPicture)
+        m_decoder.Start(ip_pictureBuffer, i_pictureBufferLength);
+    else {
+        m_decoder.Stop();
+        ShowReply(QImage());
+    }
+}
 
+void UserInfoForm::OnPictureDecoded(const QImage& i_image, const QString& i_refusal)
+{
     // A picture that does not decode (or is refused) leaves the rest of the reply to be shown.
+    if (i_image.isNull())
+        Log("Peer Messenger", 1,
+            QString("Picture of %1 bytes in the user info of %2 not shown: %3")
+                .arg(m_reply.pictureLength)
+                .arg(m_user, i_refusal));
+    ShowReply(i_image);
+}
+
+void UserInfoForm::ShowReply(const QImage& i_picture)
+{
+    m_ui->uploadSlotsEdit->setText(QString::number(m_reply.uploadSlots));
+    m_ui->queuedUploadsEdit->setText(QString::number(m_reply.queuedUploads));
+    m_ui->freeToUploadEdit->setText(m_reply.freeUploadSlots ? "Yes" : "No");
+
     QString html;
-    bool hasPicture = false;
-    if (i_hasPicture) {
-        QString refusal;
-        const QImage image = DecodePicture(ip_pictureBuffer, i_pictureBufferLength, &refusal);
-        if (image.isNull())
-            Log("Peer Messenger", 1,
-                QString("Picture of %1 bytes in the user info of %2 not shown: %3")
-                    .arg(i_pictureBufferLength)
-                    .arg(m_user, refusal));
-        else {
-            m_ui->userInfoText->document()->addResource(QTextDocument::ImageResource, QUrl(kImageName), image);
-            html = QString("<img source=\"%1\" /><p>").arg(kImageName);
-            hasPicture = true;
-        }
+    if (!i_picture.isNull()) {
+        m_ui->userInfoText->document()->addResource(QTextDocument::ImageResource, QUrl(kImageName), i_picture);
+        html = QString("<img source=\"%1\" /><p>").arg(kImageName);
     }
     // The description is the other user's text, never markup: escaped, with its web addresses
     // made links and its line breaks kept.
-    if (!i_description.isEmpty() || hasPicture)
-        html += ConvertLinks(i_description).replace("\n", "<br>");
+    if (!m_reply.description.isEmpty() || !i_picture.isNull())
+        html += ConvertLinks(m_reply.description).replace("\n", "<br>");
     else
         html += "No user info.";
     m_ui->userInfoText->setHtml(html);

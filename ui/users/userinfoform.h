@@ -2,6 +2,8 @@
 // itself and its three upload figures, asked for once and shown as a tab of the user list.
 #pragma once
 
+#include "ui/users/picturedecoder.h"
+
 #include <QImage>
 #include <QString>
 #include <QWidget>
@@ -25,8 +27,9 @@ public:
 
     // The picture of a reply as the page shows it: fitted into 800 by 400, smoothly scaled.
     // Null for bytes that do not decode, and for a picture whose decoding would take more than
-    // a few tens of MiB, whatever size its format gives, which is refused before anything of that
-    // size is allocated; o_refusal, when given, then says why.
+    // a few tens of MiB by what its headers tell, which is refused before anything of that size
+    // is allocated; o_refusal, when given, then says why. What the headers do not tell is held
+    // by the limits of the process that runs this: the page's decoding child, never the page.
     static QImage DecodePicture(const char* ip_bytes, int i_length, QString* o_refusal = nullptr);
 
 public slots:
@@ -40,8 +43,20 @@ protected:
 
 private:
     void OnLinkClicked(const QUrl& i_url);
+    void OnPictureDecoded(const QImage& i_image, const QString& i_refusal);
+    void ShowReply(const QImage& i_picture);
 
     Ui_UserInfoForm* m_ui;
     QString m_user;
     bool m_requesting = false;
+    // The reply shown once its picture is decoded.
+    struct Reply
+    {
+        QString description;
+        int pictureLength = 0;
+        int uploadSlots = 0;
+        int queuedUploads = 0;
+        bool freeUploadSlots = false;
+    } m_reply;
+    PictureDecoder m_decoder;
 };
