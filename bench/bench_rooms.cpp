@@ -7,13 +7,20 @@
 //   members: a room of N members, then 100 members joining and 100 leaving, each on its own
 //     (N = 30,000);
 //   private chat: one message from each of N new senders in one burst, the same senders again,
-//     then N more new senders while the Chat tab is shown (N = 2,000);
+//     then N more new senders while the Chat tab is shown (N = 2,000); then, in a fresh window
+//     with the Chat tab shown and no conversation open, N new senders and the same again. Every
+//     sink the window writes a private message to is live, as by default: the conversation, the
+//     Messages list, the chat-log files, the Diagnostics window's tracked users and the pending-
+//     event bar. Beside them, the file system alone: N new files made, written and closed the
+//     way the chat log makes each one, in a folder of their own;
 //   auto-join: the join replies of N rooms entered at login, in one burst (N = 200).
 // Each at N/10, N/3 and N, with the ratios of the times; linear growth gives 3.3 and 3. With
 // BENCH_LARGEST_ONLY set, only N runs.
 //   bench_rooms [list|members|chat|autojoin ...]   (default: all)
 #include "app/mainwindow.h"
 #include "bench/benchutil.h"
+#include "model/diagnosticsform.h"
+#include "ui/chat/chatlog.h"
 #include "model/stream.h"
 #include "server/portforwarder.h"
 #include "server/upnpgateway.h"
@@ -22,6 +29,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTabWidget>
 #include <QTcpServer>
 #include <QTreeWidget>
@@ -103,11 +111,11 @@ MainWindow* LoggedInWindow(QTcpServer& listener)
                                             {"web_host", "127.0.0.1:" + closed},
                                             {"listening_port", "0"},
                                             {"username", "bench"},
-                                            {"password", "bench"},
-                                            {"log_private_chat", "no"},
-                                            {"log_room_chat", "no"}})) <= 0)
+                                            {"password", "bench"}})) <= 0)
         return nullptr;
     save.close();
+    // Each window starts with no chat log, as the first messages of these senders would.
+    QDir(QDir::homePath() + "/Tavrinel Chat Logs").removeRecursively();
     new PortForwarder(std::make_unique<NoGateway>());
     auto* window = new MainWindow;
     window->resize(1200, 800);
@@ -254,33 +262,90 @@ QList<double> MembersAt(MainWindow* window, int n)
     return {join.Total(), joinSum / joins, leaveSum / joins};
 }
 
-QList<double> PrivateChatAt(MainWindow* window, int n)
+QByteArray PrivateMessage(quint32 id, const QString& user, const QString& text)
 {
-    const Cost burst = Measure([&] {
+    return U32(id) + U32(1700000000) + Str(user) + Str(text) + QByteArray(1, '\1');
+}
+
+// One message from each of n senders named `prefix` and a number, all handled in one go as when
+// they come in one read.
+Cost Burst(quint32* io_id, const QString& prefix, int n, const QString& text)
+{
+    return Measure([&] {
         for (int k = 0; k < n; ++k)
-            Handle(22, U32(static_cast<quint32>(k + 1)) + U32(1700000000) + Str(QString("sender%1").arg(k)) +
-                           Str(QString("hello %1, are you there?").arg(k)) + QByteArray(1, '\1'));
+            Handle(22, PrivateMessage(++*io_id, QString("%1%2").arg(prefix).arg(k), text.arg(k)));
     });
-    const Cost more = Measure([&] {
-        for (int k = 0; k < n; ++k)
-            Handle(22, U32(static_cast<quint32>(n + k + 1)) + U32(1700000000) + Str(QString("sender%1").arg(k)) +
-                           Str("and again"));
-    });
-    // The user looking at the Chat tab: the tab row is laid out as tabs come.
-    auto* tabs = window->findChild<QTabWidget*>("chatTabControl");
+}
+
+void ShowChatPage(MainWindow* window)
+{
     if (auto* main = window->findChild<QTabWidget*>("tabControl"))
         main->setCurrentWidget(window->findChild<QWidget*>("chatTab"));
     QApplication::processEvents();
-    const Cost shown = Measure([&] {
-        for (int k = 0; k < n; ++k)
-            Handle(22, U32(static_cast<quint32>(2 * n + k + 1)) + U32(1700000000) +
-                           Str(QString("watched sender%1").arg(k)) + Str("hello"));
-    });
-    printf("  %6d senders (%d tabs): new senders %.1f + %.1f ms, the same again %.1f + %.1f ms, "
+}
+
+// What the burst left in the sinks besides the tabs: the log files and the tracked users.
+QString Sinks()
+{
+    const int files = QDir(QFileInfo(ChatLogPath(ChatLogKind::User, "x")).path()).entryList(QDir::Files).size();
+    const int tracked = diagnosticsForm ? diagnosticsForm->TrackedUsersTree()->topLevelItemCount() : -1;
+    return QString("%1 log files, %2 tracked users").arg(files).arg(tracked);
+}
+
+QList<double> PrivateChatAt(MainWindow* window, int n)
+{
+    quint32 id = 0;
+    const Cost burst = Burst(&id, "sender", n, "hello %1, are you there?");
+    const Cost more = Burst(&id, "sender", n, "and again %1");
+    // The user looking at the Chat tab: the tab row is laid out as tabs come.
+    auto* tabs = window->findChild<QTabWidget*>("chatTabControl");
+    ShowChatPage(window);
+    const Cost shown = Burst(&id, "watched sender", n, "hello %1");
+    printf("  %6d senders (%d tabs, %s): new senders %.1f + %.1f ms, the same again %.1f + %.1f ms, "
            "new ones with the tabs shown %.1f + %.1f ms\n",
-           n, tabs ? tabs->count() : -1, burst.handled, burst.loop, more.handled, more.loop, shown.handled,
-           shown.loop);
+           n, tabs ? tabs->count() : -1, Sinks().toUtf8().constData(), burst.handled, burst.loop, more.handled,
+           more.loop, shown.handled, shown.loop);
     return {burst.Total(), more.Total(), shown.Total()};
+}
+
+// The file system's part of a burst: n new files made, written and closed as the chat log makes
+// each, in a folder of their own; CPU and wall time.
+QPair<double, double> NewFiles(int n)
+{
+    const QString folder = QDir::homePath() + "/file system alone/";
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    const QByteArray line = "[Nov 14 11:13:20 pm][sender] hello, are you there?\n";
+    QElapsedTimer wall;
+    wall.start();
+    const double cpu0 = ProcessCpuMs();
+    for (int k = 0; k < n; ++k) {
+        QFile file(folder + QString("sender%1.log").arg(k));
+        if (file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            file.write(line);
+            file.close();
+        }
+    }
+    return {ProcessCpuMs() - cpu0, benchutil::Ms(wall)};
+}
+
+QList<double> PrivateChatShownAt(MainWindow* window, int n)
+{
+    ShowChatPage(window);
+    quint32 id = 0;
+    QElapsedTimer wall;
+    wall.start();
+    const Cost burst = Burst(&id, "sender", n, "hello %1, are you there?");
+    const double burstWall = benchutil::Ms(wall);
+    const Cost more = Burst(&id, "sender", n, "and again %1");
+    auto* tabs = window->findChild<QTabWidget*>("chatTabControl");
+    const QString sinks = Sinks();
+    const QPair<double, double> files = NewFiles(n);
+    printf("  %6d senders (%d tabs, %s): new senders %.1f + %.1f ms (wall %.1f ms), the same again "
+           "%.1f + %.1f ms; %d new files alone %.1f ms (wall %.1f ms)\n",
+           n, tabs ? tabs->count() : -1, sinks.toUtf8().constData(), burst.handled, burst.loop, burstWall,
+           more.handled, more.loop, n, files.first, files.second);
+    return {burst.Total(), more.Total(), files.first};
 }
 
 QList<double> AutoJoinAt(MainWindow* window, int n)
@@ -317,8 +382,11 @@ int main(int argc, char** argv)
         Sizes("room list", 30000, {"first list", "second list (counts change)", "50 private rooms"}, RoomListAt);
     if (wanted("members"))
         Sizes("room members", 30000, {"join reply", "one join", "one leave"}, MembersAt);
-    if (wanted("chat"))
+    if (wanted("chat")) {
         Sizes("private chat", 2000, {"a burst of new senders", "the same senders again", "new senders, Chat tab shown"}, PrivateChatAt);
+        Sizes("private chat, Chat tab shown from the start", 2000,
+              {"a burst of new senders", "the same senders again", "their log files alone"}, PrivateChatShownAt);
+    }
     if (wanted("autojoin"))
         Sizes("auto-join", 200, {"join replies"}, AutoJoinAt);
     return 0;
