@@ -1,6 +1,7 @@
 #include "app/eventtoolbar.h"
 
 #include "app/focus.h"
+#include "app/icons.h"
 #include "app/mainwindow.h"
 #include "model/helpers.h"
 
@@ -105,7 +106,7 @@ void EventToolBar::AddEvent(QString text, QString icon, QWidget* widget, QString
             a->deleteLater();
         m_placeholderOnly = false;
     }
-    QAction* action = addAction(QIcon(icon), LabelText(text));
+    QAction* action = addAction(ResourceIcon(icon), LabelText(text));
     action->setToolTip(PlainToolTip(text));
     connect(action, &QAction::triggered, this, &EventToolBar::OnActionTriggered);
     m_actionWidgets.insert(action, widget);

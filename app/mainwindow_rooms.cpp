@@ -4,6 +4,7 @@
 
 #include "app/actionsettoolbar.h"
 #include "app/focus.h"
+#include "app/icons.h"
 #include "model/helpers.h"
 #include "model/settings.h"
 #include "server/server.h"
@@ -82,7 +83,7 @@ void SetChatTabIcon(QTabWidget* tabs, ItemPtr user, const char* icon)
         return;
     const int index = tabs->indexOf(form);
     if (index >= 0)
-        tabs->setTabIcon(index, QIcon(icon));
+        tabs->setTabIcon(index, ResourceIcon(icon));
 }
 
 }  // namespace
@@ -154,9 +155,8 @@ void MainWindow::OnEnteredRoom(ConnectionInfo& info)
         return;
     const QString name = room.AsString();
     auto* form = new RoomForm(name, nullptr);
-    // Loaded once: rooms entered at login come in hundreds.
-    static const QIcon roomIcon(QStringLiteral(":/icons/room_icon"));
-    ui->roomsTabControl->addTab(form, roomIcon, LabelText(name));
+    // Rooms entered at login come in hundreds.
+    ui->roomsTabControl->addTab(form, ResourceIcon(QStringLiteral(":/icons/room_icon")), LabelText(name));
     form->Init();
     FocusWidget(form);
 }
@@ -214,7 +214,7 @@ ChatForm* MainWindow::GetChatForm(const QString& user)
 
     auto* form = new ChatForm(user, ui->chatTabControl, this);
     const char* icon = userItem.IsConnected("is_online") ? ":/icons/online_dot_icon" : ":/icons/offline_dot_icon";
-    ui->chatTabControl->addTab(form, QIcon(icon), LabelText(user));
+    ui->chatTabControl->addTab(form, ResourceIcon(icon), LabelText(user));
     userItem += d.GetType("user_chat_widget")->GetItem(Value(form));
     mp_server->TrackUser(user);
     return form;

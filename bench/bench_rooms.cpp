@@ -16,7 +16,8 @@
 //   auto-join: the join replies of N rooms entered at login, in one burst (N = 200).
 // Each at N/10, N/3 and N, with the ratios of the times; linear growth gives 3.3 and 3. With
 // BENCH_LARGEST_ONLY set, only N runs.
-//   bench_rooms [list|members|chat|autojoin ...]   (default: all)
+//   bench_rooms [list|members|chat|chat-shown|autojoin ...]   (default: all; chat-shown: only the
+//   Chat tab shown from the start)
 #include "app/mainwindow.h"
 #include "bench/benchutil.h"
 #include "model/diagnosticsform.h"
@@ -382,11 +383,11 @@ int main(int argc, char** argv)
         Sizes("room list", 30000, {"first list", "second list (counts change)", "50 private rooms"}, RoomListAt);
     if (wanted("members"))
         Sizes("room members", 30000, {"join reply", "one join", "one leave"}, MembersAt);
-    if (wanted("chat")) {
+    if (wanted("chat"))
         Sizes("private chat", 2000, {"a burst of new senders", "the same senders again", "new senders, Chat tab shown"}, PrivateChatAt);
+    if (wanted("chat") || wanted("chat-shown"))
         Sizes("private chat, Chat tab shown from the start", 2000,
               {"a burst of new senders", "the same senders again", "their log files alone"}, PrivateChatShownAt);
-    }
     if (wanted("autojoin"))
         Sizes("auto-join", 200, {"join replies"}, AutoJoinAt);
     return 0;
