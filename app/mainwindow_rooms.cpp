@@ -5,6 +5,7 @@
 #include "app/actionsettoolbar.h"
 #include "app/focus.h"
 #include "app/icons.h"
+#include "app/tabwidget.h"
 #include "model/helpers.h"
 #include "model/settings.h"
 #include "server/server.h"
@@ -214,7 +215,8 @@ ChatForm* MainWindow::GetChatForm(const QString& user)
 
     auto* form = new ChatForm(user, ui->chatTabControl, this);
     const char* icon = userItem.IsConnected("is_online") ? ":/icons/online_dot_icon" : ":/icons/offline_dot_icon";
-    ui->chatTabControl->addTab(form, ResourceIcon(icon), LabelText(user));
+    // A burst of new senders lays the tab row out once.
+    ui->chatTabControl->ChatTabs()->InsertTab(ui->chatTabControl, -1, form, ResourceIcon(icon), LabelText(user));
     userItem += d.GetType("user_chat_widget")->GetItem(Value(form));
     mp_server->TrackUser(user);
     return form;

@@ -211,6 +211,44 @@ void ChatTabBar::SetTabClosable(int index, bool closable)
     setTabText(index, tabText(index));
 }
 
+int ChatTabBar::InsertTab(QTabWidget* tabs, int index, QWidget* page, const QIcon& icon, const QString& text)
+{
+    if (tabs->tabBar() != this || !isVisible() || !tabs->isVisible())
+        return tabs->insertTab(index, page, icon, text);
+    // QTabBar and QTabWidget lay out at once only while they are visible; otherwise they mark
+    // the layout as due and do it when shown or asked for a tab's place or a size. The state flag
+    // they read is cleared for this one call alone and set again before anything else runs: no
+    // event is handled in between, so nothing is drawn or clicked while it is off, and neither
+    // widget is really hidden (which would move the focus and resize the pages).
+    tabs->setAttribute(Qt::WA_WState_Visible, false);
+    setAttribute(Qt::WA_WState_Visible, false);
+    const int at = tabs->insertTab(index, page, icon, text);
+    setAttribute(Qt::WA_WState_Visible, true);
+    tabs->setAttribute(Qt::WA_WState_Visible, true);
+    if (!m_layoutPending) {
+        m_layoutPending = true;
+        QMetaObject::invokeMethod(this, &ChatTabBar::LayOutAddedTabs, Qt::QueuedConnection);
+    }
+    return at;
+}
+
+void ChatTabBar::LayOutAddedTabs()
+{
+    if (!m_layoutPending)
+        return;
+    m_layoutPending = false;
+    if (count() == 0)
+        return;
+    // Setting a text again does what adding a tab on screen would have: every tab laid out, the
+    // current one kept in view, the row drawn, and the row and the pages placed for the row's
+    // new size.
+    auto* tabs = qobject_cast<QTabWidget*>(parentWidget());
+    if (tabs && tabs->tabBar() == this)
+        tabs->setTabText(0, tabs->tabText(0));
+    else
+        setTabText(0, tabText(0));
+}
+
 bool ChatTabBar::HasCloseMark(int index) const
 {
     return m_closeMarks && index >= 0 && index < count() && tabData(index).toString() != QLatin1String(kNoCloseMark);
@@ -220,6 +258,8 @@ QRect ChatTabBar::CloseMarkRect(int index) const
 {
     if (!HasCloseMark(index))
         return QRect();
+    // Where the mark is depends on where the row is.
+    const_cast<ChatTabBar*>(this)->LayOutAddedTabs();
     QStyleOptionTab tab;
     initStyleOption(&tab, index);
     return MakeMarkRoom(this, &tab);

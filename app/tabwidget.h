@@ -48,7 +48,8 @@ private:
 // grows with the square of the tabs already open. Here a tab costs no widget: the mark is drawn
 // in the space the style keeps for a tab button, hit-tested on press and release, and a click on
 // it emits tabCloseRequested(index) as the button would. Tab sizes are remembered by text, so a
-// layout of many tabs measures each text once.
+// layout of many tabs measures each text once. Tabs added through InsertTab while the row is on
+// screen are laid out together, once the event loop runs again.
 class ChatTabBar : public QTabBar
 {
     Q_OBJECT
@@ -65,6 +66,14 @@ public:
     bool HasCloseMark(int index) const;
     // Where the tab's close mark is drawn; empty when it has none.
     QRect CloseMarkRect(int index) const;
+
+    // Adds a page to `tabs`, the tab widget this row belongs to, as QTabWidget::insertTab does. A
+    // row on screen lays out every tab for each tab added, and its tab widget then places the row
+    // and the pages again, so a burst of new tabs would grow with the square of the tabs open;
+    // here the row and the tab widget are laid out once for all the tabs added before the event
+    // loop runs again. Until then the row keeps its place and the pages their size; a tab's place
+    // asked for meanwhile (drawing, a click) is worked out then.
+    int InsertTab(QTabWidget* tabs, int index, QWidget* page, const QIcon& icon, const QString& text);
 
     // Used by the drawing: the mark's size and state for the tab drawn with `option`.
     QSize MarkSize() const;
@@ -84,6 +93,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    void LayOutAddedTabs();
     void OnTabMoved(int from, int to);
     int MarkAt(const QPoint& pos) const;
     void SetHoverPos(const QPoint& pos);
@@ -93,6 +103,7 @@ private:
     int m_pressed = -1;      // tab whose mark the left button went down on
     QPoint m_mousePos{-1, -1};
     int m_hovered = -1;
+    bool m_layoutPending = false;  // tabs were added on screen and wait for LayOutAddedTabs
     // Size hints by text, one table per (has icon, has mark); valid for one font, style and icon size.
     mutable QHash<QString, QSize> m_hints[4];
     mutable QSize m_hintIconSize;

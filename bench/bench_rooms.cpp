@@ -12,7 +12,8 @@
 //     sink the window writes a private message to is live, as by default: the conversation, the
 //     Messages list, the chat-log files, the Diagnostics window's tracked users and the pending-
 //     event bar. Beside them, the file system alone: N new files made, written and closed the
-//     way the chat log makes each one, in a folder of their own;
+//     way the chat log makes each one, in a folder beside the logs; and the same with private chats
+//     not logged, for the chat log's part as the difference;
 //   auto-join: the join replies of N rooms entered at login, in one burst (N = 200).
 // Each at N/10, N/3 and N, with the ratios of the times; linear growth gives 3.3 and 3. With
 // BENCH_LARGEST_ONLY set, only N runs.
@@ -103,6 +104,12 @@ MainWindow* LoggedInWindow(QTcpServer& listener)
 {
     if (!listener.listen(QHostAddress::LocalHost, 0))
         return nullptr;
+    // A home of its own for each window: its chat logs are new files, and none of an earlier
+    // window's are deleted while it is measured (a deletion makes the next creations dearer).
+    const QString home = QDir::homePath() + QString("/window %1").arg(getpid());
+    if (!QDir().mkpath(home))
+        return nullptr;
+    qputenv("HOME", home.toLocal8Bit());
     const QString closed = QString::number(ClosedPort());
     QFile save(MainWindow::SaveFilePath());
     if (!save.open(QIODevice::WriteOnly) ||
@@ -115,8 +122,6 @@ MainWindow* LoggedInWindow(QTcpServer& listener)
                                             {"password", "bench"}})) <= 0)
         return nullptr;
     save.close();
-    // Each window starts with no chat log, as the first messages of these senders would.
-    QDir(QDir::homePath() + "/Tavrinel Chat Logs").removeRecursively();
     new PortForwarder(std::make_unique<NoGateway>());
     auto* window = new MainWindow;
     window->resize(1200, 800);
@@ -310,11 +315,11 @@ QList<double> PrivateChatAt(MainWindow* window, int n)
 }
 
 // The file system's part of a burst: n new files made, written and closed as the chat log makes
-// each, in a folder of their own; CPU and wall time.
+// each, beside the chat logs (where the file system finds room for them as for the logs); CPU
+// and wall time.
 QPair<double, double> NewFiles(int n)
 {
-    const QString folder = QDir::homePath() + "/file system alone/";
-    QDir(folder).removeRecursively();
+    const QString folder = QFileInfo(ChatLogPath(ChatLogKind::User, "x")).path() + "/file system alone/";
     QDir().mkpath(folder);
     const QByteArray line = "[Nov 14 11:13:20 pm][sender] hello, are you there?\n";
     QElapsedTimer wall;
@@ -330,8 +335,10 @@ QPair<double, double> NewFiles(int n)
     return {ProcessCpuMs() - cpu0, benchutil::Ms(wall)};
 }
 
-QList<double> PrivateChatShownAt(MainWindow* window, int n)
+QList<double> PrivateChatShownAt(MainWindow* window, int n, bool logged)
 {
+    if (!logged)
+        SetSetting("log_private_chat", "no");
     ShowChatPage(window);
     quint32 id = 0;
     QElapsedTimer wall;
@@ -385,9 +392,15 @@ int main(int argc, char** argv)
         Sizes("room members", 30000, {"join reply", "one join", "one leave"}, MembersAt);
     if (wanted("chat"))
         Sizes("private chat", 2000, {"a burst of new senders", "the same senders again", "new senders, Chat tab shown"}, PrivateChatAt);
-    if (wanted("chat") || wanted("chat-shown"))
+    if (wanted("chat") || wanted("chat-shown")) {
         Sizes("private chat, Chat tab shown from the start", 2000,
-              {"a burst of new senders", "the same senders again", "their log files alone"}, PrivateChatShownAt);
+              {"a burst of new senders", "the same senders again", "their log files alone"},
+              [](MainWindow* window, int n) { return PrivateChatShownAt(window, n, true); });
+        // The chat log's part of the burst, as the difference.
+        Sizes("private chat, Chat tab shown from the start, not logged", 2000,
+              {"a burst of new senders", "the same senders again", "new files alone"},
+              [](MainWindow* window, int n) { return PrivateChatShownAt(window, n, false); });
+    }
     if (wanted("autojoin"))
         Sizes("auto-join", 200, {"join replies"}, AutoJoinAt);
     return 0;
