@@ -21,6 +21,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
+#include <QAbstractTextDocumentLayout>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTextBlock>
 #include <QTextBrowser>
@@ -55,6 +57,7 @@ private slots:
     void init();
     void messagesFromNewUserShareOneBackgroundTab();
     void burstOfNewSendersAndCloseMark();
+    void burstLeavesTheOpenConversationAlone();
     void linesShownAndLogged_data();
     void linesShownAndLogged();
     void typedLinesGoOut();
@@ -103,6 +106,26 @@ void TestPrivateChat::cleanupTestCase()
     SetChatClock({});
     delete mainWindow;
 }
+
+namespace {
+
+// Counts the resizes a widget gets.
+class ResizeCounter : public QObject
+{
+public:
+    explicit ResizeCounter(QWidget* widget) { widget->installEventFilter(this); }
+    int resizes = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Resize)
+            ++resizes;
+        return false;
+    }
+};
+
+}  // namespace
 
 // The index of the only tab of `user`; -1 for none, -2 for several.
 int TestPrivateChat::TabOf(const QString& user)
@@ -202,6 +225,50 @@ void TestPrivateChat::burstOfNewSendersAndCloseMark()
     QCOMPARE(TabOf("burst"), -1);
     QCOMPARE(mp_tabs->count(), before + senders.size() - 1);
     QCOMPARE(TabOf("Burst"), index - 1);
+}
+
+void TestPrivateChat::burstLeavesTheOpenConversationAlone()
+{
+    // The user reads the end of a conversation on the Chat page.
+    Child<QTabWidget>("tabControl")->setCurrentWidget(Child<QWidget>("chatTab"));
+    mainWindow->OpenChatForm("reader");
+    ChatForm* reading = FormOf("reader");
+    for (int k = 0; k < 80; ++k)
+        reading->AddChat("reader", QString("line %1").arg(k));
+    QVERIFY(m_fixture.Sync());
+    // Laid out in full (the view does it bit by bit in the background), then read to the end.
+    View("reader")->document()->documentLayout()->documentSize();
+    QScrollBar* scroll = View("reader")->verticalScrollBar();
+    const int bottom = scroll->maximum();
+    QVERIFY(bottom > 0);
+    scroll->setValue(bottom);
+    const QSize pageSize = reading->size();
+    ResizeCounter page(reading);
+    ResizeCounter view(View("reader"));
+
+    const int before = mp_tabs->count();
+    QByteArray burst;
+    for (int k = 0; k < 40; ++k)
+        burst += FakeServer::MakeFrame(22, PrivateMessage(++m_messageId, QString("crowd %1").arg(k), "hi"));
+    m_fixture.server.SendRaw(burst);
+    QTRY_COMPARE(mp_tabs->count(), before + 40);
+    QVERIFY(m_fixture.Sync());
+    QCOMPARE(mp_tabs->tabText(before + 39), QString("crowd 39"));
+
+    // Neither resized, not even for a moment, and the end of the conversation still in view.
+    QCOMPARE(page.resizes, 0);
+    QCOMPARE(view.resizes, 0);
+    QCOMPARE(reading->size(), pageSize);
+    QCOMPARE(scroll->maximum(), bottom);
+    QCOMPARE(scroll->value(), bottom);
+    QCOMPARE(mp_tabs->currentWidget(), reading);
+    // The row already stands where laying it out afresh puts it.
+    QTabBar* row = mp_tabs->tabBar();
+    const QRect placed = row->geometry();
+    const QRect current = row->tabRect(mp_tabs->currentIndex());
+    mp_tabs->setTabText(0, mp_tabs->tabText(0));
+    QCOMPARE(row->geometry(), placed);
+    QCOMPARE(row->tabRect(mp_tabs->currentIndex()), current);
 }
 
 void TestPrivateChat::linesShownAndLogged_data()
