@@ -12,8 +12,8 @@
 //     sink the window writes a private message to is live, as by default: the conversation, the
 //     Messages list, the chat-log files, the Diagnostics window's tracked users and the pending-
 //     event bar. Beside them, the file system alone: N new files made, written and closed the
-//     way the chat log makes each one, in a folder beside the logs; and the same with private chats
-//     not logged, for the chat log's part as the difference;
+//     way the chat log makes each one, in a folder beside the logs. Both again with private
+//     chats not logged, for the chat log's part as the difference;
 //   auto-join: the join replies of N rooms entered at login, in one burst (N = 200).
 // Each at N/10, N/3 and N, with the ratios of the times; linear growth gives 3.3 and 3. With
 // BENCH_LARGEST_ONLY set, only N runs.
@@ -22,11 +22,11 @@
 #include "app/mainwindow.h"
 #include "bench/benchutil.h"
 #include "model/diagnosticsform.h"
-#include "ui/chat/chatlog.h"
 #include "model/stream.h"
 #include "server/portforwarder.h"
 #include "server/upnpgateway.h"
 #include "tests/app/savefile.h"
+#include "ui/chat/chatlog.h"
 
 #include <QApplication>
 #include <QDir>
@@ -298,8 +298,10 @@ QString Sinks()
     return QString("%1 log files, %2 tracked users").arg(files).arg(tracked);
 }
 
-QList<double> PrivateChatAt(MainWindow* window, int n)
+QList<double> PrivateChatAt(MainWindow* window, int n, bool logged)
 {
+    if (!logged)
+        SetSetting("log_private_chat", "no");
     quint32 id = 0;
     const Cost burst = Burst(&id, "sender", n, "hello %1, are you there?");
     const Cost more = Burst(&id, "sender", n, "and again %1");
@@ -390,16 +392,17 @@ int main(int argc, char** argv)
         Sizes("room list", 30000, {"first list", "second list (counts change)", "50 private rooms"}, RoomListAt);
     if (wanted("members"))
         Sizes("room members", 30000, {"join reply", "one join", "one leave"}, MembersAt);
-    if (wanted("chat"))
-        Sizes("private chat", 2000, {"a burst of new senders", "the same senders again", "new senders, Chat tab shown"}, PrivateChatAt);
-    if (wanted("chat") || wanted("chat-shown")) {
-        Sizes("private chat, Chat tab shown from the start", 2000,
-              {"a burst of new senders", "the same senders again", "their log files alone"},
-              [](MainWindow* window, int n) { return PrivateChatShownAt(window, n, true); });
-        // The chat log's part of the burst, as the difference.
-        Sizes("private chat, Chat tab shown from the start, not logged", 2000,
-              {"a burst of new senders", "the same senders again", "new files alone"},
-              [](MainWindow* window, int n) { return PrivateChatShownAt(window, n, false); });
+    // Each also with private chats not logged: the chat log's part is the difference.
+    for (const bool logged : {true, false}) {
+        const QByteArray unlogged = logged ? "" : ", not logged";
+        if (wanted("chat"))
+            Sizes(("private chat" + unlogged).constData(), 2000,
+                  {"a burst of new senders", "the same senders again", "new senders, Chat tab shown"},
+                  [=](MainWindow* window, int n) { return PrivateChatAt(window, n, logged); });
+        if (wanted("chat") || wanted("chat-shown"))
+            Sizes(("private chat, Chat tab shown from the start" + unlogged).constData(), 2000,
+                  {"a burst of new senders", "the same senders again", "new files alone"},
+                  [=](MainWindow* window, int n) { return PrivateChatShownAt(window, n, logged); });
     }
     if (wanted("autojoin"))
         Sizes("auto-join", 200, {"join replies"}, AutoJoinAt);
