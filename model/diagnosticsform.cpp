@@ -1,9 +1,9 @@
 #include "model/diagnosticsform.h"
 
+#include "model/helpers.h"
 #include "model/log.h"
 #include "ui_diagnosticsform.h"
 
-#include <QDateTime>
 #include <QScrollBar>
 #include <QTextBrowser>
 #include <QTextCursor>
@@ -111,5 +111,5 @@ QTextBrowser* DiagnosticsForm::PageFor(const QString& category)
 
 void DiagnosticsForm::Log(const QString& category, int level, const QString& text, ItemPtr /*item*/)
 {
-    AppendPlainLine(PageFor(category), FormatLogLine(QDateTime::currentDateTime(), level, text));
+    AppendPlainLine(PageFor(category), FormatLogLine(CurrentTimeText(), level, text));
 }
