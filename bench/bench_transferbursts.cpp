@@ -50,9 +50,14 @@ struct Stopwatch
 {
     QElapsedTimer wall;
     double cpuStart = Cpu::Now().thread;
-    Stopwatch() { wall.start(); }
+    Stopwatch()
+    {
+        Mark("start");
+        wall.start();
+    }
     void Note(std::map<std::string, double>& o_ms, std::map<std::string, double>& o_cpuMs, const char* name)
     {
+        Mark(name);
         o_ms[name] = Ms(wall);
         o_cpuMs[name] = (Cpu::Now().thread - cpuStart) * 1e3;
     }
