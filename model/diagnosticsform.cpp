@@ -14,17 +14,30 @@ DiagnosticsForm* diagnosticsForm = nullptr;
 // Lines carry user names, search texts and addresses from the network, so they go in as
 // plain text: QTextEdit::append would take text that looks like markup as rich text and
 // could render it or make the browser load files it names.
-void AppendPlainLine(QTextBrowser* view, const QString& line)
+void AppendPlainLines(QTextBrowser* view, const QStringList& lines)
 {
+    if (lines.isEmpty())
+        return;
     QScrollBar* bar = view->verticalScrollBar();
     const bool followEnd = bar->value() >= bar->maximum();
     QTextCursor cursor(view->document());
     cursor.movePosition(QTextCursor::End);
-    if (!view->document()->isEmpty())
-        cursor.insertBlock();
-    cursor.insertText(line);
+    cursor.beginEditBlock();
+    bool first = view->document()->isEmpty();
+    for (const QString& line : lines) {
+        if (!first)
+            cursor.insertBlock();
+        first = false;
+        cursor.insertText(line);
+    }
+    cursor.endEditBlock();
     if (followEnd)
         bar->setValue(bar->maximum());
+}
+
+void AppendPlainLine(QTextBrowser* view, const QString& line)
+{
+    AppendPlainLines(view, QStringList{line});
 }
 
 DiagnosticsForm::DiagnosticsForm(QWidget* parent) : QWidget(parent), ui(new Ui_DiagnosticsForm)
@@ -67,8 +80,9 @@ QTreeWidget* DiagnosticsForm::TrackedUsersTree() const
     return ui->trackedUsersTree;
 }
 
-QTextBrowser* DiagnosticsForm::LogView(const QString& category) const
+QTextBrowser* DiagnosticsForm::LogView(const QString& category)
 {
+    AppendPendingLines();
     Type* log = d.HasType("log");
     if (!log)
         return nullptr;
@@ -111,5 +125,21 @@ QTextBrowser* DiagnosticsForm::PageFor(const QString& category)
 
 void DiagnosticsForm::Log(const QString& category, int level, const QString& text, ItemPtr /*item*/)
 {
-    AppendPlainLine(PageFor(category), FormatLogLine(CurrentTimeText(), level, text));
+    if (m_pendingLines.isEmpty())
+        QMetaObject::invokeMethod(this, &DiagnosticsForm::AppendPendingLines, Qt::QueuedConnection);
+    QStringList& lines = m_pendingLines[PageFor(category)];
+    lines << FormatLogLine(CurrentTimeText(), level, text);
+    // The page keeps no more than these: a longer burst need not be held until it is written.
+    if (lines.size() >= 2 * kMaxLogLines)
+        lines.erase(lines.begin(), lines.end() - kMaxLogLines);
+}
+
+void DiagnosticsForm::AppendPendingLines()
+{
+    const QHash<QTextBrowser*, QStringList> pending = std::move(m_pendingLines);
+    m_pendingLines.clear();
+    for (auto page = pending.begin(); page != pending.end(); ++page) {
+        const QStringList& lines = page.value();
+        AppendPlainLines(page.key(), lines.size() > kMaxLogLines ? QStringList(lines.mid(lines.size() - kMaxLogLines)) : lines);
+    }
 }

@@ -31,8 +31,9 @@ public:
 
     QTabWidget* LogTabWidget() const;
     QTreeWidget* TrackedUsersTree() const;
-    // The page of a category, or null when nothing was logged in it yet.
-    QTextBrowser* LogView(const QString& category) const;
+    // The page of a category with every line logged so far, or null when nothing was logged in
+    // it yet.
+    QTextBrowser* LogView(const QString& category);
 
 protected:
     Ui_DiagnosticsForm* ui;
@@ -40,6 +41,8 @@ protected:
 private:
     QTextBrowser* PageFor(const QString& category);
     QTextBrowser* OwnPage(ItemPtr widgetItem) const;
+    // Writes the lines logged since the last time into their pages.
+    void AppendPendingLines();
 
     // The tracked-users page; each handler is given the user item.
     void SubscribeUserMark(const char* markType, PathNodeRelation relation, void (DiagnosticsForm::*handler)(ItemPtr));
@@ -50,10 +53,14 @@ private:
     void OnUserOffline(ItemPtr i_user);
     // The tracked-users page's row of each user, by name.
     QHash<QString, QTreeWidgetItem*> m_trackedRows;
+    // Lines not yet in their pages, by page. A burst of lines goes in as one edit, once the burst
+    // has returned to the event loop: line by line, each page laid itself out again per line.
+    QHash<QTextBrowser*, QStringList> m_pendingLines;
 };
 
 extern DiagnosticsForm* diagnosticsForm;
 
-// Appends one paragraph of plain text, never markup, and keeps a view that showed its end
-// showing it.
+// Appends one paragraph of plain text per line, never markup, in one edit, and keeps a view that
+// showed its end showing it.
+void AppendPlainLines(QTextBrowser* view, const QStringList& lines);
 void AppendPlainLine(QTextBrowser* view, const QString& line);
