@@ -21,6 +21,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QProgressBar>
+#include <QSignalBlocker>
 
 #include <optional>
 
@@ -53,6 +54,8 @@ public:
         m_colouredColumns = columnCount();
         emitDataChanged();
     }
+
+    void RowChanged() { emitDataChanged(); }
 
     QVariant data(int column, int role) const override
     {
@@ -327,9 +330,12 @@ void TransfersForm::UpdateActiveTransferCounts()
     QTabWidget* tabs = GetWidgetTabWidget(this, index);
     if (!tabs || !transferQueueManager)
         return;
-    tabs->setTabText(index, QString("Transfers [%1/%2]")
-                                .arg(transferQueueManager->ActiveDownloadCount())
-                                .arg(transferQueueManager->ActiveUploadCount()));
+    const QString text = QString("Transfers [%1/%2]")
+                             .arg(transferQueueManager->ActiveDownloadCount())
+                             .arg(transferQueueManager->ActiveUploadCount());
+    // Every status change asks; the tab bar lays itself out again for any text it is given.
+    if (tabs->tabText(index) != text)
+        tabs->setTabText(index, text);
 }
 
 void TransfersForm::OnUserOnline(ItemPtr i_user)
@@ -460,6 +466,22 @@ void TransfersForm::SetItemColorByStatus(QTreeWidgetItem* ip_row, QString i_stat
     }
     for (int column = 0; column < ip_row->columnCount(); ++column)
         ip_row->setForeground(column, brush);
+}
+
+void TransfersForm::ChangeRow(QTreeWidgetItem* ip_row, const std::function<void()>& i_changes)
+{
+    auto* row = dynamic_cast<StatusRow*>(ip_row);
+    QTreeWidget* tree = ip_row->treeWidget();
+    if (!row || !tree) {
+        i_changes();
+        return;
+    }
+    {
+        // Each column's own change would make the tree measure the whole row again.
+        const QSignalBlocker quiet(tree->model());
+        i_changes();
+    }
+    row->RowChanged();
 }
 
 void TransfersForm::RecolorEntries()
@@ -605,9 +627,11 @@ void TransfersForm::ShowGroupStatus(TreeKind& i_kind, QTreeWidgetItem* ip_groupR
 {
     ItemSet entries = NodeEntries(i_kind, ip_groupRow);
     const QString status = i_kind.aggregate(entries);
-    if (!ip_groupRow->isExpanded())
-        ip_groupRow->setText(3, status);
-    SetItemColorByStatus(ip_groupRow, status);
+    ChangeRow(ip_groupRow, [&] {
+        if (!ip_groupRow->isExpanded())
+            ip_groupRow->setText(3, status);
+        SetItemColorByStatus(ip_groupRow, status);
+    });
 }
 
 void TransfersForm::RemoveEntryRow(TreeKind& i_kind, ItemPtr i_entry)
