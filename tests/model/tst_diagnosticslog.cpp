@@ -65,6 +65,24 @@ private slots:
         QCOMPARE(Body(Lines(form.LogView("Server")).value(0)), QString("      deeper"));
     }
 
+    // A burst of lines reaches its page in order once it returns to the event loop, whether or
+    // not anyone asks for the page.
+    void burstReachesThePageAfterIt()
+    {
+        DiagnosticsForm form;
+        Log("Transfer Queue", 1, "one");
+        QTextBrowser* view = form.LogView("Transfer Queue");
+        Log("Transfer Queue", 2, "two");
+        Log("Shared", 1, "elsewhere");
+        Log("Transfer Queue", 1, "three");
+        QCoreApplication::processEvents();
+        QStringList bodies;
+        for (const QString& line : Lines(view))
+            bodies << Body(line);
+        QCOMPARE(bodies, (QStringList{"one", "   two", "three"}));
+        QCOMPARE(form.LogTabWidget()->tabText(1), QString("Shared"));
+    }
+
     void networkTextStaysPlain()
     {
         DiagnosticsForm form;
