@@ -4,6 +4,7 @@
 #include "model/log.h"
 #include "ui_diagnosticsform.h"
 
+#include <QEvent>
 #include <QScrollBar>
 #include <QTextBrowser>
 #include <QTextCursor>
@@ -82,7 +83,7 @@ QTreeWidget* DiagnosticsForm::TrackedUsersTree() const
 
 QTextBrowser* DiagnosticsForm::LogView(const QString& category)
 {
-    AppendPendingLines();
+    WritePendingLines(false, kMaxLogLines);
     Type* log = d.HasType("log");
     if (!log)
         return nullptr;
@@ -119,27 +120,65 @@ QTextBrowser* DiagnosticsForm::PageFor(const QString& category)
     // A busy peer side logs a line per message for the whole run: the oldest lines go.
     view->document()->setMaximumBlockCount(kMaxLogLines);
     ui->logTabWidget->addTab(view, category);
+    view->installEventFilter(this);
     logItem += d.GetType("log_widget")->GetItem(Value(view));
     return view;
 }
 
 void DiagnosticsForm::Log(const QString& category, int level, const QString& text, ItemPtr /*item*/)
 {
-    if (m_pendingLines.isEmpty())
-        QMetaObject::invokeMethod(this, &DiagnosticsForm::AppendPendingLines, Qt::QueuedConnection);
-    QStringList& lines = m_pendingLines[PageFor(category)];
+    QTextBrowser* page = PageFor(category);
+    QStringList& lines = m_pendingLines[page];
     lines << FormatLogLine(CurrentTimeText(), level, text);
-    // The page keeps no more than these: a longer burst need not be held until it is written.
+    // The page keeps no more than these: the older ones need not wait for it.
     if (lines.size() >= 2 * kMaxLogLines)
         lines.erase(lines.begin(), lines.end() - kMaxLogLines);
+    if (page->isVisible())
+        ScheduleWriting();
 }
 
-void DiagnosticsForm::AppendPendingLines()
+bool DiagnosticsForm::WritePendingLines(bool i_shownOnly, int i_perPage)
 {
-    const QHash<QTextBrowser*, QStringList> pending = std::move(m_pendingLines);
-    m_pendingLines.clear();
-    for (auto page = pending.begin(); page != pending.end(); ++page) {
-        const QStringList& lines = page.value();
-        AppendPlainLines(page.key(), lines.size() > kMaxLogLines ? QStringList(lines.mid(lines.size() - kMaxLogLines)) : lines);
+    bool left = false;
+    for (auto page = m_pendingLines.begin(); page != m_pendingLines.end();) {
+        if (i_shownOnly && !page.key()->isVisible()) {
+            ++page;
+            continue;
+        }
+        QStringList& lines = page.value();
+        if (lines.size() > kMaxLogLines)
+            lines.erase(lines.begin(), lines.end() - kMaxLogLines);
+        const int count = qMin(lines.size(), i_perPage);
+        AppendPlainLines(page.key(), lines.mid(0, count));
+        lines.erase(lines.begin(), lines.begin() + count);
+        if (lines.isEmpty()) {
+            page = m_pendingLines.erase(page);
+        } else {
+            left = left || page.key()->isVisible();
+            ++page;
+        }
     }
+    return left;
+}
+
+void DiagnosticsForm::ScheduleWriting()
+{
+    if (m_writingScheduled)
+        return;
+    m_writingScheduled = true;
+    QMetaObject::invokeMethod(this, &DiagnosticsForm::WriteShownPages, Qt::QueuedConnection);
+}
+
+void DiagnosticsForm::WriteShownPages()
+{
+    m_writingScheduled = false;
+    if (WritePendingLines(true, kLogLinesPerTurn))
+        ScheduleWriting();
+}
+
+bool DiagnosticsForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Show && m_pendingLines.contains(static_cast<QTextBrowser*>(watched)))
+        ScheduleWriting();
+    return QWidget::eventFilter(watched, event);
 }
