@@ -10,6 +10,7 @@
 #include "ui/transfers/transfersform.h"
 
 #include <QTabWidget>
+#include <QTextBrowser>
 
 namespace benchutil {
 
@@ -37,6 +38,20 @@ inline void AddLogSinks(QTabWidget* tabs)
 {
     DeclareItemLogTypes();
     tabs->addTab(new DiagnosticsForm, "Diagnostics");
+}
+
+// The user has looked at the Diagnostics pages of these categories once and gone back to the
+// transfers page: a page once shown has a width to lay its lines out in, whether shown or not.
+inline void LookAtLogPagesOnce(QTabWidget* tabs, const QStringList& categories)
+{
+    tabs->setCurrentIndex(tabs->indexOf(diagnosticsForm));
+    for (const QString& category : categories) {
+        Log(category, 1, "Looked at");
+        diagnosticsForm->LogTabWidget()->setCurrentWidget(diagnosticsForm->LogView(category));
+        QCoreApplication::processEvents();
+    }
+    tabs->setCurrentIndex(0);
+    QCoreApplication::processEvents();
 }
 
 // A user whose log holds as many entries as it keeps, as a heavy user's has long before a burst.
