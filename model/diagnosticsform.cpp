@@ -131,7 +131,7 @@ void DiagnosticsForm::Log(const QString& category, int level, const QString& tex
     QStringList& lines = m_pendingLines[page];
     lines << FormatLogLine(CurrentTimeText(), level, text);
     // The page keeps no more than these: the older ones need not wait for it.
-    if (lines.size() >= 2 * kMaxLogLines)
+    if (lines.size() >= kMaxLogLines + kLogLinesPerTurn)
         lines.erase(lines.begin(), lines.end() - kMaxLogLines);
     if (page->isVisible())
         ScheduleWriting();
