@@ -1,9 +1,10 @@
 #include "model/diagnosticsform.h"
 
+#include "model/helpers.h"
 #include "model/log.h"
 #include "ui_diagnosticsform.h"
 
-#include <QDateTime>
+#include <QEvent>
 #include <QScrollBar>
 #include <QTextBrowser>
 #include <QTextCursor>
@@ -14,17 +15,30 @@ DiagnosticsForm* diagnosticsForm = nullptr;
 // Lines carry user names, search texts and addresses from the network, so they go in as
 // plain text: QTextEdit::append would take text that looks like markup as rich text and
 // could render it or make the browser load files it names.
-void AppendPlainLine(QTextBrowser* view, const QString& line)
+void AppendPlainLines(QTextBrowser* view, const QStringList& lines)
 {
+    if (lines.isEmpty())
+        return;
     QScrollBar* bar = view->verticalScrollBar();
     const bool followEnd = bar->value() >= bar->maximum();
     QTextCursor cursor(view->document());
     cursor.movePosition(QTextCursor::End);
-    if (!view->document()->isEmpty())
-        cursor.insertBlock();
-    cursor.insertText(line);
+    cursor.beginEditBlock();
+    bool first = view->document()->isEmpty();
+    for (const QString& line : lines) {
+        if (!first)
+            cursor.insertBlock();
+        first = false;
+        cursor.insertText(line);
+    }
+    cursor.endEditBlock();
     if (followEnd)
         bar->setValue(bar->maximum());
+}
+
+void AppendPlainLine(QTextBrowser* view, const QString& line)
+{
+    AppendPlainLines(view, QStringList{line});
 }
 
 DiagnosticsForm::DiagnosticsForm(QWidget* parent) : QWidget(parent), ui(new Ui_DiagnosticsForm)
@@ -67,8 +81,9 @@ QTreeWidget* DiagnosticsForm::TrackedUsersTree() const
     return ui->trackedUsersTree;
 }
 
-QTextBrowser* DiagnosticsForm::LogView(const QString& category) const
+QTextBrowser* DiagnosticsForm::LogView(const QString& category)
 {
+    WritePendingLines(false, kMaxLogLines);
     Type* log = d.HasType("log");
     if (!log)
         return nullptr;
@@ -105,11 +120,65 @@ QTextBrowser* DiagnosticsForm::PageFor(const QString& category)
     // A busy peer side logs a line per message for the whole run: the oldest lines go.
     view->document()->setMaximumBlockCount(kMaxLogLines);
     ui->logTabWidget->addTab(view, category);
+    view->installEventFilter(this);
     logItem += d.GetType("log_widget")->GetItem(Value(view));
     return view;
 }
 
 void DiagnosticsForm::Log(const QString& category, int level, const QString& text, ItemPtr /*item*/)
 {
-    AppendPlainLine(PageFor(category), FormatLogLine(QDateTime::currentDateTime(), level, text));
+    QTextBrowser* page = PageFor(category);
+    QStringList& lines = m_pendingLines[page];
+    lines << FormatLogLine(CurrentTimeText(), level, text);
+    // The page keeps no more than these: the older ones need not wait for it.
+    if (lines.size() >= kMaxLogLines + kLogLinesPerTurn)
+        lines.erase(lines.begin(), lines.end() - kMaxLogLines);
+    if (page->isVisible())
+        ScheduleWriting();
+}
+
+bool DiagnosticsForm::WritePendingLines(bool i_shownOnly, int i_perPage)
+{
+    bool left = false;
+    for (auto page = m_pendingLines.begin(); page != m_pendingLines.end();) {
+        if (i_shownOnly && !page.key()->isVisible()) {
+            ++page;
+            continue;
+        }
+        QStringList& lines = page.value();
+        if (lines.size() > kMaxLogLines)
+            lines.erase(lines.begin(), lines.end() - kMaxLogLines);
+        const int count = qMin(lines.size(), i_perPage);
+        AppendPlainLines(page.key(), lines.mid(0, count));
+        lines.erase(lines.begin(), lines.begin() + count);
+        if (lines.isEmpty()) {
+            page = m_pendingLines.erase(page);
+        } else {
+            left = left || page.key()->isVisible();
+            ++page;
+        }
+    }
+    return left;
+}
+
+void DiagnosticsForm::ScheduleWriting()
+{
+    if (m_writingScheduled)
+        return;
+    m_writingScheduled = true;
+    QMetaObject::invokeMethod(this, &DiagnosticsForm::WriteShownPages, Qt::QueuedConnection);
+}
+
+void DiagnosticsForm::WriteShownPages()
+{
+    m_writingScheduled = false;
+    if (WritePendingLines(true, kLogLinesPerTurn))
+        ScheduleWriting();
+}
+
+bool DiagnosticsForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Show && m_pendingLines.contains(static_cast<QTextBrowser*>(watched)))
+        ScheduleWriting();
+    return QWidget::eventFilter(watched, event);
 }

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -291,6 +292,22 @@ QString StoredTimeText(const QDateTime& time)
     return QString::asprintf("%s %s %d %02d:%02d:%02d %d", kDayNames[date.dayOfWeek() - 1],
                              kMonthNames[date.month() - 1], date.day(), clock.hour(), clock.minute(), clock.second(),
                              date.year());
+}
+
+QString CurrentTimeText()
+{
+    // Each conversion of the clock to local time makes the C library look at the zone file
+    // again, and bursts of log lines and status changes ask for it thousands of times within the
+    // same second, in which the text stays the same.
+    thread_local qint64 t_second = std::numeric_limits<qint64>::min();
+    thread_local QString t_text;
+    const qint64 msecs = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = msecs / 1000 - (msecs % 1000 < 0 ? 1 : 0);
+    if (second != t_second) {
+        t_text = StoredTimeText(QDateTime::fromMSecsSinceEpoch(second * 1000));
+        t_second = second;
+    }
+    return t_text;
 }
 
 QDateTime StoredTimeFromText(const QString& text)

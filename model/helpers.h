@@ -51,6 +51,8 @@ QString SafeFileName(const QString& name);
 // English day and month names ("Sat Dec 5 19:31:47 2026"), the bytes an English or C desktop
 // has always written, on a desktop in any language. Empty for an invalid time.
 QString StoredTimeText(const QDateTime& time);
+// StoredTimeText of the current time.
+QString CurrentTimeText();
 // A stored time read back, on a desktop in any language: the form above, or the text date form
 // in the desktop's own language that earlier versions wrote there. Invalid when it is neither.
 QDateTime StoredTimeFromText(const QString& text);

@@ -1,5 +1,6 @@
 #include "peer/peermessenger.h"
 
+#include "model/helpers.h"
 #include "model/log.h"
 #include "model/settings.h"
 #include "model/timermanager.h"
@@ -40,6 +41,12 @@ std::set<QString> g_inFunctions;
 QDateTime PeerMessenger::Now()
 {
     return Clock() ? Clock()() : QDateTime::currentDateTime();
+}
+
+QString PeerMessenger::NowText()
+{
+    // Every queued message is stamped: a burst of them takes the text made once per second.
+    return Clock() ? StoredTimeText(Clock()()) : CurrentTimeText();
 }
 
 void PeerMessenger::SetClock(std::function<QDateTime()> clock)

@@ -62,6 +62,8 @@ public:
 
     // The one clock of the messenger: every stored time and every age is read from it.
     static QDateTime Now();
+    // Now() as a stored time text.
+    static QString NowText();
     // Replaces the clock (an empty function restores the system clock).
     static void SetClock(std::function<QDateTime()> clock);
 

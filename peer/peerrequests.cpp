@@ -56,7 +56,7 @@ void PeerMessenger::SendMessage(QString i_user, MemStream& i_message)
         m_unsentOrdersByUser[user.get()].insert(order);
         m_unsentBytes += i_message.GetWriteIndex();
         item += d.GetType("send_order")->GetItem(Value(order));
-        item += d.GetType("send_time")->GetItem(Value(StoredTimeText(Now())));
+        item += d.GetType("send_time")->GetItem(Value(NowText()));
         ConnectToUser(i_user, "P");
         return;
     }

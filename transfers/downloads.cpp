@@ -23,6 +23,9 @@ const QString kCategory = QStringLiteral("Transfer Queue");
 
 QString TimeText(qint64 secondsFromNow = 0)
 {
+    // Every status change stamps the time: the common case takes no date arithmetic.
+    if (secondsFromNow == 0)
+        return TransferQueueManager::NowText();
     return StoredTimeText(TransferQueueManager::Now().addSecs(secondsFromNow));
 }
 

@@ -31,6 +31,11 @@ QDateTime TransferQueueManager::Now()
     return Clock() ? Clock()() : QDateTime::currentDateTime();
 }
 
+QString TransferQueueManager::NowText()
+{
+    return Clock() ? StoredTimeText(Clock()()) : CurrentTimeText();
+}
+
 void TransferQueueManager::SetClock(std::function<QDateTime()> i_clock)
 {
     Clock() = std::move(i_clock);

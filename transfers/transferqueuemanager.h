@@ -129,6 +129,8 @@ public:
     // ---------------------------------------------------------------- half-minute sweep
     // The time by which handshakes and request intervals are aged; tests put their own clock in.
     static QDateTime Now();
+    // Now() as a stored time text.
+    static QString NowText();
     static void SetClock(std::function<QDateTime()> i_clock);
 
 signals:

@@ -361,7 +361,7 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr i_entry, QString i_statu
 {
     const bool wasActive = IsActive(i_entry);
     i_entry += d.GetType("upload_entry_status")->GetItem(Value(i_status));
-    i_entry += d.GetType("last_status_change_time")->GetItem(Value(StoredTimeText(Now())));
+    i_entry += d.GetType("last_status_change_time")->GetItem(Value(NowText()));
     if (!wasActive || IsActive(i_entry))
         return;
 

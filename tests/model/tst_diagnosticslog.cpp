@@ -65,6 +65,43 @@ private slots:
         QCOMPARE(Body(Lines(form.LogView("Server")).value(0)), QString("      deeper"));
     }
 
+    // A burst of lines reaches its shown page in order once it returns to the event loop, a share
+    // per turn; a hidden page gets its lines when it is shown.
+    void burstReachesThePageAfterIt()
+    {
+        DiagnosticsForm form;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        Log("Transfer Queue", 1, "one");
+        QTextBrowser* view = form.LogView("Transfer Queue");
+        QVERIFY(view->isVisible());
+        Log("Transfer Queue", 2, "two");
+        Log("Shared", 1, "elsewhere");
+        Log("Transfer Queue", 1, "three");
+        QCOMPARE(Lines(view).size(), 1);
+        QCoreApplication::processEvents();
+        QStringList bodies;
+        for (const QString& line : Lines(view))
+            bodies << Body(line);
+        QCOMPARE(bodies, (QStringList{"one", "   two", "three"}));
+
+        QCOMPARE(form.LogTabWidget()->tabText(1), QString("Shared"));
+        auto* hidden = qobject_cast<QTextBrowser*>(form.LogTabWidget()->widget(1));
+        QVERIFY(!hidden->isVisible());
+        QVERIFY(hidden->document()->isEmpty());
+        form.LogTabWidget()->setCurrentIndex(1);
+        QCoreApplication::processEvents();
+        QCOMPARE(Body(Lines(hidden).value(0)), QString("elsewhere"));
+
+        for (int k = 0; k < DiagnosticsForm::kLogLinesPerTurn + 5; ++k)
+            Log("Shared", 1, QString::number(k));
+        QCoreApplication::processEvents();
+        QCOMPARE(Lines(hidden).size(), 1 + DiagnosticsForm::kLogLinesPerTurn);
+        QCoreApplication::processEvents();
+        QCOMPARE(Lines(hidden).size(), 1 + DiagnosticsForm::kLogLinesPerTurn + 5);
+        QCOMPARE(Body(Lines(hidden).last()), QString::number(DiagnosticsForm::kLogLinesPerTurn + 4));
+    }
+
     void networkTextStaysPlain()
     {
         DiagnosticsForm form;

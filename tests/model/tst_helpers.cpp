@@ -174,6 +174,17 @@ private slots:
                                 "Sat Dec 5 24:31:47 2026", "Sat Dec 5 19:31:47 20x6"})
             QVERIFY2(!StoredTimeFromText(bad).isValid(), bad);
     }
+
+    // The current time's text, made once per second, is the text of the current time.
+    void currentTimeText()
+    {
+        for (int k = 0; k < 3; ++k) {
+            const QString before = StoredTimeText(QDateTime::currentDateTime());
+            const QString now = CurrentTimeText();
+            const QString after = StoredTimeText(QDateTime::currentDateTime());
+            QVERIFY2(now == before || now == after, qPrintable(before + " | " + now + " | " + after));
+        }
+    }
 };
 
 QTEST_MAIN(TestHelpers)

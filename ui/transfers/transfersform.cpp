@@ -21,6 +21,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QProgressBar>
+#include <QSignalBlocker>
 
 #include <optional>
 
@@ -33,6 +34,40 @@ const qint64 kClearUploadsAfterMs = 299999;
 // Progress is shown at most this often: a fast transfer reports more than anyone can read, and
 // each refresh adds up every entry of the user and the folder.
 const int kProgressRefreshMs = 100;
+
+// A row of the transfer trees. Its status colour is one brush over the columns it had when it
+// was coloured, changed with one change of the row: set column by column, every column's change
+// made the tree measure the whole row again, a dozen times per status change of a burst.
+class StatusRow : public QTreeWidgetItem
+{
+public:
+    template <typename Parent>
+    explicit StatusRow(Parent* parent) : QTreeWidgetItem(parent, UserType)
+    {
+    }
+
+    void SetStatusBrush(const QBrush& brush)
+    {
+        if (m_brush == brush && m_colouredColumns == columnCount())
+            return;
+        m_brush = brush;
+        m_colouredColumns = columnCount();
+        emitDataChanged();
+    }
+
+    void RowChanged() { emitDataChanged(); }
+
+    QVariant data(int column, int role) const override
+    {
+        if (role == Qt::ForegroundRole && column < m_colouredColumns)
+            return m_brush;
+        return QTreeWidgetItem::data(column, role);
+    }
+
+private:
+    QBrush m_brush;
+    int m_colouredColumns = 0;
+};
 
 Type* DeclareNodeType(const char* name, bool null = false)
 {
@@ -295,9 +330,12 @@ void TransfersForm::UpdateActiveTransferCounts()
     QTabWidget* tabs = GetWidgetTabWidget(this, index);
     if (!tabs || !transferQueueManager)
         return;
-    tabs->setTabText(index, QString("Transfers [%1/%2]")
-                                .arg(transferQueueManager->ActiveDownloadCount())
-                                .arg(transferQueueManager->ActiveUploadCount()));
+    const QString text = QString("Transfers [%1/%2]")
+                             .arg(transferQueueManager->ActiveDownloadCount())
+                             .arg(transferQueueManager->ActiveUploadCount());
+    // Every status change asks; the tab bar lays itself out again for any text it is given.
+    if (tabs->tabText(index) != text)
+        tabs->setTabText(index, text);
 }
 
 void TransfersForm::OnUserOnline(ItemPtr i_user)
@@ -422,8 +460,28 @@ void TransfersForm::SetItemColorByStatus(QTreeWidgetItem* ip_row, QString i_stat
     else if (i_status == "denied" || i_status == "aborted" || i_status == "local error")
         key = "color_transfer_failed";
     const QBrush brush{QColor(GetSetting(key))};
+    if (auto* row = dynamic_cast<StatusRow*>(ip_row)) {
+        row->SetStatusBrush(brush);
+        return;
+    }
     for (int column = 0; column < ip_row->columnCount(); ++column)
         ip_row->setForeground(column, brush);
+}
+
+void TransfersForm::ChangeRow(QTreeWidgetItem* ip_row, const std::function<void()>& i_changes)
+{
+    auto* row = dynamic_cast<StatusRow*>(ip_row);
+    QTreeWidget* tree = ip_row->treeWidget();
+    if (!row || !tree) {
+        i_changes();
+        return;
+    }
+    {
+        // Each column's own change would make the tree measure the whole row again.
+        const QSignalBlocker quiet(tree->model());
+        i_changes();
+    }
+    row->RowChanged();
 }
 
 void TransfersForm::RecolorEntries()
@@ -511,7 +569,7 @@ QTreeWidgetItem* TransfersForm::AddEntryRow(TreeKind& i_kind, ItemPtr i_entry, I
     QTreeWidgetItem* userRow = RowOf(user[i_kind.userNodeType]);
     ItemPtr userNode = user[i_kind.userNodeType];
     if (!userRow) {
-        userRow = new QTreeWidgetItem(i_kind.tree);
+        userRow = new StatusRow(i_kind.tree);
         userNode = d.GetType(i_kind.userNodeType)->GetItem(Value(userRow));
         userNode += user;
         userRow->setText(0, user.AsString());
@@ -522,7 +580,7 @@ QTreeWidgetItem* TransfersForm::AddEntryRow(TreeKind& i_kind, ItemPtr i_entry, I
     ItemPtr folderNode = d.GetItem(userNode, i_folder, i_kind.folderNodeType);
     QTreeWidgetItem* folderRow = RowOf(folderNode);
     if (!folderRow) {
-        folderRow = new QTreeWidgetItem(userRow);
+        folderRow = new StatusRow(userRow);
         folderNode = d.GetType(i_kind.folderNodeType)->GetItem(Value(folderRow));
         folderNode += userNode;
         folderNode += i_folder;
@@ -530,7 +588,7 @@ QTreeWidgetItem* TransfersForm::AddEntryRow(TreeKind& i_kind, ItemPtr i_entry, I
         if (*i_kind.expandFolders)
             folderRow->setExpanded(true);
     }
-    auto* fileRow = new QTreeWidgetItem(folderRow);
+    auto* fileRow = new StatusRow(folderRow);
     ItemPtr rowNode = d.GetType(i_kind.rowNodeType)->GetItem(Value(fileRow));
     rowNode += i_entry;
     folderNode += rowNode;
@@ -569,9 +627,11 @@ void TransfersForm::ShowGroupStatus(TreeKind& i_kind, QTreeWidgetItem* ip_groupR
 {
     ItemSet entries = NodeEntries(i_kind, ip_groupRow);
     const QString status = i_kind.aggregate(entries);
-    if (!ip_groupRow->isExpanded())
-        ip_groupRow->setText(3, status);
-    SetItemColorByStatus(ip_groupRow, status);
+    ChangeRow(ip_groupRow, [&] {
+        if (!ip_groupRow->isExpanded())
+            ip_groupRow->setText(3, status);
+        SetItemColorByStatus(ip_groupRow, status);
+    });
 }
 
 void TransfersForm::RemoveEntryRow(TreeKind& i_kind, ItemPtr i_entry)

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
 #include <map>
 #include <set>
 
@@ -123,6 +124,8 @@ private:
     QTreeWidgetItem* AddEntryRow(TreeKind& i_kind, ItemPtr i_entry, ItemPtr i_folder);
     // The row of an entry's node; null when it has none.
     static QTreeWidgetItem* RowOf(ItemPtr i_node);
+    // Makes the changes to a row's columns one change of the row, which the tree measures once.
+    static void ChangeRow(QTreeWidgetItem* ip_row, const std::function<void()>& i_changes);
     static ItemPtr NodeOf(QTreeWidgetItem* ip_row, const char* i_type);
     ItemSet NodeEntries(TreeKind& i_kind, QTreeWidgetItem* ip_row);
     QTreeWidgetItem* UserRowOf(QTreeWidgetItem* ip_row);

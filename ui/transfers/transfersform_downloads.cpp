@@ -67,12 +67,14 @@ void TransfersForm::OnDownloadEntryAdded(ItemPtr i_entry)
         return;
     TreeKind& kind = Downloads();
     QTreeWidgetItem* row = AddEntryRow(kind, i_entry, i_entry["remote_folder"]);
-    row->setText(2, i_entry["file_name"].AsString());
-    row->setText(7, CommafyNumber(FileSize(i_entry)));
-    if (ItemPtr status = i_entry["download_entry_status"]) {
-        ConnectionInfo info(i_entry, status);
-        OnDownloadEntryStatusChange(info);
-    }
+    ChangeRow(row, [&] {
+        row->setText(2, i_entry["file_name"].AsString());
+        row->setText(7, CommafyNumber(FileSize(i_entry)));
+        if (ItemPtr status = i_entry["download_entry_status"]) {
+            ConnectionInfo info(i_entry, status);
+            OnDownloadEntryStatusChange(info);
+        }
+    });
 }
 
 void TransfersForm::OnDownloadEntryStatusChange(ConnectionInfo& i_info)
@@ -82,14 +84,16 @@ void TransfersForm::OnDownloadEntryStatusChange(ConnectionInfo& i_info)
     if (!row)
         return;
     const QString status = i_info.other.AsString();
-    SetItemColorByStatus(row, status);
-    if (status == "complete") {
-        ++m_pendingCompletions[entry.get()];
-        emit DownloadComplete(entry);
-        row->setText(4, QString());
-    }
-    row->setText(8, QString());
-    row->setText(3, StatusText(entry, status));
+    ChangeRow(row, [&] {
+        SetItemColorByStatus(row, status);
+        if (status == "complete") {
+            ++m_pendingCompletions[entry.get()];
+            emit DownloadComplete(entry);
+            row->setText(4, QString());
+        }
+        row->setText(8, QString());
+        row->setText(3, StatusText(entry, status));
+    });
     UpdateGroupStatus(Downloads(), row);
     if (!m_addingSavedDownloads)
         UpdateActiveTransferCounts();

@@ -55,8 +55,10 @@ void TransfersForm::OnUploadEntryAdded(ItemPtr i_entry)
         return;
     ItemPtr file = i_entry["shared_file"];
     QTreeWidgetItem* row = AddEntryRow(Uploads(), i_entry, file["shared_file_folder"]);
-    row->setText(2, QString::fromStdString(GetFileName(file["shared_file_name"].AsStdString())));
-    row->setText(7, CommafyNumber(SharedFileSize(i_entry)));
+    ChangeRow(row, [&] {
+        row->setText(2, QString::fromStdString(GetFileName(file["shared_file_name"].AsStdString())));
+        row->setText(7, CommafyNumber(SharedFileSize(i_entry)));
+    });
 }
 
 void TransfersForm::OnUploadEntryStatusChange(ConnectionInfo& i_info)
@@ -66,10 +68,12 @@ void TransfersForm::OnUploadEntryStatusChange(ConnectionInfo& i_info)
     if (!row)
         return;
     const QString status = i_info.other.AsString();
-    if (status == "complete")
-        row->setText(4, QString());
-    SetItemColorByStatus(row, status);
-    row->setText(3, StatusText(entry, status));
+    ChangeRow(row, [&] {
+        if (status == "complete")
+            row->setText(4, QString());
+        SetItemColorByStatus(row, status);
+        row->setText(3, StatusText(entry, status));
+    });
     UpdateGroupStatus(Uploads(), row);
     UpdateActiveTransferCounts();
 }

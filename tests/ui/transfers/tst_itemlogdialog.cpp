@@ -55,6 +55,7 @@ private slots:
     void entriesArrivingWhileOpen();
     void logRecordsOnUsersOnly();
     void keepsTheLastEntriesOfAUser();
+    void fullLogWhoseEntriesGoElsewhere();
 
 private:
     QTabWidget* Open(ItemPtr user)
@@ -162,6 +163,32 @@ void TestItemLogDialog::keepsTheLastEntriesOfAUser()
     QCOMPARE(Lines(tabs, "All").size(), kMaxItemLogEntries);
     QVERIFY(Lines(tabs, "All").first().endsWith("] call 101"));
     delete m_dialog;
+}
+
+// Entries of a full log removed or made by something else: the log fills up again and the lowest
+// number still goes first.
+void TestItemLogDialog::fullLogWhoseEntriesGoElsewhere()
+{
+    ItemPtr hal = User("hal");
+    for (int call = 1; call <= kMaxItemLogEntries + 1; ++call)
+        Log("Transfer Queue", 1, QString("call %1").arg(call), hal);
+    {
+        Data::Scope scope(&d);
+        for (ItemPtr entry : hal.GetItems("item_log"))
+            if (QStringList{"call 2", "call 3", "call 250"}.contains(entry["log_text"].AsString()))
+                entry.Remove();
+    }
+    Entry(hal, 1, "Transfer Queue", 1, "made elsewhere");
+    for (int call = kMaxItemLogEntries + 2; call <= kMaxItemLogEntries + 5; ++call)
+        Log("Transfer Queue", 1, QString("call %1").arg(call), hal);
+    QStringList texts;
+    for (const ItemPtr& entry : hal.GetItems("item_log").SortNumericBy("log_order", true))
+        texts << entry["log_text"].AsString();
+    QStringList expected;
+    for (int call = 5; call <= kMaxItemLogEntries + 5; ++call)
+        if (call != 250)
+            expected << QString("call %1").arg(call);
+    QCOMPARE(texts, expected);
 }
 
 QTEST_MAIN(TestItemLogDialog)

@@ -154,6 +154,7 @@ private slots:
     void rowsWaitForTheLoadAndFollowTheQueueOrder();
     void statusTexts_data();
     void statusTexts();
+    void statusColourIsOneChangeOfTheRow();
     void progressTexts_data();
     void progressTexts();
     void speedGoesToTheDeepestVisibleRow();
@@ -303,6 +304,32 @@ void TestTransfersForm::statusTexts()
     QCOMPARE(folderRow->text(3), QString());
     Downloads()->collapseItem(folderRow);
     QCOMPARE(folderRow->text(3), folder);
+}
+
+// A status change colours every column the file row has at that moment, and the tree hears of it
+// and of the new texts as one change of the whole row.
+void TestTransfersForm::statusColourIsOneChangeOfTheRow()
+{
+    ItemPtr entry = Add("eve", "c.bin", "share\\More", 10);
+    QTreeWidgetItem* row = FileRow(Downloads(), "c.bin");
+    QCOMPARE(row->columnCount(), 9);
+    // Coloured as queued before the place column was first written.
+    for (int column = 0; column < 8; ++column)
+        QCOMPARE(row->foreground(column).color(), QColor("#3366ff"));
+    QCOMPARE(row->foreground(8).style(), Qt::NoBrush);
+
+    QSignalSpy changes(Downloads()->model(), &QAbstractItemModel::dataChanged);
+    transferQueueManager->SetDownloadEntryStatus(entry, "aborted");
+    QCOMPARE(row->text(3), QString("aborted"));
+    for (int column = 0; column < 9; ++column)
+        QCOMPARE(row->foreground(column).color(), QColor("#ff0a47"));
+    QCOMPARE(changes.size(), 1);
+    const QModelIndex first = changes[0][0].toModelIndex(), last = changes[0][1].toModelIndex();
+    QCOMPARE(first.data().toString(), QString());
+    QCOMPARE(first.siblingAtColumn(2).data().toString(), QString("c.bin"));
+    QCOMPARE(last.row(), first.row());
+    QCOMPARE(first.column(), 0);
+    QCOMPARE(last.column(), 8);
 }
 
 void TestTransfersForm::progressTexts_data()
