@@ -17,8 +17,8 @@
 //   auto-join: the join replies of N rooms entered at login, in one burst (N = 200).
 // Each at N/10, N/3 and N, with the ratios of the times; linear growth gives 3.3 and 3. With
 // BENCH_LARGEST_ONLY set, only N runs.
-//   bench_rooms [list|members|chat|chat-shown|autojoin ...]   (default: all; chat-shown: only the
-//   Chat tab shown from the start)
+//   bench_rooms [list|members|chat|chat-hidden|chat-shown|autojoin ...]   (default: all; chat-hidden:
+//   only the Chat tab not shown at first; chat-shown: only the Chat tab shown from the start)
 #include "app/mainwindow.h"
 #include "bench/benchutil.h"
 #include "model/diagnosticsform.h"
@@ -395,7 +395,7 @@ int main(int argc, char** argv)
     // Each also with private chats not logged: the chat log's part is the difference.
     for (const bool logged : {true, false}) {
         const QByteArray unlogged = logged ? "" : ", not logged";
-        if (wanted("chat"))
+        if (wanted("chat") || wanted("chat-hidden"))
             Sizes(("private chat" + unlogged).constData(), 2000,
                   {"a burst of new senders", "the same senders again", "new senders, Chat tab shown"},
                   [=](MainWindow* window, int n) { return PrivateChatAt(window, n, logged); });
