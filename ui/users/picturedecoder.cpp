@@ -16,8 +16,9 @@ const char* const PictureDecoder::kChildOption = "--decode-picture";
 
 namespace {
 
-const int kMaxShownWidth = 800;
-const int kMaxShownHeight = 400;
+// The child's answer is checked against the box the page fits a picture into.
+const int kMaxShownWidth = UserInfoForm::kMaxShownWidth;
+const int kMaxShownHeight = UserInfoForm::kMaxShownHeight;
 // A reply comes in one peer frame, which holds at most 10 MiB.
 const qint64 kMaxPictureBytes = 10 * 1024 * 1024;
 const qint64 kMaxReasonBytes = 200;

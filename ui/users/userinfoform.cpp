@@ -19,8 +19,6 @@
 
 namespace {
 
-const int kMaxShownWidth = 800;
-const int kMaxShownHeight = 400;
 // What decoding one picture of another user may take: the pixels its decoder really allocates,
 // in the deepest format it may produce them in. A picture's header cannot be taken at its word
 // (a GIF is drawn onto its whole logical screen, an icon decodes the PNG it holds at the PNG's
@@ -174,7 +172,7 @@ qint64 JpegCost(const QByteArray& b, QSize shown)
             if (marker != 0xC0 && marker != 0xC1)
                 return width * height * (4 + 2 * components);
             const qint64 decoded =
-                width > kMaxShownWidth || height > kMaxShownHeight
+                width > UserInfoForm::kMaxShownWidth || height > UserInfoForm::kMaxShownHeight
                     ? qMax(((width + 7) / 8) * ((height + 7) / 8), 16 * qint64(shown.width()) * shown.height())
                     : width * height;
             return decoded * 4;

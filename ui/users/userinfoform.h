@@ -25,6 +25,10 @@ public:
 
     QString User() const { return m_user; }
 
+    // The box a reply's picture is fitted into.
+    static constexpr int kMaxShownWidth = 800;
+    static constexpr int kMaxShownHeight = 400;
+
     // The picture of a reply as the page shows it: fitted into 800 by 400, smoothly scaled.
     // Null for bytes that do not decode, and for a picture whose decoding would take more than
     // a few tens of MiB by what its headers tell, which is refused before anything of that size
