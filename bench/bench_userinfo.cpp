@@ -2,8 +2,11 @@
 // sends a reply carrying a 9 MiB picture (a PNG of noise, 2048 x 1536, and a JPEG of noise), or
 // an ordinary 640 x 480 photo as JPEG, over a messaging connection; the figures are the time from
 // the first byte written to the page taking the reply, to the picture shown, then to the page
-// painted. Each case runs in a process of its own (the
-// program runs itself with the case's name), so that its peak resident size is its own.
+// painted. The flood: 2,000 replies in one write, each with a tiny picture, then one with the
+// ordinary photo, while the program holds 100 MiB and then 2 GiB of touched memory; the figures
+// are the longest the event loop stood still, the GUI thread's processor time, and when the
+// last picture showed. Each case runs in a process of its own (the program runs itself with the
+// case's name), so that its peak resident size is its own.
 #include "bench/benchutil.h"
 #include "ui/users/picturedecoder.h"
 #include "ui/users/userinfoform.h"
@@ -173,6 +176,114 @@ int Page(const QString& file)
     return 0;
 }
 
+// A GIF of one pixel, 35 bytes.
+QByteArray TinyGif()
+{
+    return QByteArray::fromHex("474946383961010001008000000000" "00ffffff" "2c000000000100010000" "02024401" "003b");
+}
+
+std::vector<char> ReplyFrame(const QByteArray& picture)
+{
+    std::vector<char> reply;
+    PutU32(reply, 16);
+    PutString(reply, "a description");
+    reply.push_back(1);
+    PutString(reply, picture);
+    PutU32(reply, 2);
+    PutU32(reply, 0);
+    reply.push_back(1);
+    std::vector<char> frame;
+    PutFrame(frame, reply);
+    return frame;
+}
+
+// A peer floods the page with replies while the program holds the given amount of memory.
+int Flood(const QString& photoFile, int heldMiB, int replies)
+{
+    QTemporaryDir temp;
+    StartCore(temp);
+    const quint16 port = StartListeningMessenger();
+    if (!port)
+        return 1;
+    QFile in(photoFile);
+    in.open(QIODevice::ReadOnly);
+    const QByteArray photo = in.readAll();
+
+    // Touched, so that every page of it is the process's own.
+    const size_t held = size_t(heldMiB) << 20;
+    char* ballast = static_cast<char*>(malloc(held));
+    for (size_t at = 0; at < held; at += 4096)
+        ballast[at] = char(at);
+
+    auto* form = new UserInfoForm();
+    form->resize(900, 600);
+    form->show();
+    form->Init("bench");
+    QApplication::processEvents();
+
+    std::vector<char> bytes;
+    std::vector<char> init{1};
+    PutString(init, "bench");
+    PutString(init, "P");
+    PutU32(init, 0);
+    PutFrame(bytes, init);
+    const std::vector<char> tiny = ReplyFrame(TinyGif());
+    for (int k = 0; k < replies; ++k)
+        bytes.insert(bytes.end(), tiny.begin(), tiny.end());
+    const std::vector<char> last = ReplyFrame(photo);
+    bytes.insert(bytes.end(), last.begin(), last.end());
+
+    QTextDocument* document = form->findChild<QTextBrowser*>("userInfoText")->document();
+    const auto shownSize = [document] {
+        return document->resource(QTextDocument::ImageResource, QUrl("UserImage")).value<QImage>().size();
+    };
+    QEventLoop loop;
+    QElapsedTimer t;
+    int taken = 0;
+    double lastTaken = 0;
+    double shown = 0;
+    QObject::connect(peerMessenger, &PeerMessenger::UserInfoReceived, [&] {
+        if (++taken == replies + 1)
+            lastTaken = Ms(t);
+    });
+    QObject::connect(document, &QTextDocument::contentsChanged, [&] {
+        if (taken == replies + 1 && shownSize() == QSize(533, 400) && !shown) {
+            shown = Ms(t);
+            loop.quit();
+        }
+    });
+    // How long the event loop stands still: the largest gap between two turns of it.
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    QElapsedTimer gap;
+    double longestGap = 0;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        longestGap = qMax(longestGap, Ms(gap));
+        gap.restart();
+    });
+    QTimer::singleShot(60000 + replies * 200, &loop, &QEventLoop::quit);
+    const Cpu before = Cpu::Now();
+    int fd = -1;
+    gap.start();
+    tick.start(1);
+    t.start();
+    std::thread writer([&] {
+        fd = DialLoopback(port);
+        WriteAll(fd, bytes.data(), bytes.size());
+    });
+    loop.exec();
+    const Cpu after = Cpu::Now();
+    tick.stop();
+    writer.join();
+    printf("flood of %d replies holding %d MiB: all taken after %.1f ms, longest event-loop stall %.1f ms, GUI "
+           "thread CPU %.1f ms; last picture %dx%d shown %.1f ms after the last reply\n",
+           replies, heldMiB, lastTaken, longestGap, (after.thread - before.thread) * 1000, shownSize().width(),
+           shownSize().height(), shown ? shown - lastTaken : -1.0);
+    ::close(fd);
+    free(ballast);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -187,6 +298,8 @@ int main(int argc, char** argv)
         return Reply(args[2]);
     if (args.size() == 3 && args[1] == "page")
         return Page(args[2]);
+    if (args.size() == 5 && args[1] == "flood")
+        return Flood(args[2], args[3].toInt(), args[4].toInt());
 
     QTemporaryDir dir;
     WritePictures(dir.path());
@@ -200,5 +313,9 @@ int main(int argc, char** argv)
     run({"page", dir.filePath("picture.png")});
     run({"page", dir.filePath("picture.jpg")});
     run({"page", dir.filePath("photo.jpeg")});
+    // BENCH_FLOOD sets the number of replies of the flood (2000 unless set).
+    const QString replies = qEnvironmentVariableIsSet("BENCH_FLOOD") ? qEnvironmentVariable("BENCH_FLOOD") : "2000";
+    run({"flood", dir.filePath("photo.jpeg"), "100", replies});
+    run({"flood", dir.filePath("photo.jpeg"), "2048", replies});
     return 0;
 }
