@@ -5,13 +5,11 @@
 
 #include <QApplication>
 
-#include <cstring>
-
 int main(int argc, char* argv[])
 {
     // A child that decodes one picture of another user: nothing of the program is started.
-    if (argc == 2 && std::strcmp(argv[1], PictureDecoder::kChildOption) == 0)
-        return PictureDecoder::RunChild();
+    if (PictureDecoder::IsChildRun(argc, argv))
+        return PictureDecoder::RunChild(argc, argv);
 
     QApplication app(argc, argv);
 

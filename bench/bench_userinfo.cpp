@@ -20,7 +20,6 @@
 #include <QTextBrowser>
 
 #include <cstdio>
-#include <cstring>
 #include <thread>
 
 using namespace benchutil;
@@ -263,6 +262,7 @@ int Flood(const QString& photoFile, int heldMiB, int replies)
     });
     QTimer::singleShot(60000 + replies * 200, &loop, &QEventLoop::quit);
     const Cpu before = Cpu::Now();
+    const int started = PictureDecoder::ChildrenStarted();
     int fd = -1;
     gap.start();
     tick.start(1);
@@ -276,9 +276,9 @@ int Flood(const QString& photoFile, int heldMiB, int replies)
     tick.stop();
     writer.join();
     printf("flood of %d replies holding %d MiB: all taken after %.1f ms, longest event-loop stall %.1f ms, GUI "
-           "thread CPU %.1f ms; last picture %dx%d shown %.1f ms after the last reply\n",
+           "thread CPU %.1f ms; last picture %dx%d shown %.1f ms after the last reply; %d decoding children started\n",
            replies, heldMiB, lastTaken, longestGap, (after.thread - before.thread) * 1000, shownSize().width(),
-           shownSize().height(), shown ? shown - lastTaken : -1.0);
+           shownSize().height(), shown ? shown - lastTaken : -1.0, PictureDecoder::ChildrenStarted() - started);
     ::close(fd);
     free(ballast);
     return 0;
@@ -289,8 +289,8 @@ int Flood(const QString& photoFile, int heldMiB, int replies)
 int main(int argc, char** argv)
 {
     // The page's pictures are decoded by this program run again, as the client runs itself.
-    if (argc == 2 && std::strcmp(argv[1], PictureDecoder::kChildOption) == 0)
-        return PictureDecoder::RunChild();
+    if (PictureDecoder::IsChildRun(argc, argv))
+        return PictureDecoder::RunChild(argc, argv);
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = app.arguments();

@@ -25,6 +25,8 @@
 #include <QImageWriter>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTextBlock>
@@ -33,6 +35,12 @@
 
 #include <map>
 #include <memory>
+
+#include <csignal>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <zlib.h>
 
@@ -83,12 +91,14 @@ QByteArray PngChunk(const char* type, const QByteArray& data)
            Be32(quint32(crc32(0, reinterpret_cast<const Bytef*>(typed.constData()), uInt(typed.size()))));
 }
 
+const char kPng[] = "\x89PNG\r\n\x1a\n";
+
 // A PNG of RGBA samples that claims the size and depth, with a few bytes of image data: enough
 // for a decoder to set out on it.
 QByteArray ClaimingPng(quint32 width, quint32 height, quint8 depth)
 {
     const QByteArray header = Be32(width) + Be32(height) + char(depth) + Hex("06 00 00 00");
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + PngChunk("IHDR", header) +
+    return QByteArray(kPng, 8) + PngChunk("IHDR", header) +
            PngChunk("IDAT", qCompress(QByteArray(16, 0)).mid(4)) + PngChunk("IEND", QByteArray());
 }
 
@@ -109,12 +119,16 @@ QByteArray HiddenFrameGif(quint16 width, quint16 height)
            Le16(height) + Hex("80 000000 FFFFFF") + Hex("02 02 44 01 00") + Hex("3B");
 }
 
+QByteArray TextChunk(int letters)
+{
+    return PngChunk("zTXt", QByteArray("Comment\0\0", 9) + qCompress(QByteArray(letters, 'a')).mid(4));
+}
+
 // A 1 by 1 PNG with compressed text chunks, each of the number of letters given.
 QByteArray TextPng(int chunks, int letters)
 {
-    const QByteArray text = PngChunk("zTXt", QByteArray("Comment\0\0", 9) + qCompress(QByteArray(letters, 'a')).mid(4));
     const QByteArray plain = ClaimingPng(1, 1, 8);
-    return plain.left(33) + text.repeated(chunks) + plain.mid(33);
+    return plain.left(33) + TextChunk(letters).repeated(chunks) + plain.mid(33);
 }
 
 QByteArray JpegSegment(quint8 marker, const QByteArray& body)
@@ -148,6 +162,70 @@ QByteArray IconHolding(const QByteArray& png)
 {
     return Le16(0) + Le16(1) + Le16(1) + Hex("10 10 00 00") + Le16(1) + Le16(32) + P::U32(quint32(png.size())) +
            P::U32(22) + png;
+}
+
+// An interlaced 3400 x 3400 RGBA PNG whose pixels are all there (of one colour, so that it is
+// small), after compressed text chunks of the numbers of letters given.
+QByteArray InterlacedPng(const QList<int>& texts)
+{
+    static const QByteArray pixels = [] {
+        // The seven passes' rows, each behind its filter byte.
+        const int size = 3400, passes[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                               {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+        QByteArray rows;
+        for (const auto& p : passes)
+            rows += (Hex("00") + Hex("80 40 20 FF").repeated((size - p[0] + p[2] - 1) / p[2]))
+                        .repeated((size - p[1] + p[3] - 1) / p[3]);
+        return PngChunk("IDAT", qCompress(rows, 9).mid(4));
+    }();
+    QByteArray png = QByteArray(kPng, 8) + PngChunk("IHDR", Be32(3400) + Be32(3400) + Hex("08 06 00 00 01"));
+    for (int letters : texts)
+        png += TextChunk(letters);
+    return png + pixels + PngChunk("IEND", QByteArray());
+}
+
+QByteArray Answer(quint32 width, quint32 height, const QByteArray& rest)
+{
+    return P::U32(width) + P::U32(height) + rest;
+}
+
+// What the stat file of a process tells after its name, which may hold anything: its state
+// first, then its parent. Empty once it has been reaped.
+QList<QByteArray> StatOf(const QString& pid)
+{
+    QFile stat("/proc/" + pid + "/stat");
+    const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+    return line.isEmpty() ? QList<QByteArray>() : line.mid(line.lastIndexOf(')') + 2).split(' ');
+}
+
+// The processes this one started that have not been reaped yet.
+QList<int> Children()
+{
+    QList<int> pids;
+    const QByteArray self = QByteArray::number(QCoreApplication::applicationPid());
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        if (entry.at(0).isDigit() && StatOf(entry).value(1) == self)
+            pids << entry.toInt();
+    return pids;
+}
+
+// Gone, or a zombie nobody has reaped yet: either way it runs no more.
+bool Ended(int pid)
+{
+    const QList<QByteArray> stat = StatOf(QString::number(pid));
+    return stat.isEmpty() || stat[0] == "Z";
+}
+
+// A limit of a running process as its limits file shows it: "soft hard unit".
+QString LimitOf(qint64 pid, const QString& name)
+{
+    QFile limits(QString("/proc/%1/limits").arg(pid));
+    if (!limits.open(QIODevice::ReadOnly))
+        return QString();
+    for (const QString& line : QString::fromLatin1(limits.readAll()).split('\n'))
+        if (line.startsWith(name))
+            return line.mid(name.size()).simplified();
+    return QString();
 }
 
 // The fields of a reply after its code.
@@ -203,6 +281,13 @@ private slots:
     void costlyPicturesRefused();
     void pictureDecodedApart_data();
     void pictureDecodedApart();
+    void decoderAnswers_data();
+    void decoderAnswers();
+    void overtakenPictures();
+    void replyFlood();
+    void twoChildrenAtATime();
+    void stuckPictureEndsByItself();
+    void childOnItsOwn();
     void mangledPictureHeaders();
     void damagedPictures();
     void askTwiceAndClose();
@@ -244,6 +329,51 @@ private:
         QPointer<UserInfoForm> guard(form);
         QVERIFY(ClickCloseMark(Tabs(), Tabs()->indexOf(form)));
         QTRY_VERIFY(guard.isNull());
+    }
+
+    // An executable shell script in the test's folder.
+    QString Script(const QString& name, const QString& body)
+    {
+        const QString path = m_dir.filePath(name);
+        QFile::remove(path);
+        if (!WriteFile(path, "#!/bin/sh\n" + body.toUtf8()))
+            return QString();
+        QFile(path).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return path;
+    }
+    // A decoding child that notes its start and end in "runs" and then is the real one, unless
+    // "hold" exists (it then sleeps) or "slow" exists (it waits a little first).
+    void UseNotingChild()
+    {
+        const QString dir = m_dir.path();
+        QFile::remove(dir + "/runs");
+        PictureDecoder::SetProgram(Script("noting", QString("echo start >> '%1/runs'\n"
+                                                            "[ -e '%1/hold' ] && exec sleep 60\n"
+                                                            "[ -e '%1/slow' ] && sleep 0.5\n"
+                                                            "echo end >> '%1/runs'\n"
+                                                            "exec '%2' \"$@\"\n")
+                                                        .arg(dir, qEnvironmentVariable("TAVRINEL_BINARY"))));
+    }
+    void UseRealChild()
+    {
+        PictureDecoder::SetProgram(qEnvironmentVariable("TAVRINEL_BINARY"));
+        QFile::remove(m_dir.filePath("hold"));
+        QFile::remove(m_dir.filePath("slow"));
+    }
+    QStringList Runs() { return QString(ReadFile(m_dir.filePath("runs"))).split('\n', Qt::SkipEmptyParts); }
+    void Touch(const QString& name) { WriteFile(m_dir.filePath(name), QByteArray()); }
+    // The real child run by hand, with the parent and time limit given.
+    static void StartChild(QProcess& child, const QString& parent, int limitMs = 60000)
+    {
+#if defined(__SANITIZE_ADDRESS__)
+        // As the page starts it: its leaks at exit are not looked for.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":detect_leaks=0");
+        child.setProcessEnvironment(environment);
+#endif
+        child.start(qEnvironmentVariable("TAVRINEL_BINARY"),
+                    {PictureDecoder::kChildOption, parent, QString::number(limitMs)});
+        QVERIFY(child.waitForStarted());
     }
 
     MainWindowFixture m_fixture;
@@ -386,7 +516,7 @@ void TestUserInfo::pageShowsReply()
 
     peer.SendMessage(16, Reply(description, hasPicture ? &picture : nullptr, 3, 7, false));
     QTRY_COMPARE(Figures(form), QString("3|No|7"));
-    QCOMPARE(Text(form)->toPlainText(), text);
+    QTRY_COMPARE(Text(form)->toPlainText(), text);
     QCOMPARE(ShownImageSize(Text(form)->document()), shown);
     QCOMPARE(Images(Text(form)->document()), !shown.isEmpty() ? QStringList{"UserImage"} : QStringList());
     CloseTab(form);
@@ -401,7 +531,7 @@ void TestUserInfo::hugePictureRefused()
     QVERIFY(form);
     peer.SendMessage(16, Reply("big", &huge, 1, 0, true));
     QTRY_COMPARE(Figures(form), QString("1|Yes|0"));
-    QCOMPARE(Text(form)->toPlainText(), QString("big"));
+    QTRY_COMPARE(Text(form)->toPlainText(), QString("big"));
     QVERIFY(ShownImageSize(Text(form)->document()).isEmpty());
     QVERIFY(LogText("Peer Messenger").contains("in the user info of dan not shown"));
     CloseTab(form);
@@ -427,9 +557,9 @@ void TestUserInfo::costlyPicturesRefused()
     g_largestNew = 0;
     peer.SendMessage(16, Reply("tiny", &picture, 2, 0, true));
     QTRY_COMPARE(Figures(form), QString("2|Yes|0"));
+    QTRY_COMPARE(Text(form)->toPlainText(), QString("tiny"));
     const size_t largest = g_largestNew;
     QVERIFY2(largest < 16u * 1024 * 1024, qPrintable(QString::number(largest)));
-    QCOMPARE(Text(form)->toPlainText(), QString("tiny"));
     QVERIFY(ShownImageSize(Text(form)->document()).isEmpty());
     QVERIFY(LogText("Peer Messenger")
                 .contains(QString("Picture of %1 bytes in the user info of kim not shown").arg(picture.size())));
@@ -476,15 +606,8 @@ void TestUserInfo::pictureDecodedApart()
     QFETCH(QByteArray, picture);
     QFETCH(bool, answers);
     QFETCH(QSize, shown);
-    if (!answers) {
-        const QString sleeper = m_dir.filePath("sleeper");
-        QFile script(sleeper);
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write("#!/bin/sh\nexec sleep 60\n");
-        script.close();
-        QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
-        PictureDecoder::SetProgram(sleeper);
-    }
+    if (!answers)
+        PictureDecoder::SetProgram(Script("sleeper", "exec sleep 60\n"));
     FakePeer& peer = Peer("lou");
     UserInfoForm* form = AskForInfo("lou");
     QVERIFY(form);
@@ -493,7 +616,8 @@ void TestUserInfo::pictureDecodedApart()
         PictureDecoder::SetTimeLimit(300);
     g_largestNew = 0;
     peer.SendMessage(16, Reply("apart", &picture, 4, 1, true));
-    QTRY_COMPARE_WITH_TIMEOUT(Figures(form), QString("4|Yes|1"), 20000);
+    QTRY_COMPARE(Figures(form), QString("4|Yes|1"));
+    QTRY_VERIFY_WITH_TIMEOUT(Text(form)->toPlainText().endsWith("apart"), 20000);
     const size_t largest = g_largestNew;
     PictureDecoder::SetProgram(qEnvironmentVariable("TAVRINEL_BINARY"));
     PictureDecoder::SetTimeLimit(timeLimit);
@@ -504,7 +628,228 @@ void TestUserInfo::pictureDecodedApart()
     if (shown.isEmpty())
         QVERIFY(LogText("Peer Messenger")
                     .contains(QString("Picture of %1 bytes in the user info of lou not shown").arg(picture.size())));
+    // A child that took too long is killed, not left to sleep.
+    QTRY_VERIFY(Children().isEmpty());
     CloseTab(form);
+}
+
+void TestUserInfo::decoderAnswers_data()
+{
+    QTest::addColumn<QString>("answer");  // a file the child writes, or a device
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("reason");  // empty when the picture shows
+    const QString malformed = "its decoder's answer is malformed";
+    QTest::newRow("picture of 2 x 1") << "" << Answer(2, 1, QByteArray(8, char(0xFF))) << "";
+    QTest::newRow("refusal") << "" << Answer(0, 0, "because") << "because";
+    QTest::newRow("wider than the box") << "" << Answer(801, 1, QByteArray(801 * 4, 0)) << malformed;
+    QTest::newRow("higher than the box") << "" << Answer(1, 401, QByteArray(401 * 4, 0)) << malformed;
+    QTest::newRow("shorter than its pixels") << "" << Answer(100, 100, QByteArray(92, 0)) << malformed;
+    QTest::newRow("reason over its bound") << "" << Answer(0, 0, QByteArray(201, 'r')) << malformed;
+    QTest::newRow("far too long") << "/dev/zero" << QByteArray() << "its decoder's answer is too long";
+}
+
+// Whatever a child answers, only a picture within the box and of exactly its pixels shows, and
+// only a short reason is taken; the child's standard error goes nowhere.
+void TestUserInfo::decoderAnswers()
+{
+    QFETCH(QString, answer);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, reason);
+    if (answer.isEmpty()) {
+        answer = m_dir.filePath("answer");
+        QVERIFY(WriteFile(answer, bytes));
+    }
+    PictureDecoder::SetProgram(Script("answering", QString("readlink /proc/$$/fd/2 > '%1/stderr'\n"
+                                                           "cat > /dev/null\nexec cat '%2'\n")
+                                                       .arg(m_dir.path(), answer)));
+    FakePeer& peer = Peer("lou");
+    UserInfoForm* form = AskForInfo("lou");
+    QVERIFY(form);
+    const QByteArray picture = QTest::currentDataTag();
+    peer.SendMessage(16, Reply("fake", &picture, 1, 0, true));
+    QTRY_VERIFY(Text(form)->toPlainText().endsWith("fake"));
+    UseRealChild();
+    QCOMPARE(ReadFile(m_dir.filePath("stderr")), QByteArray("/dev/null\n"));
+    QCOMPARE(ShownImageSize(Text(form)->document()), reason.isEmpty() ? QSize(2, 1) : QSize(0, 0));
+    if (!reason.isEmpty())
+        QTRY_VERIFY(LogText("Peer Messenger")
+                        .contains(QString("Picture of %1 bytes in the user info of lou not shown: %2")
+                                  .arg(picture.size())
+                                  .arg(reason)));
+    QTRY_VERIFY(Children().isEmpty());
+    CloseTab(form);
+}
+
+// The figures show as soon as a reply comes. A newer reply's picture is the one shown: the child
+// still at work for the older one is killed, and a newer reply without a picture shows none.
+void TestUserInfo::overtakenPictures()
+{
+    UseNotingChild();
+    FakePeer& peer = Peer("max");
+    UserInfoForm* form = AskForInfo("max");
+    QVERIFY(form);
+    Touch("hold");
+    const QByteArray first = Png(640, 480);
+    peer.SendMessage(16, Reply("first", &first, 5, 0, true));
+    QTRY_COMPARE(Figures(form), QString("5|Yes|0"));
+    QTRY_COMPARE(Children().size(), 1);
+    const int held = Children().first();
+    QCOMPARE(Text(form)->toPlainText(), QString("Requesting..."));
+
+    QFile::remove(m_dir.filePath("hold"));
+    const QByteArray second = Png(100, 50);
+    peer.SendMessage(16, Reply("second", &second, 6, 0, true));
+    QTRY_COMPARE(Text(form)->toPlainText(), QString(QChar::ObjectReplacementCharacter) + "\nsecond");
+    QCOMPARE(ShownImageSize(Text(form)->document()), QSize(100, 50));
+    QTRY_VERIFY(Ended(held));
+
+    Touch("slow");
+    const QByteArray third = Png(200, 100);
+    peer.SendMessage(16, Reply("third", &third, 7, 0, true));
+    QTRY_COMPARE(Children().size(), 1);
+    peer.SendMessage(16, Reply("fourth", nullptr, 8, 0, true));
+    QTRY_COMPARE(Text(form)->toPlainText(), QString("fourth"));
+    QTRY_VERIFY(Children().isEmpty());
+    QCoreApplication::processEvents();
+    QCOMPARE(Text(form)->toPlainText(), QString("fourth"));
+    QVERIFY(Images(Text(form)->document()).isEmpty());
+    QCOMPARE(Figures(form), QString("8|Yes|0"));
+    UseRealChild();
+    CloseTab(form);
+}
+
+// A peer's burst of replies, each with a picture, starts a child for the last of them, not one
+// for each (the burst may come in two reads). Without a program set, the running program decodes:
+// here, this test itself.
+void TestUserInfo::replyFlood()
+{
+    PictureDecoder::SetProgram(QString());
+    FakePeer& peer = Peer("ned");
+    UserInfoForm* form = AskForInfo("ned");
+    QVERIFY(form);
+    const QByteArray tiny = ScreenGif(1, 1);
+    QByteArray burst = P::PlainFrame(P::U32(16) + Reply("tiny", &tiny, 1, 0, true)).repeated(300);
+    QImage photo(640, 480, QImage::Format_RGB32);
+    photo.fill(Qt::darkCyan);
+    const QByteArray last = Encode(photo, "jpeg");
+    const int started = PictureDecoder::ChildrenStarted();
+    peer.SendRaw(burst + P::PlainFrame(P::U32(16) + Reply("last", &last, 2, 0, true)));
+    QTRY_COMPARE(ShownImageSize(Text(form)->document()), QSize(533, 400));
+    QCOMPARE(Text(form)->toPlainText(), QString(QChar::ObjectReplacementCharacter) + "\nlast");
+    const int starts = PictureDecoder::ChildrenStarted() - started;
+    QVERIFY2(starts <= 2, qPrintable(QString("%1 children started").arg(starts)));
+    UseRealChild();
+    CloseTab(form);
+}
+
+// Pictures of four pages at once: two children at a time, the others wait their turn.
+void TestUserInfo::twoChildrenAtATime()
+{
+    UseNotingChild();
+    Touch("slow");
+    const QStringList users{"ora", "pia", "quin", "rae"};
+    QList<UserInfoForm*> forms;
+    for (const QString& user : users) {
+        Peer(user);
+        forms << AskForInfo(user);
+        QVERIFY(forms.last());
+    }
+    const QByteArray picture = Png(300, 100);
+    for (const QString& user : users)
+        Peer(user).SendMessage(16, Reply(user, &picture, 1, 0, true));
+    for (UserInfoForm* form : forms)
+        QTRY_COMPARE_WITH_TIMEOUT(ShownImageSize(Text(form)->document()), QSize(300, 100), 10000);
+    int running = 0, most = 0;
+    for (const QString& run : Runs())
+        most = qMax(most, running += run == "start" ? 1 : -1);
+    QCOMPARE(Runs().size(), 8);
+    QCOMPARE(most, PictureDecoder::kMaxChildren);
+    UseRealChild();
+    for (UserInfoForm* form : forms)
+        CloseTab(form);
+}
+
+// Pictures that kept smooth scaling waiting for good on a pool thread the memory limit refused
+// (where the limit falls depends on the build, hence several): each child answers by itself, well
+// within its own time.
+void TestUserInfo::stuckPictureEndsByItself()
+{
+    const QString self = QString::number(QCoreApplication::applicationPid());
+    std::vector<std::unique_ptr<QProcess>> children;
+    for (int letters = 4800000; letters <= 5600000; letters += 200000) {
+        const QByteArray picture = InterlacedPng({letters, 250000});
+        QVERIFY(picture.size() < 100 * 1024);
+        children.push_back(std::make_unique<QProcess>());
+        StartChild(*children.back(), self);
+        children.back()->write(picture);
+        children.back()->closeWriteChannel();
+    }
+    for (const auto& child : children) {
+        const bool ended = child->waitForFinished(20000);
+        if (!ended)
+            child->kill();
+        QVERIFY(ended);
+        QCOMPARE(child->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child->exitCode(), 0);
+        QVERIFY(child->readAllStandardOutput().size() >= 8);
+    }
+}
+
+// The child run by hand reads no more than a reply holds. It holds its limits before it reads a
+// byte, and ends by itself: after its own time though its picture never comes, at once when its
+// parent is not the one that started it, and when its parent dies.
+void TestUserInfo::childOnItsOwn()
+{
+    const QString self = QString::number(QCoreApplication::applicationPid());
+    for (const qint64 size : {PictureDecoder::kMaxPictureBytes, PictureDecoder::kMaxPictureBytes + 1}) {
+        QProcess child;
+        StartChild(child, self);
+        child.write(QByteArray(int(size), 'x'));
+        child.closeWriteChannel();
+        QVERIFY(child.waitForFinished(20000));
+        QCOMPARE(child.readAllStandardOutput(),
+                 Answer(0, 0, size > PictureDecoder::kMaxPictureBytes ? "it is larger than a reply holds"
+                                                                       : "it does not decode"));
+    }
+
+    QProcess stalled;
+    StartChild(stalled, self, 200);
+    QVERIFY(stalled.waitForFinished(20000));
+    QCOMPARE(stalled.exitStatus(), QProcess::CrashExit);
+    QCOMPARE(stalled.exitCode(), int(SIGALRM));
+
+    QProcess orphan;
+    StartChild(orphan, "1");
+    QVERIFY(orphan.waitForFinished(20000));
+    QCOMPARE(orphan.exitStatus(), QProcess::NormalExit);
+
+    // A parent that starts the child, which waits for its picture from a pipe this test holds
+    // open, then is killed.
+    const QByteArray pipe = QFile::encodeName(m_dir.filePath("pipe"));
+    QVERIFY(::mkfifo(pipe.constData(), 0600) == 0);
+    const int writer = ::open(pipe.constData(), O_RDWR);
+    const auto closeWriter = qScopeGuard([&] {
+        ::close(writer);
+        ::unlink(pipe.constData());
+    });
+    QProcess parent;
+    parent.start("/bin/sh", {"-c", "\"$0\" --decode-picture $$ 60000 < \"$1\" & echo $!; exec sleep 60",
+                             qEnvironmentVariable("TAVRINEL_BINARY"), QFile::decodeName(pipe)});
+    QVERIFY(parent.waitForReadyRead());
+    const int child = parent.readLine().trimmed().toInt();
+    QVERIFY(child > 0);
+    QTRY_COMPARE(LimitOf(child, "Max cpu time"), QString("3 4 seconds"));
+    QCOMPARE(LimitOf(child, "Max core file size"), QString("0 0 bytes"));
+    QCOMPARE(LimitOf(child, "Max file size"), QString("0 0 bytes"));
+#if !defined(__SANITIZE_ADDRESS__)
+    QCOMPARE(LimitOf(child, "Max data size"), QString("134217728 134217728 bytes"));
+#endif
+    parent.kill();
+    QVERIFY(parent.waitForFinished());
+    const bool ended = QTest::qWaitFor([child] { return Ended(child); }, 10000);
+    if (!ended)
+        ::kill(child, SIGKILL);
+    QVERIFY(ended);
 }
 
 // Pictures of every format read here, their headers mangled at random: no decode takes more
@@ -678,6 +1023,17 @@ void TestUserInfo::cleanupTestCase()
     delete mainWindow;
 }
 
-QTEST_MAIN(TestUserInfo)
+int main(int argc, char** argv)
+{
+    // The page's pictures are decoded by the running program unless told otherwise: here, this test.
+    if (PictureDecoder::IsChildRun(argc, argv))
+        return PictureDecoder::RunChild(argc, argv);
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    TestUserInfo test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_userinfo.moc"
 #include "moc_urlcatcher.cpp"

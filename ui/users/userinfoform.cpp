@@ -11,6 +11,7 @@
 #include <QBuffer>
 #include <QDesktopServices>
 #include <QImageReader>
+#include <QLineEdit>
 #include <QShowEvent>
 #include <QTextCursor>
 #include <QUrl>
@@ -182,6 +183,12 @@ qint64 JpegCost(const QByteArray& b, QSize shown)
     return -1;
 }
 
+void SetText(QLineEdit* ip_edit, const QString& i_text)
+{
+    if (ip_edit->text() != i_text)
+        ip_edit->setText(i_text);
+}
+
 }  // namespace
 
 UserInfoForm::UserInfoForm(QWidget* parent)
@@ -285,8 +292,13 @@ void UserInfoForm::OnUserInfoReceived(QString i_user, QString i_description, boo
     if (i_user != m_user)
         return;
     m_requesting = false;
-    m_reply = Reply{i_description, i_pictureBufferLength, i_uploadSlots, i_queuedUPloads, i_freeUploadSlots};
-    // A newer reply overtakes the picture of an older one still being decoded.
+    m_reply = Reply{i_description, i_pictureBufferLength};
+    // The figures show at once; the description waits for its picture, which may take a while.
+    // A burst of replies sets them once each, and only where they change.
+    SetText(m_ui->uploadSlotsEdit, QString::number(i_uploadSlots));
+    SetText(m_ui->queuedUploadsEdit, QString::number(i_queuedUPloads));
+    SetText(m_ui->freeToUploadEdit, i_freeUploadSlots ? "Yes" : "No");
+    // A newer reply overtakes the picture of an older one still waiting or being decoded.
     if (i_hasPicture)
         m_decoder.Start(ip_pictureBuffer, i_pictureBufferLength);
     else {
@@ -308,10 +320,6 @@ void UserInfoForm::OnPictureDecoded(const QImage& i_image, const QString& i_refu
 
 void UserInfoForm::ShowReply(const QImage& i_picture)
 {
-    m_ui->uploadSlotsEdit->setText(QString::number(m_reply.uploadSlots));
-    m_ui->queuedUploadsEdit->setText(QString::number(m_reply.queuedUploads));
-    m_ui->freeToUploadEdit->setText(m_reply.freeUploadSlots ? "Yes" : "No");
-
     QString html;
     if (!i_picture.isNull()) {
         m_ui->userInfoText->document()->addResource(QTextDocument::ImageResource, QUrl(kImageName), i_picture);

@@ -53,14 +53,11 @@ private:
     Ui_UserInfoForm* m_ui;
     QString m_user;
     bool m_requesting = false;
-    // The reply shown once its picture is decoded.
+    // The reply whose description shows once its picture is decoded.
     struct Reply
     {
         QString description;
         int pictureLength = 0;
-        int uploadSlots = 0;
-        int queuedUploads = 0;
-        bool freeUploadSlots = false;
     } m_reply;
     PictureDecoder m_decoder;
 };
