@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+#include <algorithm>
+
 namespace {
 
 ItemPtr User(const QString& name) { return d.GetType("user")->GetItem(Value(name)); }
@@ -125,6 +127,59 @@ private slots:
             return asked.size() >= expected.size();
         });
         QCOMPARE(asked, expected);
+    }
+
+    // A user who comes online with no messaging connection to us is asked for one; once it stands,
+    // what is still queued then is asked for, and a later connection of that user asks nothing again.
+    void onlineRequeueWaitsForConnection()
+    {
+        QList<ItemPtr> entries;
+        for (const char* name : {"a.mp3", "b.mp3", "c.mp3", "d.mp3"})
+            entries << transferQueueManager->AddDownload("gus", name, "f", 1, 0);
+        f.peer.ServerFrames();
+        QVERIFY(Deliver(f.peer.env.fake, 7, Str("gus") + U32(2) + FakePeer::U8(0)));
+        QCOMPARE(User("gus").GetItems("unsent_message").size(), size_t(0));
+        // The address and the relayed request, in either order; the relay's token is the client's own.
+        QList<QByteArray> toServer;
+        for (const FakeServer::Frame& frame : f.peer.ServerFrames())
+            if (frame.code == 3 || frame.code == 18)
+                toServer << U32(frame.code) + frame.fields.mid(frame.code == 18 ? 4 : 0);
+        std::sort(toServer.begin(), toServer.end());
+        QCOMPARE(toServer, (QList<QByteArray>{U32(3) + Str("gus"), U32(18) + Str("gus") + Str("P")}));
+
+        // Meanwhile one download fails and another is removed.
+        transferQueueManager->SetDownloadEntryStatus(entries[1], "aborted");
+        transferQueueManager->RemoveDownload(entries[2]);
+
+        // The queue requests a connection got: a place in line sent behind them marks their end.
+        const auto asked = [](FakePeer& peer) {
+            peerMessenger->SendUploadPlaceInLine("gus", "marker", 0);
+            QList<QByteArray> found;
+            const bool ended = QTest::qWaitFor([&] {
+                found.clear();
+                for (const FakePeer::Frame& frame : peer.Frames()) {
+                    if (frame.body == U32(44) + Str("marker") + U32(0))
+                        return true;
+                    if (frame.body.startsWith(U32(43)))
+                        found << frame.body.mid(4);
+                }
+                return false;
+            });
+            return ended ? found : QList<QByteArray>{"marker not seen"};
+        };
+        FakePeer gus;
+        QVERIFY(gus.Listen());
+        QVERIFY(Deliver(f.peer.env.fake, 3, Str("gus") + U32(0x7f000001) + U32(gus.Port()) + U32(0) + F::U16(0)));
+        QVERIFY(gus.WaitForFrames(1));
+        QCOMPARE(gus.Frames()[0].body, FakePeer::DirectInit("me", "P"));
+        QCOMPARE(asked(gus), (QList<QByteArray>{Str("f\\a.mp3"), Str("f\\d.mp3")}));
+
+        // The peer comes back on a new connection.
+        gus.Close();
+        QTRY_VERIFY(!PeerFixture::PeerSocketOf("gus"));
+        FakePeer again;
+        QVERIFY(f.peer.Messaging(again, "gus"));
+        QCOMPARE(asked(again), QList<QByteArray>());
     }
 
     // The peer's notices arrive as peer messages on its messaging connection.
