@@ -4,6 +4,7 @@
 
 #include "app/actionsettoolbar.h"
 #include "app/mainwindow.h"
+#include "common/childprocess.h"
 #include "common/fakeserver.h"
 #include "common/serverfixture.h"
 #include "common/toolbaraction.h"

@@ -26,7 +26,7 @@ void TestEndToEnd::loginThenSigtermSaves()
     MainWindowFixture fixture;
     FakeServer& server = fixture.server;
     QVERIFY(fixture.WriteHome({{"username", "alice"}, {"password", "secret"}}));
-    QProcess first;
+    ChildProcess first;
     QVERIFY(StartProgram(first));
 
     // The stored user name starts the login from within start-up.
@@ -41,7 +41,7 @@ void TestEndToEnd::loginThenSigtermSaves()
     QTRY_VERIFY_WITH_TIMEOUT(server.Codes().contains(92), 10000);
 
     // A second start of the same user steps aside silently.
-    QProcess second;
+    ChildProcess second;
     second.start(qEnvironmentVariable("TAVRINEL_BINARY"), QStringList());
     QVERIFY(second.waitForFinished(20000));
     QCOMPARE(second.exitStatus(), QProcess::NormalExit);
@@ -84,7 +84,7 @@ void TestEndToEnd::sigtermDuringFirstRunDialog()
     // No user name: start-up waits in the first-run dialog and must not connect.
     MainWindowFixture fixture;
     QVERIFY(fixture.WriteHome());
-    QProcess program;
+    ChildProcess program;
     QVERIFY(StartProgram(program));
     // The instance lock is taken only once the signal handlers are in place.
     QTRY_VERIFY_WITH_TIMEOUT(!QDir(fixture.root.filePath("tmp")).entryList({"TavrinelQt*"}, QDir::Files).isEmpty(),

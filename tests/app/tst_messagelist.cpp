@@ -184,7 +184,7 @@ void TestMessageList::rowsComeBackAfterRestart()
     // The rows died with the list, and so did the items holding their addresses.
     QCOMPARE(int(d.GetType("message_list_node")->ItemCount()), 0);
 
-    QProcess second;
+    ChildProcess second;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(kRestoredRows, rows.join('\n'));
     second.setProcessEnvironment(environment);

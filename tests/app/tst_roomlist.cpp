@@ -214,7 +214,7 @@ void TestRoomList::autojoinRoomIsEnteredAtNextStart()
     QCOMPARE(parsed.Linked("room", "big", "room_autojoin").size(), 1);
 
     // The program starts from that file, in the same home.
-    QProcess program;
+    ChildProcess program;
     QVERIFY(StartProgram(program));
     QVERIFY(next.WaitForConnection(20000));
     QVERIFY(next.WaitForFrames(1, 10000));

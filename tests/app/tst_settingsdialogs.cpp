@@ -157,7 +157,7 @@ void TestSettingsDialogs::newPortIsUsedAfterRestart()
     }
 
     delete mainWindow;
-    QProcess program;
+    ChildProcess program;
     QVERIFY(StartProgram(program));
     for (quint16 p : {port, quint16(port + 1)}) {
         QTcpSocket probe;

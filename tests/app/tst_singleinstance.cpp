@@ -2,6 +2,7 @@
 
 #include "app/quitonsignal.h"
 #include "app/singleinstance.h"
+#include "common/childprocess.h"
 
 #include "savefile.h"
 
@@ -95,7 +96,7 @@ void TestSingleInstance::signalWhileTakingTheLockQuitsCleanly()
     QFile::remove(lockPath);
     QCOMPARE(::mkfifo(lockPath.constData(), 0600), 0);
 
-    QProcess program;
+    ChildProcess program;
     const auto cleanup = qScopeGuard([&] {
         if (program.state() != QProcess::NotRunning) {
             program.kill();

@@ -1,9 +1,11 @@
 // Real programs, each with its own home, save file and listening port, meet through a small
 // central server on 127.0.0.1 and copy files from one to the other: a whole file, one whose
 // first half the downloader already holds, and two different files of two users that both map
-// to the same local path CD1/01.mp3. Then they quit on SIGTERM and save.
+// to the same local path CD1/01.mp3. Then they quit on SIGTERM and save. And a program dies
+// with the process that started it, so that a test killed for running too long leaves none.
 
 #include "app/savefile.h"
+#include "common/childprocess.h"
 #include "common/relayserver.h"
 #include "common/testfiles.h"
 
@@ -11,11 +13,14 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <csignal>
+#include <cstdio>
 
 namespace {
 
@@ -95,7 +100,7 @@ struct Client
 {
     QString name, home, tmp;
     SaveBuilder save;
-    QProcess process;
+    ChildProcess process;
 
     void Prepare(const QString& root, const QString& user, quint16 serverPort)
     {
@@ -140,6 +145,37 @@ struct Client
     }
 };
 
+// Given as the first argument, this executable starts one client, prints its pid and waits for
+// a while: the process in the middle that the test kills.
+const char* const kHoldClient = "--hold-client";
+
+// Arguments: the root folder and the central server's port.
+int HoldClient(const QString& root, quint16 serverPort)
+{
+    Client client;
+    client.Prepare(root, "dave", serverPort);
+    if (!client.Start())
+        return 1;
+    std::printf("%lld\n", client.process.processId());
+    std::fflush(stdout);
+    // Bounded, should the test never come to kill it; the client is killed on the way out.
+    QThread::sleep(120);
+    return 0;
+}
+
+// A process's state letter and start time from /proc, the pair empty once it is gone. The start
+// time tells a reused pid from the process that had it.
+QPair<QByteArray, QByteArray> ProcessState(qint64 pid)
+{
+    QFile file(QString("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray stat = file.readAll();
+    // The name in parentheses may hold spaces and parentheses of its own.
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 19 ? qMakePair(fields[0], fields[19]) : QPair<QByteArray, QByteArray>();
+}
+
 }  // namespace
 
 class TestTwoClients : public QObject
@@ -149,6 +185,7 @@ class TestTwoClients : public QObject
 private slots:
     void initTestCase();
     void fileMovesFromOneClientToTheOther();
+    void clientDiesWithTheProcessThatStartedIt();
 };
 
 void TestTwoClients::initTestCase()
@@ -275,5 +312,65 @@ void TestTwoClients::fileMovesFromOneClientToTheOther()
     QCOMPARE(aliceSaved.items.value("shared_folder").values(), QStringList{share});
 }
 
-QTEST_GUILESS_MAIN(TestTwoClients)
+void TestTwoClients::clientDiesWithTheProcessThatStartedIt()
+{
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    RelayServer server;
+    QVERIFY(server.Listen());
+
+    ChildProcess holder;
+    qint64 client = 0;
+    QByteArray clientStart;
+    const auto alive = [&] {
+        const auto state = ProcessState(client);
+        return !clientStart.isEmpty() && state.second == clientStart && state.first != "Z";
+    };
+    // Whatever happened, no client outlives the test.
+    const auto cleanup = qScopeGuard([&] {
+        if (holder.state() != QProcess::NotRunning) {
+            holder.kill();
+            holder.waitForFinished();
+        }
+        if (client > 0 && alive()) {
+            ::kill(static_cast<pid_t>(client), SIGKILL);
+            if (!QTest::qWaitFor([&] { return !alive(); }, 10000))
+                qWarning("client %lld still running", client);
+        }
+    });
+    holder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    holder.start(QCoreApplication::applicationFilePath(),
+                 {kHoldClient, root.path(), QString::number(server.Port())});
+    QVERIFY(holder.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(holder.canReadLine() || holder.state() == QProcess::NotRunning, 60000);
+    QVERIFY2(holder.canReadLine(), "the client did not start");
+    client = holder.readLine().trimmed().toLongLong();
+    QVERIFY(client > 0);
+    clientStart = ProcessState(client).second;
+    QVERIFY(!clientStart.isEmpty());
+    // Up and logged in, so well past its start.
+    QTRY_VERIFY_WITH_TIMEOUT(server.IsReady("dave"), 60000);
+    QVERIFY(alive());
+
+    QCOMPARE(::kill(static_cast<pid_t>(holder.processId()), SIGKILL), 0);
+    QVERIFY(holder.waitForFinished());
+    // Gone, or dead and not yet reaped by whoever took it over.
+    QTRY_VERIFY2_WITH_TIMEOUT(!alive(), "the client outlived the process that started it", 10000);
+}
+
+// QTEST_GUILESS_MAIN, but with the holding mode first: Qt Test would take its arguments for
+// test names.
+int main(int argc, char* argv[])
+{
+    if (argc == 4 && qstrcmp(argv[1], kHoldClient) == 0) {
+        QCoreApplication app(argc, argv);
+        return HoldClient(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toUShort());
+    }
+    QCoreApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    TestTwoClients tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
 #include "tst_twoclients.moc"

@@ -1,0 +1,31 @@
+// A QProcess whose child dies with this process. A test that runs out of time is killed alone;
+// a child left behind keeps its ports and folders, and holds the test runner's output pipe, so
+// the runner waits on it.
+#pragma once
+
+#include <QProcess>
+
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+class ChildProcess : public QProcess
+{
+public:
+    explicit ChildProcess(QObject* parent = nullptr) : QProcess(parent) {}
+
+protected:
+    // Runs in the child between fork and exec, so only async-signal-safe calls.
+    void setupChildProcess() override
+    {
+        // The signal comes when the forking thread ends, not the process; the tests start
+        // their children from the main thread, so both are the same.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        // A parent that died before the line above has already handed the child to another.
+        if (::getppid() != m_parent)
+            ::_exit(127);
+    }
+
+private:
+    const pid_t m_parent = ::getpid();
+};
