@@ -775,11 +775,11 @@ void TestUserInfo::twoChildrenAtATime()
 void TestUserInfo::stuckPictureEndsByItself()
 {
     const QString self = QString::number(QCoreApplication::applicationPid());
-    std::vector<std::unique_ptr<QProcess>> children;
+    std::vector<std::unique_ptr<ChildProcess>> children;
     for (int letters = 4800000; letters <= 5600000; letters += 200000) {
         const QByteArray picture = InterlacedPng({letters, 250000});
         QVERIFY(picture.size() < 100 * 1024);
-        children.push_back(std::make_unique<QProcess>());
+        children.push_back(std::make_unique<ChildProcess>());
         StartChild(*children.back(), self);
         children.back()->write(picture);
         children.back()->closeWriteChannel();
@@ -802,7 +802,7 @@ void TestUserInfo::childOnItsOwn()
 {
     const QString self = QString::number(QCoreApplication::applicationPid());
     for (const qint64 size : {PictureDecoder::kMaxPictureBytes, PictureDecoder::kMaxPictureBytes + 1}) {
-        QProcess child;
+        ChildProcess child;
         StartChild(child, self);
         child.write(QByteArray(int(size), 'x'));
         child.closeWriteChannel();
@@ -812,13 +812,13 @@ void TestUserInfo::childOnItsOwn()
                                                                        : "it does not decode"));
     }
 
-    QProcess stalled;
+    ChildProcess stalled;
     StartChild(stalled, self, 200);
     QVERIFY(stalled.waitForFinished(20000));
     QCOMPARE(stalled.exitStatus(), QProcess::CrashExit);
     QCOMPARE(stalled.exitCode(), int(SIGALRM));
 
-    QProcess orphan;
+    ChildProcess orphan;
     StartChild(orphan, "1");
     QVERIFY(orphan.waitForFinished(20000));
     QCOMPARE(orphan.exitStatus(), QProcess::NormalExit);
@@ -832,7 +832,7 @@ void TestUserInfo::childOnItsOwn()
         ::close(writer);
         ::unlink(pipe.constData());
     });
-    QProcess parent;
+    ChildProcess parent;
     parent.start("/bin/sh", {"-c", "\"$0\" --decode-picture $$ 60000 < \"$1\" & echo $!; exec sleep 60",
                              qEnvironmentVariable("TAVRINEL_BINARY"), QFile::decodeName(pipe)});
     QVERIFY(parent.waitForReadyRead());
