@@ -101,6 +101,57 @@ int Reply(const QString& dir)
     return 0;
 }
 
+// A GIF of one pixel, 35 bytes.
+QByteArray TinyGif()
+{
+    return QByteArray::fromHex("474946383961010001008000000000" "00ffffff" "2c000000000100010000" "02024401" "003b");
+}
+
+std::vector<char> ReplyFrame(const QByteArray& picture)
+{
+    std::vector<char> reply;
+    PutU32(reply, 16);
+    PutString(reply, "a description");
+    reply.push_back(1);
+    PutString(reply, picture);
+    PutU32(reply, 2);
+    PutU32(reply, 0);
+    reply.push_back(1);
+    std::vector<char> frame;
+    PutFrame(frame, reply);
+    return frame;
+}
+
+QByteArray Contents(const QString& file)
+{
+    QFile in(file);
+    in.open(QIODevice::ReadOnly);
+    return in.readAll();
+}
+
+// The page of the peer "bench", shown, with its request sent.
+UserInfoForm* AskingPage()
+{
+    auto* form = new UserInfoForm();
+    form->resize(900, 600);
+    form->show();
+    form->Init("bench");
+    QApplication::processEvents();
+    return form;
+}
+
+// The frame with which the peer "bench" opens its messaging connection.
+std::vector<char> InitFrame()
+{
+    std::vector<char> init{1};
+    PutString(init, "bench");
+    PutString(init, "P");
+    PutU32(init, 0);
+    std::vector<char> frame;
+    PutFrame(frame, init);
+    return frame;
+}
+
 // A peer sends the picture; the page shows it.
 int Page(const QString& file)
 {
@@ -110,31 +161,11 @@ int Page(const QString& file)
     if (!port)
         return 1;
 
-    QFile in(file);
-    in.open(QIODevice::ReadOnly);
-    const QByteArray picture = in.readAll();
-
-    auto* form = new UserInfoForm();
-    form->resize(900, 600);
-    form->show();
-    form->Init("bench");
-    QApplication::processEvents();
-
-    std::vector<char> bytes;
-    std::vector<char> init{1};
-    PutString(init, "bench");
-    PutString(init, "P");
-    PutU32(init, 0);
-    PutFrame(bytes, init);
-    std::vector<char> reply;
-    PutU32(reply, 16);
-    PutString(reply, "a description");
-    reply.push_back(1);
-    PutString(reply, picture);
-    PutU32(reply, 2);
-    PutU32(reply, 0);
-    reply.push_back(1);
-    PutFrame(bytes, reply);
+    const QByteArray picture = Contents(file);
+    auto* form = AskingPage();
+    std::vector<char> bytes = InitFrame();
+    const std::vector<char> reply = ReplyFrame(picture);
+    bytes.insert(bytes.end(), reply.begin(), reply.end());
 
     const long baseKiB = CurrentKiB();
     QEventLoop loop;
@@ -175,27 +206,6 @@ int Page(const QString& file)
     return 0;
 }
 
-// A GIF of one pixel, 35 bytes.
-QByteArray TinyGif()
-{
-    return QByteArray::fromHex("474946383961010001008000000000" "00ffffff" "2c000000000100010000" "02024401" "003b");
-}
-
-std::vector<char> ReplyFrame(const QByteArray& picture)
-{
-    std::vector<char> reply;
-    PutU32(reply, 16);
-    PutString(reply, "a description");
-    reply.push_back(1);
-    PutString(reply, picture);
-    PutU32(reply, 2);
-    PutU32(reply, 0);
-    reply.push_back(1);
-    std::vector<char> frame;
-    PutFrame(frame, reply);
-    return frame;
-}
-
 // A peer floods the page with replies while the program holds the given amount of memory.
 int Flood(const QString& photoFile, int heldMiB, int replies)
 {
@@ -204,9 +214,7 @@ int Flood(const QString& photoFile, int heldMiB, int replies)
     const quint16 port = StartListeningMessenger();
     if (!port)
         return 1;
-    QFile in(photoFile);
-    in.open(QIODevice::ReadOnly);
-    const QByteArray photo = in.readAll();
+    const QByteArray photo = Contents(photoFile);
 
     // Touched, so that every page of it is the process's own.
     const size_t held = size_t(heldMiB) << 20;
@@ -214,18 +222,8 @@ int Flood(const QString& photoFile, int heldMiB, int replies)
     for (size_t at = 0; at < held; at += 4096)
         ballast[at] = char(at);
 
-    auto* form = new UserInfoForm();
-    form->resize(900, 600);
-    form->show();
-    form->Init("bench");
-    QApplication::processEvents();
-
-    std::vector<char> bytes;
-    std::vector<char> init{1};
-    PutString(init, "bench");
-    PutString(init, "P");
-    PutU32(init, 0);
-    PutFrame(bytes, init);
+    auto* form = AskingPage();
+    std::vector<char> bytes = InitFrame();
     const std::vector<char> tiny = ReplyFrame(TinyGif());
     for (int k = 0; k < replies; ++k)
         bytes.insert(bytes.end(), tiny.begin(), tiny.end());
