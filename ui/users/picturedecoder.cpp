@@ -50,23 +50,12 @@ void CloseFd(int& io_fd)
 // pace and this process writes them in one go, without a pipe to keep filled.
 int PictureFile(const QByteArray& i_bytes)
 {
-    const int fd = memfd_create("picture", MFD_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    const char* at = i_bytes.constData();
-    qint64 left = i_bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, at, size_t(left));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            ::close(fd);
-            return -1;
-        }
-        at += written;
-        left -= written;
-    }
-    return ::lseek(fd, 0, SEEK_SET) == 0 ? fd : (::close(fd), -1);
+    int fd = memfd_create("picture", MFD_CLOEXEC);
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::DontCloseHandle) ||
+        file.write(i_bytes) != i_bytes.size() || ::lseek(fd, 0, SEEK_SET) != 0)
+        CloseFd(fd);
+    return fd;
 }
 
 // The environment the child inherits. Under AddressSanitizer its allocator holds the child's
