@@ -8,6 +8,7 @@
 
 #include "app/eventtoolbar.h"
 #include "app/usermenuoptions.h"
+#include "common/childprocess.h"
 #include "common/deliver.h"
 #include "common/fakepeer.h"
 #include "common/largestalloc.h"
@@ -189,22 +190,13 @@ QByteArray Answer(quint32 width, quint32 height, const QByteArray& rest)
     return P::U32(width) + P::U32(height) + rest;
 }
 
-// What the stat file of a process tells after its name, which may hold anything: its state
-// first, then its parent. Empty once it has been reaped.
-QList<QByteArray> StatOf(const QString& pid)
-{
-    QFile stat("/proc/" + pid + "/stat");
-    const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
-    return line.isEmpty() ? QList<QByteArray>() : line.mid(line.lastIndexOf(')') + 2).split(' ');
-}
-
 // The processes this one started that have not been reaped yet.
 QList<int> Children()
 {
     QList<int> pids;
     const QByteArray self = QByteArray::number(QCoreApplication::applicationPid());
     for (const QString& entry : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-        if (entry.at(0).isDigit() && StatOf(entry).value(1) == self)
+        if (entry.at(0).isDigit() && ProcessStat(entry).value(1) == self)
             pids << entry.toInt();
     return pids;
 }
@@ -212,7 +204,7 @@ QList<int> Children()
 // Gone, or a zombie nobody has reaped yet: either way it runs no more.
 bool Ended(int pid)
 {
-    const QList<QByteArray> stat = StatOf(QString::number(pid));
+    const QList<QByteArray> stat = ProcessStat(QString::number(pid));
     return stat.isEmpty() || stat[0] == "Z";
 }
 

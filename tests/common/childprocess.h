@@ -3,6 +3,8 @@
 // the runner waits on it.
 #pragma once
 
+#include <QFile>
+#include <QList>
 #include <QProcess>
 
 #include <csignal>
@@ -29,3 +31,12 @@ protected:
 private:
     const pid_t m_parent = ::getpid();
 };
+
+// What the stat file of a process tells after its name, which may hold anything: its state
+// first, then its parent, and so on. Empty once it has been reaped.
+inline QList<QByteArray> ProcessStat(const QString& pid)
+{
+    QFile stat("/proc/" + pid + "/stat");
+    const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+    return line.isEmpty() ? QList<QByteArray>() : line.mid(line.lastIndexOf(')') + 2).split(' ');
+}

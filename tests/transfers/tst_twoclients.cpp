@@ -167,12 +167,7 @@ int HoldClient(const QString& root, quint16 serverPort)
 // time tells a reused pid from the process that had it.
 QPair<QByteArray, QByteArray> ProcessState(qint64 pid)
 {
-    QFile file(QString("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray stat = file.readAll();
-    // The name in parentheses may hold spaces and parentheses of its own.
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    const QList<QByteArray> fields = ProcessStat(QString::number(pid));
     return fields.size() > 19 ? qMakePair(fields[0], fields[19]) : QPair<QByteArray, QByteArray>();
 }
 
